@@ -1,0 +1,39 @@
+#include "formats/texinfo.h"
+
+#include <algorithm>
+
+void ClearTexInfo(TexInfo& info) { info = TexInfo(); }
+
+ImagePtr ConvertTo32Bit(ImagePtr image) {
+    if (!image || image->depth == 32) return image;
+    ImagePtr result = CreateImage(image->width, image->height, 32, kOpaqueBlack);
+    if (!result) return nullptr;
+    DrawImage(*result, *image, 0, 0, DrawMode::Copy);
+    return result;
+}
+
+int HasTransparentPixels(const Image* image) {
+    if (!image || image->depth != 32 || !image->pixels) return 0;
+    for (int y = 0; y < image->height; ++y) {
+        const uint8_t* row = image->RowFromTop(y);
+        for (int x = 0; x < image->width; ++x)
+            if (row[x * 4 + 3] != 255) return 1;
+    }
+    return 0;
+}
+
+void FreeTexHdrData(TexInfo& info) { info.hdrData.reset(); }
+
+std::string GetTextAfterLastSeparator(const std::string& text) {
+    std::string t = text;
+    std::replace(t.begin(), t.end(), '\\', '/');
+    const size_t cut = t.rfind('/');
+    return cut == std::string::npos ? t : t.substr(cut + 1);
+}
+
+std::string GetDisplayName(const std::string& path) {
+    const size_t sep = path.find("::");
+    if (sep != std::string::npos) return GetTextAfterLastSeparator(path.substr(sep + 2));
+    const size_t cut = path.find_last_of("/\\");
+    return cut == std::string::npos ? path : path.substr(cut + 1);
+}

@@ -1,0 +1,73 @@
+// TexInfo: the record every reader fills to describe what it loaded, and the
+// small operations on pictures and paths that everything else relies on.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "toolkit/image.h"
+
+// An HDR picture in Radiance RGBE form: width x height pixels of 4 bytes
+// (R, G, B mantissas and the shared exponent E), rows top-down.
+struct HdrBlock {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> bytes;  // width * height * 4, zero-filled when made
+};
+using HdrBlockPtr = std::unique_ptr<HdrBlock>;
+
+struct TexInfo {
+    int32_t kind = 0;            // 0 image file, 1/2/3 texture generation
+    std::string versionText;
+    std::string formatText;
+    int32_t texVersion = 0;
+    int32_t flags = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t mipCount = 0;
+    int32_t firstMip = 0;
+    int32_t frameCount = 0;
+    int32_t bytesPerPixel = 0;
+    int32_t hasAlpha = 0;
+    int32_t dataOffset = 0;
+    int32_t frameSize = 0;
+    int32_t isEffect = 0;
+    int32_t effectValue = 0;
+    int32_t effectWidth = 0;
+    int32_t effectHeight = 0;
+    std::string effectBaseName;
+    std::string baseTextureShown;
+    int32_t isHdr = 0;
+    HdrBlockPtr hdrData;         // owned; freed only through FreeTexHdrData
+    std::string note;
+    std::string errorText;
+
+    TexInfo() = default;
+    TexInfo(TexInfo&&) = default;
+    TexInfo& operator=(TexInfo&&) = default;
+    // Copies would duplicate the HDR block silently; moves are the only transfer.
+    TexInfo(const TexInfo&) = delete;
+    TexInfo& operator=(const TexInfo&) = delete;
+};
+
+// Resets every field (numbers 0, strings empty, HDR block freed).
+void ClearTexInfo(TexInfo& info);
+
+// The image itself when it is 32-bit; otherwise a new 32-bit copy with alpha
+// 255 everywhere (the source is released either way). Null when the new image
+// cannot be made.
+ImagePtr ConvertTo32Bit(ImagePtr image);
+
+// 1 as soon as a pixel has alpha below 255 (rows from the top), else 0;
+// 0 for a missing or 24-bit image.
+int HasTransparentPixels(const Image* image);
+
+void FreeTexHdrData(TexInfo& info);
+
+// The name shown to the user: the file name of a path, or the last component
+// of an archive entry path's entry part.
+std::string GetDisplayName(const std::string& path);
+// The text after the last "/" (every "\" counted as "/"), or the whole text.
+std::string GetTextAfterLastSeparator(const std::string& text);

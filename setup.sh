@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what the project needs on a Debian 12 machine (only what is missing).
+set -euo pipefail
+packages=(
+  build-essential cmake ninja-build ccache pkg-config clang
+  libwxgtk3.2-dev libpng-dev libjpeg-dev libtiff-dev libarchive-dev
+  zlib1g-dev libbz2-dev liblzma-dev
+  libgtest-dev libbenchmark-dev
+  xvfb xauth xdotool x11-utils imagemagick
+  libnvtt-bin python3-pil libstb-dev libsquish-dev
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  echo "Installing: ${missing[*]}"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

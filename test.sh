@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds and runs every test headless under Xvfb,
+# then the same tests built with AddressSanitizer + UndefinedBehaviorSanitizer,
+# then each reader's fuzz target for a minute.
+set -euo pipefail
+cd "$(dirname "$0")"
+./setup.sh
+jobs=$(nproc)
+export CCACHE_DIR="${CCACHE_DIR:-$HOME/.cache/orvanta-ccache}"
+
+echo "== Release build and tests"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build
+(cd build && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j "$jobs")
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANTA_SANITIZE=ON >/dev/null
+cmake --build build-asan
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+# GTK and fontconfig keep caches for the life of the process; they are not ours.
+export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0
+(cd build-asan && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j "$jobs")
+
+if ls tests/fuzz/fuzz_*.cpp >/dev/null 2>&1; then
+  echo "== Fuzzing each reader for ${FUZZ_SECONDS:-60} seconds"
+  CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DORVANTA_FUZZ=ON -DORVANTA_GUI=OFF >/dev/null
+  cmake --build build-fuzz
+  bash tests/fuzz/run_all.sh build-fuzz "${FUZZ_SECONDS:-60}"
+fi
+echo "All tests passed."

@@ -1,0 +1,131 @@
+#include "toolkit/image.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace {
+
+int PitchFor(int width, int depth) {
+    return ((width * (depth / 8)) + 3) & ~3;
+}
+
+void FillRow(uint8_t* row, int count, int bpp, uint32_t colour) {
+    const uint8_t b = uint8_t(ColourBlue(colour)), g = uint8_t(ColourGreen(colour));
+    const uint8_t r = uint8_t(ColourRed(colour)), a = uint8_t(ColourAlpha(colour));
+    if (bpp == 4) {
+        const uint32_t packed = uint32_t(b) | uint32_t(g) << 8 | uint32_t(r) << 16 | uint32_t(a) << 24;
+        for (int i = 0; i < count; ++i) std::memcpy(row + i * 4, &packed, 4);
+    } else {
+        for (int i = 0; i < count; ++i) {
+            row[i * 3] = b;
+            row[i * 3 + 1] = g;
+            row[i * 3 + 2] = r;
+        }
+    }
+}
+
+}  // namespace
+
+ImagePtr CreateImage(int width, int height, int depth, uint32_t fill) {
+    if (width < 1 || height < 1 || width > kMaxImageSide || height > kMaxImageSide) return nullptr;
+    if (depth != 32 && depth != 24) return nullptr;
+    ImagePtr image(new (std::nothrow) Image);
+    if (!image) return nullptr;
+    image->width = width;
+    image->height = height;
+    image->depth = depth;
+    image->pitch = PitchFor(width, depth);
+    image->pixels.reset(new (std::nothrow) uint8_t[image->ByteCount()]);
+    if (!image->pixels) return nullptr;
+    uint8_t* first = image->FirstStoredRow();
+    FillRow(first, width, depth / 8, fill);
+    for (int y = 1; y < height; ++y) std::memcpy(first + size_t(y) * image->pitch, first, size_t(image->pitch));
+    return image;
+}
+
+ImagePtr DuplicateImage(const Image& image) {
+    ImagePtr copy(new (std::nothrow) Image);
+    if (!copy) return nullptr;
+    copy->width = image.width;
+    copy->height = image.height;
+    copy->depth = image.depth;
+    copy->pitch = image.pitch;
+    copy->pixels.reset(new (std::nothrow) uint8_t[image.ByteCount()]);
+    if (!copy->pixels) return nullptr;
+    std::memcpy(copy->pixels.get(), image.pixels.get(), image.ByteCount());
+    return copy;
+}
+
+uint32_t GetPixelColour(const Image& image, int x, int y) {
+    if (x < 0 || y < 0 || x >= image.width || y >= image.height) return 0;
+    const uint8_t* p = image.RowFromTop(y) + size_t(x) * image.BytesPerPixel();
+    const int a = image.depth == 32 ? p[3] : 255;
+    return MakeColour(p[2], p[1], p[0], a);
+}
+
+void SetPixelColour(Image& image, int x, int y, uint32_t colour) {
+    if (x < 0 || y < 0 || x >= image.width || y >= image.height) return;
+    FillRow(image.RowFromTop(y) + size_t(x) * image.BytesPerPixel(), 1, image.BytesPerPixel(), colour);
+}
+
+void FillRect(Image& image, int x, int y, int w, int h, uint32_t colour) {
+    const int x0 = std::max(x, 0), y0 = std::max(y, 0);
+    const int x1 = int(std::min<long long>((long long)x + w, image.width));
+    const int y1 = int(std::min<long long>((long long)y + h, image.height));
+    if (x0 >= x1 || y0 >= y1) return;
+    const int bpp = image.BytesPerPixel();
+    for (int row = y0; row < y1; ++row) FillRow(image.RowFromTop(row) + size_t(x0) * bpp, x1 - x0, bpp, colour);
+}
+
+namespace {
+
+// One row of "source over". Both rows are 32-bit unless noted by the bpp values.
+void BlendRow(uint8_t* d, int dbpp, const uint8_t* s, int sbpp, int count) {
+    for (int i = 0; i < count; ++i, d += dbpp, s += sbpp) {
+        const int sa = sbpp == 4 ? s[3] : 255;
+        if (sa == 255) {
+            d[0] = s[0];
+            d[1] = s[1];
+            d[2] = s[2];
+            if (dbpp == 4) d[3] = 255;
+            continue;
+        }
+        if (sa == 0) continue;
+        const int da = dbpp == 4 ? d[3] : 255;
+        if (da == 255) {
+            const int inv = 255 - sa;
+            for (int c = 0; c < 3; ++c) d[c] = uint8_t((s[c] * sa + d[c] * inv + 127) / 255);
+            continue;
+        }
+        // General case: weights sa*255 and da*(255-sa), total oa*255 (all exact integers).
+        const int ws = sa * 255;
+        const int wd = da * (255 - sa);
+        const int total = ws + wd;
+        for (int c = 0; c < 3; ++c) d[c] = uint8_t((s[c] * ws + d[c] * wd + total / 2) / total);
+        d[3] = uint8_t((total + 127) / 255);
+    }
+}
+
+}  // namespace
+
+void DrawImage(Image& dst, const Image& src, int x, int y, DrawMode mode) {
+    const int sx0 = std::max(0, -x), sy0 = std::max(0, -y);
+    const int w = std::min(src.width - sx0, dst.width - std::max(x, 0));
+    const int h = std::min(src.height - sy0, dst.height - std::max(y, 0));
+    if (w <= 0 || h <= 0) return;
+    const int sbpp = src.BytesPerPixel(), dbpp = dst.BytesPerPixel();
+    for (int row = 0; row < h; ++row) {
+        const uint8_t* s = src.RowFromTop(sy0 + row) + size_t(sx0) * sbpp;
+        uint8_t* d = dst.RowFromTop(std::max(y, 0) + row) + size_t(std::max(x, 0)) * dbpp;
+        if (mode == DrawMode::AlphaBlend) {
+            BlendRow(d, dbpp, s, sbpp, w);
+        } else {
+            for (int i = 0; i < w; ++i) {
+                d[i * dbpp] = s[i * sbpp];
+                d[i * dbpp + 1] = s[i * sbpp + 1];
+                d[i * dbpp + 2] = s[i * sbpp + 2];
+            }
+        }
+    }
+}
