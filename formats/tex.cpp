@@ -342,11 +342,13 @@ ImagePtr ConvertEffectBufferToGray(const uint8_t* data, size_t size, const TexIn
 
     ImagePtr image = CreateImage(w, h, 32, kOpaqueBlack);
     if (!image) return nullptr;
+    const uint8_t* in = src;
     for (int y = 0; y < h; ++y) {
         uint8_t* out = image->RowFromTop(y);
-        const size_t rowStart = size_t(y) * size_t(w);
-        for (int x = 0; x < w; ++x, out += 4) {
-            const uint8_t grey = uint8_t((value(rowStart + size_t(x)) - lo) * 255 / range);
+        for (int x = 0; x < w; ++x, in += 4, out += 4) {
+            int32_t v;
+            std::memcpy(&v, in, 4);
+            const uint8_t grey = uint8_t((int64_t(v) - lo) * 255 / range);
             out[0] = out[1] = out[2] = grey;
             out[3] = 255;
         }
