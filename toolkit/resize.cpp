@@ -224,7 +224,6 @@ void StoreRow(const float* in, int width, int bpp, uint8_t* out) {
         }
 #endif
     }
-    // std::max/min in this order also turn a NaN into 0.
     for (; x < width; ++x)
         for (int c = 0; c < bpp; ++c) {
             const float v = std::min(std::max(in[x * 4 + c], 0.0f), 255.0f);
