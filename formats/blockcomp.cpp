@@ -268,20 +268,6 @@ inline void DecodeFullBc5(const uint8_t* p, uint8_t* const rows[4], size_t xOffs
     }
 }
 
-// Every pixel of a decoded level is written (blocks cover the whole picture),
-// so the usual fill on creation would be a wasted pass over the image.
-ImagePtr NewUnfilledImage(int width, int height) {
-    ImagePtr image(new (std::nothrow) Image);
-    if (!image) return nullptr;
-    image->width = width;
-    image->height = height;
-    image->depth = 32;
-    image->pitch = width * 4;  // 32-bit rows need no padding
-    image->pixels.reset(new (std::nothrow) uint8_t[image->ByteCount()]);
-    if (!image->pixels) return nullptr;
-    return image;
-}
-
 }  // namespace
 
 int64_t GetBlockCompressedSize(int64_t width, int64_t height, int64_t format) {
@@ -306,7 +292,7 @@ ImagePtr DecodeBlockCompressed(const uint8_t* data, int64_t size, int64_t width,
     if (!data || width < 1 || height < 1 || width > kMaxImageSide || height > kMaxImageSide) return nullptr;
     const int64_t needed = GetBlockCompressedSize(width, height, format);
     if (size < needed) return nullptr;
-    ImagePtr image = NewUnfilledImage(int(width), int(height));
+    ImagePtr image = CreateImageUnfilled(int(width), int(height));
     if (!image) return nullptr;
 
     const int fmt = int(format);

@@ -51,6 +51,9 @@ constexpr uint32_t kOpaqueBlack = 0xFF000000u;
 
 // A new image filled with one colour; null for a bad size, a bad depth or no memory.
 ImagePtr CreateImage(int width, int height, int depth = 32, uint32_t fill = kOpaqueBlack);
+// The same layout without the fill, for code that writes every pixel itself
+// (decoders, resizes); the pixel bytes start undefined.
+ImagePtr CreateImageUnfilled(int width, int height, int depth = 32);
 // An exact copy (same depth); null when memory runs out.
 ImagePtr DuplicateImage(const Image& image);
 

@@ -49,25 +49,11 @@ std::unique_ptr<T[]> NewArray(size_t count) {
     return std::unique_ptr<T[]>(new (std::nothrow) T[count]);
 }
 
-// The same layout CreateImage gives, without paying for a fill that the
-// resize overwrites anyway.
-ImagePtr NewUnfilledImage(int width, int height, int depth) {
-    ImagePtr image(new (std::nothrow) Image);
-    if (!image) return nullptr;
-    image->width = width;
-    image->height = height;
-    image->depth = depth;
-    image->pitch = (width * (depth / 8) + 3) & ~3;
-    image->pixels = NewArray<uint8_t>(image->ByteCount());
-    if (!image->pixels) return nullptr;
-    return image;
-}
-
 // ---------------------------------------------------------------------------
 // Raw
 
 ImagePtr ResizeRaw(const Image& src, int tw, int th) {
-    ImagePtr dst = NewUnfilledImage(tw, th, src.depth);
+    ImagePtr dst = CreateImageUnfilled(tw, th, src.depth);
     auto columns = NewArray<int>(size_t(tw));
     if (!dst || !columns) return nullptr;
     const int bpp = src.BytesPerPixel();
@@ -323,7 +309,7 @@ ImagePtr ResizeSmooth(const Image& src, int tw, int th) {
     const size_t ringRowBytes = ringRowFloats * sizeof(float);
     const int ringSize = int(std::clamp<size_t>(kRingByteLimit / ringRowBytes, 1, size_t(down.maxCount)));
 
-    ImagePtr dst = NewUnfilledImage(tw, th, src.depth);
+    ImagePtr dst = CreateImageUnfilled(tw, th, src.depth);
     auto ring = NewArray<float>(ringRowFloats * size_t(ringSize));
     auto ringTags = NewArray<int>(size_t(ringSize));
     auto ringRows = NewArray<const float*>(size_t(ringSize));
