@@ -96,6 +96,27 @@ struct TiffHandle {
     }
 };
 
+// A header can claim a picture far larger than its file could hold; for the
+// common compressions whose best ratio is known, such a file is refused
+// before the picture (and libtiff's buffers) are allocated.
+bool PlausibleForFileSize(TIFF* tif, uint64_t fileSize) {
+    uint16_t compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+    uint64_t ratio = 0;
+    switch (compression) {
+        case COMPRESSION_NONE: ratio = 1; break;
+        case COMPRESSION_PACKBITS: ratio = 64; break;
+        case COMPRESSION_LZW: ratio = 1400; break;
+        case COMPRESSION_ADOBE_DEFLATE:
+        case COMPRESSION_DEFLATE: ratio = 1040; break;
+        default: return true;  // fax, JPEG and the rest: no useful bound
+    }
+    const uint64_t decoded = TIFFIsTiled(tif) ? uint64_t(TIFFTileSize64(tif)) * TIFFNumberOfTiles(tif)
+                                              : uint64_t(TIFFStripSize64(tif)) * TIFFNumberOfStrips(tif);
+    if (decoded == 0) return false;
+    return decoded / ratio <= fileSize + 65536;
+}
+
 ImagePtr TiffFailure(std::string* error, const TiffSource& src, const char* fallback) {
     if (!error) return nullptr;
     const char* detail = src.error[0] ? src.error : src.warning;
@@ -131,6 +152,7 @@ ImagePtr DecodeTiffData(const uint8_t* data, size_t size, std::string* error) {
         return TiffFailure(error, src, "The TIFF file is damaged.");
     if (width > uint32_t(kMaxImageSide) || height > uint32_t(kMaxImageSide))
         return CodecFailure(error, "The TIFF picture is too large.");
+    if (!PlausibleForFileSize(h.tif, size)) return CodecFailure(error, "The TIFF file is truncated.");
     char message[1024] = {};
     if (!TIFFRGBAImageOK(h.tif, message)) {
         if (error) *error = std::string("This kind of TIFF file is not supported: ") + message;
