@@ -119,12 +119,10 @@ protected:
 };
 
 // Largest difference of a colour channel, and of alpha, between our image
-// and reference RGBA bytes; colours of pixels with alpha <= skipBelow are
-// not compared (they carry no visible colour).
+// and reference RGBA bytes.
 struct Diff {
     int colour = 0;
     int alpha = 0;
-    int worstX = -1, worstY = -1;
 };
 Diff Compare(const Image& image, const std::vector<uint8_t>& ref, int alphaScaledTolerance = 0) {
     Diff d;
@@ -142,7 +140,7 @@ Diff Compare(const Image& image, const std::vector<uint8_t>& ref, int alphaScale
                                  std::abs(ColourBlue(c) - r[2])});
             // Colours that went through premultiplied alpha are only as exact as alpha allows.
             if (alphaScaledTolerance) diff = std::max(0, diff - (255 + r[3]) / (2 * r[3]) - 1);
-            if (diff > d.colour) d.colour = diff, d.worstX = x, d.worstY = y;
+            d.colour = std::max(d.colour, diff);
         }
     return d;
 }
@@ -221,7 +219,7 @@ TEST_F(ToolkitCodecsMagick, DecodeMatchesImageMagick) {
         EXPECT_EQ(image->height, kH);
         EXPECT_EQ(image->depth, c.depth);
         const Diff d = Compare(*image, Reference(path, c.sixteen), c.premultiplied);
-        EXPECT_LE(d.colour, c.tolerance) << "worst at " << d.worstX << "," << d.worstY;
+        EXPECT_LE(d.colour, c.tolerance);
         EXPECT_EQ(d.alpha, 0);
     }
 }
@@ -393,6 +391,31 @@ TEST(ToolkitCodecs, BmpBitfieldsScaleEveryFieldWidth) {
     }
 }
 
+// RLE4 with every escape: a run, an odd literal group with its pad byte,
+// end of line, a move, end of picture; untouched pixels stay black.
+TEST(ToolkitCodecs, BmpRle4Escapes) {
+    std::vector<uint8_t> f(66, 0);
+    auto put32 = [&](size_t at, uint32_t v) { std::memcpy(&f[at], &v, 4); };
+    f[0] = 'B', f[1] = 'M';
+    put32(10, 66), put32(14, 40), put32(18, 8), put32(22, 2), put32(30, 2), put32(46, 3);
+    f[26] = 1, f[28] = 4;
+    f[60] = 255;  // entry 1 red (B, G, R, 0)
+    f[63] = 255;  // entry 2 green
+    const uint8_t stream[] = {3, 0x12, 0, 5, 0x21, 0x21, 0x20, 0, 0, 0, 0, 2, 2, 0, 2, 0x22, 0, 1};
+    f.insert(f.end(), stream, stream + sizeof(stream));
+    std::string error;
+    ImagePtr image = DecodeImageMemory(f.data(), f.size(), &error);
+    ASSERT_NE(image, nullptr) << error;
+    const uint32_t k = MakeColour(0, 0, 0), r = MakeColour(255, 0, 0), g = MakeColour(0, 255, 0);
+    const uint32_t expected[2][8] = {{k, k, g, g, k, k, k, k}, {r, g, r, g, r, g, r, g}};
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 8; ++x) EXPECT_EQ(GetPixelColour(*image, x, y), expected[y][x]) << x << "," << y;
+    // Without its end the stream no longer reaches the top row: the file was cut.
+    f.resize(f.size() - 4);
+    EXPECT_EQ(DecodeImageMemory(f.data(), f.size(), &error), nullptr);
+    EXPECT_EQ(error, "The BMP file is truncated.");
+}
+
 TEST(ToolkitCodecs, RegisteredDecodersComeAfterBuiltIns) {
     static const auto sniff = [](const uint8_t* d, size_t n) { return n >= 4 && std::memcmp(d, "ZZ", 2) == 0; };
     static const auto greedy = [](const uint8_t*, size_t) { return true; };
@@ -495,10 +518,6 @@ TEST_F(ToolkitCodecsMagick, JpegQualityIsHonoured) {
         EXPECT_GT(size, previous);
         previous = size;
     }
-    std::vector<uint8_t> zero;
-    EXPECT_TRUE(EncodeJpegMemory(*image, 0, zero));  // the lowest setting still writes a picture
-    std::string error;
-    EXPECT_NE(DecodeImageMemory(zero.data(), zero.size(), &error), nullptr) << error;
 }
 
 }  // namespace
