@@ -422,6 +422,13 @@ TEST(ToolkitCodecs, RegisteredDecodersComeAfterBuiltIns) {
     static const auto decode = [](const uint8_t*, size_t, std::string*) { return CreateImage(2, 3, 24); };
     RegisterImageDecoder(sniff, decode);
     RegisterImageDecoder(greedy, decode);
+    // The greedy decoder would take every unknown file in later tests.
+    struct Unregister {
+        ~Unregister() {
+            UnregisterImageDecoder(sniff, decode);
+            UnregisterImageDecoder(greedy, decode);
+        }
+    } unregister;
     const uint8_t mine[] = {'Z', 'Z', 1, 2};
     std::string error;
     ImagePtr image = DecodeImageMemory(mine, sizeof(mine), &error);

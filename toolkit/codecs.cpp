@@ -85,6 +85,11 @@ void RegisterImageDecoder(ImageSniffFunction sniff, ImageDecodeFunction decode) 
     decoders.emplace_back(sniff, decode);
 }
 
+void UnregisterImageDecoder(ImageSniffFunction sniff, ImageDecodeFunction decode) {
+    auto& decoders = RegisteredDecoders();
+    std::erase(decoders, std::make_pair(sniff, decode));
+}
+
 void CopyRowForEncoding(const Image& image, int y, bool withAlpha, uint8_t* out) {
     const uint8_t* row = image.RowFromTop(y);
     const int w = image.width;

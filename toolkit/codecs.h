@@ -31,6 +31,7 @@ using ImageDecodeFunction = ImagePtr (*)(const uint8_t* data, size_t size, std::
 // Adds a decoder behind the built-in ones; the first whose sniff accepts the
 // bytes decodes them. Registering the same pair twice has no further effect.
 void RegisterImageDecoder(ImageSniffFunction sniff, ImageDecodeFunction decode);
+void UnregisterImageDecoder(ImageSniffFunction sniff, ImageDecodeFunction decode);
 
 // bits is 24 or 32; any other value fails.
 bool EncodePngFile(const Image& image, const std::string& path, int bits);
