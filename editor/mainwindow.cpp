@@ -38,7 +38,9 @@ struct Preview {
 };
 Preview gPreview;
 
-int ToUnits(int pixels) { return int(std::lround(pixels / GetDpiScale())); }
+// Rounded up, so that at a fractional DPI scale the canvas never ends one
+// pixel short of the picture.
+int ToUnits(int pixels) { return int(std::ceil(pixels / GetDpiScale() - 1e-9)); }
 
 // Pixel repetition by a whole factor, row by row.
 ImagePtr EnlargeByRepetition(const Image& src, int factor) {

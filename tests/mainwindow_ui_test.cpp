@@ -6,6 +6,7 @@
 #include "editor/globals.h"
 #include "editor/mainwindow.h"
 #include "tests/ui_fixture.h"
+#include "toolkit/displays.h"
 #include "toolkit/files.h"
 
 namespace {
@@ -32,6 +33,7 @@ protected:
         gMainWindow = gPreviewScroll = gPreviewCanvas = 0;
         ResetEditorGlobals();
         SetConfigFolderOverride("");
+        SetDpiScaleOverride(0);
         if (!folder_.empty()) std::system(("rm -rf '" + folder_ + "'").c_str());
     }
     void Start(const char* argument = nullptr) {
@@ -268,6 +270,21 @@ TEST_F(EditorMainWindowTest, EnlargementFactorAndNoteFollowThePictureSize) {
     gTexInfo.note = "HDR exposure: 0.0 EV, editor (clip)";
     Show(16, 16, MakeColour(1, 2, 3));
     EXPECT_EQ(UiGetStatusField(gMainWindow, 2), gTexInfo.note);
+}
+
+TEST_F(EditorMainWindowTest, CanvasHoldsTheWholePictureAtFractionalDpi) {
+    Start();
+    for (double scale : {1.25, 1.5, 1.75}) {
+        SetDpiScaleOverride(scale);
+        for (int side : {100, 255, 333}) {
+            Show(side, side - 1, MakeColour(9, 9, 9));
+            const int dw = GetPreviewDisplayWidth(), dh = GetPreviewDisplayHeight();
+            EXPECT_GE(UiCanvasPixelWidth(gPreviewCanvas), dw) << scale << " " << side;
+            EXPECT_GE(UiCanvasPixelHeight(gPreviewCanvas), dh) << scale << " " << side;
+            EXPECT_EQ(Pixel(dw - 1, dh - 1), Rgb(9, 9, 9));
+        }
+    }
+    SetDpiScaleOverride(0);
 }
 
 TEST_F(EditorMainWindowTest, EnlargedPixelsAreRepeatedWithoutSmoothing) {

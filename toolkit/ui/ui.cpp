@@ -55,8 +55,14 @@ std::vector<DisplayRect> RealDisplays() {
 }
 
 double RealDpiScale() {
+#ifdef wxHAS_DPI_INDEPENDENT_PIXELS
+    // GTK already counts window coordinates in scaled units; scaling them
+    // again would double every size on a high-DPI screen.
+    return 1.0;
+#else
     if (!gInitialised || wxDisplay::GetCount() == 0) return 1.0;
     return wxDisplay(0u).GetScaleFactor();
+#endif
 }
 
 class FrameWindow : public wxFrame {
