@@ -11,6 +11,8 @@
 #include <clocale>
 #include <cstdio>
 #include <deque>
+#include <exception>
+#include <new>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -157,13 +159,36 @@ void DropObjectsOf(int window) {
     }
 }
 
-void RunLoopOnce(bool block) {
-    if (!gLoop) return;
+void DispatchWindowMessages(bool block) {
     while (gLoop->Pending()) gLoop->Dispatch();
     wxTheApp->ProcessPendingEvents();
     if (!block || !gQueue.empty()) return;
     wxTheApp->ProcessIdle();
     if (gQueue.empty()) gLoop->Dispatch();
+}
+
+// What escapes a window message (a callback out of memory, something wx
+// throws) is told to the user, and the program goes on.
+void RunLoopOnce(bool block) {
+    if (!gLoop) return;
+    std::string problem;
+    try {
+        DispatchWindowMessages(block);
+        return;
+    } catch (const std::bad_alloc&) {
+        problem = "Not enough memory for this operation.";
+    } catch (const std::exception& e) {
+        problem = e.what();
+    } catch (...) {
+        problem = "An unexpected error occurred.";
+    }
+    std::string title;
+    for (const auto& [number, object] : gObjects)
+        if (object.kind == Kind::Window && object.parentWindow == 0) {
+            title = FromWx(object.widget->GetLabel());
+            break;
+        }
+    UiMessageBox(title, problem, UiButtons::Ok, UiIcon::Error);
 }
 
 UiEvent FirstCloseBoxEvent() {
