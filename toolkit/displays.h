@@ -1,5 +1,6 @@
 // The list of displays and the screen's DPI, for window placement.
-// Implemented by the UI layer (toolkit/ui/); tests override it.
+// The core library answers from a provider that the UI layer registers at
+// start; tests override it. With neither, one 1920 x 1080 display at scale 1.0.
 #pragma once
 
 #include <vector>
@@ -14,3 +15,6 @@ double GetDpiScale();
 // Test hooks: a non-empty list (or a scale above 0) replaces the real values.
 void SetDisplaysOverride(const std::vector<DisplayRect>& displays);
 void SetDpiScaleOverride(double scale);
+// The UI layer registers where the real values come from; either pointer may
+// be null (null falls back to the built-in answer).
+void SetDisplaysProvider(std::vector<DisplayRect> (*provider)(), double (*dpiScale)());
