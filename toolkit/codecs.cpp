@@ -1,0 +1,114 @@
+// The front of the codecs: recognises a picture by its first bytes and hands
+// it to the matching decoder, then to decoders registered by the program.
+#include "toolkit/codecs.h"
+
+#include <cstring>
+#include <utility>
+
+#include "toolkit/files.h"
+
+namespace {
+
+std::vector<std::pair<ImageSniffFunction, ImageDecodeFunction>>& RegisteredDecoders() {
+    static std::vector<std::pair<ImageSniffFunction, ImageDecodeFunction>> decoders;
+    return decoders;
+}
+
+struct BuiltInDecoder {
+    ImageSniffFunction sniff;
+    ImageDecodeFunction decode;
+};
+
+constexpr BuiltInDecoder kBuiltInDecoders[] = {
+    {IsPngData, DecodePngData},
+    {IsJpegData, DecodeJpegData},
+    {IsBmpData, DecodeBmpData},
+    {IsTiffData, DecodeTiffData},
+};
+
+bool StartsWith(const uint8_t* data, size_t size, const char* magic, size_t length) {
+    return data && size >= length && std::memcmp(data, magic, length) == 0;
+}
+
+}  // namespace
+
+bool IsPngData(const uint8_t* data, size_t size) {
+    return StartsWith(data, size, "\x89PNG\r\n\x1a\n", 8);
+}
+
+bool IsJpegData(const uint8_t* data, size_t size) {
+    return StartsWith(data, size, "\xff\xd8\xff", 3);
+}
+
+bool IsBmpData(const uint8_t* data, size_t size) {
+    return StartsWith(data, size, "BM", 2);
+}
+
+bool IsTiffData(const uint8_t* data, size_t size) {
+    // Classic TIFF (42) and BigTIFF (43), both byte orders.
+    return StartsWith(data, size, "II*\0", 4) || StartsWith(data, size, "MM\0*", 4) ||
+           StartsWith(data, size, "II+\0", 4) || StartsWith(data, size, "MM\0+", 4);
+}
+
+ImagePtr CodecFailure(std::string* error, const char* text) {
+    if (error) *error = text;
+    return nullptr;
+}
+
+ImagePtr DecodeImageMemory(const uint8_t* data, size_t size, std::string* error) {
+    if (error) error->clear();
+    if (!data || size == 0) return CodecFailure(error, "The file is empty.");
+    for (const BuiltInDecoder& d : kBuiltInDecoders) {
+        if (d.sniff(data, size)) return d.decode(data, size, error);
+    }
+    for (const auto& [sniff, decode] : RegisteredDecoders()) {
+        if (sniff(data, size)) return decode(data, size, error);
+    }
+    return CodecFailure(error, "The image format is not recognised.");
+}
+
+ImagePtr DecodeImageFile(const std::string& path, std::string* error) {
+    std::vector<uint8_t> data;
+    if (!ReadWholeFile(path, data)) {
+        if (error) *error = "The file cannot be opened.";
+        return nullptr;
+    }
+    return DecodeImageMemory(data.data(), data.size(), error);
+}
+
+void RegisterImageDecoder(ImageSniffFunction sniff, ImageDecodeFunction decode) {
+    if (!sniff || !decode) return;
+    auto& decoders = RegisteredDecoders();
+    for (const auto& entry : decoders) {
+        if (entry.first == sniff && entry.second == decode) return;
+    }
+    decoders.emplace_back(sniff, decode);
+}
+
+void CopyRowForEncoding(const Image& image, int y, bool withAlpha, uint8_t* out) {
+    const uint8_t* row = image.RowFromTop(y);
+    const int w = image.width;
+    if (image.depth == 32) {
+        if (withAlpha) {
+            std::memcpy(out, row, size_t(w) * 4);
+            return;
+        }
+        for (int x = 0; x < w; ++x, row += 4, out += 3) {
+            const int a = row[3];
+            out[0] = uint8_t(FlattenOverWhite(row[0], a));
+            out[1] = uint8_t(FlattenOverWhite(row[1], a));
+            out[2] = uint8_t(FlattenOverWhite(row[2], a));
+        }
+        return;
+    }
+    if (!withAlpha) {
+        std::memcpy(out, row, size_t(w) * 3);
+        return;
+    }
+    for (int x = 0; x < w; ++x, row += 3, out += 4) {
+        out[0] = row[0];
+        out[1] = row[1];
+        out[2] = row[2];
+        out[3] = 255;
+    }
+}

@@ -1,0 +1,61 @@
+// Image codecs of the toolkit layer: decoding PNG, JPEG, BMP and TIFF by their
+// content, and encoding PNG, JPEG and BMP.
+//
+// Decoders give a 24-bit image when the source has no alpha channel and a
+// 32-bit image when it has one, so a caller can tell the source's depth from
+// the result (bytesPerPixel = depth / 8). They take untrusted bytes: a damaged
+// or truncated file gives a null image and a short English reason in *error
+// (error may be null); they never crash, hang, print or exit.
+//
+// Encoders write the whole file to memory first and then save it through
+// AtomicFile, so a failed save leaves any old file untouched. A 32-bit image
+// written without alpha (JPEG, BMP, PNG at 24 bits) is flattened over white
+// with FlattenOverWhite; a 24-bit image written with alpha gets alpha 255.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "toolkit/image.h"
+
+// Decodes a file or a memory block, recognised by its first bytes whatever
+// the file's extension. Decoders added with RegisterImageDecoder are tried
+// after the built-in formats, because their formats (TGA) have no magic.
+ImagePtr DecodeImageFile(const std::string& path, std::string* error);
+ImagePtr DecodeImageMemory(const uint8_t* data, size_t size, std::string* error);
+
+using ImageSniffFunction = bool (*)(const uint8_t* data, size_t size);
+using ImageDecodeFunction = ImagePtr (*)(const uint8_t* data, size_t size, std::string* error);
+// Adds a decoder behind the built-in ones; the first whose sniff accepts the
+// bytes decodes them. Registering the same pair twice has no further effect.
+void RegisterImageDecoder(ImageSniffFunction sniff, ImageDecodeFunction decode);
+
+// bits is 24 or 32; any other value fails.
+bool EncodePngFile(const Image& image, const std::string& path, int bits);
+bool EncodePngMemory(const Image& image, int bits, std::vector<uint8_t>& out);
+// quality 0..100 (the user picks it in steps of 10); values outside are clamped.
+bool EncodeJpegFile(const Image& image, const std::string& path, int quality);
+bool EncodeJpegMemory(const Image& image, int quality, std::vector<uint8_t>& out);
+// Always 24 bits a pixel, uncompressed, bottom-up.
+bool EncodeBmpFile(const Image& image, const std::string& path);
+bool EncodeBmpMemory(const Image& image, std::vector<uint8_t>& out);
+
+// The single-format decoders behind DecodeImageMemory, for callers that
+// already know the format.
+bool IsPngData(const uint8_t* data, size_t size);
+bool IsJpegData(const uint8_t* data, size_t size);
+bool IsBmpData(const uint8_t* data, size_t size);
+bool IsTiffData(const uint8_t* data, size_t size);
+ImagePtr DecodePngData(const uint8_t* data, size_t size, std::string* error);
+ImagePtr DecodeJpegData(const uint8_t* data, size_t size, std::string* error);
+ImagePtr DecodeBmpData(const uint8_t* data, size_t size, std::string* error);
+ImagePtr DecodeTiffData(const uint8_t* data, size_t size, std::string* error);
+
+// Shared by the encoders: row y (from the top) as B, G, R (withAlpha false,
+// 32-bit sources flattened over white) or B, G, R, A (withAlpha true, 24-bit
+// sources given alpha 255). out holds width * 3 or width * 4 bytes.
+void CopyRowForEncoding(const Image& image, int y, bool withAlpha, uint8_t* out);
+// Sets *error when error is not null; returns null for the caller's convenience.
+ImagePtr CodecFailure(std::string* error, const char* text);

@@ -1,0 +1,216 @@
+// JPEG through libjpeg: baseline and progressive, grey, colour, and CMYK/YCCK
+// (Adobe files store CMYK inverted); writing 24-bit colour at a chosen quality.
+//
+// libjpeg reports errors through its error manager. Ours keeps the message
+// and longjmps back into a small function whose locals are plain data; the
+// library structs are owned by the caller and destroyed afterwards. A file
+// that ends early is an error here, not a picture padded with grey.
+#include <stdio.h>  // libjpeg's header needs FILE and size_t first
+
+#include <jerror.h>
+#include <jpeglib.h>
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "toolkit/codecs.h"
+#include "toolkit/files.h"
+
+namespace {
+
+struct JpegErrorManager {
+    jpeg_error_mgr pub;
+    jmp_buf jump;
+    bool truncated;
+    char text[JMSG_LENGTH_MAX];
+};
+
+[[noreturn]] void JpegErrorExit(j_common_ptr cinfo) {
+    auto* err = reinterpret_cast<JpegErrorManager*>(cinfo->err);
+    (*cinfo->err->format_message)(cinfo, err->text);
+    std::longjmp(err->jump, 1);
+}
+
+// Warnings are ignored except the one for data that ends early: libjpeg would
+// go on and fill the rest of the picture with grey.
+void JpegEmitMessage(j_common_ptr cinfo, int level) {
+    if (level >= 0) return;
+    auto* err = reinterpret_cast<JpegErrorManager*>(cinfo->err);
+    if (cinfo->err->msg_code == JWRN_JPEG_EOF) {
+        err->truncated = true;
+        std::longjmp(err->jump, 1);
+    }
+    cinfo->err->num_warnings++;
+}
+
+void InitErrorManager(JpegErrorManager* err) {
+    std::memset(err, 0, sizeof(*err));
+    jpeg_std_error(&err->pub);
+    err->pub.error_exit = JpegErrorExit;
+    err->pub.emit_message = JpegEmitMessage;
+}
+
+// ---- reading ---------------------------------------------------------------
+
+struct JpegReader {
+    jpeg_decompress_struct cinfo;
+    JpegErrorManager err;
+    bool created = false;
+    JpegReader() {
+        std::memset(&cinfo, 0, sizeof(cinfo));
+        InitErrorManager(&err);
+        cinfo.err = &err.pub;
+    }
+    JpegReader(const JpegReader&) = delete;
+    JpegReader& operator=(const JpegReader&) = delete;
+    ~JpegReader() {
+        if (created) jpeg_destroy_decompress(&cinfo);
+    }
+};
+
+bool StartJpegDecode(JpegReader* r, const uint8_t* data, size_t size, bool* tooLarge) {
+    if (setjmp(r->err.jump)) return false;
+    jpeg_create_decompress(&r->cinfo);
+    r->created = true;
+    jpeg_mem_src(&r->cinfo, data, static_cast<unsigned long>(size));
+    jpeg_read_header(&r->cinfo, TRUE);
+    const J_COLOR_SPACE space = r->cinfo.jpeg_color_space;
+    r->cinfo.out_color_space = (space == JCS_CMYK || space == JCS_YCCK) ? JCS_CMYK : JCS_EXT_BGR;
+    // Huffman coding spends at least one bit on each 8x8 block, so a file
+    // claiming more than about 512 pixels a byte is damaged; refusing it here
+    // keeps a tiny file from allocating a huge picture.
+    const uint64_t pixels = uint64_t(r->cinfo.image_width) * r->cinfo.image_height;
+    if (r->cinfo.image_width > unsigned(kMaxImageSide) || r->cinfo.image_height > unsigned(kMaxImageSide) ||
+        (!r->cinfo.arith_code && pixels > uint64_t(size) * 512 + 65536)) {
+        *tooLarge = true;
+        return false;
+    }
+    jpeg_start_decompress(&r->cinfo);
+    return true;
+}
+
+bool ReadJpegRows(JpegReader* r, Image* image, uint8_t* cmykRow) {
+    if (setjmp(r->err.jump)) return false;
+    jpeg_decompress_struct* c = &r->cinfo;
+    while (c->output_scanline < c->output_height) {
+        const int y = int(c->output_scanline);
+        uint8_t* target = image->RowFromTop(y);
+        JSAMPROW row = cmykRow ? cmykRow : target;
+        if (jpeg_read_scanlines(c, &row, 1) != 1) {
+            r->err.truncated = true;
+            return false;
+        }
+        if (!cmykRow) continue;
+        // Adobe's files hold every ink inverted (255 = no ink); after undoing
+        // that, each colour is what the ink and black leave of white.
+        const bool inverted = c->saw_Adobe_marker;
+        const uint8_t* s = cmykRow;
+        for (unsigned x = 0; x < c->output_width; ++x, s += 4, target += 3) {
+            int cc = s[0], mm = s[1], yy = s[2], kk = s[3];
+            if (!inverted) {
+                cc = 255 - cc;
+                mm = 255 - mm;
+                yy = 255 - yy;
+                kk = 255 - kk;
+            }
+            target[0] = uint8_t((yy * kk + 127) / 255);
+            target[1] = uint8_t((mm * kk + 127) / 255);
+            target[2] = uint8_t((cc * kk + 127) / 255);
+        }
+    }
+    jpeg_finish_decompress(c);
+    return true;
+}
+
+// ---- writing ---------------------------------------------------------------
+
+struct JpegWriter {
+    jpeg_compress_struct cinfo;
+    JpegErrorManager err;
+    bool created = false;
+    unsigned char* buffer = nullptr;  // filled by jpeg_mem_dest with malloc
+    unsigned long bufferSize = 0;
+    JpegWriter() {
+        std::memset(&cinfo, 0, sizeof(cinfo));
+        InitErrorManager(&err);
+        cinfo.err = &err.pub;
+    }
+    JpegWriter(const JpegWriter&) = delete;
+    JpegWriter& operator=(const JpegWriter&) = delete;
+    ~JpegWriter() {
+        if (created) jpeg_destroy_compress(&cinfo);
+        std::free(buffer);
+    }
+};
+
+bool WriteJpeg(JpegWriter* w, const Image* image, int quality, uint8_t* rowBuffer) {
+    if (setjmp(w->err.jump)) return false;
+    jpeg_create_compress(&w->cinfo);
+    w->created = true;
+    jpeg_mem_dest(&w->cinfo, &w->buffer, &w->bufferSize);
+    w->cinfo.image_width = JDIMENSION(image->width);
+    w->cinfo.image_height = JDIMENSION(image->height);
+    w->cinfo.input_components = 3;
+    w->cinfo.in_color_space = JCS_EXT_BGR;
+    jpeg_set_defaults(&w->cinfo);
+    jpeg_set_quality(&w->cinfo, quality, TRUE);
+    jpeg_start_compress(&w->cinfo, TRUE);
+    while (w->cinfo.next_scanline < w->cinfo.image_height) {
+        CopyRowForEncoding(*image, int(w->cinfo.next_scanline), false, rowBuffer);
+        JSAMPROW row = rowBuffer;
+        jpeg_write_scanlines(&w->cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&w->cinfo);
+    return true;
+}
+
+}  // namespace
+
+ImagePtr DecodeJpegData(const uint8_t* data, size_t size, std::string* error) {
+    if (error) error->clear();
+    if (!IsJpegData(data, size)) return CodecFailure(error, "The file is not a JPEG image.");
+    JpegReader r;
+    bool tooLarge = false;
+    if (!StartJpegDecode(&r, data, size, &tooLarge)) {
+        if (tooLarge) return CodecFailure(error, "The JPEG picture is too large for its file.");
+        if (r.err.truncated) return CodecFailure(error, "The JPEG file is truncated.");
+        return CodecFailure(error, "The JPEG file is damaged.");
+    }
+    const jpeg_decompress_struct& c = r.cinfo;
+    const bool cmyk = c.out_color_space == JCS_CMYK;
+    if (c.output_width < 1 || c.output_height < 1 || c.output_components != (cmyk ? 4 : 3))
+        return CodecFailure(error, "The JPEG file is damaged.");
+    ImagePtr image = CreateImage(int(c.output_width), int(c.output_height), 24);
+    std::unique_ptr<uint8_t[]> cmykRow;
+    if (cmyk) cmykRow.reset(new (std::nothrow) uint8_t[size_t(c.output_width) * 4]);
+    if (!image || (cmyk && !cmykRow)) return CodecFailure(error, "Not enough memory to read the JPEG file.");
+    if (!ReadJpegRows(&r, image.get(), cmykRow.get())) {
+        if (r.err.truncated) return CodecFailure(error, "The JPEG file is truncated.");
+        return CodecFailure(error, "The JPEG file is damaged.");
+    }
+    return image;
+}
+
+bool EncodeJpegMemory(const Image& image, int quality, std::vector<uint8_t>& out) {
+    out.clear();
+    if (!image.pixels || image.width < 1 || image.height < 1) return false;
+    quality = std::clamp(quality, 0, 100);
+    JpegWriter w;
+    std::unique_ptr<uint8_t[]> row(new (std::nothrow) uint8_t[size_t(image.width) * 3]);
+    if (!row || !WriteJpeg(&w, &image, quality, row.get()) || !w.buffer) return false;
+    try {
+        out.assign(w.buffer, w.buffer + w.bufferSize);
+    } catch (const std::bad_alloc&) {
+        out.clear();
+        return false;
+    }
+    return true;
+}
+
+bool EncodeJpegFile(const Image& image, const std::string& path, int quality) {
+    std::vector<uint8_t> bytes;
+    return EncodeJpegMemory(image, quality, bytes) && WriteWholeFile(path, bytes.data(), bytes.size());
+}
