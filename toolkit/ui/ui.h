@@ -116,7 +116,8 @@ void UiRunModalEnd(int dialog, int parent);
 // with UiAddShortcut, so the menu text is only shown.
 void UiMenuBegin(int window);
 void UiMenuTitle(const std::string& title);
-void UiMenuItem(int id, const std::string& text);
+// checkable: the item can carry a tick (UiSetMenuItemChecked).
+void UiMenuItem(int id, const std::string& text, bool checkable = false);
 void UiMenuSeparator();
 void UiMenuSubmenuBegin(const std::string& title);
 void UiMenuSubmenuEnd();
@@ -250,7 +251,7 @@ std::vector<std::string> UiGetDroppedFiles();
 // ---------------------------------------------------------------------------
 // Canvases
 
-// The back buffer (device pixels, 32-bit). Draw on it with the image layer
+// The back buffer (device pixels, 32-bit; null for a painted canvas). Draw on it with the image layer
 // (FillRect, DrawImage) and the helpers below, then UiShowCanvas.
 Image* UiCanvasImage(int canvas);
 void UiShowCanvas(int canvas);

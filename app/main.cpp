@@ -1,0 +1,3 @@
+#include "editor/commands.h"
+
+int main(int argc, char** argv) { RunMainProgram(argc, argv); }

@@ -1,0 +1,275 @@
+// The main window and its preview.
+//
+// The preview canvas is painted on demand: each paint draws only the visible
+// rectangle (grey surround, background, picture blended by its alpha), so a
+// 16384 x 16384 picture never needs a canvas bitmap of its own. Pictures up to
+// kMaxPreviewCopyBytes are copied (enlarged when small) at each redraw, as a
+// picture shown for one redraw (the levels preview) must stay on screen after
+// the caller puts the real one back. Bigger ones are drawn straight from the
+// current picture; what a redraw showed of a different picture is kept for
+// the visible rectangle of that redraw.
+#include "editor/mainwindow.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "editor/commands.h"
+#include "editor/globals.h"
+#include "formats/texinfo.h"
+#include "toolkit/displays.h"
+#include "toolkit/ui/ui.h"
+
+int gMainWindow = 0;
+int gPreviewScroll = 0;
+int gPreviewCanvas = 0;
+
+namespace {
+
+constexpr uint32_t kSurround = MakeColour(160, 160, 160);
+constexpr size_t kMaxPreviewCopyBytes = size_t(64) << 20;
+
+struct Preview {
+    ImagePtr copy;                // the display picture when it was copied
+    const Image* live = nullptr;  // else the current picture it was drawn from
+    ImagePtr snapshot;            // a big picture's visible part at the redraw
+    UiRect snapshotRect;
+    int factor = 1, dw = 0, dh = 0;
+    int64_t background = 0;
+};
+Preview gPreview;
+
+int ToUnits(int pixels) { return int(std::lround(pixels / GetDpiScale())); }
+
+// Pixel repetition by a whole factor, row by row.
+ImagePtr EnlargeByRepetition(const Image& src, int factor) {
+    ImagePtr out = CreateImage(src.width * factor, src.height * factor, 32, 0);
+    if (!out) return nullptr;
+    const int sbpp = src.BytesPerPixel();
+    for (int y = 0; y < src.height; ++y) {
+        const uint8_t* s = src.RowFromTop(y);
+        uint8_t* first = out->RowFromTop(y * factor);
+        uint8_t* d = first;
+        for (int x = 0; x < src.width; ++x, s += sbpp) {
+            const uint8_t a = sbpp == 4 ? s[3] : 255;
+            for (int k = 0; k < factor; ++k, d += 4) {
+                d[0] = s[0];
+                d[1] = s[1];
+                d[2] = s[2];
+                d[3] = a;
+            }
+        }
+        for (int k = 1; k < factor; ++k) std::copy(first, first + size_t(out->width) * 4, out->RowFromTop(y * factor + k));
+    }
+    return out;
+}
+
+void DrawBackground(Image& target, int left, int top, int dw, int dh, int64_t background) {
+    const int w = std::min(dw - left, target.width), h = std::min(dh - top, target.height);
+    if (w <= 0 || h <= 0) return;
+    switch (background) {
+    case 1: FillRect(target, 0, 0, w, h, MakeColour(0, 0, 0)); return;
+    case 2: FillRect(target, 0, 0, w, h, MakeColour(128, 128, 128)); return;
+    case 3: FillRect(target, 0, 0, w, h, MakeColour(255, 255, 255)); return;
+    default: break;
+    }
+    // Checkerboard of 8 x 8 cells from the canvas origin, built once per row.
+    const uint8_t light[4] = {255, 255, 255, 255}, dark[4] = {204, 204, 204, 255};
+    for (int row = 0; row < h; ++row) {
+        const int cy = (top + row) / 8;
+        uint8_t* d = target.RowFromTop(row);
+        for (int col = 0; col < w; ++col, d += 4) {
+            const uint8_t* c = (((left + col) / 8 + cy) % 2 == 0) ? light : dark;
+            d[0] = c[0];
+            d[1] = c[1];
+            d[2] = c[2];
+            d[3] = 255;
+        }
+    }
+}
+
+void PaintPreview(Image& target, int left, int top) {
+    FillRect(target, 0, 0, target.width, target.height, kSurround);
+    if (gPreview.dw <= 0) return;
+    DrawBackground(target, left, top, gPreview.dw, gPreview.dh, gPreview.background);
+    if (gPreview.copy) {
+        DrawImage(target, *gPreview.copy, -left, -top, DrawMode::AlphaBlend);
+        return;
+    }
+    // Drawn from the current picture only while it is the one the redraw
+    // showed, or one of the same size (never a picture that may be gone).
+    const Image* current = gCurrentImage.get();
+    if (current && current->width == gPreview.dw && current->height == gPreview.dh)
+        DrawImage(target, *current, -left, -top, DrawMode::AlphaBlend);
+    if (current != gPreview.live && gPreview.snapshot)
+        DrawImage(target, *gPreview.snapshot, gPreview.snapshotRect.x - left, gPreview.snapshotRect.y - top,
+                  DrawMode::Copy);
+}
+
+}  // namespace
+
+int GetPreviewFactor() { return gPreview.factor; }
+int GetPreviewDisplayWidth() { return gPreview.dw; }
+int GetPreviewDisplayHeight() { return gPreview.dh; }
+
+void ClearPreview() { gPreview = Preview{}; }
+
+void BuildMainWindow() {
+    const unsigned flags = kUiMainWindowFlags | (gWindowCentre == 1 ? kUiCentreScreen : 0u);
+    gMainWindow = UiOpenWindow(gWindowX, gWindowY, gWindowWidth, gWindowHeight, gAppTitle, flags);
+    if (!gMainWindow) return;
+    UiCreateStatusBar(gMainWindow, {220, 380, -1});
+
+    UiMenuBegin(gMainWindow);
+    UiMenuTitle("File");
+    UiMenuItem(0, "Open\tCtrl+O");
+    UiMenuItem(15, "Open from .gro archive...\tCtrl+G");
+    UiMenuItem(1, "Save\tCtrl+S");
+    UiMenuItem(2, "Save As...\tShift+Ctrl+S");
+    UiMenuSeparator();
+    UiMenuItem(3, "Quit\tCtrl+Q");
+    UiMenuTitle("Edit");
+    UiMenuItem(30, "Undo\tCtrl+Z");
+    UiMenuItem(31, "Redo\tCtrl+Y");
+    UiMenuSeparator();
+    UiMenuItem(32, "Revert to original");
+    UiMenuTitle("Adjust");
+    UiMenuItem(33, "Levels...\tCtrl+L");
+    UiMenuItem(34, "Auto levels");
+    UiMenuTitle("HDR");
+    UiMenuItem(8, "Exposure +1 EV\tCtrl+Up");
+    UiMenuItem(9, "Exposure -1 EV\tCtrl+Down");
+    UiMenuItem(10, "Reset exposure\tCtrl+0");
+    UiMenuSeparator();
+    UiMenuItem(11, "Tone: Editor (clip)", true);
+    UiMenuItem(12, "Tone: Filmic", true);
+    UiMenuItem(13, "Switch tone\tCtrl+T");
+    UiMenuTitle("Tools");
+    UiMenuItem(14, "Histogram\tCtrl+I");
+    UiMenuSubmenuBegin("Channels");
+    UiMenuItem(17, "Extract red as grayscale");
+    UiMenuItem(18, "Extract green as grayscale");
+    UiMenuItem(19, "Extract blue as grayscale");
+    UiMenuItem(20, "Extract alpha as grayscale");
+    UiMenuSeparator();
+    UiMenuItem(21, "Load alpha from image...");
+    UiMenuItem(23, "Invert alpha");
+    UiMenuItem(22, "Remove alpha (make opaque)");
+    UiMenuSubmenuEnd();
+    UiMenuSubmenuBegin("Normal map");
+    UiMenuItem(24, "Flip green (DirectX <-> OpenGL)");
+    UiMenuItem(25, "Flip red");
+    UiMenuItem(26, "Rebuild blue (Z) from red and green");
+    UiMenuItem(27, "Normalize");
+    UiMenuSeparator();
+    UiMenuItem(28, "Create from height map...");
+    UiMenuSubmenuEnd();
+    UiMenuSeparator();
+    UiMenuItem(16, "Resize...\tCtrl+R");
+    UiMenuItem(29, "Skybox...\tCtrl+K");
+    UiMenuItem(4, "Batch conversion\tCtrl+B");
+    UiMenuSeparator();
+    UiMenuItem(5, "Preferences...\tCtrl+P");
+    UiMenuTitle("Help");
+    UiMenuItem(6, "Help\tCtrl+H");
+    UiMenuItem(7, "About");
+    UiMenuEnd();
+    UiSetMenuItemChecked(gMainWindow, 11, true);
+
+    gPreviewScroll = UiCreateScrollArea(gMainWindow, 4, 4, 819, 400, 1034, 1034, 1, true);
+    gPreviewCanvas = UiCreateCanvas(gPreviewScroll, 4, 4, 1024, 1024);
+
+    for (const CommandShortcut& s : GetCommandShortcuts()) UiAddShortcut(gMainWindow, s.modifiers, s.key, s.id);
+
+    if (Image* canvas = UiCanvasImage(gPreviewCanvas)) FillRect(*canvas, 0, 0, canvas->width, canvas->height, kSurround);
+    UiShowCanvas(gPreviewCanvas);
+    UiSetStatusField(gMainWindow, 0, "No file opened");
+}
+
+void ResizePreviewToWindow() {
+    if (!gMainWindow) return;
+    // The client area holds neither the menu bar nor the status bar here, so
+    // only the 4-unit margins come off it.
+    const int w = std::max(UiGetWindowInnerWidth(gMainWindow) - 10, 1);
+    const int h = std::max(UiGetWindowInnerHeight(gMainWindow) - 8, 1);
+    UiResizeGadget(gPreviewScroll, 4, 4, w, h);
+}
+
+void RefreshPreview() {
+    if (!gCurrentImage) return;
+    const Image& picture = *gCurrentImage;
+    const int w = picture.width, h = picture.height;
+    int factor = 1;
+    if (w < 256 && h < 256) factor = h < w ? 256 / w : 256 / h;
+    const int dw = w * factor, dh = h * factor;
+
+    Preview next;
+    next.factor = factor;
+    next.dw = dw;
+    next.dh = dh;
+    next.background = gPrefBackground;
+    if (factor > 1) {
+        next.copy = EnlargeByRepetition(picture, factor);
+        if (!next.copy) return;
+    } else if (picture.ByteCount() <= kMaxPreviewCopyBytes) {
+        next.copy = DuplicateImage(picture);
+        if (!next.copy) return;
+    } else {
+        next.live = &picture;
+    }
+    gPreview = std::move(next);
+
+    // The painter goes in first, so the resize makes no canvas-sized buffer.
+    UiSetCanvasPainter(gPreviewCanvas, PaintPreview);
+    UiResizeGadget(gPreviewCanvas, -1, -1, ToUnits(dw), ToUnits(dh));
+    UiSetScrollInnerSize(gPreviewScroll, ToUnits(dw) + 8, ToUnits(dh) + 8);
+    if (gPreview.live) {
+        // Keep what this redraw shows, in case the caller swaps the picture back.
+        const UiRect v = UiGetCanvasVisibleRect(gPreviewCanvas);
+        if (v.width > 0 && v.height > 0) {
+            gPreview.snapshot = CreateImage(v.width, v.height, 32, kOpaqueBlack);
+            if (gPreview.snapshot) {
+                PaintPreview(*gPreview.snapshot, v.x, v.y);
+                gPreview.snapshotRect = v;
+            }
+        }
+        UiPaintCanvasNow(gPreviewCanvas);
+    }
+    UiShowCanvas(gPreviewCanvas);
+
+    std::string note = gTexInfo.note;
+    if (note.empty() && factor > 1) note = "Enlarged " + std::to_string(factor) + "x for visibility";
+    UiSetStatusField(gMainWindow, 2, note);
+}
+
+void SetStatusText(const std::string& text) {
+    gStatusText = text;
+    UiSetStatusField(gMainWindow, 1, text);
+}
+
+void UpdateTitleAndUndoMenu() {
+    std::string title = gAppTitle;
+    if (gCurrentImage) {
+        title += " - " + GetDisplayName(gCurrentPath);
+        if (HasUnsavedEdits()) title += " *";
+    }
+    UiSetWindowTitle(gMainWindow, title);
+    const bool undo = CanUndo(), redo = CanRedo();
+    UiSetMenuItemText(gMainWindow, 30, undo ? "Undo " + GetUndoLabel() + "\tCtrl+Z" : "Undo\tCtrl+Z");
+    UiSetMenuItemText(gMainWindow, 31, redo ? "Redo " + GetRedoLabel() + "\tCtrl+Y" : "Redo\tCtrl+Y");
+    UiEnableMenuItem(gMainWindow, 30, undo);
+    UiEnableMenuItem(gMainWindow, 32, undo);
+    UiEnableMenuItem(gMainWindow, 31, redo);
+}
+
+std::string DescribeFileLocation(const std::string& path) {
+    auto folderOf = [](const std::string& text) {
+        const size_t cut = text.find_last_of("/\\");
+        return cut == std::string::npos ? std::string() : text.substr(0, cut + 1);
+    };
+    const size_t marker = path.find("::");
+    if (marker != std::string::npos) {
+        const std::string archive = path.substr(0, marker);
+        return GetTextAfterLastSeparator(archive) + " : " + folderOf(path.substr(marker + 2));
+    }
+    return folderOf(path);
+}
