@@ -45,6 +45,7 @@ protected:
         gCurrentImage = std::move(image);
         gCurrentPath = dir_ + "wall.tex";
         ResetEditHistory(*gCurrentImage, MakeCurrentHistoryEntry("Original"));
+        UpdateTitleAndUndoMenu();
     }
 
     // The texts of the message boxes asked so far.
