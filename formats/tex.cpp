@@ -4,6 +4,7 @@
 // never read; the writer always writes one frame and the fixed trailer.
 #include "formats/tex.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <new>
@@ -66,17 +67,22 @@ void DecodeRgbRows(const uint8_t* src, Image& image) {
     }
 }
 
+// R, G, B, A and B, G, R, A differ by the outer colour bytes of each word;
+// the same swap serves reading and writing.
+void SwapRedBlueRow(const uint8_t* src, uint8_t* out, size_t bytes) {
+    for (size_t i = 0; i < bytes; i += 4) {
+        uint32_t v;
+        std::memcpy(&v, src + i, 4);
+        v = (v & 0xFF00FF00u) | ((v >> 16) & 0xFFu) | ((v & 0xFFu) << 16);
+        std::memcpy(out + i, &v, 4);
+    }
+}
+
 void DecodeRgbaRows(const uint8_t* src, Image& image) {
     const size_t rowBytes = size_t(image.width) * 4;
     for (int y = 0; y < image.height; ++y, src += rowBytes) {
         uint8_t* out = image.RowFromTop(y);
-        // R, G, B, A to B, G, R, A: swap the outer colour bytes of each word.
-        for (size_t i = 0; i < rowBytes; i += 4) {
-            uint32_t v;
-            std::memcpy(&v, src + i, 4);
-            v = (v & 0xFF00FF00u) | ((v >> 16) & 0xFFu) | ((v & 0xFFu) << 16);
-            std::memcpy(out + i, &v, 4);
-        }
+        SwapRedBlueRow(src, out, rowBytes);
     }
 }
 
@@ -336,11 +342,13 @@ ImagePtr ConvertEffectBufferToGray(const uint8_t* data, size_t size, const TexIn
 
     ImagePtr image = CreateImage(w, h, 32, kOpaqueBlack);
     if (!image) return nullptr;
+    const uint8_t* in = src;
     for (int y = 0; y < h; ++y) {
         uint8_t* out = image->RowFromTop(y);
-        const size_t rowStart = size_t(y) * size_t(w);
-        for (int x = 0; x < w; ++x, out += 4) {
-            const uint8_t grey = uint8_t((value(rowStart + size_t(x)) - lo) * 255 / range);
+        for (int x = 0; x < w; ++x, in += 4, out += 4) {
+            int32_t v;
+            std::memcpy(&v, in, 4);
+            const uint8_t grey = uint8_t((int64_t(v) - lo) * 255 / range);
             out[0] = out[1] = out[2] = grey;
             out[3] = 255;
         }
@@ -421,13 +429,16 @@ int WriteTexFile(const Image* image, const std::string& path, int withAlpha, int
     if (keepFlagBit1) flags |= 2;
     constexpr size_t kHeaderBytes = 40, kTrailerBytes = 56;
     const size_t rowBytes = size_t(w) * size_t(bpp);
-    const size_t total = kHeaderBytes + rowBytes * size_t(h) + kTrailerBytes;
-    // The whole file is assembled before the target is touched, so running out
-    // of memory leaves no half-written file behind.
-    std::unique_ptr<uint8_t[]> file(new (std::nothrow) uint8_t[total]);
-    if (!file) return 0;
+    // Rows are converted in batches of about 1 MiB. The batch buffer is made
+    // before the target is touched, and the atomic save keeps the old file
+    // until every byte is written, so no failure leaves a half-written file.
+    const size_t rowsPerBatch = std::max<size_t>(1, std::min<size_t>(size_t(h), (size_t(1) << 20) / rowBytes));
+    const size_t batchBytes = std::max(rowsPerBatch * rowBytes, kHeaderBytes + kTrailerBytes);
+    std::unique_ptr<uint8_t[]> batch(new (std::nothrow) uint8_t[batchBytes]);
+    if (!batch) return 0;
 
-    uint8_t* p = file.get();
+    AtomicFile out(path);
+    uint8_t* p = batch.get();
     PutTag(p, "TVER");
     PutU32(p, 4);
     PutTag(p, "TDAT");
@@ -438,28 +449,29 @@ int WriteTexFile(const Image* image, const std::string& path, int withAlpha, int
     PutU32(p, uint32_t(firstMip));
     PutU32(p, 1);
     PutTag(p, "FRMS");
+    out.Write(batch.get(), kHeaderBytes);
 
     const int srcBpp = image->BytesPerPixel();
-    for (int y = 0; y < h; ++y, p += rowBytes) {
-        const uint8_t* src = image->RowFromTop(y);
-        uint8_t* out = p;
-        if (bpp == 4 && srcBpp == 4) {
-            for (size_t i = 0; i < rowBytes; i += 4) {
-                uint32_t v;
-                std::memcpy(&v, src + i, 4);
-                v = (v & 0xFF00FF00u) | ((v >> 16) & 0xFFu) | ((v & 0xFFu) << 16);
-                std::memcpy(out + i, &v, 4);
-            }
-        } else {
-            for (int x = 0; x < w; ++x, src += srcBpp, out += bpp) {
-                out[0] = src[2];
-                out[1] = src[1];
-                out[2] = src[0];
-                if (bpp == 4) out[3] = 255;  // a 24-bit picture is opaque
+    for (int y0 = 0; y0 < h && out.Ok(); y0 += int(rowsPerBatch)) {
+        const int y1 = std::min(h, y0 + int(rowsPerBatch));
+        for (int y = y0; y < y1; ++y) {
+            const uint8_t* src = image->RowFromTop(y);
+            uint8_t* row = batch.get() + size_t(y - y0) * rowBytes;
+            if (bpp == 4 && srcBpp == 4) {
+                SwapRedBlueRow(src, row, rowBytes);
+            } else {
+                for (int x = 0; x < w; ++x, src += srcBpp, row += bpp) {
+                    row[0] = src[2];
+                    row[1] = src[1];
+                    row[2] = src[0];
+                    if (bpp == 4) row[3] = 255;  // a 24-bit picture is opaque
+                }
             }
         }
+        out.Write(batch.get(), size_t(y1 - y0) * rowBytes);
     }
 
+    p = batch.get();
     PutTag(p, "ANIM");
     PutTag(p, "ADAT");
     PutU32(p, 1);
@@ -471,7 +483,6 @@ int WriteTexFile(const Image* image, const std::string& path, int withAlpha, int
     p += 4;
     PutU32(p, 1);
     PutU32(p, 0);
-
-    AtomicFile out(path);
-    return out.Write(file.get(), total) && out.Commit() ? 1 : 0;
+    out.Write(batch.get(), kTrailerBytes);
+    return out.Ok() && out.Commit() ? 1 : 0;
 }
