@@ -262,10 +262,14 @@ ImagePtr DecodeBmpData(const uint8_t* data, size_t size, std::string* error) {
     uint8_t palette[256][3];
     if (!ReadBmpPalette(in, info, palette)) return CodecFailure(error, kTruncated);
 
+    const bool rle = info.compression == kBiRle8 || info.compression == kBiRle4;
+    // The pixels must all be in the file before the picture is allocated.
+    const uint64_t stride = ((uint64_t(info.width) * info.bits + 31) / 32) * 4;
+    if (!rle && !in.Fits(info.dataOffset, stride * uint64_t(info.height))) return CodecFailure(error, kTruncated);
+
     const bool alpha = (info.bits == 16 || info.bits == 32) && info.masks[3] != 0;
     ImagePtr image = CreateImage(int(info.width), int(info.height), alpha ? 32 : 24);
     if (!image) return CodecFailure(error, "Not enough memory to read the BMP file.");
-    const bool rle = info.compression == kBiRle8 || info.compression == kBiRle4;
     if (!(rle ? DecodeBmpRle(in, info, palette, *image) : DecodeBmpRows(in, info, palette, *image)))
         return CodecFailure(error, kTruncated);
     return image;

@@ -142,6 +142,9 @@ bool WritePng(PngWriter* w, const Image* image, bool alpha, uint8_t* rowBuffer) 
     png_set_IHDR(w->png, w->info, png_uint_32(image->width), png_uint_32(image->height), 8,
                  alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    // Level 3 saves a 4096 x 4096 photo about three times faster than zlib's
+    // default 6 for files about 4% larger; big textures are saved often.
+    png_set_compression_level(w->png, 3);
     png_write_info(w->png, w->info);
     png_set_bgr(w->png);
     for (int y = 0; y < image->height; ++y) {

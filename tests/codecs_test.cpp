@@ -1,0 +1,491 @@
+// The image codecs against ImageMagick: every variant is made on the fly from
+// one small picture, decoded by us and by ImageMagick, and compared pixel by
+// pixel; damaged copies must fail with a reason; our encoders' files must read
+// back in ImageMagick as expected.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "toolkit/codecs.h"
+#include "toolkit/files.h"
+
+namespace {
+
+constexpr int kW = 37;  // odd, so BMP rows need padding and 4-bit rows end mid-byte
+constexpr int kH = 23;
+
+bool HaveMagick() {
+    static const bool have = std::system("command -v convert-im6.q16 >/dev/null 2>&1") == 0;
+    return have;
+}
+
+bool RunCommand(const std::string& command, std::vector<uint8_t>* output = nullptr) {
+    FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
+    if (!pipe) return false;
+    uint8_t buffer[65536];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof(buffer), pipe)) > 0) {
+        if (output) output->insert(output->end(), buffer, buffer + n);
+    }
+    return pclose(pipe) == 0;
+}
+
+std::string MakeTempFolder() {
+    std::string pattern = testing::TempDir() + "orvanta_codecs_XXXXXX";
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back(0);
+    const char* made = mkdtemp(buf.data());
+    return made ? std::string(made) + "/" : std::string();
+}
+
+// The source picture as R, G, B, A from the top row: smooth ramps, hard edges,
+// pure colours and every kind of alpha (0, 255 and partial).
+std::vector<uint8_t> SourceRgba() {
+    std::vector<uint8_t> px(size_t(kW) * kH * 4);
+    for (int y = 0; y < kH; ++y) {
+        for (int x = 0; x < kW; ++x) {
+            uint8_t* p = &px[(size_t(y) * kW + x) * 4];
+            p[0] = uint8_t(x * 255 / (kW - 1));
+            p[1] = uint8_t(y * 255 / (kH - 1));
+            p[2] = uint8_t((x * 7 + y * 13) & 255);
+            p[3] = uint8_t(x < 4 ? 255 : (y * 11 + x * 3) & 255);
+            if (x == 5) p[3] = 0;
+            if (y == 3) p[0] = p[1] = p[2] = 255;
+        }
+    }
+    return px;
+}
+
+ImagePtr ImageFromRgba(const std::vector<uint8_t>& rgba, int depth) {
+    ImagePtr image = CreateImage(kW, kH, depth);
+    for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x) {
+            const uint8_t* p = &rgba[(size_t(y) * kW + x) * 4];
+            SetPixelColour(*image, x, y, MakeColour(p[0], p[1], p[2], depth == 32 ? p[3] : 255));
+        }
+    return image;
+}
+
+class ToolkitCodecsMagick : public testing::Test {
+protected:
+    void SetUp() override {
+        if (!HaveMagick()) GTEST_SKIP() << "convert-im6.q16 is not installed";
+        folder_ = MakeTempFolder();
+        ASSERT_FALSE(folder_.empty());
+        source_ = folder_ + "source.rgba";
+        const std::vector<uint8_t> px = SourceRgba();
+        ASSERT_TRUE(WriteWholeFile(source_, px.data(), px.size()));
+    }
+    void TearDown() override {
+        if (!folder_.empty()) RunCommand("rm -rf '" + folder_ + "'");
+    }
+    // Makes a file from the source picture with ImageMagick; target may carry
+    // a coder prefix such as "bmp3:".
+    std::vector<uint8_t> Make(const std::string& options, const std::string& target) {
+        const std::string name = target.substr(target.find(':') + 1);
+        const std::string prefix = target.find(':') == std::string::npos ? "" : target.substr(0, target.find(':') + 1);
+        const std::string path = folder_ + name;
+        std::vector<uint8_t> data;
+        if (!RunCommand("convert-im6.q16 -size " + std::to_string(kW) + "x" + std::to_string(kH) + " -depth 8 rgba:'" +
+                        source_ + "' " + options + " " + prefix + "'" + path + "'") ||
+            !ReadWholeFile(path, data))
+            ADD_FAILURE() << "ImageMagick could not make " << target << " with " << options;
+        return data;
+    }
+    // ImageMagick's own decode of a file as R, G, B, A bytes (high bytes of
+    // its 16-bit values when sixteen is set).
+    std::vector<uint8_t> Reference(const std::string& path, bool sixteen = false) {
+        std::vector<uint8_t> out;
+        const std::string command = "convert-im6.q16 '" + path + "' -depth " + (sixteen ? "16" : "8") + " -endian MSB rgba:-";
+        EXPECT_TRUE(RunCommand(command, &out)) << command;
+        if (sixteen) {
+            std::vector<uint8_t> high(out.size() / 2);
+            for (size_t i = 0; i < high.size(); ++i) high[i] = out[i * 2];  // big-endian samples
+            return high;
+        }
+        return out;
+    }
+    std::string folder_;
+    std::string source_;
+};
+
+// Largest difference of a colour channel, and of alpha, between our image
+// and reference RGBA bytes; colours of pixels with alpha <= skipBelow are
+// not compared (they carry no visible colour).
+struct Diff {
+    int colour = 0;
+    int alpha = 0;
+    int worstX = -1, worstY = -1;
+};
+Diff Compare(const Image& image, const std::vector<uint8_t>& ref, int alphaScaledTolerance = 0) {
+    Diff d;
+    if (ref.size() != size_t(image.width) * image.height * 4) {
+        d.colour = d.alpha = 999;
+        return d;
+    }
+    for (int y = 0; y < image.height; ++y)
+        for (int x = 0; x < image.width; ++x) {
+            const uint32_t c = GetPixelColour(image, x, y);
+            const uint8_t* r = &ref[(size_t(y) * image.width + x) * 4];
+            d.alpha = std::max(d.alpha, std::abs(ColourAlpha(c) - r[3]));
+            if (r[3] == 0 && alphaScaledTolerance) continue;
+            int diff = std::max({std::abs(ColourRed(c) - r[0]), std::abs(ColourGreen(c) - r[1]),
+                                 std::abs(ColourBlue(c) - r[2])});
+            // Colours that went through premultiplied alpha are only as exact as alpha allows.
+            if (alphaScaledTolerance) diff = std::max(0, diff - (255 + r[3]) / (2 * r[3]) - 1);
+            if (diff > d.colour) d.colour = diff, d.worstX = x, d.worstY = y;
+        }
+    return d;
+}
+
+double Psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+    double sum = 0;
+    for (size_t i = 0; i < a.size(); ++i) sum += double(a[i] - b[i]) * double(a[i] - b[i]);
+    if (sum == 0) return 99;
+    return 10 * std::log10(255.0 * 255.0 / (sum / double(a.size())));
+}
+
+struct DecodeCase {
+    const char* name;
+    const char* options;
+    const char* target;
+    int depth;          // what our decoder must give: 24 or 32
+    int tolerance;      // largest colour difference allowed
+    bool sixteen;       // compare against the high bytes of ImageMagick's 16-bit decode
+    bool premultiplied; // colours went through premultiplied alpha in the decoder
+};
+
+const DecodeCase kDecodeCases[] = {
+    {"png rgba", "-define png:color-type=6", "a.png", 32, 0, false, false},
+    {"png rgb", "-alpha off -define png:color-type=2", "b.png", 24, 0, false, false},
+    {"png palette", "-alpha off -colors 40 -define png:color-type=3", "c.png", 24, 0, false, false},
+    {"png palette trns", "-colors 40", "png8:d.png", 32, 0, false, false},
+    {"png grey", "-alpha off -colorspace Gray -define png:color-type=0", "e.png", 24, 0, false, false},
+    {"png grey 1-bit", "-alpha off -colorspace Gray -threshold 50% -define png:color-type=0 -define png:bit-depth=1", "f.png", 24, 0, false, false},
+    {"png grey 4-bit", "-alpha off -colorspace Gray -depth 4 -define png:color-type=0 -define png:bit-depth=4", "g.png", 24, 0, false, false},
+    {"png grey trns", "-alpha off -colorspace Gray -transparent white -define png:color-type=0", "m.png", 32, 0, false, false},
+    {"png rgb trns", "-alpha off -transparent white -define png:color-type=2", "n.png", 32, 0, false, false},
+    {"png grey alpha", "-colorspace Gray -define png:color-type=4", "h.png", 32, 0, false, false},
+    {"png 16-bit rgba", "-depth 16 -define png:color-type=6", "i.png", 32, 0, true, false},
+    {"png 16-bit grey", "-colorspace Gray -alpha off -depth 16 -define png:color-type=0", "j.png", 24, 0, true, false},
+    {"png interlaced", "-interlace PNG -define png:color-type=6", "k.png", 32, 0, false, false},
+    {"png interlaced palette", "-alpha off -interlace PNG -colors 20 -define png:color-type=3", "l.png", 24, 0, false, false},
+    {"jpeg baseline", "-quality 90", "a.jpg", 24, 2, false, false},
+    {"jpeg progressive", "-quality 80 -interlace Plane", "b.jpg", 24, 2, false, false},
+    {"jpeg grey", "-type Grayscale -quality 90", "c.jpg", 24, 2, false, false},
+    {"jpeg cmyk", "-colorspace CMYK -quality 95", "d.jpg", 24, 3, false, false},
+    {"jpeg 4:4:4", "-sampling-factor 1x1 -quality 70", "e.jpg", 24, 2, false, false},
+    {"bmp 24-bit", "-alpha off", "bmp3:a.bmp", 24, 0, false, false},
+    {"bmp os2 24-bit", "-alpha off", "bmp2:b.bmp", 24, 0, false, false},
+    {"bmp 8-bit", "-alpha off -colors 60 -type Palette", "bmp3:c.bmp", 24, 0, false, false},
+    {"bmp 4-bit", "-alpha off -colors 12 -type Palette", "bmp3:d.bmp", 24, 0, false, false},
+    {"bmp 1-bit", "-alpha off -type Bilevel", "bmp3:e.bmp", 24, 0, false, false},
+    {"bmp os2 8-bit", "-alpha off -colors 60 -type Palette", "bmp2:f.bmp", 24, 0, false, false},
+    {"bmp rle8", "-alpha off -colors 60 -type Palette -compress RLE", "bmp3:g.bmp", 24, 0, false, false},
+    {"bmp 32-bit alpha v5", "", "bmp:h.bmp", 32, 0, false, false},
+    {"bmp 32-bit alpha v4", "-define bmp:format=bmp4", "i.bmp", 32, 0, false, false},
+    // ImageMagick widens 5- and 6-bit fields by repeating bits, we by rounding.
+    {"bmp rgb565", "-alpha off -define bmp:subtype=RGB565", "j.bmp", 24, 1, false, false},
+    {"bmp rgb555", "-alpha off -define bmp:subtype=RGB555", "k.bmp", 24, 1, false, false},
+    {"tiff plain", "-alpha off -compress None", "a.tif", 24, 0, false, false},
+    {"tiff lzw alpha", "-compress LZW", "b.tif", 32, 0, false, true},
+    {"tiff zip", "-alpha off -compress Zip", "c.tif", 24, 0, false, false},
+    {"tiff grey", "-alpha off -colorspace Gray -compress None", "d.tif", 24, 0, false, false},
+    // libtiff takes the high byte of 16-bit colour-map entries; ImageMagick rounds.
+    {"tiff palette", "-alpha off -colors 30 -type Palette -compress None", "e.tif", 24, 1, false, false},
+    {"tiff 16-bit", "-alpha off -depth 16 -compress None", "f.tif", 24, 1, false, false},
+    {"tiff tiled", "-alpha off -define tiff:tile-geometry=16x16 -compress LZW", "g.tif", 24, 0, false, false},
+    {"tiff big-endian", "-alpha off -define tiff:endian=msb -compress None", "h.tif", 24, 0, false, false},
+};
+
+TEST_F(ToolkitCodecsMagick, DecodeMatchesImageMagick) {
+    for (const DecodeCase& c : kDecodeCases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<uint8_t> file = Make(c.options, c.target);
+        if (file.empty()) continue;
+        const std::string path = folder_ + std::string(c.target).substr(std::string(c.target).find(':') + 1);
+        std::string error = "stale";
+        ImagePtr image = DecodeImageMemory(file.data(), file.size(), &error);
+        ASSERT_NE(image, nullptr) << error;
+        EXPECT_EQ(error, "");
+        EXPECT_EQ(image->width, kW);
+        EXPECT_EQ(image->height, kH);
+        EXPECT_EQ(image->depth, c.depth);
+        const Diff d = Compare(*image, Reference(path, c.sixteen), c.premultiplied);
+        EXPECT_LE(d.colour, c.tolerance) << "worst at " << d.worstX << "," << d.worstY;
+        EXPECT_EQ(d.alpha, 0);
+    }
+}
+
+TEST_F(ToolkitCodecsMagick, DecodeTopDownBmp) {
+    // ImageMagick writes bottom-up only: turn its file into a top-down one by
+    // reversing the rows and negating the height.
+    std::vector<uint8_t> file = Make("-alpha off", "bmp3:up.bmp");
+    ASSERT_GT(file.size(), 54u);
+    const size_t stride = (size_t(kW) * 3 + 3) & ~size_t(3);
+    const uint32_t offset = uint32_t(file[10] | file[11] << 8 | file[12] << 16 | file[13] << 24);
+    ASSERT_EQ(offset + stride * kH, file.size());
+    std::vector<uint8_t> flipped = file;
+    for (int row = 0; row < kH; ++row)
+        std::memcpy(&flipped[offset + stride * row], &file[offset + stride * (kH - 1 - row)], stride);
+    const int32_t negative = -kH;
+    std::memcpy(&flipped[22], &negative, 4);
+    std::string error;
+    ImagePtr down = DecodeImageMemory(flipped.data(), flipped.size(), &error);
+    ImagePtr up = DecodeImageMemory(file.data(), file.size(), &error);
+    ASSERT_NE(down, nullptr) << error;
+    ASSERT_NE(up, nullptr) << error;
+    EXPECT_EQ(Compare(*down, Reference(folder_ + "up.bmp")).colour, 0);
+    EXPECT_EQ(Compare(*up, Reference(folder_ + "up.bmp")).colour, 0);
+}
+
+bool SamePicture(const Image& a, const Image& b) {
+    if (a.width != b.width || a.height != b.height || a.depth != b.depth) return false;
+    for (int y = 0; y < a.height; ++y)
+        if (std::memcmp(a.RowFromTop(y), b.RowFromTop(y), size_t(a.width) * a.BytesPerPixel()) != 0) return false;
+    return true;
+}
+
+// Cut short, a file must fail with a reason unless the cut only took bytes
+// the picture does not need (then the picture must be intact). With bytes
+// flipped it must fail with a reason or give a picture of a sane size.
+TEST_F(ToolkitCodecsMagick, DamagedFilesFailCleanly) {
+    const char* targets[][2] = {
+        {"-define png:color-type=6", "t.png"},
+        {"-interlace PNG -colors 20 -define png:color-type=3", "t2.png"},
+        {"-quality 85", "t.jpg"},
+        {"-interlace Plane", "t2.jpg"},
+        {"-alpha off", "bmp3:t.bmp"},
+        {"", "bmp:t2.bmp"},
+        {"-alpha off -colors 60 -type Palette -compress RLE", "bmp3:t3.bmp"},
+        {"-compress LZW", "t.tif"},
+        {"-alpha off -compress None", "t2.tif"},
+    };
+    for (const auto& t : targets) {
+        SCOPED_TRACE(t[1]);
+        const std::vector<uint8_t> file = Make(t[0], t[1]);
+        ASSERT_GT(file.size(), 64u);
+        std::string error;
+        ImagePtr whole = DecodeImageMemory(file.data(), file.size(), &error);
+        ASSERT_NE(whole, nullptr) << error;
+        const size_t cuts[] = {2, 9, 30, 60, file.size() / 3, file.size() / 2, file.size() - 9, file.size() - 1};
+        for (size_t cut : cuts) {
+            std::vector<uint8_t> part(file.begin(), file.begin() + long(cut));  // exact size for ASan
+            ImagePtr image = DecodeImageMemory(part.data(), part.size(), &error);
+            if (image) {
+                EXPECT_TRUE(SamePicture(*image, *whole)) << "cut at " << cut;
+            } else {
+                EXPECT_FALSE(error.empty()) << "cut at " << cut;
+            }
+        }
+        // The pixel data proper cut in half always fails.
+        std::vector<uint8_t> half(file.begin(), file.begin() + long(file.size() / 2));
+        EXPECT_EQ(DecodeImageMemory(half.data(), half.size(), &error), nullptr);
+        for (size_t pos = 0; pos < file.size(); pos += 1 + pos / 3) {
+            std::vector<uint8_t> bad = file;
+            bad[pos] ^= 0x5A;
+            std::string error;
+            ImagePtr image = DecodeImageMemory(bad.data(), bad.size(), &error);
+            if (image) {
+                EXPECT_TRUE(image->width >= 1 && image->width <= kMaxImageSide);
+                EXPECT_TRUE(image->height >= 1 && image->height <= kMaxImageSide);
+            } else {
+                EXPECT_FALSE(error.empty()) << "flip at " << pos;
+            }
+        }
+    }
+}
+
+TEST(ToolkitCodecs, HostileHeadersAreRefused) {
+    // A BMP claiming 30000 x 30000 pixels in a 60-byte file, one with a
+    // palette index past its two colours, and a PNG with nothing after its magic.
+    std::vector<uint8_t> bmp(62, 0);
+    auto put32 = [&](size_t at, uint32_t v) { std::memcpy(&bmp[at], &v, 4); };
+    bmp[0] = 'B', bmp[1] = 'M';
+    put32(10, 62), put32(14, 40), put32(18, 30000), put32(22, 30000);
+    bmp[26] = 1, bmp[28] = 24;
+    std::string error;
+    EXPECT_EQ(DecodeImageMemory(bmp.data(), bmp.size(), &error), nullptr);
+    EXPECT_EQ(error, "The BMP file is truncated.");
+
+    // 2 x 1, 8-bit, two palette entries, pixel indices 1 and 200.
+    std::vector<uint8_t> pal(14 + 40 + 8 + 4, 0);
+    auto p32 = [&](size_t at, uint32_t v) { std::memcpy(&pal[at], &v, 4); };
+    pal[0] = 'B', pal[1] = 'M';
+    p32(10, 62), p32(14, 40), p32(18, 2), p32(22, 1), p32(46, 2);
+    pal[26] = 1, pal[28] = 8;
+    pal[58] = 10, pal[59] = 20, pal[60] = 30;  // entry 1: B, G, R
+    pal[62] = 1, pal[63] = 200;
+    ImagePtr image = DecodeImageMemory(pal.data(), pal.size(), &error);
+    ASSERT_NE(image, nullptr) << error;
+    EXPECT_EQ(GetPixelColour(*image, 0, 0), MakeColour(30, 20, 10));
+    EXPECT_EQ(GetPixelColour(*image, 1, 0), MakeColour(0, 0, 0));
+
+    const uint8_t png[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    EXPECT_EQ(DecodeImageMemory(png, sizeof(png), &error), nullptr);
+    EXPECT_FALSE(error.empty());
+    const uint8_t junk[] = {'h', 'e', 'l', 'l', 'o'};
+    EXPECT_EQ(DecodeImageMemory(junk, sizeof(junk), &error), nullptr);
+    EXPECT_EQ(error, "The image format is not recognised.");
+    EXPECT_EQ(DecodeImageMemory(nullptr, 0, &error), nullptr);
+    EXPECT_EQ(DecodeImageFile("/nonexistent/orvanta/none.png", &error), nullptr);
+    EXPECT_EQ(error, "The file cannot be opened.");
+}
+
+// 16- and 32-bit BMPs with masks of every width: each field is scaled from
+// its own range to 0..255, so the largest value of any field is 255.
+TEST(ToolkitCodecs, BmpBitfieldsScaleEveryFieldWidth) {
+    struct Case {
+        const char* name;
+        int bits;
+        uint32_t masks[4];  // red, green, blue, alpha
+        uint32_t pixel;
+        uint32_t expected;  // colour 0xAABBGGRR
+        int depth;
+    };
+    const Case cases[] = {
+        {"argb4444 full", 16, {0x0F00, 0x00F0, 0x000F, 0xF000}, 0xFFFF, MakeColour(255, 255, 255, 255), 32},
+        {"argb4444 mid", 16, {0x0F00, 0x00F0, 0x000F, 0xF000}, 0x8421, MakeColour(68, 34, 17, 136), 32},
+        {"argb1555 opaque", 16, {0x7C00, 0x03E0, 0x001F, 0x8000}, 0xFC00, MakeColour(255, 0, 0, 255), 32},
+        {"argb1555 clear", 16, {0x7C00, 0x03E0, 0x001F, 0x8000}, 0x001F, MakeColour(0, 0, 255, 0), 32},
+        {"rgb565", 16, {0xF800, 0x07E0, 0x001F, 0}, 0x07E0 | (16 << 11), MakeColour(132, 255, 0), 24},
+        {"10-bit fields", 32, {0x3FF00000, 0x000FFC00, 0x000003FF, 0}, (1023u << 20) | (512u << 10), MakeColour(255, 128, 0), 24},
+        {"alpha in the low byte", 32, {0xFF000000, 0x00FF0000, 0x0000FF00, 0x000000FF}, 0x11223344, MakeColour(0x11, 0x22, 0x33, 0x44), 32},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // V5 header (124 bytes) with the masks in it; one pixel, padded row.
+        std::vector<uint8_t> f(14 + 124 + 4, 0);
+        auto put32 = [&](size_t at, uint32_t v) { std::memcpy(&f[at], &v, 4); };
+        f[0] = 'B', f[1] = 'M';
+        put32(2, uint32_t(f.size())), put32(10, 138), put32(14, 124), put32(18, 1), put32(22, 1);
+        f[26] = 1, f[28] = uint8_t(c.bits);
+        put32(30, 3);  // BITFIELDS
+        for (int i = 0; i < 4; ++i) put32(54 + 4 * size_t(i), c.masks[i]);
+        put32(138, c.pixel);
+        std::string error;
+        ImagePtr image = DecodeImageMemory(f.data(), f.size(), &error);
+        ASSERT_NE(image, nullptr) << error;
+        EXPECT_EQ(image->depth, c.depth);
+        EXPECT_EQ(GetPixelColour(*image, 0, 0), c.expected);
+    }
+}
+
+TEST(ToolkitCodecs, RegisteredDecodersComeAfterBuiltIns) {
+    static const auto sniff = [](const uint8_t* d, size_t n) { return n >= 4 && std::memcmp(d, "ZZ", 2) == 0; };
+    static const auto greedy = [](const uint8_t*, size_t) { return true; };
+    static const auto decode = [](const uint8_t*, size_t, std::string*) { return CreateImage(2, 3, 24); };
+    RegisterImageDecoder(sniff, decode);
+    RegisterImageDecoder(greedy, decode);
+    const uint8_t mine[] = {'Z', 'Z', 1, 2};
+    std::string error;
+    ImagePtr image = DecodeImageMemory(mine, sizeof(mine), &error);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(image->height, 3);
+    // A real BMP still goes to the BMP decoder although the greedy one would take it.
+    ImagePtr small = CreateImage(4, 4, 24, MakeColour(1, 2, 3));
+    std::vector<uint8_t> bmp;
+    ASSERT_TRUE(EncodeBmpMemory(*small, bmp));
+    image = DecodeImageMemory(bmp.data(), bmp.size(), &error);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(image->width, 4);
+}
+
+TEST_F(ToolkitCodecsMagick, EncodersReadBackInImageMagick) {
+    const std::vector<uint8_t> rgba = SourceRgba();
+    ImagePtr withAlpha = ImageFromRgba(rgba, 32);
+    ImagePtr opaque = ImageFromRgba(rgba, 24);
+    std::vector<uint8_t> flattened = rgba, opaqueRgba = rgba;
+    for (size_t i = 0; i < rgba.size(); i += 4) {
+        for (int c = 0; c < 3; ++c) flattened[i + c] = uint8_t(FlattenOverWhite(rgba[i + c], rgba[i + 3]));
+        flattened[i + 3] = opaqueRgba[i + 3] = 255;
+    }
+    struct Case {
+        const char* name;
+        const Image* image;
+        const char* file;
+        int kind;  // 0 PNG 32, 1 PNG 24, 2 BMP, 3 JPEG
+        const std::vector<uint8_t>* expected;
+        int tolerance;
+    };
+    const Case cases[] = {
+        {"png 32 from 32", withAlpha.get(), "o1.png", 0, &rgba, 0},
+        {"png 24 flattens", withAlpha.get(), "o2.png", 1, &flattened, 0},
+        {"png 32 from 24", opaque.get(), "o3.png", 0, &opaqueRgba, 0},
+        {"png 24 from 24", opaque.get(), "o4.png", 1, &opaqueRgba, 0},
+        {"bmp flattens", withAlpha.get(), "o5.bmp", 2, &flattened, 0},
+        {"bmp from 24", opaque.get(), "o6.bmp", 2, &opaqueRgba, 0},
+        {"jpeg flattens", withAlpha.get(), "o7.jpg", 3, &flattened, 255},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = folder_ + c.file;
+        bool ok = false;
+        if (c.kind <= 1) ok = EncodePngFile(*c.image, path, c.kind == 0 ? 32 : 24);
+        if (c.kind == 2) ok = EncodeBmpFile(*c.image, path);
+        if (c.kind == 3) ok = EncodeJpegFile(*c.image, path, 100);
+        ASSERT_TRUE(ok);
+        const std::vector<uint8_t> back = Reference(path);
+        ASSERT_EQ(back.size(), c.expected->size());
+        int worst = 0;
+        for (size_t i = 0; i < back.size(); ++i) worst = std::max(worst, std::abs(back[i] - (*c.expected)[i]));
+        EXPECT_LE(worst, c.tolerance);
+        // Our own decoder reads the same file by content, whatever its name.
+        if (c.kind == 3) {
+            // As close to the picture as ImageMagick's own encoder at the same
+            // quality and subsampling.
+            const std::string flat = folder_ + "flat.rgba", peer = folder_ + "peer.jpg";
+            ASSERT_TRUE(WriteWholeFile(flat, c.expected->data(), c.expected->size()));
+            ASSERT_TRUE(RunCommand("convert-im6.q16 -size " + std::to_string(kW) + "x" + std::to_string(kH) +
+                                   " -depth 8 rgba:'" + flat + "' -quality 100 -sampling-factor 2x2 '" + peer + "'"));
+            EXPECT_GE(Psnr(back, *c.expected), Psnr(Reference(peer), *c.expected) - 0.5);
+        }
+        std::vector<uint8_t> bytes;
+        ASSERT_TRUE(ReadWholeFile(path, bytes));
+        const std::string renamed = folder_ + "renamed.xyz";
+        ASSERT_TRUE(WriteWholeFile(renamed, bytes.data(), bytes.size()));
+        std::string error;
+        ImagePtr again = DecodeImageFile(renamed, &error);
+        ASSERT_NE(again, nullptr) << error;
+        EXPECT_EQ(again->depth, c.kind == 0 ? 32 : 24);
+        if (c.kind != 3) {
+            EXPECT_EQ(Compare(*again, back).colour, 0);
+        }
+    }
+    // 24 and 32 are the only PNG depths; a folder that does not exist fails.
+    EXPECT_FALSE(EncodePngFile(*withAlpha, folder_ + "bad.png", 16));
+    EXPECT_FALSE(EncodePngFile(*withAlpha, folder_ + "missing/x.png", 32));
+    EXPECT_FALSE(EncodeJpegFile(*withAlpha, folder_ + "missing/x.jpg", 50));
+    EXPECT_FALSE(EncodeBmpFile(*withAlpha, folder_ + "missing/x.bmp"));
+}
+
+TEST_F(ToolkitCodecsMagick, JpegQualityIsHonoured) {
+    ImagePtr image = ImageFromRgba(SourceRgba(), 24);
+    size_t previous = 0;
+    for (int quality : {10, 50, 90, 100}) {
+        SCOPED_TRACE(quality);
+        const std::string path = folder_ + "q" + std::to_string(quality) + ".jpg";
+        ASSERT_TRUE(EncodeJpegFile(*image, path, quality));
+        std::vector<uint8_t> out;
+        ASSERT_TRUE(RunCommand("identify-im6.q16 -format %Q '" + path + "'", &out));
+        EXPECT_EQ(std::string(out.begin(), out.end()), std::to_string(quality));
+        const size_t size = size_t(GetFileSize(path));
+        EXPECT_GT(size, previous);
+        previous = size;
+    }
+    std::vector<uint8_t> zero;
+    EXPECT_TRUE(EncodeJpegMemory(*image, 0, zero));  // the lowest setting still writes a picture
+    std::string error;
+    EXPECT_NE(DecodeImageMemory(zero.data(), zero.size(), &error), nullptr) << error;
+}
+
+}  // namespace
