@@ -40,61 +40,85 @@ void FitSizePowerOfTwo(int width, int height, int maxSide, int& outWidth, int& o
 
 namespace {
 
+// Reciprocals that turn the per-pixel divisions by the alpha sum (1..1020)
+// into multiplications: for n * d < 2^32, (n * ceil(2^32 / d)) >> 32 equals
+// n / d rounded down, and n is at most 255 * 1020 here.
+struct AlphaReciprocals {
+    uint64_t value[4 * 255 + 1];
+    AlphaReciprocals() {
+        value[0] = 0;
+        for (uint32_t d = 1; d <= 4 * 255; ++d) value[d] = ((uint64_t(1) << 32) + d - 1) / d;
+    }
+};
+const AlphaReciprocals& Reciprocals() {
+    static const AlphaReciprocals table;
+    return table;
+}
+
+inline uint8_t DivideBySum(uint32_t n, uint64_t reciprocal) {
+    return uint8_t((n * reciprocal) >> 32);
+}
+
+inline uint32_t LoadPixel(const uint8_t* at) {
+    uint32_t v;
+    std::memcpy(&v, at, 4);
+    return v;
+}
+
 // One target row from FY source rows, FX samples across. The samples of an
 // odd last column or row repeat it (only reachable for a 1-pixel side).
+// Pixels are handled as 32-bit words B | G << 8 | R << 16 | A << 24.
 template <int FX, int FY>
 void HalveRow(const uint8_t* row0, const uint8_t* row1, int srcWidth, uint8_t* out, int outWidth) {
     constexpr int kCount = FX * FY;
-    constexpr int kShift = kCount == 4 ? 2 : (kCount == 2 ? 1 : 0);
-    for (int x = 0; x < outWidth; ++x) {
-        const int c0 = x * FX;
-        const int c1 = FX == 2 ? std::min(c0 + 1, srcWidth - 1) : c0;
-        const uint8_t* s[4] = {row0 + size_t(c0) * 4, row0 + size_t(c1) * 4,
-                               row1 + size_t(c0) * 4, row1 + size_t(c1) * 4};
+    constexpr int kShift = (FX == 2) + (FY == 2);
+    const uint64_t* inverse = Reciprocals().value;
+    const size_t nextColumn = FX == 2 && srcWidth > 1 ? 4 : 0;
+    for (int x = 0; x < outWidth; ++x, out += 4) {
+        const uint8_t* p = row0 + size_t(x) * (FX * 4);
+        const uint8_t* q = row1 + size_t(x) * (FX * 4);
         // Sample order: the first row's columns, then the second row's.
-        const uint8_t* samples[kCount];
-        if constexpr (FX == 2 && FY == 2) {
-            samples[0] = s[0]; samples[1] = s[1]; samples[2] = s[2]; samples[3] = s[3];
-        } else if constexpr (FX == 2) {
-            samples[0] = s[0]; samples[1] = s[1];
-        } else if constexpr (FY == 2) {
-            samples[0] = s[0]; samples[1] = s[2];
+        uint32_t s[kCount];
+        s[0] = LoadPixel(p);
+        if constexpr (FX == 2) s[1] = LoadPixel(p + nextColumn);
+        if constexpr (FY == 2) {
+            s[FX] = LoadPixel(q);
+            if constexpr (FX == 2) s[3] = LoadPixel(q + nextColumn);
+        }
+        uint32_t differ = 0;
+        for (int k = 1; k < kCount; ++k) differ |= s[0] ^ s[k];
+        uint32_t pixel;
+        if ((differ >> 24) == 0) {
+            // Equal alphas cancel from the weighted mean, leaving the plain
+            // mean of each channel; two channels at a time in 16-bit lanes.
+            if ((s[0] >> 24) == 0) {
+                pixel = s[0] & 0x00FFFFFFu;
+            } else {
+                uint32_t even = 0, odd = 0;
+                for (int k = 0; k < kCount; ++k) {
+                    even += s[k] & 0x00FF00FFu;
+                    odd += (s[k] >> 8) & 0x00FF00FFu;
+                }
+                pixel = ((even >> kShift) & 0x00FF00FFu) | (((odd >> kShift) & 0x00FF00FFu) << 8);
+            }
         } else {
-            samples[0] = s[0];
+            uint32_t sumA = 0, wB = 0, wG = 0, wR = 0;
+            for (int k = 0; k < kCount; ++k) {
+                const uint32_t a = s[k] >> 24;
+                sumA += a;
+                wB += (s[k] & 255) * a;
+                wG += ((s[k] >> 8) & 255) * a;
+                wR += ((s[k] >> 16) & 255) * a;
+            }
+            if (sumA == 0) {
+                pixel = s[0] & 0x00FFFFFFu;
+            } else {
+                const uint64_t r = inverse[sumA];
+                pixel = uint32_t(DivideBySum(wB, r)) | uint32_t(DivideBySum(wG, r)) << 8 |
+                        uint32_t(DivideBySum(wR, r)) << 16 | (sumA >> kShift) << 24;
+            }
         }
-        const uint32_t a0 = samples[0][3];
-        uint32_t sumA = 0, sumB = 0, sumG = 0, sumR = 0, wB = 0, wG = 0, wR = 0;
-        bool uniform = true;
-        for (int k = 0; k < kCount; ++k) {
-            const uint8_t* p = samples[k];
-            const uint32_t a = p[3];
-            uniform &= a == a0;
-            sumA += a;
-            sumB += p[0];
-            sumG += p[1];
-            sumR += p[2];
-            wB += p[0] * a;
-            wG += p[1] * a;
-            wR += p[2] * a;
-        }
-        uint8_t* o = out + size_t(x) * 4;
-        if (sumA == 0) {
-            o[0] = samples[0][0];
-            o[1] = samples[0][1];
-            o[2] = samples[0][2];
-            o[3] = 0;
-        } else if (uniform) {
-            // Equal weights cancel: (a * sum) / (count * a) == sum / count, exactly.
-            o[0] = uint8_t(sumB >> kShift);
-            o[1] = uint8_t(sumG >> kShift);
-            o[2] = uint8_t(sumR >> kShift);
-            o[3] = uint8_t(a0);
-        } else {
-            o[0] = uint8_t(wB / sumA);
-            o[1] = uint8_t(wG / sumA);
-            o[2] = uint8_t(wR / sumA);
-            o[3] = uint8_t(sumA >> kShift);
-        }
+        std::memcpy(out, &pixel, 4);
     }
 }
 
