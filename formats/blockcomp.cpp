@@ -11,6 +11,10 @@
 #include <new>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // Our pixels as a little-endian 32-bit word: bytes B, G, R, A.
@@ -115,6 +119,101 @@ void DecodeBlockToTexels(const uint8_t* p, int format, const uint8_t* normalZ, u
     }
 }
 
+#if defined(__SSE2__)
+
+// 5:6:5 fields already expanded to 8 bits and moved to their byte in a
+// B, G, R, A word, so an end colour is three loads and two ors.
+struct ExpandTables {
+    uint32_t r[32], g[64], b[32];
+    constexpr ExpandTables() : r(), g(), b() {
+        for (uint32_t i = 0; i < 32; ++i) {
+            r[i] = (i * 255 / 31) << 16;
+            b[i] = i * 255 / 31;
+        }
+        for (uint32_t i = 0; i < 64; ++i) g[i] = (i * 255 / 63) << 8;
+    }
+};
+constexpr ExpandTables kExpand;
+
+// For row r of a block: the mask of each texel's 2-bit index inside the
+// 32-bit index word, and the four index values at that position.
+struct IndexSelectors {
+    alignas(16) uint32_t mask[4][4];
+    alignas(16) uint32_t value[4][4][4];  // row, entry, texel
+    constexpr IndexSelectors() : mask(), value() {
+        for (uint32_t r = 0; r < 4; ++r)
+            for (uint32_t c = 0; c < 4; ++c) {
+                const uint32_t shift = 8 * r + 2 * c;
+                mask[r][c] = 3u << shift;
+                for (uint32_t k = 0; k < 4; ++k) value[r][k][c] = k << shift;
+            }
+    }
+};
+constexpr IndexSelectors kSelect;
+
+inline uint32_t ExpandedEnd(uint32_t c) {
+    return kExpand.r[c >> 11] | kExpand.g[(c >> 5) & 63] | kExpand.b[c & 31] | 0xFF000000u;
+}
+
+// The 16 texels of a colour block as four rows of four B, G, R, A pixels.
+// Thirds are taken as (n * 21846) >> 16, which equals n / 3 for n <= 765.
+inline void DecodeColourRows(const uint8_t* block, bool allowThreeColour, __m128i rows[4]) {
+    const uint32_t c0 = ReadU16(block), c1 = ReadU16(block + 2);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i ends = _mm_unpacklo_epi32(_mm_cvtsi32_si128(int(ExpandedEnd(c0))),
+                                            _mm_cvtsi32_si128(int(ExpandedEnd(c1))));
+    const __m128i e = _mm_unpacklo_epi8(ends, zero);                 // e0 | e1, 16-bit lanes
+    const __m128i f = _mm_shuffle_epi32(e, _MM_SHUFFLE(1, 0, 3, 2));  // e1 | e0
+    __m128i mid;
+    if (c0 > c1 || !allowThreeColour) {
+        const __m128i sum = _mm_add_epi16(_mm_add_epi16(e, e), f);  // 2e0 + e1 | 2e1 + e0
+        mid = _mm_packus_epi16(_mm_mulhi_epu16(sum, _mm_set1_epi16(21846)), zero);  // entry 2, entry 3
+    } else {
+        mid = _mm_packus_epi16(_mm_srli_epi16(_mm_add_epi16(e, f), 1), zero);
+        mid = _mm_cvtsi32_si128(_mm_cvtsi128_si32(mid));  // entry 3: transparent black
+    }
+    const __m128i pal = _mm_unpacklo_epi64(ends, mid);
+    const __m128i p0 = _mm_shuffle_epi32(pal, 0x00), p1 = _mm_shuffle_epi32(pal, 0x55);
+    const __m128i p2 = _mm_shuffle_epi32(pal, 0xAA), p3 = _mm_shuffle_epi32(pal, 0xFF);
+    const __m128i word = _mm_set1_epi32(int(ReadU32(block + 4)));
+    for (int r = 0; r < 4; ++r) {
+        const __m128i idx =
+            _mm_and_si128(word, _mm_load_si128(reinterpret_cast<const __m128i*>(kSelect.mask[r])));
+        const auto& v = kSelect.value[r];
+        const __m128i s0 = _mm_cmpeq_epi32(idx, zero);
+        const __m128i s1 = _mm_cmpeq_epi32(idx, _mm_load_si128(reinterpret_cast<const __m128i*>(v[1])));
+        const __m128i s2 = _mm_cmpeq_epi32(idx, _mm_load_si128(reinterpret_cast<const __m128i*>(v[2])));
+        const __m128i s3 = _mm_cmpeq_epi32(idx, _mm_load_si128(reinterpret_cast<const __m128i*>(v[3])));
+        rows[r] = _mm_or_si128(_mm_or_si128(_mm_and_si128(s0, p0), _mm_and_si128(s1, p1)),
+                               _mm_or_si128(_mm_and_si128(s2, p2), _mm_and_si128(s3, p3)));
+    }
+}
+
+// A whole block inside the picture, written straight into four rows.
+inline void DecodeFullDxt1(const uint8_t* p, uint8_t* const rows[4], size_t xOffset) {
+    __m128i px[4];
+    DecodeColourRows(p, true, px);
+    for (int r = 0; r < 4; ++r) _mm_storeu_si128(reinterpret_cast<__m128i*>(rows[r] + xOffset), px[r]);
+}
+
+inline void DecodeFullDxt5(const uint8_t* p, uint8_t* const rows[4], size_t xOffset) {
+    __m128i px[4];
+    DecodeColourRows(p + 8, false, px);
+    uint8_t a8[8];
+    SingleChannelPalette(p, a8);
+    const uint64_t aidx = ReadIndices48(p);
+    alignas(16) uint32_t alpha[16];
+    for (int i = 0; i < 16; ++i) alpha[i] = uint32_t(a8[(aidx >> (3 * i)) & 7]) << 24;
+    const __m128i colourOnly = _mm_set1_epi32(0x00FFFFFF);
+    for (int r = 0; r < 4; ++r) {
+        const __m128i a = _mm_load_si128(reinterpret_cast<const __m128i*>(alpha + 4 * r));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(rows[r] + xOffset),
+                         _mm_or_si128(_mm_and_si128(px[r], colourOnly), a));
+    }
+}
+
+#else
+
 inline void Store4(uint8_t* row, uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
     const uint32_t px[4] = {a, b, c, d};
     std::memcpy(row, px, 16);
@@ -151,6 +250,8 @@ inline void DecodeFullDxt5(const uint8_t* p, uint8_t* const rows[4], size_t xOff
     }
 }
 
+#endif  // __SSE2__
+
 inline void DecodeFullBc5(const uint8_t* p, uint8_t* const rows[4], size_t xOffset, const uint8_t* normalZ) {
     uint8_t rp[8], gp[8];
     SingleChannelPalette(p, rp);
@@ -165,6 +266,20 @@ inline void DecodeFullBc5(const uint8_t* p, uint8_t* const rows[4], size_t xOffs
         }
         std::memcpy(rows[r] + xOffset, px, 16);
     }
+}
+
+// Every pixel of a decoded level is written (blocks cover the whole picture),
+// so the usual fill on creation would be a wasted pass over the image.
+ImagePtr NewUnfilledImage(int width, int height) {
+    ImagePtr image(new (std::nothrow) Image);
+    if (!image) return nullptr;
+    image->width = width;
+    image->height = height;
+    image->depth = 32;
+    image->pitch = width * 4;  // 32-bit rows need no padding
+    image->pixels.reset(new (std::nothrow) uint8_t[image->ByteCount()]);
+    if (!image->pixels) return nullptr;
+    return image;
 }
 
 }  // namespace
@@ -191,7 +306,7 @@ ImagePtr DecodeBlockCompressed(const uint8_t* data, int64_t size, int64_t width,
     if (!data || width < 1 || height < 1 || width > kMaxImageSide || height > kMaxImageSide) return nullptr;
     const int64_t needed = GetBlockCompressedSize(width, height, format);
     if (size < needed) return nullptr;
-    ImagePtr image = CreateImage(int(width), int(height), 32, MakeColour(255, 255, 255, 0));
+    ImagePtr image = NewUnfilledImage(int(width), int(height));
     if (!image) return nullptr;
 
     const int fmt = int(format);
@@ -327,6 +442,52 @@ void CompressColorTexels(const BlockTexels& t, uint8_t* dest) {
     dest[7] = uint8_t(word >> 24);
 }
 
+#if defined(__SSE2__)
+
+// All 16 values at once as bytes: the nearest-entry search is eight rounds of
+// absolute differences with a running minimum, and a strictly smaller
+// distance is the only thing that replaces an entry, so ties keep the lower
+// entry number exactly as the sequential search would.
+void EncodeSingleChannelValues(const int32_t v[16], uint8_t* dest) {
+    const __m128i* in = reinterpret_cast<const __m128i*>(v);
+    const __m128i values = _mm_packus_epi16(_mm_packs_epi32(_mm_loadu_si128(in), _mm_loadu_si128(in + 1)),
+                                            _mm_packs_epi32(_mm_loadu_si128(in + 2), _mm_loadu_si128(in + 3)));
+    __m128i lo = _mm_min_epu8(values, _mm_srli_si128(values, 8));
+    __m128i hi = _mm_max_epu8(values, _mm_srli_si128(values, 8));
+    lo = _mm_min_epu8(lo, _mm_srli_si128(lo, 4));
+    hi = _mm_max_epu8(hi, _mm_srli_si128(hi, 4));
+    lo = _mm_min_epu8(lo, _mm_srli_si128(lo, 2));
+    hi = _mm_max_epu8(hi, _mm_srli_si128(hi, 2));
+    lo = _mm_min_epu8(lo, _mm_srli_si128(lo, 1));
+    hi = _mm_max_epu8(hi, _mm_srli_si128(hi, 1));
+    const int32_t minimum = _mm_cvtsi128_si32(lo) & 255, maximum = _mm_cvtsi128_si32(hi) & 255;
+    dest[0] = uint8_t(maximum);
+    dest[1] = uint8_t(minimum);
+    if (maximum == minimum) {
+        std::memset(dest + 2, 0, 6);
+        return;
+    }
+    __m128i best = _mm_set1_epi8(-1);
+    __m128i index = _mm_setzero_si128();
+    for (int k = 0; k < 8; ++k) {
+        const int32_t entry = k == 0 ? maximum : k == 1 ? minimum : ((8 - k) * maximum + (k - 1) * minimum) / 7;
+        const __m128i e = _mm_set1_epi8(char(entry));
+        const __m128i d = _mm_or_si128(_mm_subs_epu8(values, e), _mm_subs_epu8(e, values));
+        const __m128i notBetter = _mm_cmpeq_epi8(_mm_min_epu8(d, best), best);
+        best = _mm_min_epu8(d, best);
+        index = _mm_or_si128(_mm_and_si128(notBetter, index), _mm_andnot_si128(notBetter, _mm_set1_epi8(char(k))));
+    }
+    // Pack the 16 three-bit indices: pairs into 6 bits, 12, 24, then 48.
+    __m128i x = _mm_or_si128(_mm_and_si128(index, _mm_set1_epi16(0x00FF)), _mm_srli_epi16(index, 5));
+    x = _mm_or_si128(_mm_and_si128(x, _mm_set1_epi32(0x0000FFFF)), _mm_srli_epi32(x, 10));
+    x = _mm_or_si128(_mm_and_si128(x, _mm_set_epi32(0, -1, 0, -1)), _mm_srli_epi64(x, 20));
+    const uint64_t low = uint64_t(_mm_cvtsi128_si64(x)), high = uint64_t(_mm_cvtsi128_si64(_mm_srli_si128(x, 8)));
+    const uint64_t bits = low | (high << 24);
+    for (int i = 0; i < 6; ++i) dest[2 + i] = uint8_t(bits >> (8 * i));
+}
+
+#else
+
 void EncodeSingleChannelValues(const int32_t v[16], uint8_t* dest) {
     int32_t lo = 255, hi = 0;
     for (int i = 0; i < 16; ++i) {
@@ -358,6 +519,8 @@ void EncodeSingleChannelValues(const int32_t v[16], uint8_t* dest) {
     }
     for (int i = 0; i < 6; ++i) dest[2 + i] = uint8_t(bits >> (8 * i));
 }
+
+#endif  // __SSE2__
 
 // Gathers one block's texels from the picture, repeating the last column and
 // row where the block reaches past the edge.
