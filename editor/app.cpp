@@ -12,59 +12,86 @@
 
 namespace {
 
+CommandProbe gProbe;
+
+// One call the command table or the loop makes; a test probe may stand in
+// for it (a result of 0 or more is taken as the handler's result).
+int Reach(const char* call, const std::function<int()>& handler) {
+    if (gProbe) {
+        const int result = gProbe(call);
+        if (result >= 0) return result;
+    }
+    return handler();
+}
+
+template <typename F>
+void Run(const char* call, F handler) {
+    Reach(call, [&] {
+        handler();
+        return 0;
+    });
+}
+
+bool AskDiscardEdits() { return Reach("ConfirmDiscardEdits()", [] { return ConfirmDiscardEdits() ? 1 : 0; }) != 0; }
+
 void ShowHistogramOrAsk() {
     if (gCurrentImage) {
-        ShowHistogramWindow(gCurrentImage.get(), gTexInfo, gHdrExposure, gMainWindow);
+        Run("ShowHistogramWindow(gCurrentImage, gTexInfo, gHdrExposure, gMainWindow)",
+            [] { ShowHistogramWindow(gCurrentImage.get(), gTexInfo, gHdrExposure, gMainWindow); });
     } else {
         UiMessageBox(gAppTitle, "Please open a .tex file first.", UiButtons::Ok, UiIcon::None, gMainWindow);
     }
 }
 
 void ShowPreferencesAndApply() {
-    if (ShowPreferencesDialog(gMainWindow) != 0) {
+    if (Reach("ShowPreferencesDialog(gMainWindow)", [] { return ShowPreferencesDialog(gMainWindow); }) != 0) {
         gUndoLimit = gPrefUndoSteps;
         RefreshPreview();
     }
 }
 
+void StepHistory(const char* can, bool (*allowed)(), const char* call, const HistoryEntry* (*step)()) {
+    if (Reach(can, [allowed] { return allowed() ? 1 : 0; }) != 0) Run(call, [step] { ApplyHistoryEntry(step()); });
+}
+
 using Handler = void (*)();
 // Indexed by command id.
 const Handler kCommandTable[kCommandCount] = {
-    [] { ShowOpenFileDialog(); },                                  // 0 Open
-    [] { HandleSaveCommand(); },                                   // 1 Save
-    [] { ShowSaveAsDialog(); },                                    // 2 Save As
-    [] { if (ConfirmDiscardEdits()) gQuit = 1; },                  // 3 Quit
-    [] { ShowBatchWindow(gMainWindow, gLastOpenFolder); },         // 4 Batch conversion
-    ShowPreferencesAndApply,                                       // 5 Preferences
-    [] { OpenHelpFile(); },                                        // 6 Help
-    [] { ShowAbout(); },                                           // 7 About
-    [] { StepExposure(+1.0, 0); },                                 // 8 Exposure +1 EV
-    [] { StepExposure(-1.0, 0); },                                 // 9 Exposure -1 EV
-    [] { StepExposure(0.0, 1); },                                  // 10 Reset exposure
-    [] { SetToneMode(0); },                                        // 11 Tone: Editor (clip)
-    [] { SetToneMode(1); },                                        // 12 Tone: Filmic
-    [] { SetToneMode(1 - gHdrTone); },                             // 13 Switch tone
-    ShowHistogramOrAsk,                                            // 14 Histogram
-    [] { OpenGroArchiveDialog(); },                                // 15 Open from .gro archive
-    [] { HandleResizeCommand(); },                                 // 16 Resize
-    [] { HandleChannelCommand(17); },                              // 17 Extract red
-    [] { HandleChannelCommand(18); },                              // 18 Extract green
-    [] { HandleChannelCommand(19); },                              // 19 Extract blue
-    [] { HandleChannelCommand(20); },                              // 20 Extract alpha
-    [] { HandleChannelCommand(21); },                              // 21 Load alpha from image
-    [] { HandleChannelCommand(22); },                              // 22 Remove alpha
-    [] { HandleChannelCommand(23); },                              // 23 Invert alpha
-    [] { HandleNormalMapCommand(24); },                            // 24 Flip green
-    [] { HandleNormalMapCommand(25); },                            // 25 Flip red
-    [] { HandleNormalMapCommand(26); },                            // 26 Rebuild blue
-    [] { HandleNormalMapCommand(27); },                            // 27 Normalize
-    [] { HandleNormalMapCommand(28); },                            // 28 From height map
-    [] { OpenSkyboxTool(); },                                      // 29 Skybox
-    [] { if (CanUndo()) ApplyHistoryEntry(GoToPreviousStep()); },  // 30 Undo
-    [] { if (CanRedo()) ApplyHistoryEntry(GoToNextStep()); },      // 31 Redo
-    [] { if (CanUndo()) ApplyHistoryEntry(GoToOriginalStep()); },  // 32 Revert to original
-    [] { HandleLevelsCommand(); },                                 // 33 Levels
-    [] { ApplyAutoLevels(); },                                     // 34 Auto levels
+    [] { Run("ShowOpenFileDialog()", [] { ShowOpenFileDialog(); }); },
+    [] { Run("HandleSaveCommand()", [] { HandleSaveCommand(); }); },
+    [] { Run("ShowSaveAsDialog()", [] { ShowSaveAsDialog(); }); },
+    [] { if (AskDiscardEdits()) gQuit = 1; },
+    [] { Run("ShowBatchWindow(gMainWindow, gLastOpenFolder)", [] { ShowBatchWindow(gMainWindow, gLastOpenFolder); }); },
+    ShowPreferencesAndApply,
+    [] { Run("OpenHelpFile()", [] { OpenHelpFile(); }); },
+    [] { Run("ShowAbout()", [] { ShowAbout(); }); },
+    [] { Run("StepExposure(1.0, 0)", [] { StepExposure(+1.0, 0); }); },
+    [] { Run("StepExposure(-1.0, 0)", [] { StepExposure(-1.0, 0); }); },
+    [] { Run("StepExposure(0.0, 1)", [] { StepExposure(0.0, 1); }); },
+    [] { Run("SetToneMode(0)", [] { SetToneMode(0); }); },
+    [] { Run("SetToneMode(1)", [] { SetToneMode(1); }); },
+    [] { Run("SetToneMode(1 - gHdrTone)", [] { SetToneMode(1 - gHdrTone); }); },
+    ShowHistogramOrAsk,
+    [] { Run("OpenGroArchiveDialog()", [] { OpenGroArchiveDialog(); }); },
+    [] { Run("HandleResizeCommand()", [] { HandleResizeCommand(); }); },
+    [] { Run("HandleChannelCommand(17)", [] { HandleChannelCommand(17); }); },
+    [] { Run("HandleChannelCommand(18)", [] { HandleChannelCommand(18); }); },
+    [] { Run("HandleChannelCommand(19)", [] { HandleChannelCommand(19); }); },
+    [] { Run("HandleChannelCommand(20)", [] { HandleChannelCommand(20); }); },
+    [] { Run("HandleChannelCommand(21)", [] { HandleChannelCommand(21); }); },
+    [] { Run("HandleChannelCommand(22)", [] { HandleChannelCommand(22); }); },
+    [] { Run("HandleChannelCommand(23)", [] { HandleChannelCommand(23); }); },
+    [] { Run("HandleNormalMapCommand(24)", [] { HandleNormalMapCommand(24); }); },
+    [] { Run("HandleNormalMapCommand(25)", [] { HandleNormalMapCommand(25); }); },
+    [] { Run("HandleNormalMapCommand(26)", [] { HandleNormalMapCommand(26); }); },
+    [] { Run("HandleNormalMapCommand(27)", [] { HandleNormalMapCommand(27); }); },
+    [] { Run("HandleNormalMapCommand(28)", [] { HandleNormalMapCommand(28); }); },
+    [] { Run("OpenSkyboxTool()", [] { OpenSkyboxTool(); }); },
+    [] { StepHistory("CanUndo()", CanUndo, "ApplyHistoryEntry(GoToPreviousStep())", GoToPreviousStep); },
+    [] { StepHistory("CanRedo()", CanRedo, "ApplyHistoryEntry(GoToNextStep())", GoToNextStep); },
+    [] { StepHistory("CanUndo()", CanUndo, "ApplyHistoryEntry(GoToOriginalStep())", GoToOriginalStep); },
+    [] { Run("HandleLevelsCommand()", [] { HandleLevelsCommand(); }); },
+    [] { Run("ApplyAutoLevels()", [] { ApplyAutoLevels(); }); },
 };
 
 WindowPlacement CurrentPlacement() {
@@ -95,6 +122,8 @@ const std::vector<CommandShortcut>& GetCommandShortcuts() {
     return shortcuts;
 }
 
+void SetCommandProbeForTesting(CommandProbe probe) { gProbe = std::move(probe); }
+
 void DispatchCommand(int id) {
     if (id < 0 || id >= kCommandCount) return;
     kCommandTable[id]();
@@ -119,7 +148,7 @@ void StartProgram(int argc, char** argv) {
     // Only a real file with content is opened; an archive entry path, a
     // folder, an empty or missing file are passed over without a word.
     if (argc >= 2 && argv[1] && GetFileKind(argv[1]) == FileKind::File && GetFileSize(argv[1]) > 0)
-        OpenFile(argv[1], 0);
+        Run("OpenFile(argument, 0)", [argv] { OpenFile(argv[1], 0); });
 }
 
 void RunMainLoop() {
@@ -127,7 +156,7 @@ void RunMainLoop() {
         const UiEvent event = UiWaitEvent();
         switch (event.kind) {
         case UiEventKind::CloseBox:
-            if (event.window == gMainWindow && ConfirmDiscardEdits()) gQuit = 1;
+            if (event.window == gMainWindow && AskDiscardEdits()) gQuit = 1;
             break;
         case UiEventKind::Menu: DispatchCommand(event.id); break;
         case UiEventKind::Size: ResizePreviewToWindow(); break;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,12 @@ struct CommandShortcut {
 const std::vector<CommandShortcut>& GetCommandShortcuts();
 // Runs the handler of one command id; ids outside the table do nothing.
 void DispatchCommand(int id);
+
+// Test hook: sees every handler call the table, the loop and start-up make,
+// named as in "HandleChannelCommand(17)". A result of 0 or more stands in for
+// the handler (which then does not run) as its result; -1 runs the handler.
+using CommandProbe = std::function<int(const std::string& call)>;
+void SetCommandProbeForTesting(CommandProbe probe);
 
 // Start-up, main loop and shutdown.
 [[noreturn]] void RunMainProgram(int argc, char** argv);

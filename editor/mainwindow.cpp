@@ -26,7 +26,7 @@ int gPreviewCanvas = 0;
 namespace {
 
 constexpr uint32_t kSurround = MakeColour(160, 160, 160);
-constexpr size_t kMaxPreviewCopyBytes = size_t(64) << 20;
+constexpr size_t kMaxPreviewCopyBytes = size_t(4) << 20;
 
 struct Preview {
     ImagePtr copy;                // the display picture when it was copied

@@ -6,6 +6,7 @@
 #include <wx/gauge.h>
 #include <wx/listctrl.h>
 #include <wx/notebook.h>
+#include <wx/rawbmp.h>
 #include <wx/scrolwin.h>
 #include <wx/spinctrl.h>
 #include <wx/statbmp.h>
@@ -36,21 +37,37 @@ void PostGadget(int number, UiEventType type, int item = -1, int x = 0, int y = 
     PostReal(e);
 }
 
-// Only the rows of the rectangle are converted, so a paint costs what is shown.
+// Written straight into the bitmap's own pixels: a paint costs one pass over
+// what is shown.
 wxBitmap ToBitmap(const Image& image) {
-    wxImage out(image.width, image.height, false);
-    unsigned char* rgb = out.GetData();
+    wxBitmap bitmap(image.width, image.height, 24);
+    wxNativePixelData data(bitmap);
+    if (!data) {
+        wxImage out(image.width, image.height, false);
+        unsigned char* rgb = out.GetData();
+        for (int y = 0; y < image.height; ++y) {
+            const uint8_t* s = image.RowFromTop(y);
+            for (int x = 0; x < image.width; ++x, s += image.BytesPerPixel(), rgb += 3) {
+                rgb[0] = s[2];
+                rgb[1] = s[1];
+                rgb[2] = s[0];
+            }
+        }
+        return wxBitmap(out);
+    }
     const int bpp = image.BytesPerPixel();
+    wxNativePixelData::Iterator row(data);
     for (int y = 0; y < image.height; ++y) {
         const uint8_t* s = image.RowFromTop(y);
-        unsigned char* d = rgb + size_t(y) * size_t(image.width) * 3;
-        for (int x = 0; x < image.width; ++x, s += bpp, d += 3) {
-            d[0] = s[2];
-            d[1] = s[1];
-            d[2] = s[0];
+        wxNativePixelData::Iterator p = row;
+        for (int x = 0; x < image.width; ++x, s += bpp, ++p) {
+            p.Red() = s[2];
+            p.Green() = s[1];
+            p.Blue() = s[0];
         }
+        row.OffsetY(data, 1);
     }
-    return wxBitmap(out);
+    return bitmap;
 }
 
 UiRect VisibleRect(Object& canvas) {

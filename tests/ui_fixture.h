@@ -1,0 +1,34 @@
+// Shared set-up of the tests that drive the UI layer: a display (skipped
+// without one), test mode, and every unscripted wait or requester reported as
+// a test failure.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "toolkit/ui/ui.h"
+
+class UiTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!UiInit()) GTEST_SKIP() << "no display to open windows on";
+        UiSetTestMode(true);
+        UiSetTestFailureHandler([this](const std::string& what) {
+            if (collectFailures_) failures_.push_back(what);
+            else ADD_FAILURE() << what;
+        });
+    }
+    void TearDown() override {
+        if (!UiIsInitialised()) return;
+        UiTestReset();
+        UiSetTestFailureHandler(nullptr);
+    }
+    // From here on, layer failures are collected instead of failing the test.
+    void CollectFailures() { collectFailures_ = true; }
+    std::vector<std::string> failures_;
+
+private:
+    bool collectFailures_ = false;
+};
