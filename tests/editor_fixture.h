@@ -1,41 +1,32 @@
-// Shared set-up for editor tests: the UI layer in test mode with a main
-// window, cleared editor globals and a fresh folder for files.
+// Editor tests: the UI layer in test mode with a main window, cleared editor
+// globals, and a fresh folder for files and preferences.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <stdlib.h>
-
-#include <string>
-#include <vector>
 
 #include "editor/globals.h"
 #include "editor/history.h"
 #include "editor/mainwindow.h"
+#include "tests/ui_fixture.h"
 #include "toolkit/files.h"
-#include "toolkit/ui/ui.h"
 
-class EditorTest : public testing::Test {
+class EditorTest : public UiTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(UiInit());
-        UiSetTestMode(true);
-        UiTestReset();
-        UiSetTestFailureHandler([](const std::string& what) { ADD_FAILURE() << what; });
+        UiTest::SetUp();
+        if (IsSkipped()) return;
         ResetEditorGlobals();
         std::string templ = testing::TempDir() + "editorXXXXXX";
-        std::vector<char> buf(templ.begin(), templ.end());
-        buf.push_back(0);
-        dir_ = std::string(mkdtemp(buf.data())) + "/";
+        dir_ = std::string(mkdtemp(templ.data())) + "/";
         SetConfigFolderOverride(dir_ + "config/");
         BuildMainWindow();
     }
     void TearDown() override {
         SetHistoryImageCopierForTesting(nullptr);
         SetWriteFailureAfterBytes(-1);
-        ResetEditorGlobals();
-        UiTestReset();
         SetConfigFolderOverride("");
+        ResetEditorGlobals();
+        UiTest::TearDown();
     }
 
     // The picture shown as if just opened: one "Original" step, saved.
@@ -48,7 +39,6 @@ protected:
         UpdateTitleAndUndoMenu();
     }
 
-    // The texts of the message boxes asked so far.
     std::vector<std::string> Messages() const {
         std::vector<std::string> texts;
         for (const UiRequest& r : UiTestRequests())
