@@ -2,12 +2,7 @@
 // answer that lets the program go on) until its real one replaces it here.
 #include "editor/commands.h"
 
-void ShowOpenFileDialog() {}
 void OpenGroArchiveDialog() {}
-void OpenFile(const std::string&, int) {}
-bool ConfirmDiscardEdits() { return true; }
-void HandleSaveCommand() {}
-void ShowSaveAsDialog() {}
 
 void ShowBatchWindow(int, const std::string&) {}
 int ShowPreferencesDialog(int) { return 0; }
@@ -26,12 +21,3 @@ void HandleLevelsCommand() {}
 void ApplyAutoLevels() {}
 void OpenSkyboxTool() {}
 
-void ApplyHistoryEntry(const HistoryEntry*) {}
-const HistoryEntry* GoToPreviousStep() { return nullptr; }
-const HistoryEntry* GoToNextStep() { return nullptr; }
-const HistoryEntry* GoToOriginalStep() { return nullptr; }
-bool CanUndo() { return false; }
-bool CanRedo() { return false; }
-bool HasUnsavedEdits() { return false; }
-std::string GetUndoLabel() { return {}; }
-std::string GetRedoLabel() { return {}; }

@@ -1,0 +1,178 @@
+#include "editor/history.h"
+
+#include <utility>
+
+#include "editor/commands.h"
+#include "editor/mainwindow.h"
+#include "toolkit/ui/ui.h"
+
+namespace {
+
+ImagePtr (*gHistoryCopier)(const Image&) = nullptr;
+
+// The position before the last GoToHistoryStep, so a step that cannot be
+// shown puts the position back where the picture still is.
+int64_t gPositionBeforeMove = -1;
+
+void ReportOutOfMemory() {
+    UiMessageBox(gAppTitle, "Not enough memory for this operation.", UiButtons::Ok, UiIcon::Error, gMainWindow);
+}
+
+void RemoveEntry(size_t index) {
+    gHistory.erase(gHistory.begin() + std::ptrdiff_t(index));
+}
+
+}  // namespace
+
+void SetHistoryImageCopierForTesting(ImagePtr (*copier)(const Image&)) { gHistoryCopier = copier; }
+
+ImagePtr CopyImageForHistory(const Image& image) {
+    return gHistoryCopier ? gHistoryCopier(image) : DuplicateImage(image);
+}
+
+HistoryEntry MakeCurrentHistoryEntry(const std::string& label) {
+    HistoryEntry entry;
+    entry.label = label;
+    entry.width = gTexInfo.width;
+    entry.height = gTexInfo.height;
+    entry.hasAlpha = gTexInfo.hasAlpha;
+    entry.isHdr = gTexInfo.isHdr;
+    entry.firstMip = gTexInfo.firstMip;
+    entry.note = gTexInfo.note;
+    entry.saveNameSuffix = gSaveNameSuffix;
+    entry.statusText = gStatusText;
+    entry.clippedCount = gEditClippedCount;
+    return entry;
+}
+
+void AppendHistoryStep(ImagePtr copy, const HistoryEntry& entry) {
+    // A new step ends the redo branch.
+    while (int64_t(gHistory.size()) > gHistoryPos + 1) gHistory.pop_back();
+    if (gSavedPos > gHistoryPos) gSavedPos = -1;
+
+    HistoryEntry added;
+    added.image = std::move(copy);
+    added.label = entry.label;
+    added.width = entry.width;
+    added.height = entry.height;
+    added.hasAlpha = entry.hasAlpha;
+    added.isHdr = entry.isHdr;
+    added.firstMip = entry.firstMip;
+    added.note = entry.note;
+    added.saveNameSuffix = entry.saveNameSuffix;
+    added.statusText = entry.statusText;
+    added.clippedCount = entry.clippedCount;
+    gHistory.push_back(std::move(added));
+    gHistoryPos = int64_t(gHistory.size()) - 1;
+
+    // The oldest edit goes first; the original and the newest step always stay.
+    while (int64_t(gHistory.size()) > gUndoLimit && gHistory.size() >= 3) {
+        RemoveEntry(1);
+        --gHistoryPos;
+        --gSavedPos;
+        if (gSavedPos < 0) gSavedPos = -1;
+    }
+}
+
+bool PushHistoryStep(const Image& image, const HistoryEntry& entry) {
+    ImagePtr copy = CopyImageForHistory(image);
+    if (!copy) return false;
+    AppendHistoryStep(std::move(copy), entry);
+    return true;
+}
+
+bool PushUndo(const std::string& label) {
+    if (!gCurrentImage) return false;
+    const HistoryEntry entry = MakeCurrentHistoryEntry(label);
+    const bool recorded = PushHistoryStep(*gCurrentImage, entry);
+    if (recorded) gEditClippedCount = 0;
+    UpdateTitleAndUndoMenu();
+    return recorded;
+}
+
+void CommitEdit(ImagePtr image, const std::string& label, const std::string& suffix) {
+    // The history copy is made before anything changes, so an edit that
+    // cannot be recorded is never shown.
+    ImagePtr copy = image ? CopyImageForHistory(*image) : nullptr;
+    if (!copy) {
+        ReportOutOfMemory();
+        return;
+    }
+    gCurrentImage = std::move(image);
+    gTexInfo.isHdr = 0;  // the exposure is now part of the picture
+    gTexInfo.hasAlpha = HasTransparentPixels(gCurrentImage.get());
+    gTexInfo.note = label;
+    gSaveNameSuffix += suffix;
+    SetStatusText(std::to_string(gCurrentImage->width) + " x " + std::to_string(gCurrentImage->height) + "  (edited)");
+    RefreshPreview();
+    UpdateHistogram(gCurrentImage.get(), gTexInfo, gHdrExposure);
+
+    AppendHistoryStep(std::move(copy), MakeCurrentHistoryEntry(label));
+    gEditClippedCount = 0;
+    UpdateTitleAndUndoMenu();
+}
+
+void ClearHistory() {
+    gHistory.clear();
+    gHistoryPos = -1;
+    gSavedPos = 0;
+    gPositionBeforeMove = -1;
+}
+
+bool ResetEditHistory(const Image& image, const HistoryEntry& entry) {
+    ClearHistory();
+    const bool recorded = PushHistoryStep(image, entry);
+    gSavedPos = 0;
+    return recorded;
+}
+
+const HistoryEntry* GoToHistoryStep(int64_t index) {
+    if (index < 0 || index >= int64_t(gHistory.size())) return nullptr;
+    gPositionBeforeMove = gHistoryPos;
+    gHistoryPos = index;
+    return &gHistory[size_t(index)];
+}
+
+const HistoryEntry* GoToPreviousStep() { return GoToHistoryStep(gHistoryPos - 1); }
+const HistoryEntry* GoToNextStep() { return GoToHistoryStep(gHistoryPos + 1); }
+const HistoryEntry* GoToOriginalStep() { return GoToHistoryStep(0); }
+
+void ApplyHistoryEntry(const HistoryEntry* entry) {
+    if (!entry) return;
+    ImagePtr copy = entry->image ? CopyImageForHistory(*entry->image) : nullptr;
+    if (!copy) {
+        // The position already moved; put it back beside the picture still shown.
+        if (gPositionBeforeMove >= 0 && gPositionBeforeMove < int64_t(gHistory.size()))
+            gHistoryPos = gPositionBeforeMove;
+        ReportOutOfMemory();
+        UpdateTitleAndUndoMenu();
+        return;
+    }
+    gCurrentImage = std::move(copy);
+    gTexInfo.width = int32_t(entry->width);
+    gTexInfo.height = int32_t(entry->height);
+    gTexInfo.hasAlpha = int32_t(entry->hasAlpha);
+    gTexInfo.firstMip = int32_t(entry->firstMip);
+    gTexInfo.note = entry->note;
+    gTexInfo.isHdr = (entry->isHdr == 1 && gTexInfo.hdrData) ? 1 : 0;
+    gSaveNameSuffix = entry->saveNameSuffix;
+    SetStatusText(entry->statusText);
+    RefreshPreview();
+    UpdateHistogram(gCurrentImage.get(), gTexInfo, gHdrExposure);
+    UpdateTitleAndUndoMenu();
+}
+
+bool CanUndo() { return gHistoryPos > 0; }
+bool CanRedo() { return gHistoryPos >= 0 && gHistoryPos < int64_t(gHistory.size()) - 1; }
+int64_t CountEditsSinceOpen() { return gHistoryPos < 0 ? 0 : gHistoryPos; }
+bool HasUnsavedEdits() { return gHistoryPos >= 1 && gHistoryPos != gSavedPos; }
+void MarkSaved() { gSavedPos = gHistoryPos; }
+
+int64_t SumHistoryClipCounts() {
+    int64_t sum = 0;
+    for (int64_t i = 1; i <= gHistoryPos && i < int64_t(gHistory.size()); ++i) sum += gHistory[size_t(i)].clippedCount;
+    return sum;
+}
+
+std::string GetUndoLabel() { return CanUndo() ? gHistory[size_t(gHistoryPos)].label : std::string(); }
+std::string GetRedoLabel() { return CanRedo() ? gHistory[size_t(gHistoryPos + 1)].label : std::string(); }

@@ -1,0 +1,119 @@
+// Opening a file as the current picture, and the question about unsaved edits
+// that guards replacing it (also asked before quitting).
+#include <string>
+#include <utility>
+
+#include "editor/commands.h"
+#include "editor/globals.h"
+#include "editor/history.h"
+#include "editor/mainwindow.h"
+#include "editor/prefs.h"
+#include "formats/dispatch.h"
+#include "formats/tex.h"
+#include "toolkit/files.h"
+#include "toolkit/ui/ui.h"
+
+namespace {
+
+bool HasArchiveSeparator(const std::string& path) { return path.find("::") != std::string::npos; }
+
+// Extensions read as pictures; everything else (".tex", unknown, none) is a
+// texture and the texture loader tells the generations apart by content.
+bool IsPictureExtension(const std::string& ext) {
+    static const std::string kList = ",png,tga,bmp,jpg,jpeg,tif,tiff,pcx,hdr,dds,";
+    return kList.find("," + ext + ",") != std::string::npos;
+}
+
+ImagePtr ReadForOpening(const std::string& path, TexInfo& info) {
+    if (HasArchiveSeparator(path)) {
+        info.errorText = "Opening textures from .gro archives is not supported yet.";
+        return nullptr;
+    }
+    if (IsPictureExtension(GetLowerExtension(path))) return LoadImageFileByExtension(path, info);
+    return LoadTexFile(path, info, 0, 0);
+}
+
+std::string DescribeFormat(const TexInfo& info) {
+    switch (info.kind) {
+    case 0:
+        return info.formatText + (info.hasAlpha == 1 ? ", with transparency" : "");
+    case 2:
+        return "DK2, " + info.formatText;
+    case 3:
+        return "DK3, " + info.formatText;
+    default: {
+        std::string text = info.hasAlpha == 1 ? "RGBA (with transparency)" : "RGB";
+        text += ", DK1 version " + std::to_string(info.texVersion);
+        if (info.bytesPerPixel == 2) text += " (16-bit)";
+        return text;
+    }
+    }
+}
+
+void ReportLoadFailure(const std::string& path, const std::string& reason) {
+    UiMessageBox(gAppTitle, GetDisplayName(path) + " could not be loaded:\n" + reason, UiButtons::Ok,
+                   UiIcon::Error, gMainWindow);
+}
+
+}  // namespace
+
+void OpenFile(const std::string& path, int reload) {
+    if (reload == 0 && !ConfirmDiscardEdits()) return;
+
+    TexInfo loaded;
+    ImagePtr image = ReadForOpening(path, loaded);
+    if (!image) {
+        ReportLoadFailure(path, loaded.errorText);
+        return;
+    }
+    // The "Original" step's copy is made first: without it the picture could
+    // not be undone back to, so it is not shown at all.
+    ImagePtr original = CopyImageForHistory(*image);
+    if (!original) {
+        FreeTexHdrData(loaded);
+        ReportLoadFailure(path, "Not enough memory for this operation.");
+        return;
+    }
+
+    gCurrentImage = std::move(image);
+    FreeTexHdrData(gTexInfo);
+    gTexInfo = std::move(loaded);
+    gTexInfo.errorText.clear();
+    gCurrentPath = path;
+    if (reload == 0) {
+        gSavePath.clear();
+        gSaveNameSuffix.clear();
+    }
+    const std::string file = HasArchiveSeparator(path) ? path.substr(0, path.find("::")) : path;
+    gLastOpenFolder = GetFolderPart(file);
+    WritePrefString("LastOpenFolder", gLastOpenFolder);
+
+    UiSetStatusField(gMainWindow, 0, GetDisplayName(path));
+    SetStatusText(std::to_string(gTexInfo.width) + " x " + std::to_string(gTexInfo.height) + "  " +
+                  DescribeFormat(gTexInfo));
+    RefreshPreview();
+    UpdateHistogram(gCurrentImage.get(), gTexInfo, gHdrExposure);
+
+    HistoryEntry entry = MakeCurrentHistoryEntry("Original");
+    gEditClippedCount = 0;
+    ClearHistory();
+    AppendHistoryStep(std::move(original), entry);
+    gSavedPos = 0;
+    UpdateTitleAndUndoMenu();
+}
+
+void ShowOpenFileDialog() {
+    const std::string patterns =
+        "Dravik texture (*.tex)|*.tex|"
+        "All supported images|*.tex;*.tga;*.png;*.pcx;*.bmp;*.tif;*.tiff;*.jpg;*.jpeg;*.dds;*.hdr|"
+        "All files (*.*)|*.*";
+    const std::string path = UiOpenFileRequester("Open file", gLastOpenFolder, patterns, 0, gMainWindow);
+    if (!path.empty()) OpenFile(path, 0);
+}
+
+bool ConfirmDiscardEdits() {
+    if (!HasUnsavedEdits()) return true;
+    const std::string question = GetDisplayName(gCurrentPath) + " has edits that have not been saved (" +
+                                 std::to_string(CountEditsSinceOpen()) + " edit(s)).\nDiscard them?";
+    return UiMessageBox(gAppTitle, question, UiButtons::YesNo, UiIcon::Warning, gMainWindow) == 1;
+}

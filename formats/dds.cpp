@@ -1,0 +1,276 @@
+// DDS reader and writer.
+//
+// Reading covers the top level of DXT1/DXT3/DXT5/BC5 and uncompressed 32-bit
+// BGRA files; pixel data always start right after the 128-byte header, so DX10
+// files are refused by their FourCC. Writing makes DXT1, DXT5, BC5 or BGRA32
+// files, optionally with every mip level down to 1 x 1, through an atomic save.
+#include "formats/dds.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "formats/blockcomp.h"
+#include "formats/sizing.h"
+#include "toolkit/bytereader.h"
+#include "toolkit/files.h"
+
+namespace {
+
+constexpr int kHeaderBytes = 128;  // magic + 124-byte header
+constexpr int kMaxDdsSide = 16384;
+
+constexpr uint32_t kPixelFormatAlpha = 0x1;
+constexpr uint32_t kPixelFormatFourCc = 0x4;
+constexpr uint32_t kPixelFormatRgb = 0x40;
+
+constexpr uint32_t kHeaderFlagsRequired = 0x1007;  // caps, height, width, pixel format
+constexpr uint32_t kHeaderFlagPitch = 0x8;
+constexpr uint32_t kHeaderFlagMipCount = 0x20000;
+constexpr uint32_t kHeaderFlagLinearSize = 0x80000;
+
+constexpr uint32_t kCapsTexture = 0x1000;
+constexpr uint32_t kCapsMipChain = 0x401008;  // texture, mip map, complex
+
+struct FourCcFormat {
+    const char* fourCc;
+    int blockFormat;
+};
+constexpr FourCcFormat kReadableFourCcs[] = {
+    {"DXT1", kBlockFormatDxt1}, {"DXT3", kBlockFormatDxt3}, {"DXT5", kBlockFormatDxt5},
+    {"ATI2", kBlockFormatBc5},  {"BC5U", kBlockFormatBc5},
+};
+
+// The FourCC as text: four 8-bit characters, ending early at a zero byte. Bytes
+// above 127 are taken as Latin-1 so the text stays valid UTF-8 in messages.
+std::string FourCcText(const uint8_t bytes[4]) {
+    std::string text;
+    for (int i = 0; i < 4 && bytes[i] != 0; ++i) {
+        const uint8_t c = bytes[i];
+        if (c < 0x80) {
+            text += char(c);
+        } else {
+            text += char(0xC0 | (c >> 6));
+            text += char(0x80 | (c & 0x3F));
+        }
+    }
+    return text;
+}
+
+ImagePtr Fail(TexInfo& info, const char* message) {
+    info.errorText = message;
+    return nullptr;
+}
+
+// Rows [y0, y1) of a 32-bit image as B, G, R, A bytes, top row first; the
+// stored layout already has that byte order, so each row is one copy.
+void AppendBgraRows(std::vector<uint8_t>& out, const Image& image, int y0, int y1) {
+    const size_t rowBytes = size_t(image.width) * 4;
+    size_t at = out.size();
+    out.resize(at + rowBytes * size_t(y1 - y0));
+    for (int y = y0; y < y1; ++y, at += rowBytes) std::memcpy(out.data() + at, image.RowFromTop(y), rowBytes);
+}
+
+void PutU32(uint8_t* at, uint32_t value) {
+    at[0] = uint8_t(value);
+    at[1] = uint8_t(value >> 8);
+    at[2] = uint8_t(value >> 16);
+    at[3] = uint8_t(value >> 24);
+}
+
+int LevelCount(int w, int h, bool withMips) {
+    int count = 1;
+    if (!withMips) return count;
+    while (w > 1 || h > 1) {
+        w = std::max(w / 2, 1);
+        h = std::max(h / 2, 1);
+        ++count;
+    }
+    return count;
+}
+
+}  // namespace
+
+ImagePtr ReadDdsFromMemory(const uint8_t* data, int64_t size, TexInfo& info) {
+    info.errorText.clear();
+    ByteReader reader(data, size > 0 ? uint64_t(size) : 0);
+    if (reader.Size() < uint64_t(kHeaderBytes) || !reader.TagAt(0, "DDS ")) {
+        return Fail(info, "This is not a DDS file.");
+    }
+    reader.Seek(4);
+    if (reader.U32() != 124) return Fail(info, "This is not a DDS file.");
+
+    reader.Seek(12);
+    const int32_t height = reader.I32();
+    const int32_t width = reader.I32();
+    reader.Seek(80);
+    const uint32_t pixelFlags = reader.U32();
+    uint8_t fourCc[4];
+    reader.Read(fourCc, 4);
+    const uint32_t bitCount = reader.U32();
+    const uint32_t redMask = reader.U32();
+    const uint32_t greenMask = reader.U32();
+    const uint32_t blueMask = reader.U32();
+
+    if (width < 1 || height < 1 || width > kMaxDdsSide || height > kMaxDdsSide) {
+        return Fail(info, "Invalid DDS dimensions.");
+    }
+    info.width = width;
+    info.height = height;
+
+    ImagePtr image;
+    if (pixelFlags & kPixelFormatFourCc) {
+        const std::string name = FourCcText(fourCc);
+        int blockFormat = 0;
+        for (const FourCcFormat& f : kReadableFourCcs) {
+            if (name == f.fourCc) blockFormat = f.blockFormat;
+        }
+        if (blockFormat == 0) {
+            info.errorText = "DDS format " + name +
+                             " is not supported (only DXT1, DXT3, DXT5, ATI2/BC5 and 32-bit).";
+            return nullptr;
+        }
+        const int64_t needed = GetBlockCompressedSize(width, height, blockFormat);
+        const uint8_t* blocks = reader.Span(kHeaderBytes, uint64_t(needed));
+        if (blocks) image = DecodeBlockCompressed(blocks, needed, width, height, blockFormat);
+        if (!image) return Fail(info, "The DDS image data is incomplete.");
+        info.formatText = "DirectDraw Surface (" + name + ")";
+        info.hasAlpha = blockFormat == kBlockFormatBc5 ? 0 : HasTransparentPixels(image.get());
+    } else {
+        if (bitCount != 32 || redMask != 0x00FF0000u || greenMask != 0x0000FF00u || blueMask != 0x000000FFu) {
+            return Fail(info, "This DDS pixel format is not supported.");
+        }
+        const int64_t needed = CheckedPixelBytes(width, height, 4);
+        const uint8_t* pixels = reader.Span(kHeaderBytes, uint64_t(needed));
+        if (!pixels) return Fail(info, "The DDS image data is incomplete.");
+        image = CreateImage(width, height, 32, kOpaqueBlack);
+        if (!image) return nullptr;  // no message: the caller reports the memory shortage
+        const size_t rowBytes = size_t(width) * 4;
+        const bool keepAlpha = (pixelFlags & kPixelFormatAlpha) != 0;
+        for (int y = 0; y < height; ++y) {
+            uint8_t* row = image->RowFromTop(y);
+            std::memcpy(row, pixels + size_t(y) * rowBytes, rowBytes);
+            if (!keepAlpha) {
+                for (int x = 0; x < width; ++x) row[x * 4 + 3] = 255;
+            }
+        }
+        info.formatText = "DirectDraw Surface (BGRA 32-bit)";
+        info.hasAlpha = HasTransparentPixels(image.get());
+    }
+    info.bytesPerPixel = 4;
+    return image;
+}
+
+int64_t WriteRawBgraRows(std::vector<uint8_t>& out, const Image& image) {
+    if (!image.pixels || image.width < 1 || image.height < 1) return 0;
+    if (image.depth != 32) {
+        ImagePtr converted = ConvertTo32Bit(DuplicateImage(image));
+        if (!converted) return 0;
+        AppendBgraRows(out, *converted, 0, converted->height);
+    } else {
+        AppendBgraRows(out, image, 0, image.height);
+    }
+    return int64_t(image.width) * image.height * 4;
+}
+
+int32_t MakeFourCc(const std::string& text) {
+    uint32_t code = 0;
+    for (size_t i = 0; i < 4 && i < text.size(); ++i) code |= uint32_t(uint8_t(text[i])) << (8 * i);
+    return int32_t(code);
+}
+
+int64_t CountMipChainPixels(int64_t w, int64_t h) {
+    int64_t total = 0;
+    for (;;) {
+        total += w * h;
+        if (w == 1 && h == 1) break;
+        w = std::max<int64_t>(w / 2, 1);
+        h = std::max<int64_t>(h / 2, 1);
+    }
+    return total;
+}
+
+int WriteDdsFile(const Image& image, const std::string& path, int format, int withMips) {
+    // A code outside the table would give a header that promises data the
+    // writer cannot make; refuse it before anything is touched.
+    static constexpr struct {
+        const char* fourCc;
+        int blockFormat;
+    } kSaveFormats[] = {{"DXT1", kBlockFormatDxt1}, {"DXT5", kBlockFormatDxt5}, {"ATI2", kBlockFormatBc5}, {nullptr, 0}};
+    if (format < kDdsSaveDxt1 || format > kDdsSaveBgra32) return 0;
+    if (!image.pixels || image.width < 1 || image.height < 1) return 0;
+    if (image.depth != 32 && image.depth != 24) return 0;
+
+    const bool compressed = format != kDdsSaveBgra32;
+    const int blockFormat = kSaveFormats[format].blockFormat;
+    const int w = image.width, h = image.height;
+    const int levels = LevelCount(w, h, withMips != 0);
+    const int64_t topSize = compressed ? GetBlockCompressedSize(w, h, blockFormat) : int64_t(w) * 4;
+    if (topSize <= 0 || topSize > int64_t(UINT32_MAX)) return 0;
+
+    std::array<uint8_t, kHeaderBytes> header{};
+    std::memcpy(header.data(), "DDS ", 4);
+    uint32_t flags = kHeaderFlagsRequired | (compressed ? kHeaderFlagLinearSize : kHeaderFlagPitch);
+    if (levels > 1) flags |= kHeaderFlagMipCount;
+    PutU32(&header[4], 124);
+    PutU32(&header[8], flags);
+    PutU32(&header[12], uint32_t(h));
+    PutU32(&header[16], uint32_t(w));
+    PutU32(&header[20], uint32_t(topSize));
+    PutU32(&header[28], uint32_t(levels));
+    PutU32(&header[76], 32);
+    if (compressed) {
+        PutU32(&header[80], kPixelFormatFourCc);
+        PutU32(&header[84], uint32_t(MakeFourCc(kSaveFormats[format].fourCc)));
+    } else {
+        PutU32(&header[80], kPixelFormatRgb | kPixelFormatAlpha);
+        PutU32(&header[88], 32);
+        PutU32(&header[92], 0x00FF0000u);
+        PutU32(&header[96], 0x0000FF00u);
+        PutU32(&header[100], 0x000000FFu);
+        PutU32(&header[104], 0xFF000000u);
+    }
+    PutU32(&header[108], levels > 1 ? kCapsMipChain : kCapsTexture);
+
+    // Each level is halved from the one before it; a 24-bit picture is first
+    // made 32-bit so every level is read the same way.
+    const Image* current = &image;
+    ImagePtr owned;
+    if (image.depth != 32) {
+        owned = ConvertTo32Bit(DuplicateImage(image));
+        if (!owned) return 0;
+        current = owned.get();
+    }
+
+    AtomicFile file(path);
+    if (!file.Ok() || !file.Write(header.data(), header.size())) return 0;
+
+    constexpr size_t kFlushBytes = size_t(8) << 20;
+    std::vector<uint8_t> buffer;
+    for (int level = 1; level <= levels; ++level) {
+        buffer.clear();
+        if (compressed) {
+            const int64_t expected = GetBlockCompressedSize(current->width, current->height, blockFormat);
+            if (WriteBlockCompressedLevel(*current, blockFormat, buffer) != expected ||
+                int64_t(buffer.size()) != expected || !file.Write(buffer)) {
+                return 0;
+            }
+        } else {
+            // Uncompressed levels go out in slices so a large picture is not
+            // copied whole a second time.
+            const int rowsPerSlice = int(std::max<size_t>(1, kFlushBytes / (size_t(current->width) * 4)));
+            for (int y = 0; y < current->height; y += rowsPerSlice) {
+                buffer.clear();
+                AppendBgraRows(buffer, *current, y, std::min(current->height, y + rowsPerSlice));
+                if (!file.Write(buffer)) return 0;
+            }
+        }
+        if (level < levels) {
+            ImagePtr next = HalveImage(*current, current->width > 1, current->height > 1);
+            if (!next) return 0;
+            owned = std::move(next);
+            current = owned.get();
+        }
+    }
+    return file.Commit() ? 1 : 0;
+}

@@ -1,0 +1,147 @@
+// Load and save by extension. The program's own readers take PCX, HDR, DDS,
+// TGA and TIFF from a buffer read once; everything else goes to the toolkit
+// decoder, which recognises the content whatever the name says. Readers for
+// TGA, PCX, HDR, the own TIFF reader and ".gro" archives are not part of the
+// program yet: those files get a plain "not supported yet" answer (TIFF goes
+// straight to the toolkit's libtiff decoder).
+#include "formats/dispatch.h"
+
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "formats/dds.h"
+#include "formats/tex.h"
+#include "toolkit/codecs.h"
+#include "toolkit/files.h"
+
+namespace {
+
+bool HasArchiveSeparator(const std::string& path) { return path.find("::") != std::string::npos; }
+
+std::string ToUpperAscii(std::string text) {
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+    return text;
+}
+
+// The own readers that exist take (data, size, info); the rest answer plainly.
+using MemoryReader = ImagePtr (*)(const uint8_t*, int64_t, TexInfo&);
+
+ImagePtr ReadDds(const uint8_t* data, int64_t size, TexInfo& info) { return ReadDdsFromMemory(data, size, info); }
+
+ImagePtr ReadTgaNotYet(const uint8_t*, int64_t, TexInfo& info) {
+    info.errorText = "TGA files are not supported yet.";
+    return nullptr;
+}
+ImagePtr ReadPcxNotYet(const uint8_t*, int64_t, TexInfo& info) {
+    info.errorText = "PCX files are not supported yet.";
+    return nullptr;
+}
+ImagePtr ReadHdrNotYet(const uint8_t*, int64_t, TexInfo& info) {
+    info.errorText = "Radiance HDR files are not supported yet.";
+    return nullptr;
+}
+
+MemoryReader OwnReaderFor(const std::string& ext) {
+    if (ext == "dds") return ReadDds;
+    if (ext == "tga") return ReadTgaNotYet;
+    if (ext == "pcx") return ReadPcxNotYet;
+    if (ext == "hdr") return ReadHdrNotYet;
+    return nullptr;
+}
+
+struct FormatName {
+    const char* ext;
+    const char* formatText;
+    const char* note;
+};
+constexpr FormatName kToolkitFormats[] = {
+    {"png", "Portable Network Graphics", ""},
+    {"bmp", "Microsoft BMP", ""},
+    {"jpg", "Joint Photographic Experts Group", ""},
+    {"jpeg", "Joint Photographic Experts Group", ""},
+    {"tif", "Tagged Image File Format",
+     "Read with wxWidgets 3.2's TIFF reader (libtiff) (semi-transparent pixels may look darker)"},
+    {"tiff", "Tagged Image File Format",
+     "Read with wxWidgets 3.2's TIFF reader (libtiff) (semi-transparent pixels may look darker)"},
+};
+
+ImagePtr LoadWithToolkitDecoder(const std::string& path, const std::string& ext, TexInfo& info) {
+    std::string decoderError;
+    ImagePtr decoded = DecodeImageFile(path, &decoderError);
+    if (!decoded) {
+        info.errorText = "This image format is not supported, or the file is damaged.";
+        return nullptr;
+    }
+    info.bytesPerPixel = decoded->depth / 8;
+    ImagePtr image = ConvertTo32Bit(std::move(decoded));
+    if (!image) {
+        info.errorText = "Not enough memory for the image.";
+        return nullptr;
+    }
+    info.width = image->width;
+    info.height = image->height;
+    info.hasAlpha = HasTransparentPixels(image.get());
+
+    info.formatText = ToUpperAscii(ext) + " image";
+    for (const FormatName& name : kToolkitFormats) {
+        if (ext == name.ext) {
+            info.formatText = name.formatText;
+            info.note = name.note;
+            break;
+        }
+    }
+    return image;
+}
+
+}  // namespace
+
+ImagePtr LoadImageFileByExtension(const std::string& path, TexInfo& info) {
+    ClearTexInfo(info);
+    info.kind = 0;
+    info.frameCount = 1;
+    const std::string ext = GetLowerExtension(path);
+
+    if (MemoryReader reader = OwnReaderFor(ext)) {
+        if (GetFileKind(path) != FileKind::File) {
+            info.errorText = "The file cannot be opened.";
+            return nullptr;
+        }
+        std::vector<uint8_t> data;
+        if (!ReadWholeFile(path, data)) {
+            info.errorText = "The file cannot be opened.";
+            return nullptr;
+        }
+        if (data.empty()) {
+            info.errorText = "The file is empty or too large.";
+            return nullptr;
+        }
+        ImagePtr image = reader(data.data(), int64_t(data.size()), info);
+        if (!image) {
+            FreeTexHdrData(info);
+            if (info.errorText.empty()) info.errorText = "This image format is not supported, or the file is damaged.";
+            return nullptr;
+        }
+        info.width = image->width;
+        info.height = image->height;
+        return image;
+    }
+    return LoadWithToolkitDecoder(path, ext, info);
+}
+
+ImagePtr LoadImageAnySource(const std::string& path, TexInfo& info) {
+    if (HasArchiveSeparator(path)) {
+        info.errorText = "Opening textures from .gro archives is not supported yet.";
+        return nullptr;
+    }
+    if (GetLowerExtension(path) == "tex") return LoadTexFile(path, info, 0, 0);
+    return LoadImageFileByExtension(path, info);
+}
+
+int SaveImageByExtension(const Image& image, const std::string& path, int withAlpha) {
+    const std::string ext = GetLowerExtension(path);
+    if (ext == "tga" || ext == "tif") return 0;  // no writer for these yet
+    if (ext == "tex") return WriteTexFile(&image, path, withAlpha, 0, 0) ? 1 : 0;
+    return EncodePngFile(image, path, withAlpha ? 32 : 24) ? 1 : 0;
+}

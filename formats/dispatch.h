@@ -1,0 +1,22 @@
+// Choosing a reader or writer by file-name extension. Every loader fills a
+// TexInfo and returns a 32-bit image, or null with errorText set; nothing
+// here shows a message.
+#pragma once
+
+#include <string>
+
+#include "formats/texinfo.h"
+#include "toolkit/image.h"
+
+// Every non-texture picture: the program's own readers for PCX, HDR, DDS, TGA
+// and TIFF, the toolkit decoder for the rest (it goes by content, so a PNG
+// named picture.xyz still loads).
+ImagePtr LoadImageFileByExtension(const std::string& path, TexInfo& info);
+
+// A file of any kind, or a texture inside a ".gro" archive
+// ("archive.gro::entry/path.tex").
+ImagePtr LoadImageAnySource(const std::string& path, TexInfo& info);
+
+// Writes a picture by its extension (TGA, TIFF, first-generation ".tex",
+// otherwise PNG). Nonzero on success.
+int SaveImageByExtension(const Image& image, const std::string& path, int withAlpha);

@@ -1,0 +1,120 @@
+// Loading and saving by extension: which reader a name reaches, the format
+// texts it gives, and the failure texts callers show.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <string>
+#include <vector>
+
+#include "formats/dispatch.h"
+#include "toolkit/codecs.h"
+#include "toolkit/files.h"
+
+namespace {
+
+std::string MakeTempFolder() {
+    std::string templ = testing::TempDir() + "dispatchXXXXXX";
+    std::vector<char> buf(templ.begin(), templ.end());
+    buf.push_back(0);
+    return std::string(mkdtemp(buf.data())) + "/";
+}
+
+ImagePtr MakePicture(bool transparent) {
+    ImagePtr image = CreateImage(3, 2, 32, MakeColour(10, 20, 30));
+    SetPixelColour(*image, 2, 1, MakeColour(200, 100, 50, transparent ? 128 : 255));
+    return image;
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+    ASSERT_TRUE(WriteWholeFile(path, bytes.data(), bytes.size()));
+}
+
+TEST(FormatsDispatch, ToolkitPicturesAreNamedByLowerCasedExtension) {
+    const std::string dir = MakeTempFolder();
+    struct Case {
+        const char* name;
+        bool transparent;
+        const char* formatText;
+        int bytesPerPixel;
+    } cases[] = {
+        {"Picture.PNG", false, "Portable Network Graphics", 3},
+        {"picture.xyz", true, "XYZ image", 4},
+        {"alpha.png", true, "Portable Network Graphics", 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ImagePtr picture = MakePicture(c.transparent);
+        ASSERT_TRUE(EncodePngFile(*picture, dir + c.name, c.transparent ? 32 : 24));
+        TexInfo info;
+        ImagePtr image = LoadImageFileByExtension(dir + c.name, info);
+        ASSERT_TRUE(image) << info.errorText;
+        EXPECT_EQ(info.formatText, c.formatText);
+        EXPECT_EQ(info.kind, 0);
+        EXPECT_EQ(info.frameCount, 1);
+        EXPECT_EQ(info.bytesPerPixel, c.bytesPerPixel);
+        EXPECT_EQ(info.hasAlpha, c.transparent ? 1 : 0);
+        EXPECT_EQ(image->depth, 32);
+        EXPECT_EQ(info.width, 3);
+        EXPECT_EQ(info.height, 2);
+        EXPECT_EQ(GetPixelColour(*image, 2, 1), MakeColour(200, 100, 50, c.transparent ? 128 : 255));
+        EXPECT_TRUE(info.errorText.empty());
+    }
+}
+
+TEST(FormatsDispatch, FailuresGiveTheReadersText) {
+    const std::string dir = MakeTempFolder();
+    WriteBytes(dir + "empty.dds", "");
+    WriteBytes(dir + "junk.png", "not a picture at all");
+    WriteBytes(dir + "bad.dds", "DDS but far too short");
+    WriteBytes(dir + "damaged.TGA", std::string(40, '\x01'));
+    struct Case {
+        std::string path;
+        std::string errorText;  // empty: any non-empty text
+    } cases[] = {
+        {dir + "missing.dds", "The file cannot be opened."},
+        {dir + "empty.dds", "The file is empty or too large."},
+        {dir + "junk.png", "This image format is not supported, or the file is damaged."},
+        {dir + "missing.png", "This image format is not supported, or the file is damaged."},
+        {dir + "bad.dds", ""},
+        {dir + "damaged.TGA", "TGA files are not supported yet."},
+        {dir + "any.gro::textures/wall.tex", "Opening textures from .gro archives is not supported yet."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        TexInfo info;
+        EXPECT_FALSE(LoadImageAnySource(c.path, info));
+        if (c.errorText.empty())
+            EXPECT_FALSE(info.errorText.empty());
+        else
+            EXPECT_EQ(info.errorText, c.errorText);
+    }
+}
+
+TEST(FormatsDispatch, TiffGoesToTheToolkitDecoderWithItsNote) {
+    const std::string dir = MakeTempFolder();
+    if (system("command -v convert-im6.q16 >/dev/null 2>&1") != 0) GTEST_SKIP() << "ImageMagick missing";
+    const std::string path = dir + "wall.tif";
+    const std::string command = "convert-im6.q16 -size 4x3 xc:'rgb(10,200,30)' -compress lzw '" + path + "'";
+    ASSERT_EQ(system(command.c_str()), 0);
+    TexInfo info;
+    ImagePtr image = LoadImageFileByExtension(path, info);
+    ASSERT_TRUE(image) << info.errorText;
+    EXPECT_EQ(info.formatText, "Tagged Image File Format");
+    EXPECT_NE(info.note.find("(semi-transparent pixels may look darker)"), std::string::npos);
+    EXPECT_EQ(GetPixelColour(*image, 3, 2), MakeColour(10, 200, 30));
+}
+
+TEST(FormatsDispatch, SaveByExtensionFallsBackToPng) {
+    const std::string dir = MakeTempFolder();
+    ImagePtr picture = MakePicture(true);
+    EXPECT_EQ(SaveImageByExtension(*picture, dir + "noext", 1), 1);
+    ImagePtr back = DecodeImageFile(dir + "noext", nullptr);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(GetPixelColour(*back, 2, 1), MakeColour(200, 100, 50, 128));
+    // No TGA writer yet: refused without leaving a file behind.
+    EXPECT_EQ(SaveImageByExtension(*picture, dir + "a.TGA", 1), 0);
+    EXPECT_EQ(GetFileKind(dir + "a.TGA"), FileKind::Missing);
+}
+
+}  // namespace

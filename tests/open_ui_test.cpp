@@ -1,0 +1,114 @@
+// Opening files: which reader a name reaches, what the status bar and title
+// show, the failure message, and the question about unsaved edits.
+#include "tests/editor_fixture.h"
+
+#include "editor/commands.h"
+#include "editor/prefs.h"
+#include "formats/tex.h"
+#include "toolkit/codecs.h"
+
+namespace {
+
+class EditorOpen : public EditorTest {
+protected:
+    std::string WritePng(const std::string& name, bool transparent, uint32_t colour = MakeColour(9, 8, 7)) {
+        ImagePtr image = CreateImage(6, 4, 32, colour);
+        if (transparent) SetPixelColour(*image, 0, 0, MakeColour(1, 2, 3, 0));
+        EXPECT_TRUE(EncodePngFile(*image, dir_ + name, transparent ? 32 : 24));
+        return dir_ + name;
+    }
+};
+
+TEST_F(EditorOpen, SuccessfulOpenShowsNameSizeAndFormat) {
+    ImagePtr tex = CreateImage(8, 2, 32, MakeColour(1, 2, 3));
+    ASSERT_EQ(WriteTexFile(tex.get(), dir_ + "wall.tex", 0, 0, 0), 1);
+    struct Case {
+        std::string path;
+        std::string status;
+    } cases[] = {
+        {WritePng("a.png", false), "6 x 4  Portable Network Graphics"},
+        {WritePng("b.PNG", true), "6 x 4  Portable Network Graphics, with transparency"},
+        {dir_ + "wall.tex", "8 x 2  RGB, DK1 version 4"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        gSavePath = "old";
+        gSaveNameSuffix = "_old";
+        OpenFile(c.path, 0);
+        ASSERT_TRUE(gCurrentImage);
+        EXPECT_EQ(UiGetStatusField(gMainWindow, 0), GetFilePart(c.path));
+        EXPECT_EQ(gStatusText, c.status);
+        EXPECT_EQ(UiGetWindowTitle(gMainWindow), "Dravik Orvanta - " + GetFilePart(c.path));
+        EXPECT_TRUE(gSavePath.empty() && gSaveNameSuffix.empty());
+        EXPECT_EQ(ReadPrefString("LastOpenFolder", ""), dir_);
+        EXPECT_EQ(gHistory.size(), 1u);
+        EXPECT_FALSE(UiIsMenuItemEnabled(gMainWindow, 30));
+    }
+    // A reload keeps where the picture was saved.
+    gSavePath = dir_ + "out.png";
+    gSaveNameSuffix = "_levels";
+    OpenFile(gCurrentPath, 1);
+    EXPECT_EQ(gSavePath, dir_ + "out.png");
+    EXPECT_EQ(gSaveNameSuffix, "_levels");
+}
+
+TEST_F(EditorOpen, FailureIsReportedAndKeepsThePicture) {
+    const std::string shown = WritePng("shown.png", false);
+    // A PNG under a name outside the picture list goes to the texture
+    // loader, which refuses it; TGA in capitals still reaches the TGA reader.
+    WritePng("picture.gif", false);
+    WritePng("picture.TGA", false);
+    OpenFile(shown, 0);
+    CommitEdit(CreateImage(6, 4, 32, MakeColour(50, 0, 0)), "Levels", "_levels");
+    gSavedPos = 1;  // nothing unsaved, so no question comes first
+    struct Case {
+        std::string path;
+        std::string reasonStart;
+    } cases[] = {
+        {dir_ + "missing.png", "This image format is not supported, or the file is damaged."},
+        {dir_ + "picture.TGA", "TGA files are not supported yet."},
+        {dir_ + "picture.gif", ""},
+        {dir_ + "x.gro::tex/a.tex", "Opening textures from .gro archives is not supported yet."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        UiTestClearRequests();
+        UiTestScriptMessageAnswer(1);
+        OpenFile(c.path, 0);
+        ASSERT_EQ(Messages().size(), 1u);
+        const std::string head = GetDisplayName(c.path) + " could not be loaded:\n";
+        EXPECT_EQ(Messages()[0].substr(0, head.size()), head);
+        EXPECT_GT(Messages()[0].size(), head.size());
+        EXPECT_EQ(Messages()[0].substr(head.size(), c.reasonStart.size()), c.reasonStart);
+        EXPECT_EQ(UiTestRequests()[0].icon, UiIcon::Error);
+        EXPECT_EQ(ColourRed(GetPixelColour(*gCurrentImage, 0, 0)), 50);
+        EXPECT_EQ(gCurrentPath, shown);
+        EXPECT_EQ(gHistory.size(), 2u);
+    }
+}
+
+TEST_F(EditorOpen, UnsavedEditsAreAskedAboutFirst) {
+    const std::string first = WritePng("first.png", false, MakeColour(1, 0, 0));
+    const std::string second = WritePng("second.png", false, MakeColour(2, 0, 0));
+    for (int answer : {0, 1}) {
+        SCOPED_TRACE(answer);
+        MarkSaved();
+        OpenFile(first, 0);
+        CommitEdit(CreateImage(6, 4, 32, MakeColour(3, 0, 0)), "Levels", "_levels");
+        UiTestClearRequests();
+        UiTestScriptMessageAnswer(answer);
+        OpenFile(second, 0);
+        ASSERT_EQ(Messages().size(), 1u);
+        EXPECT_EQ(Messages()[0], "first.png has edits that have not been saved (1 edit(s)).\nDiscard them?");
+        EXPECT_EQ(UiTestRequests()[0].buttons, UiButtons::YesNo);
+        EXPECT_EQ(UiTestRequests()[0].icon, UiIcon::Warning);
+        EXPECT_EQ(ColourRed(GetPixelColour(*gCurrentImage, 0, 0)), answer ? 2 : 3);
+        EXPECT_EQ(UiGetWindowTitle(gMainWindow), answer ? "Dravik Orvanta - second.png" : "Dravik Orvanta - first.png *");
+    }
+    // Nothing unsaved: no question.
+    UiTestClearRequests();
+    EXPECT_TRUE(ConfirmDiscardEdits());
+    EXPECT_TRUE(UiTestRequests().empty());
+}
+
+}  // namespace
