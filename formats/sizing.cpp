@@ -29,7 +29,11 @@ void FitSizePowerOfTwo(int width, int height, int maxSide, int& outWidth, int& o
         scale = width < height ? double(maxSide) / double(height) : double(maxSide) / double(width);
     }
     auto fit = [&](int side) {
-        int64_t p = GetNearestPowerOfTwo(int64_t(double(side) * scale + 0.5));
+        // Nonsense sizes (zero, negative) must not reach an undefined conversion.
+        double scaled = double(side) * scale + 0.5;
+        if (!(scaled >= 0.0)) scaled = 0.0;
+        if (scaled > 1e18) scaled = 1e18;
+        int64_t p = GetNearestPowerOfTwo(int64_t(scaled));
         if (p > maxSide) p = maxSide;
         if (p < 1) p = 1;
         return int(p);
