@@ -6,7 +6,7 @@ packages=(
   libwxgtk3.2-dev libpng-dev libjpeg-dev libtiff-dev libarchive-dev
   zlib1g-dev libbz2-dev liblzma-dev
   libgtest-dev libbenchmark-dev
-  xvfb xauth xdotool x11-utils imagemagick
+  xvfb xauth xdotool x11-utils imagemagick tesseract-ocr
   libnvtt-bin python3-pil libstb-dev libsquish-dev
 )
 missing=()
