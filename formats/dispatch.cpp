@@ -104,19 +104,8 @@ ImagePtr LoadImageFileByExtension(const std::string& path, TexInfo& info) {
     const std::string ext = GetLowerExtension(path);
 
     if (MemoryReader reader = OwnReaderFor(ext)) {
-        if (GetFileKind(path) != FileKind::File) {
-            info.errorText = "The file cannot be opened.";
-            return nullptr;
-        }
         std::vector<uint8_t> data;
-        if (!ReadWholeFile(path, data)) {
-            info.errorText = "The file cannot be opened.";
-            return nullptr;
-        }
-        if (data.empty()) {
-            info.errorText = "The file is empty or too large.";
-            return nullptr;
-        }
+        if (!ReadFileForDecoding(path, data, info)) return nullptr;
         ImagePtr image = reader(data.data(), int64_t(data.size()), info);
         if (!image) {
             FreeTexHdrData(info);

@@ -104,15 +104,7 @@ void PutTag(uint8_t*& p, const char* tag) {
 ImagePtr LoadTexFile(const std::string& path, TexInfo& info, int frame, int depth) {
     ClearTexInfo(info);
     std::vector<uint8_t> data;
-    // A short read is a failure, never a picture of zeros.
-    if (!ReadWholeFile(path, data)) {
-        info.errorText = "The file cannot be opened.";
-        return nullptr;
-    }
-    if (data.empty()) {
-        info.errorText = "The file is empty or too large.";
-        return nullptr;
-    }
+    if (!ReadFileForDecoding(path, data, info)) return nullptr;
     return LoadTextureFromMemory(data.data(), data.size(), info, path, frame, depth);
 }
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "toolkit/files.h"
+
 void ClearTexInfo(TexInfo& info) { info = TexInfo(); }
 
 ImagePtr ConvertTo32Bit(ImagePtr image) {
@@ -36,4 +38,17 @@ std::string GetDisplayName(const std::string& path) {
     if (sep != std::string::npos) return GetTextAfterLastSeparator(path.substr(sep + 2));
     const size_t cut = path.find_last_of("/\\");
     return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+bool ReadFileForDecoding(const std::string& path, std::vector<uint8_t>& data, TexInfo& info) {
+    // A short read is a failure, never a picture of zeros.
+    if (GetFileKind(path) != FileKind::File || !ReadWholeFile(path, data)) {
+        info.errorText = "The file cannot be opened.";
+        return false;
+    }
+    if (data.empty()) {
+        info.errorText = "The file is empty or too large.";
+        return false;
+    }
+    return true;
 }

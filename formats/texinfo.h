@@ -66,6 +66,11 @@ int HasTransparentPixels(const Image* image);
 
 void FreeTexHdrData(TexInfo& info);
 
+// Reads a whole file for a reader. A file that cannot be read (missing, a
+// folder, a short read) gives "The file cannot be opened.", an empty one
+// "The file is empty or too large."; both leave the text in info.errorText.
+bool ReadFileForDecoding(const std::string& path, std::vector<uint8_t>& data, TexInfo& info);
+
 // The name shown to the user: the file name of a path, or the last component
 // of an archive entry path's entry part.
 std::string GetDisplayName(const std::string& path);

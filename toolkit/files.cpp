@@ -198,7 +198,7 @@ bool AtomicFile::Commit() {
     FILE* f = static_cast<FILE*>(file_);
     file_ = nullptr;
     bool good = fflush(f) == 0;
-    good = fsync(fileno(f)) == 0 && good;
+    good = fdatasync(fileno(f)) == 0 && good;  // the data must be on disk before the rename
     good = fclose(f) == 0 && good;
     if (!good || rename(tempPath_.c_str(), path_.c_str()) != 0) {
         ok_ = false;
