@@ -203,6 +203,8 @@ const DecodeCase kDecodeCases[] = {
     {"tiff 16-bit", "-alpha off -depth 16 -compress None", "f.tif", 24, 1, false, false},
     {"tiff tiled", "-alpha off -define tiff:tile-geometry=16x16 -compress LZW", "g.tif", 24, 0, false, false},
     {"tiff big-endian", "-alpha off -define tiff:endian=msb -compress None", "h.tif", 24, 0, false, false},
+    // Grey with straight alpha comes out of libtiff unpremultiplied, unlike RGB.
+    {"tiff grey alpha", "-colorspace Gray -compress None", "i.tif", 32, 0, false, false},
 };
 
 TEST_F(ToolkitCodecsMagick, DecodeMatchesImageMagick) {

@@ -162,10 +162,16 @@ ImagePtr DecodeTiffData(const uint8_t* data, size_t size, std::string* error) {
     uint16_t extraCount = 0;
     const uint16_t* extraTypes = nullptr;
     const bool hasExtra = TIFFGetField(h.tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extraTypes) && extraCount > 0;
-    // libtiff hands out alpha premultiplied (it premultiplies unassociated
-    // alpha itself); our pictures hold straight alpha, so it is undone below.
+    // libtiff hands out colour alpha premultiplied (it premultiplies
+    // unassociated alpha itself); our pictures hold straight alpha, so it is
+    // undone below. Grey pixels it passes through as stored, so only grey
+    // with associated alpha needs undoing.
+    uint16_t photometric = PHOTOMETRIC_RGB;
+    TIFFGetFieldDefaulted(h.tif, TIFFTAG_PHOTOMETRIC, &photometric);
+    const bool grey = photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE;
     const bool premultiplied = hasExtra && extraTypes &&
-                               (extraTypes[0] == EXTRASAMPLE_ASSOCALPHA || extraTypes[0] == EXTRASAMPLE_UNASSALPHA);
+                               (extraTypes[0] == EXTRASAMPLE_ASSOCALPHA ||
+                                (extraTypes[0] == EXTRASAMPLE_UNASSALPHA && !grey));
 
     h.raster = new (std::nothrow) uint32_t[size_t(width) * size_t(height)];
     ImagePtr image = CreateImage(int(width), int(height), hasExtra ? 32 : 24);
