@@ -85,6 +85,7 @@ TEST(ToolkitNumbers, ParsingSaturationAndFormatting) {
     const std::pair<const char*, double> floats[] = {
         {"-1.500", -1.5}, {" 7", 7.0}, {"3.25xyz", 3.25}, {"1e3", 1000.0}, {"1e", 1.0}, {".5", 0.5},
         {"abc", 0.0}, {".", 0.0}, {"2,5", 2.0}, {"+Infinity", INFINITY}, {"-infinity", -INFINITY},
+        {"1e999", INFINITY}, {"-1e999", -INFINITY}, {"1e-999", 0.0},
     };
     for (const auto& [text, expected] : floats) EXPECT_EQ(ParseFloatText(text), expected) << text;
     EXPECT_TRUE(std::isnan(ParseFloatText(" nan")));
@@ -96,4 +97,5 @@ TEST(ToolkitNumbers, ParsingSaturationAndFormatting) {
     EXPECT_EQ(FormatFixed(2.5, 3), "2.500");
     EXPECT_EQ(FormatFixed(-1.5, 3), "-1.500");
     EXPECT_EQ(FormatFixed(1234.5678, 1), "1234.6");
+    EXPECT_EQ(FormatFixed(-1e300, 0).size(), 302u);  // written in full, never cut to "0"
 }

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 
 uint8_t SaturateToByte(double value) {
@@ -83,12 +84,16 @@ double ParseFloatText(const std::string& input, bool commaIsPoint) {
         }
     }
     double value = 0.0;
-    std::from_chars(text.data() + j, text.data() + k, value);
+    if (std::from_chars(text.data() + j, text.data() + k, value).ec == std::errc::result_out_of_range) {
+        // from_chars leaves the value untouched then; strtod gives the
+        // infinity of an overflow and the zero of an underflow.
+        value = std::strtod(text.substr(j, k - j).c_str(), nullptr);
+    }
     return negative ? -value : value;
 }
 
 std::string FormatFixed(double value, int decimals) {
-    char buffer[64];
+    char buffer[400];  // room for the largest double written out in full
     std::to_chars_result r = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
     if (r.ec != std::errc()) return "0";
     return std::string(buffer, r.ptr);
