@@ -109,7 +109,11 @@ bool PlausibleForFileSize(TIFF* tif, uint64_t fileSize) {
         case COMPRESSION_LZW: ratio = 1400; break;
         case COMPRESSION_ADOBE_DEFLATE:
         case COMPRESSION_DEFLATE: ratio = 1040; break;
-        default: return true;  // fax, JPEG and the rest: no useful bound
+        // Every 8 x 8 block costs at least one bit: 512 pixels a byte, times
+        // up to 8 decoded bytes a pixel (four 12-bit samples).
+        case COMPRESSION_OJPEG:
+        case COMPRESSION_JPEG: ratio = 4096; break;
+        default: return true;  // fax and the rest: no useful bound
     }
     const uint64_t decoded = TIFFIsTiled(tif) ? uint64_t(TIFFTileSize64(tif)) * TIFFNumberOfTiles(tif)
                                               : uint64_t(TIFFStripSize64(tif)) * TIFFNumberOfStrips(tif);
