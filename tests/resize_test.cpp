@@ -145,11 +145,11 @@ TEST(ToolkitResize, RawRepeatsOrPicksNearestPixel) {
     struct Case { int sw, tw; std::vector<int> expected; };  // source column (and row) per target index
     const Case cases[] = {
         {2, 6, {0, 0, 0, 1, 1, 1}},
-        {3, 7, {0, 0, 0, 1, 1, 2, 2}},
-        {5, 3, {0, 1, 3}},
-        {4, 2, {0, 2}},
+        {3, 7, {0, 0, 1, 1, 1, 2, 2}},
+        {5, 3, {0, 2, 4}},  // the source pixel under each target pixel's centre
+        {4, 2, {1, 3}},
         {1, 3, {0, 0, 0}},
-        {7, 1, {0}},
+        {7, 1, {3}},
     };
     for (int depth : {32, 24})
         for (const Case& c : cases) {

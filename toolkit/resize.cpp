@@ -1,7 +1,8 @@
 // Resizing an image: raw (nearest pixel) and smooth (Mitchell-Netravali).
 //
-// Raw: target pixel (tx, ty) takes source pixel (tx * sw / tw, ty * sh / th),
-// both divisions rounding down in integer arithmetic. Whole-number
+// Raw: target pixel (tx, ty) takes the source pixel under its centre,
+// ((2 tx + 1) * sw / (2 tw), (2 ty + 1) * sh / (2 th)), both divisions
+// rounding down in integer arithmetic: the nearest source pixel. Whole-number
 // enlargements therefore repeat every source pixel exactly factor times.
 //
 // Smooth sampling rules:
@@ -57,11 +58,11 @@ ImagePtr ResizeRaw(const Image& src, int tw, int th) {
     auto columns = NewArray<int>(size_t(tw));
     if (!dst || !columns) return nullptr;
     const int bpp = src.BytesPerPixel();
-    for (int tx = 0; tx < tw; ++tx) columns[tx] = int(int64_t(tx) * src.width / tw) * bpp;
+    for (int tx = 0; tx < tw; ++tx) columns[tx] = int((2 * int64_t(tx) + 1) * src.width / (2 * int64_t(tw))) * bpp;
     const size_t rowBytes = size_t(tw) * size_t(bpp);
     int previousSy = -1;
     for (int ty = 0; ty < th; ++ty) {
-        const int sy = int(int64_t(ty) * src.height / th);
+        const int sy = int((2 * int64_t(ty) + 1) * src.height / (2 * int64_t(th)));
         uint8_t* out = dst->RowFromTop(ty);
         if (sy == previousSy) {
             std::memcpy(out, dst->RowFromTop(ty - 1), rowBytes);
