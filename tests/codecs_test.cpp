@@ -417,7 +417,7 @@ TEST(ToolkitCodecs, BmpRle4Escapes) {
     for (int y = 0; y < 2; ++y)
         for (int x = 0; x < 8; ++x) EXPECT_EQ(GetPixelColour(*image, x, y), expected[y][x]) << x << "," << y;
     // Without its end the stream no longer reaches the top row: the file was cut.
-    f.resize(f.size() - 4);
+    f.erase(f.end() - 4, f.end());  // resize() trips a false overflow warning in the sanitizer build
     EXPECT_EQ(DecodeImageMemory(f.data(), f.size(), &error), nullptr);
     EXPECT_EQ(error, "The BMP file is truncated.");
 }
