@@ -333,6 +333,23 @@ int UiCreateScrollArea(int parent, int x, int y, int w, int h, int innerWidth, i
         auto* s = new wxScrolledWindow(c, wxID_ANY, ChildPosition(parent, x, y), Size(w, h),
                                        wxHSCROLL | wxVSCROLL | (sunkenBorder ? wxBORDER_SUNKEN : wxBORDER_NONE));
         s->SetScrollRate(std::max(1, ToPixels(step)), std::max(1, ToPixels(step)));
+        // GTK moves three scroll steps per wheel notch; with a step of one
+        // pixel a big picture would take hundreds of notches to cross, so a
+        // notch moves three lines of kWheelLineUnits instead.
+        s->Bind(wxEVT_MOUSEWHEEL, [s](wxMouseEvent& e) {
+            constexpr int kWheelLineUnits = 16;
+            const int perNotch = e.GetWheelDelta() > 0 ? e.GetWheelDelta() : 120;
+            const int pixels =
+                e.GetWheelRotation() * std::max(e.GetLinesPerAction(), 1) * ToPixels(kWheelLineUnits) / perNotch;
+            if (pixels == 0) return;
+            int ux = 1, uy = 1;
+            s->GetScrollPixelsPerUnit(&ux, &uy);
+            const wxPoint at = s->CalcUnscrolledPosition(wxPoint(0, 0));
+            if (e.GetWheelAxis() == wxMOUSE_WHEEL_HORIZONTAL)
+                s->Scroll(std::max(at.x + pixels, 0) / std::max(ux, 1), -1);
+            else
+                s->Scroll(-1, std::max(at.y - pixels, 0) / std::max(uy, 1));
+        });
         return s;
     });
     UiSetScrollInnerSize(number, innerWidth, innerHeight);
