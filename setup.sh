@@ -3,10 +3,10 @@
 set -euo pipefail
 packages=(
   build-essential cmake ninja-build ccache pkg-config clang
-  libwxgtk3.2-dev libpng-dev libjpeg-dev libtiff-dev libarchive-dev
+  libwxgtk3.2-dev libgtk-3-dev libpng-dev libjpeg-dev libtiff-dev libarchive-dev
   zlib1g-dev libbz2-dev liblzma-dev
   libgtest-dev libbenchmark-dev
-  xvfb xauth xdotool x11-utils imagemagick tesseract-ocr
+  fonts-liberation2 xvfb xauth xdotool x11-utils imagemagick tesseract-ocr
   libnvtt-bin python3-pil libstb-dev libsquish-dev
 )
 missing=()

@@ -1,5 +1,6 @@
 // The UI layer's core over wxWidgets: start and end, the object table,
 // windows, menus, shortcuts, status bars, the event queue and the test hooks.
+#include <gtk/gtk.h>
 #include "toolkit/ui/ui.h"
 
 #include <wx/display.h>
@@ -282,6 +283,36 @@ using namespace uiimpl;
 
 // ---------------------------------------------------------------------------
 
+namespace {
+
+// The program's windows are laid out in fixed 96-DPI units sized for a
+// compact desktop font and 24-unit controls. GTK's default theme pads its
+// controls far beyond that (a drop-down is about 34 pixels high) and uses a
+// larger font, which clips texts and controls; this style brings GTK's
+// metrics down to what the layouts assume.
+void ApplyCompactStyle() {
+    static const char kCss[] =
+        "* { font-family: \"Liberation Sans\", \"Nimbus Sans\", \"DejaVu Sans Condensed\", sans-serif; font-size: 9pt; }"
+        "button { min-height: 0; min-width: 0; padding: 2px 8px; }"
+        "combobox button, combobox box { min-height: 0; padding-top: 0; padding-bottom: 0; }"
+        "combobox entry { min-height: 0; padding-top: 0; padding-bottom: 0; }"
+        "entry { min-height: 0; padding-top: 1px; padding-bottom: 1px; }"
+        "spinbutton button { min-height: 0; min-width: 0; padding: 0 4px; }"
+        "spinbutton entry { min-height: 0; }"
+        "checkbutton, radiobutton { min-height: 0; padding-top: 0; padding-bottom: 0; }"
+        "notebook tab { min-height: 0; padding: 2px 8px; }"
+        "progressbar trough, progressbar progress { min-height: 12px; }";
+    GdkScreen* screen = gdk_screen_get_default();
+    if (!screen) return;
+    GtkCssProvider* provider = gtk_css_provider_new();
+    if (gtk_css_provider_load_from_data(provider, kCss, -1, nullptr))
+        gtk_style_context_add_provider_for_screen(screen, GTK_STYLE_PROVIDER(provider),
+                                                  GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    g_object_unref(provider);
+}
+
+}  // namespace
+
 bool UiInit() {
     if (gInitialised) return true;
     static int argc = 1;
@@ -298,6 +329,7 @@ bool UiInit() {
     gLoop = new wxGUIEventLoop();
     wxEventLoopBase::SetActive(gLoop);
     gInitialised = true;
+    ApplyCompactStyle();
     SetDisplaysProvider(RealDisplays, RealDpiScale);
     return true;
 }

@@ -169,6 +169,18 @@ std::vector<std::string> SplitColumns(const std::string& text) {
 
 wxColour ToColour(uint32_t c) { return wxColour(ColourRed(c), ColourGreen(c), ColourBlue(c)); }
 
+// Layouts give check boxes and option buttons the width their text needs in
+// a compact font; where this system's font runs wider, the text would be cut
+// off, so the gadget grows to its text, as far as its window has room.
+void WidenToFitText(wxWindow* widget) {
+    const wxSize best = widget->GetBestSize();
+    const wxSize now = widget->GetSize();
+    if (best.x <= now.x) return;
+    const wxWindow* parent = widget->GetParent();
+    const int room = parent ? parent->GetClientSize().x - widget->GetPosition().x : best.x;
+    widget->SetSize(std::max(now.x, std::min(best.x, room)), now.y);
+}
+
 }  // namespace
 
 namespace uiimpl {
@@ -200,6 +212,7 @@ int UiCreateCheckBox(int parent, int x, int y, int w, int h, const std::string& 
     return MakeGadget(Kind::Check, parent, [&](wxWindow* c, int number) {
         auto* b = new wxCheckBox(c, wxID_ANY, ToWx(text), ChildPosition(parent, x, y), Size(w, h));
         b->Bind(wxEVT_CHECKBOX, [number](wxCommandEvent&) { PostGadget(number, UiEventType::Click); });
+        WidenToFitText(b);
         return b;
     });
 }
@@ -209,6 +222,7 @@ int UiCreateOption(int parent, int x, int y, int w, int h, const std::string& te
         auto* b = new wxRadioButton(c, wxID_ANY, ToWx(text), ChildPosition(parent, x, y), Size(w, h),
                                     firstOfGroup ? wxRB_GROUP : 0);
         b->Bind(wxEVT_RADIOBUTTON, [number](wxCommandEvent&) { PostGadget(number, UiEventType::Click); });
+        WidenToFitText(b);
         return b;
     });
 }

@@ -87,8 +87,15 @@ std::vector<std::string> RunFileDialog(UiRequest& r, bool multiple, bool save, i
     wxString folder, file;
     SplitStartPath(r.startPath, folder, file);
     long style = save ? wxFD_SAVE : (wxFD_OPEN | wxFD_FILE_MUST_EXIST | (multiple ? wxFD_MULTIPLE : 0));
-    wxFileDialog dialog(ParentWidget(r.parent), ToWx(r.title), folder, file, ToWx(r.patterns), style);
+    // GTK's save chooser puts the selected pattern's extension onto the
+    // proposed name and pre-selects only the part before it, so a typed
+    // "wall.dds" would come back as "wall.dds.tga". The name is therefore set
+    // after the pattern, without an extension; the program adds the pattern's
+    // extension itself when the chosen name has none.
+    wxFileDialog dialog(ParentWidget(r.parent), ToWx(r.title), folder, save ? wxString() : file,
+                        ToWx(r.patterns), style);
     dialog.SetFilterIndex(std::max(r.patternIndex, 0));
+    if (save && !file.empty()) dialog.SetFilename(file);
     std::vector<std::string> paths;
     if (dialog.ShowModal() != wxID_OK) return paths;
     if (multiple) {
