@@ -180,9 +180,12 @@ int32_t MakeFourCc(const std::string& text) {
 }
 
 int64_t CountMipChainPixels(int64_t w, int64_t h) {
+    // Sides come from file headers: a sum past 64 bits saturates, so a caller
+    // comparing it with the bytes it has refuses the file instead of wrapping.
     int64_t total = 0;
     for (;;) {
-        total += w * h;
+        int64_t level = 0;
+        if (__builtin_mul_overflow(w, h, &level) || __builtin_add_overflow(total, level, &total)) return INT64_MAX;
         if (w == 1 && h == 1) break;
         w = std::max<int64_t>(w / 2, 1);
         h = std::max<int64_t>(h / 2, 1);

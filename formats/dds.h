@@ -40,5 +40,6 @@ int64_t WriteRawBgraRows(std::vector<uint8_t>& out, const Image& image);
 // The first four characters packed little-endian ("DXT1" = 0x31545844).
 int32_t MakeFourCc(const std::string& text);
 
-// Sum of width x height over the full mip chain from w x h down to 1 x 1.
+// Sum of width x height over the full mip chain from w x h down to 1 x 1;
+// INT64_MAX when the sum does not fit in 64 bits.
 int64_t CountMipChainPixels(int64_t w, int64_t h);

@@ -221,7 +221,9 @@ TEST(FormatsDdsWriter, HeaderFieldsSizesAndCounts) {
         for (const auto& [at, value] : expected) EXPECT_EQ(U32At(b, at), value) << "offset " << at;
     }
     EXPECT_EQ(uint32_t(MakeFourCc("DXT5")), 0x35545844u);
-    const int64_t chains[][3] = {{4, 4, 21}, {256, 256, 87381}, {5, 3, 18}, {1, 1, 1}, {8, 2, 23}};
+    const int64_t chains[][3] = {{4, 4, 21}, {256, 256, 87381}, {5, 3, 18}, {1, 1, 1}, {8, 2, 23},
+                                  {INT64_C(1) << 32, INT64_C(1) << 32, INT64_MAX},
+                                  {3037000499, 3037000499, INT64_MAX}};  // top level fits, the chain does not
     for (const auto& c : chains) EXPECT_EQ(CountMipChainPixels(c[0], c[1]), c[2]) << c[0] << "x" << c[1];
 }
 
