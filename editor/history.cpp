@@ -84,8 +84,10 @@ bool PushHistoryStep(const Image& image, const HistoryEntry& entry) {
 bool PushUndo(const std::string& label) {
     if (!gCurrentImage) return false;
     const HistoryEntry entry = MakeCurrentHistoryEntry(label);
+    // The count belongs to this edit only; left behind it would be charged
+    // to whichever step is recorded next.
+    gEditClippedCount = 0;
     const bool recorded = PushHistoryStep(*gCurrentImage, entry);
-    if (recorded) gEditClippedCount = 0;
     UpdateTitleAndUndoMenu();
     return recorded;
 }

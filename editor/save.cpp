@@ -243,9 +243,10 @@ bool OfferResizeFor1024Limit() {
                                  std::to_string(targetWidth) + " x " + std::to_string(targetHeight) +
                                  " now and save?\n(Choose No to cancel; you can also use Tools > Resize.)";
     if (!AskYesNo(question, UiIcon::Warning)) return false;
-    // A resize that failed has been reported; writing the oversized picture
-    // after the user chose the smaller one would be a surprise, so stop.
-    return ResizeCurrentImage(targetWidth, targetHeight);
+    // The user agreed to save; a resize that failed has been reported and
+    // the picture is written at the size it still has.
+    ResizeCurrentImage(targetWidth, targetHeight);
+    return true;
 }
 
 bool ResizeCurrentImage(int width, int height) {

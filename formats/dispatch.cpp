@@ -62,9 +62,9 @@ constexpr FormatName kToolkitFormats[] = {
     {"jpg", "Joint Photographic Experts Group", ""},
     {"jpeg", "Joint Photographic Experts Group", ""},
     {"tif", "Tagged Image File Format",
-     "Read with wxWidgets 3.2's TIFF reader (libtiff) (semi-transparent pixels may look darker)"},
+     "Read with libtiff's TIFF reader (semi-transparent pixels may look darker)"},
     {"tiff", "Tagged Image File Format",
-     "Read with wxWidgets 3.2's TIFF reader (libtiff) (semi-transparent pixels may look darker)"},
+     "Read with libtiff's TIFF reader (semi-transparent pixels may look darker)"},
 };
 
 ImagePtr LoadWithToolkitDecoder(const std::string& path, const std::string& ext, TexInfo& info) {
