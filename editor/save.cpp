@@ -243,10 +243,10 @@ bool OfferResizeFor1024Limit() {
                                  std::to_string(targetWidth) + " x " + std::to_string(targetHeight) +
                                  " now and save?\n(Choose No to cancel; you can also use Tools > Resize.)";
     if (!AskYesNo(question, UiIcon::Warning)) return false;
-    // The user agreed to save; a resize that failed has been reported and
-    // the picture is written at the size it still has.
-    ResizeCurrentImage(targetWidth, targetHeight);
-    return true;
+    // A resize that failed has been reported; writing the oversized picture
+    // after the user chose the smaller one would give the engine a texture it
+    // cannot take, so the save stops.
+    return ResizeCurrentImage(targetWidth, targetHeight);
 }
 
 bool ResizeCurrentImage(int width, int height) {
