@@ -1,5 +1,7 @@
 #include "formats/texinfo.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
 
@@ -42,7 +44,9 @@ std::string GetDisplayName(const std::string& path) {
 }
 
 bool ReadFileForDecoding(const std::string& path, std::vector<uint8_t>& data, TexInfo& info) {
-    if (GetFileKind(path) != FileKind::File) {
+    // Only plain files: opening a named pipe would wait for a writer forever.
+    struct stat st;
+    if (path.empty() || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
         info.errorText = "The file cannot be opened.";
         return false;
     }

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -308,9 +309,12 @@ TEST(FormatsTexReader, BaseNameIsTheLastDfnm) {
 TEST(FormatsTexReader, FilesOnDisk) {
     const std::string dir = MakeTempFolder();
     WriteFile(dir + "empty.tex", {});
+    ASSERT_EQ(mkfifo((dir + "pipe.tex").c_str(), 0644), 0);
+    EXPECT_EQ(FindFileIgnoringCase(dir, "PIPE.tex"), "");  // never a base texture
     struct Case { std::string path; const char* error; };
     const Case cases[] = {{dir + "missing.tex", "The file cannot be opened."},
                           {dir, "The file cannot be opened."},
+                          {dir + "pipe.tex", "The file cannot be opened."},  // must not wait for a writer
                           {dir + "empty.tex", "The file is empty or too large."}};
     for (const Case& c : cases) {
         TexInfo info;
