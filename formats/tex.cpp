@@ -4,6 +4,8 @@
 // never read; the writer always writes one frame and the fixed trailer.
 #include "formats/tex.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -384,8 +386,13 @@ int64_t FindTextInBuffer(const uint8_t* data, size_t size, int64_t start, const 
 std::string FindFileIgnoringCase(const std::string& folder, const std::string& name) {
     if (name.empty()) return "";
     const std::string wanted = ToLowerAscii(name);
-    for (const FolderEntry& entry : ScanFolder(folder))
-        if (!entry.isFolder && ToLowerAscii(entry.name) == wanted) return folder + entry.name;
+    for (const FolderEntry& entry : ScanFolder(folder)) {
+        if (entry.isFolder || ToLowerAscii(entry.name) != wanted) continue;
+        // Plain files only: a named pipe or device of that name is no texture.
+        struct stat st;
+        const std::string found = folder + entry.name;
+        if (stat(found.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return found;
+    }
     return "";
 }
 

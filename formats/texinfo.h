@@ -66,9 +66,10 @@ int HasTransparentPixels(const Image* image);
 
 void FreeTexHdrData(TexInfo& info);
 
-// Reads a whole file for a reader. A file that cannot be read (missing, a
-// folder, a short read) gives "The file cannot be opened.", an empty one
-// "The file is empty or too large."; both leave the text in info.errorText.
+// Reads a whole file for a reader. A file that cannot be opened (missing, a
+// folder, not a plain file) gives "The file cannot be opened."; one that opens
+// but is empty or cannot be held or read whole gives "The file is empty or too
+// large."; both leave the text in info.errorText.
 bool ReadFileForDecoding(const std::string& path, std::vector<uint8_t>& data, TexInfo& info);
 
 // The name shown to the user: the file name of a path, or the last component

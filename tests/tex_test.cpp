@@ -2,6 +2,12 @@
 // the loader, and the writer's files checked byte for byte and round-tripped.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <climits>
 #include <cstdlib>
 #include <fstream>
@@ -303,9 +309,12 @@ TEST(FormatsTexReader, BaseNameIsTheLastDfnm) {
 TEST(FormatsTexReader, FilesOnDisk) {
     const std::string dir = MakeTempFolder();
     WriteFile(dir + "empty.tex", {});
+    ASSERT_EQ(mkfifo((dir + "pipe.tex").c_str(), 0644), 0);
+    EXPECT_EQ(FindFileIgnoringCase(dir, "PIPE.tex"), "");  // never a base texture
     struct Case { std::string path; const char* error; };
     const Case cases[] = {{dir + "missing.tex", "The file cannot be opened."},
                           {dir, "The file cannot be opened."},
+                          {dir + "pipe.tex", "The file cannot be opened."},  // must not wait for a writer
                           {dir + "empty.tex", "The file is empty or too large."}};
     for (const Case& c : cases) {
         TexInfo info;
@@ -314,6 +323,43 @@ TEST(FormatsTexReader, FilesOnDisk) {
         EXPECT_EQ(info.errorText, c.error) << c.path;
         EXPECT_EQ(info.note, "");
     }
+}
+
+// A file that opens but does not fit in memory is "too large", not
+// unopenable. The child process gets an address-space limit below the size.
+TEST(FormatsTexReader, FileTooLargeForMemory) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer's allocator aborts instead of failing";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    GTEST_SKIP() << "the sanitizer's allocator aborts instead of failing";
+#endif
+#endif
+    const std::string path = MakeTempFolder() + "huge.tex";
+    const int fd = open(path.c_str(), O_CREAT | O_WRONLY, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, off_t(1) << 32), 0);  // sparse: takes no disk space
+    close(fd);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        long pages = 0;
+        if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+            if (std::fscanf(statm, "%ld", &pages) != 1) pages = 0;
+            std::fclose(statm);
+        }
+        const rlim_t limit = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t(512) << 20);
+        const rlimit lim = {limit, limit};
+        if (pages <= 0 || setrlimit(RLIMIT_AS, &lim) != 0) _exit(2);
+        TexInfo info;
+        const bool ok = !LoadTexFile(path, info) && info.errorText == "The file is empty or too large.";
+        _exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    unlink(path.c_str());
+    EXPECT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST(FormatsTexHelpers, SearchesPaletteAndMipCounts) {
