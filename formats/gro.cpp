@@ -5,6 +5,7 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <locale.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -18,6 +19,31 @@ std::vector<std::string> gGroSelectedNames;
 namespace {
 
 constexpr char kSeparator[] = "::";
+
+// Entry names are handed out in UTF-8 whatever the program's locale: libarchive
+// converts names to the thread's character set and, in the plain C locale,
+// gives no name at all for a UTF-8 name with letters outside ASCII.
+class Utf8NamesScope {
+public:
+    Utf8NamesScope() {
+        for (const char* name : {"C.UTF-8", "C.utf8", "en_US.UTF-8"}) {
+            utf8_ = newlocale(LC_CTYPE_MASK, name, locale_t(0));
+            if (utf8_) break;
+        }
+        if (utf8_) previous_ = uselocale(utf8_);
+    }
+    ~Utf8NamesScope() {
+        if (!utf8_) return;
+        uselocale(previous_);
+        freelocale(utf8_);
+    }
+    Utf8NamesScope(const Utf8NamesScope&) = delete;
+    Utf8NamesScope& operator=(const Utf8NamesScope&) = delete;
+
+private:
+    locale_t utf8_ = locale_t(0);
+    locale_t previous_ = locale_t(0);
+};
 
 // One read-only archive handle, closed on every way out.
 class ZipReader {
@@ -49,6 +75,7 @@ public:
     archive* get() const { return archive_; }
 
 private:
+    Utf8NamesScope names_;  // declared first: it outlives the handle
     archive* archive_;
 };
 
