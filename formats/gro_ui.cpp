@@ -103,8 +103,9 @@ std::string ShowGroChooser(const std::string& archivePath, int parentWindow, int
     UiAddShortcut(window, 0, kUiKeyEscape, kEscapeId);
 
     FillGroEntryList(list, count, "");
-    UiFocusGadget(filter);
     UiRunModalBegin(window, parentWindow);
+    // After the window is activated, which would otherwise take the focus.
+    UiFocusGadget(filter);
     if (gChooserHook) gChooserHook(window, filter, count, list, open, cancel);
 
     std::string chosen;
