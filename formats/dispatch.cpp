@@ -1,9 +1,9 @@
 // Load and save by extension. The program's own readers take PCX, HDR, DDS,
 // TGA and TIFF from a buffer read once; everything else goes to the toolkit
 // decoder, which recognises the content whatever the name says. Readers for
-// TGA, PCX, HDR, the own TIFF reader and ".gro" archives are not part of the
-// program yet: those files get a plain "not supported yet" answer (TIFF goes
-// straight to the toolkit's libtiff decoder).
+// TGA, PCX, HDR and the own TIFF reader are not part of the program yet:
+// those files get a plain "not supported yet" answer (TIFF goes straight to
+// the toolkit's libtiff decoder).
 #include "formats/dispatch.h"
 
 #include <cstdint>
@@ -11,13 +11,12 @@
 #include <vector>
 
 #include "formats/dds.h"
+#include "formats/gro.h"
 #include "formats/tex.h"
 #include "toolkit/codecs.h"
 #include "toolkit/files.h"
 
 namespace {
-
-bool HasArchiveSeparator(const std::string& path) { return path.find("::") != std::string::npos; }
 
 std::string ToUpperAscii(std::string text) {
     for (char& c : text)
@@ -120,9 +119,16 @@ ImagePtr LoadImageFileByExtension(const std::string& path, TexInfo& info) {
 }
 
 ImagePtr LoadImageAnySource(const std::string& path, TexInfo& info) {
-    if (HasArchiveSeparator(path)) {
-        info.errorText = "Opening textures from .gro archives is not supported yet.";
-        return nullptr;
+    if (IsArchivePath(path)) {
+        // An archive entry is always an engine texture; the record is not
+        // cleared first, the texture loader does that.
+        int64_t size = 0;
+        const std::vector<uint8_t> data = ExtractGroEntry(GetArchivePartOfPath(path), GetEntryPartOfPath(path), size);
+        if (data.empty()) {
+            info.errorText = "Could not extract it from the archive.";
+            return nullptr;
+        }
+        return LoadTextureFromMemory(data.data(), data.size(), info, "", 0, 0);
     }
     if (GetLowerExtension(path) == "tex") return LoadTexFile(path, info, 0, 0);
     return LoadImageFileByExtension(path, info);

@@ -80,7 +80,7 @@ TEST_F(EditorOpen, FailureIsReportedAndKeepsThePicture) {
         {dir_ + "missing.png", "This image format is not supported, or the file is damaged."},
         {dir_ + "picture.TGA", "TGA files are not supported yet."},
         {dir_ + "picture.gif", ""},
-        {dir_ + "x.gro::tex/a.tex", "Opening textures from .gro archives is not supported yet."},
+        {dir_ + "x.gro::tex/a.tex", "Could not extract it from the archive."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
