@@ -1,9 +1,9 @@
 // Load and save by extension. The program's own readers take PCX, HDR, DDS,
 // TGA and TIFF from a buffer read once; everything else goes to the toolkit
 // decoder, which recognises the content whatever the name says. Readers for
-// TGA, PCX, HDR and the own TIFF reader are not part of the program yet:
-// those files get a plain "not supported yet" answer (TIFF goes straight to
-// the toolkit's libtiff decoder).
+// TGA, PCX and HDR are not part of the program yet: those files get a plain
+// "not supported yet" answer. A TIFF file the own reader refuses goes on to
+// the toolkit's libtiff decoder.
 #include "formats/dispatch.h"
 
 #include <cstdint>
@@ -13,6 +13,7 @@
 #include "formats/dds.h"
 #include "formats/gro.h"
 #include "formats/tex.h"
+#include "formats/tiff.h"
 #include "toolkit/codecs.h"
 #include "toolkit/files.h"
 
@@ -102,6 +103,18 @@ ImagePtr LoadImageFileByExtension(const std::string& path, TexInfo& info) {
     info.frameCount = 1;
     const std::string ext = GetLowerExtension(path);
 
+    if (ext == "tif" || ext == "tiff") {
+        std::vector<uint8_t> data;
+        if (!ReadFileForDecoding(path, data, info)) return nullptr;
+        if (ImagePtr image = ReadTiffFromMemory(data.data(), int64_t(data.size()), info)) {
+            info.formatText = "Tagged Image File Format";
+            info.hasAlpha = HasTransparentPixels(image.get());
+            info.width = image->width;
+            info.height = image->height;
+            return image;
+        }
+        // Not the plain kind the own reader takes: libtiff reads it below.
+    }
     if (MemoryReader reader = OwnReaderFor(ext)) {
         std::vector<uint8_t> data;
         if (!ReadFileForDecoding(path, data, info)) return nullptr;
@@ -136,7 +149,8 @@ ImagePtr LoadImageAnySource(const std::string& path, TexInfo& info) {
 
 int SaveImageByExtension(const Image& image, const std::string& path, int withAlpha) {
     const std::string ext = GetLowerExtension(path);
-    if (ext == "tga" || ext == "tif") return 0;  // no writer for these yet
+    if (ext == "tga") return 0;  // no writer for it yet
+    if (ext == "tif") return WriteTiffFile(&image, path, withAlpha);
     if (ext == "tex") return WriteTexFile(&image, path, withAlpha, 0, 0) ? 1 : 0;
     return EncodePngFile(image, path, withAlpha ? 32 : 24) ? 1 : 0;
 }
