@@ -1,7 +1,7 @@
 // Saving the current picture. The extension picks the writer; every writer
 // saves through a temporary file, so a failed save leaves the old file as it
-// was and is reported, never shown as saved. Writers for TGA, PCX, HDR and
-// TIFF are not part of the program yet: those saves are refused plainly.
+// was and is reported, never shown as saved. Writers for TGA, PCX and TIFF
+// are not part of the program yet: those saves are refused plainly.
 #include "editor/save.h"
 
 #include <string>
@@ -13,6 +13,7 @@
 #include "editor/mainwindow.h"
 #include "editor/prefs.h"
 #include "formats/dds.h"
+#include "formats/hdr.h"
 #include "formats/sizing.h"
 #include "formats/tex.h"
 #include "toolkit/codecs.h"
@@ -77,8 +78,9 @@ int WriteByExtension(const std::string& path, const std::string& ext, int hasAlp
             ShowError("Only HDR textures can be saved as .hdr.");
             return -1;
         }
-        ShowError("Radiance HDR files cannot be saved yet.");
-        return -1;
+        // The RGBE block is the picture's true content; the display image
+        // is only its tone-mapped view.
+        return WriteHdrFile(gTexInfo.hdrData.get(), gTexInfo.width, gTexInfo.height, path);
     }
     if (ext == "tif" || ext == "tiff") {
         ShowError("TIFF files cannot be saved yet.");
