@@ -1,5 +1,7 @@
 #include "editor/globals.h"
 
+#include "formats/hdr.h"
+
 ImagePtr gCurrentImage;
 TexInfo gTexInfo;
 std::string gCurrentPath;
@@ -58,6 +60,8 @@ void ResetEditorGlobals() {
 
     gHdrExposure = 0.0;
     gHdrTone = 0;
+    // The HDR readers tone-map with these very values, whoever changes them.
+    BindHdrDisplaySettings(&gHdrExposure, &gHdrTone);
 
     gAppTitle = "Dravik Orvanta";
     gWindowX = 100;

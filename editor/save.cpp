@@ -1,6 +1,6 @@
 // Saving the current picture. The extension picks the writer; every writer
 // saves through a temporary file, so a failed save leaves the old file as it
-// was and is reported, never shown as saved. Writers for TGA, PCX and HDR
+// was and is reported, never shown as saved. Writers for TGA and PCX
 // are not part of the program yet: those saves are refused plainly.
 #include "editor/save.h"
 
@@ -13,6 +13,7 @@
 #include "editor/mainwindow.h"
 #include "editor/prefs.h"
 #include "formats/dds.h"
+#include "formats/hdr.h"
 #include "formats/sizing.h"
 #include "formats/tex.h"
 #include "formats/tiff.h"
@@ -78,8 +79,9 @@ int WriteByExtension(const std::string& path, const std::string& ext, int hasAlp
             ShowError("Only HDR textures can be saved as .hdr.");
             return -1;
         }
-        ShowError("Radiance HDR files cannot be saved yet.");
-        return -1;
+        // The RGBE block is the picture's true content; the display image
+        // is only its tone-mapped view.
+        return WriteHdrFile(gTexInfo.hdrData.get(), gTexInfo.width, gTexInfo.height, path);
     }
     if (ext == "tif" || ext == "tiff") return WriteTiffFile(&image, path, hasAlpha);
     if (ext == "tga") {

@@ -7,9 +7,6 @@ int ShowPreferencesDialog(int) { return 0; }
 void OpenHelpFile() {}
 void ShowAbout() {}
 
-void StepExposure(double, int) {}
-void SetToneMode(int64_t) {}
-
 void ShowHistogramWindow(const Image*, const TexInfo&, double, int) {}
 void UpdateHistogram(const Image*, const TexInfo&, double) {}
 void HandleResizeCommand() {}

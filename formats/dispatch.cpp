@@ -1,9 +1,9 @@
 // Load and save by extension. The program's own readers take PCX, HDR, DDS,
 // TGA and TIFF from a buffer read once; everything else goes to the toolkit
 // decoder, which recognises the content whatever the name says. Readers for
-// TGA, PCX and HDR are not part of the program yet: those files get a plain
-// "not supported yet" answer. A TIFF file the own reader refuses goes on to
-// the toolkit's libtiff decoder.
+// TGA and PCX are not part of the program yet: those files get a plain "not
+// supported yet" answer. A TIFF file the own reader refuses goes on to the
+// toolkit's libtiff decoder.
 #include "formats/dispatch.h"
 
 #include <cstdint>
@@ -12,6 +12,7 @@
 
 #include "formats/dds.h"
 #include "formats/gro.h"
+#include "formats/hdr.h"
 #include "formats/tex.h"
 #include "formats/tiff.h"
 #include "toolkit/codecs.h"
@@ -38,16 +39,12 @@ ImagePtr ReadPcxNotYet(const uint8_t*, int64_t, TexInfo& info) {
     info.errorText = "PCX files are not supported yet.";
     return nullptr;
 }
-ImagePtr ReadHdrNotYet(const uint8_t*, int64_t, TexInfo& info) {
-    info.errorText = "Radiance HDR files are not supported yet.";
-    return nullptr;
-}
 
 MemoryReader OwnReaderFor(const std::string& ext) {
     if (ext == "dds") return ReadDds;
     if (ext == "tga") return ReadTgaNotYet;
     if (ext == "pcx") return ReadPcxNotYet;
-    if (ext == "hdr") return ReadHdrNotYet;
+    if (ext == "hdr") return ReadHdrFromMemory;
     return nullptr;
 }
 
