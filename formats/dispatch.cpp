@@ -1,7 +1,7 @@
 // Load and save by extension. The program's own readers take PCX, HDR, DDS,
 // TGA and TIFF from a buffer read once; everything else goes to the toolkit
 // decoder, which recognises the content whatever the name says. Readers for
-// TGA, PCX, HDR, the own TIFF reader and ".gro" archives are not part of the
+// HDR, the own TIFF reader and ".gro" archives are not part of the
 // program yet: those files get a plain "not supported yet" answer (TIFF goes
 // straight to the toolkit's libtiff decoder).
 #include "formats/dispatch.h"
@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "formats/dds.h"
+#include "formats/pcx.h"
 #include "formats/tex.h"
+#include "formats/tga.h"
 #include "toolkit/codecs.h"
 #include "toolkit/files.h"
 
@@ -30,14 +32,6 @@ using MemoryReader = ImagePtr (*)(const uint8_t*, int64_t, TexInfo&);
 
 ImagePtr ReadDds(const uint8_t* data, int64_t size, TexInfo& info) { return ReadDdsFromMemory(data, size, info); }
 
-ImagePtr ReadTgaNotYet(const uint8_t*, int64_t, TexInfo& info) {
-    info.errorText = "TGA files are not supported yet.";
-    return nullptr;
-}
-ImagePtr ReadPcxNotYet(const uint8_t*, int64_t, TexInfo& info) {
-    info.errorText = "PCX files are not supported yet.";
-    return nullptr;
-}
 ImagePtr ReadHdrNotYet(const uint8_t*, int64_t, TexInfo& info) {
     info.errorText = "Radiance HDR files are not supported yet.";
     return nullptr;
@@ -45,8 +39,8 @@ ImagePtr ReadHdrNotYet(const uint8_t*, int64_t, TexInfo& info) {
 
 MemoryReader OwnReaderFor(const std::string& ext) {
     if (ext == "dds") return ReadDds;
-    if (ext == "tga") return ReadTgaNotYet;
-    if (ext == "pcx") return ReadPcxNotYet;
+    if (ext == "tga") return ReadTgaFromMemory;
+    if (ext == "pcx") return ReadPcxFromMemory;
     if (ext == "hdr") return ReadHdrNotYet;
     return nullptr;
 }
@@ -66,6 +60,9 @@ constexpr FormatName kToolkitFormats[] = {
     {"tiff", "Tagged Image File Format",
      "Read with libtiff's TIFF reader (semi-transparent pixels may look darker)"},
 };
+
+// The toolkit decoder reads TGA by content too (a TGA under another name).
+[[maybe_unused]] const bool kTgaDecoderRegistered = (RegisterTgaImageDecoder(), true);
 
 ImagePtr LoadWithToolkitDecoder(const std::string& path, const std::string& ext, TexInfo& info) {
     std::string decoderError;
@@ -130,7 +127,8 @@ ImagePtr LoadImageAnySource(const std::string& path, TexInfo& info) {
 
 int SaveImageByExtension(const Image& image, const std::string& path, int withAlpha) {
     const std::string ext = GetLowerExtension(path);
-    if (ext == "tga" || ext == "tif") return 0;  // no writer for these yet
+    if (ext == "tga") return WriteTgaFile(image, path, withAlpha);
+    if (ext == "tif") return 0;  // no writer for this yet
     if (ext == "tex") return WriteTexFile(&image, path, withAlpha, 0, 0) ? 1 : 0;
     return EncodePngFile(image, path, withAlpha ? 32 : 24) ? 1 : 0;
 }
