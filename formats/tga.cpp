@@ -96,9 +96,9 @@ std::vector<uint8_t> BuildPalette(const TgaHeader& h, const ByteReader& reader, 
     for (int i = 0; i < indexCount; ++i) palette[size_t(i) * 4 + 3] = 255;
     const int entryBytes = h.MapEntryBytes();
     if (!h.HasMap() || entryBytes == 0) return palette;
-    for (int i = 0; i < indexCount; ++i) {
+    const int end = int(h.firstIndex) + int(h.mapLength) < indexCount ? int(h.firstIndex) + int(h.mapLength) : indexCount;
+    for (int i = int(h.firstIndex); i < end; ++i) {
         const int entry = i - int(h.firstIndex);
-        if (entry < 0 || entry >= int(h.mapLength)) continue;
         const uint8_t* e = reader.Span(mapOffset + uint64_t(entry) * uint64_t(entryBytes), uint64_t(entryBytes));
         if (!e) continue;  // a map cut short by the end of the file
         uint8_t* out = &palette[size_t(i) * 4];
