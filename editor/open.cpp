@@ -2,6 +2,7 @@
 // that guards replacing it (also asked before quitting).
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "editor/commands.h"
 #include "editor/globals.h"
@@ -9,13 +10,13 @@
 #include "editor/mainwindow.h"
 #include "editor/prefs.h"
 #include "formats/dispatch.h"
+#include "formats/gro.h"
+#include "formats/gro_ui.h"
 #include "formats/tex.h"
 #include "toolkit/files.h"
 #include "toolkit/ui/ui.h"
 
 namespace {
-
-bool HasArchiveSeparator(const std::string& path) { return path.find("::") != std::string::npos; }
 
 // Extensions read as pictures; everything else (".tex", unknown, none) is a
 // texture and the texture loader tells the generations apart by content.
@@ -25,9 +26,14 @@ bool IsPictureExtension(const std::string& ext) {
 }
 
 ImagePtr ReadForOpening(const std::string& path, TexInfo& info) {
-    if (HasArchiveSeparator(path)) {
-        info.errorText = "Opening textures from .gro archives is not supported yet.";
-        return nullptr;
+    if (IsArchivePath(path)) {
+        int64_t size = 0;
+        const std::vector<uint8_t> data = ExtractGroEntry(GetArchivePartOfPath(path), GetEntryPartOfPath(path), size);
+        if (data.empty()) {
+            info.errorText = "Could not extract it from the archive.";
+            return nullptr;
+        }
+        return LoadTextureFromMemory(data.data(), data.size(), info, "", 0, 0);
     }
     if (IsPictureExtension(GetLowerExtension(path))) return LoadImageFileByExtension(path, info);
     return LoadTexFile(path, info, 0, 0);
@@ -84,8 +90,7 @@ void OpenFile(const std::string& path, int reload) {
         gSavePath.clear();
         gSaveNameSuffix.clear();
     }
-    const std::string file = HasArchiveSeparator(path) ? path.substr(0, path.find("::")) : path;
-    gLastOpenFolder = GetFolderPart(file);
+    gLastOpenFolder = GetFolderPart(GetArchivePartOfPath(path));
     WritePrefString("LastOpenFolder", gLastOpenFolder);
 
     UiSetStatusField(gMainWindow, 0, GetDisplayName(path));
@@ -109,6 +114,14 @@ void ShowOpenFileDialog() {
         "All files (*.*)|*.*";
     const std::string path = UiOpenFileRequester("Open file", gLastOpenFolder, patterns, 0, gMainWindow);
     if (!path.empty()) OpenFile(path, 0);
+}
+
+void OpenGroArchiveDialog() {
+    const std::string archive = UiOpenFileRequester("Open .gro archive", gLastOpenFolder,
+                                                    "Dravik archive (*.gro)|*.gro|All files (*.*)|*.*", 0, gMainWindow);
+    if (archive.empty()) return;
+    const std::string entry = ShowGroChooser(archive, gMainWindow, 0);
+    if (!entry.empty()) OpenFile(archive + "::" + entry, 0);
 }
 
 bool ConfirmDiscardEdits() {

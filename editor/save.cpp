@@ -1,7 +1,7 @@
 // Saving the current picture. The extension picks the writer; every writer
 // saves through a temporary file, so a failed save leaves the old file as it
-// was and is reported, never shown as saved. Writers for HDR and
-// TIFF are not part of the program yet: those saves are refused plainly.
+// was and is reported, never shown as saved. The writer for HDR is not part
+// of the program yet: those saves are refused plainly.
 #include "editor/save.h"
 
 #include <string>
@@ -17,6 +17,7 @@
 #include "formats/sizing.h"
 #include "formats/tex.h"
 #include "formats/tga.h"
+#include "formats/tiff.h"
 #include "toolkit/codecs.h"
 #include "toolkit/files.h"
 #include "toolkit/numbers.h"
@@ -82,10 +83,7 @@ int WriteByExtension(const std::string& path, const std::string& ext, int hasAlp
         ShowError("Radiance HDR files cannot be saved yet.");
         return -1;
     }
-    if (ext == "tif" || ext == "tiff") {
-        ShowError("TIFF files cannot be saved yet.");
-        return -1;
-    }
+    if (ext == "tif" || ext == "tiff") return WriteTiffFile(&image, path, hasAlpha);
     if (ext == "tga") return WriteTgaFile(image, path, hasAlpha);
     if (ext == "pcx") return WritePcxFile(image, path);
     if (ext == "dds") {

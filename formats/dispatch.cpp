@@ -1,9 +1,9 @@
 // Load and save by extension. The program's own readers take PCX, HDR, DDS,
 // TGA and TIFF from a buffer read once; everything else goes to the toolkit
-// decoder, which recognises the content whatever the name says. Readers for
-// HDR, the own TIFF reader and ".gro" archives are not part of the
-// program yet: those files get a plain "not supported yet" answer (TIFF goes
-// straight to the toolkit's libtiff decoder).
+// decoder, which recognises the content whatever the name says. The HDR
+// reader is not part of the program yet: those files get a plain "not
+// supported yet" answer. A TIFF file the own reader refuses goes on to the toolkit's
+// libtiff decoder.
 #include "formats/dispatch.h"
 
 #include <cstdint>
@@ -11,15 +11,15 @@
 #include <vector>
 
 #include "formats/dds.h"
+#include "formats/gro.h"
 #include "formats/pcx.h"
 #include "formats/tex.h"
 #include "formats/tga.h"
+#include "formats/tiff.h"
 #include "toolkit/codecs.h"
 #include "toolkit/files.h"
 
 namespace {
-
-bool HasArchiveSeparator(const std::string& path) { return path.find("::") != std::string::npos; }
 
 std::string ToUpperAscii(std::string text) {
     for (char& c : text)
@@ -100,6 +100,18 @@ ImagePtr LoadImageFileByExtension(const std::string& path, TexInfo& info) {
     info.frameCount = 1;
     const std::string ext = GetLowerExtension(path);
 
+    if (ext == "tif" || ext == "tiff") {
+        std::vector<uint8_t> data;
+        if (!ReadFileForDecoding(path, data, info)) return nullptr;
+        if (ImagePtr image = ReadTiffFromMemory(data.data(), int64_t(data.size()), info)) {
+            info.formatText = "Tagged Image File Format";
+            info.hasAlpha = HasTransparentPixels(image.get());
+            info.width = image->width;
+            info.height = image->height;
+            return image;
+        }
+        // Not the plain kind the own reader takes: libtiff reads it below.
+    }
     if (MemoryReader reader = OwnReaderFor(ext)) {
         std::vector<uint8_t> data;
         if (!ReadFileForDecoding(path, data, info)) return nullptr;
@@ -117,9 +129,16 @@ ImagePtr LoadImageFileByExtension(const std::string& path, TexInfo& info) {
 }
 
 ImagePtr LoadImageAnySource(const std::string& path, TexInfo& info) {
-    if (HasArchiveSeparator(path)) {
-        info.errorText = "Opening textures from .gro archives is not supported yet.";
-        return nullptr;
+    if (IsArchivePath(path)) {
+        // An archive entry is always an engine texture; the record is not
+        // cleared first, the texture loader does that.
+        int64_t size = 0;
+        const std::vector<uint8_t> data = ExtractGroEntry(GetArchivePartOfPath(path), GetEntryPartOfPath(path), size);
+        if (data.empty()) {
+            info.errorText = "Could not extract it from the archive.";
+            return nullptr;
+        }
+        return LoadTextureFromMemory(data.data(), data.size(), info, "", 0, 0);
     }
     if (GetLowerExtension(path) == "tex") return LoadTexFile(path, info, 0, 0);
     return LoadImageFileByExtension(path, info);
@@ -128,7 +147,7 @@ ImagePtr LoadImageAnySource(const std::string& path, TexInfo& info) {
 int SaveImageByExtension(const Image& image, const std::string& path, int withAlpha) {
     const std::string ext = GetLowerExtension(path);
     if (ext == "tga") return WriteTgaFile(image, path, withAlpha);
-    if (ext == "tif") return 0;  // no writer for this yet
+    if (ext == "tif") return WriteTiffFile(&image, path, withAlpha);
     if (ext == "tex") return WriteTexFile(&image, path, withAlpha, 0, 0) ? 1 : 0;
     return EncodePngFile(image, path, withAlpha ? 32 : 24) ? 1 : 0;
 }

@@ -1,7 +1,253 @@
-// Second-generation textures: not read yet; the loader reports that plainly.
-#include "formats/tex.h"
+// Second-generation textures: the top level of a "CStaticTexture" object, whose
+// pixels are one zlib stream of DXT1/DXT3/DXT5 blocks or of uncompressed BGRA
+// or BGR rows. Other object classes and the further mip levels are not read;
+// the 16- and 8-bit pixel codes load only when their stream happens to hold
+// enough bytes to read as BGR(A). There is no writer.
+#include "formats/dk2.h"
 
-ImagePtr ReadDk2Texture(const uint8_t*, size_t, TexInfo& info) {
-    info.errorText = "Second-generation textures are not supported yet.";
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "formats/blockcomp.h"
+#include "formats/tex.h"
+#include "toolkit/bytereader.h"
+
+namespace {
+
+constexpr int32_t kMaxDk2Side = 16384;
+constexpr int64_t kUnpackSlack = 1024;  // room beyond width x height x 8 the stream may use
+
+ImagePtr Fail(TexInfo& info, std::string message) {
+    info.errorText = std::move(message);
     return nullptr;
+}
+
+// Every "$Version: " removed in one pass, so pieces that meet after a removal
+// are not removed again.
+std::string RemoveVersionTags(std::string text) {
+    static const std::string tag = "$Version: ";
+    for (size_t at = text.find(tag); at != std::string::npos; at = text.find(tag, at)) text.erase(at, tag.size());
+    return text;
+}
+
+int BlockFormatOfCode(int32_t code) {
+    switch (code) {
+        case 7: return kBlockFormatDxt1;
+        case 8: return kBlockFormatDxt3;
+        case 9: return kBlockFormatDxt5;
+        default: return 0;
+    }
+}
+
+enum class UnpackResult { Ok, Damaged, NoMemory };
+
+struct InflateGuard {
+    z_stream* stream;
+    ~InflateGuard() { inflateEnd(stream); }
+};
+
+// Unpacks a zlib stream, keeping its first `keep` bytes in `out` and counting
+// all of them in `total`. A stream that is damaged, cut short, empty or longer
+// than `limit` fails. The kept bytes grow with what the stream really holds,
+// so a small file that claims a huge picture never makes a huge allocation.
+UnpackResult UnpackPixelStream(const uint8_t* packed, uint32_t packedSize, uint64_t keep, uint64_t limit,
+                               std::vector<uint8_t>& out, uint64_t& total) {
+    out.clear();
+    total = 0;
+    z_stream zs{};
+    zs.next_in = const_cast<Bytef*>(packed);
+    zs.avail_in = packedSize;
+    const int init = inflateInit(&zs);
+    if (init == Z_MEM_ERROR) return UnpackResult::NoMemory;
+    if (init != Z_OK) return UnpackResult::Damaged;
+    InflateGuard guard{&zs};
+    try {
+        std::vector<uint8_t> scratch(size_t(1) << 16);
+        uint64_t kept = 0;
+        for (;;) {
+            uint8_t* dest = scratch.data();
+            uint64_t room = scratch.size();
+            if (kept < keep) {
+                if (kept == out.size()) out.resize(size_t(std::min<uint64_t>(keep, std::max<uint64_t>(out.size() * 2, scratch.size()))));
+                dest = out.data() + kept;
+                room = std::min<uint64_t>(out.size() - kept, uint64_t(1) << 30);
+            }
+            zs.next_out = dest;
+            zs.avail_out = uInt(room);
+            const int rc = inflate(&zs, Z_NO_FLUSH);
+            const uint64_t produced = room - zs.avail_out;
+            if (kept < keep) kept += produced;
+            total += produced;
+            if (total > limit) return UnpackResult::Damaged;
+            if (rc == Z_STREAM_END) break;
+            if (rc == Z_MEM_ERROR) return UnpackResult::NoMemory;
+            // Z_BUF_ERROR with fresh output room means the input ran out mid-stream.
+            if (rc != Z_OK) return UnpackResult::Damaged;
+        }
+        out.resize(size_t(kept));
+    } catch (const std::bad_alloc&) {
+        return UnpackResult::NoMemory;
+    }
+    return total >= 1 ? UnpackResult::Ok : UnpackResult::Damaged;
+}
+
+// BGRA or BGR rows from the top, without padding, into a new 32-bit image.
+ImagePtr DecodeBgrRows(const uint8_t* pixels, int width, int height, int bytesPerPixel) {
+    ImagePtr image = CreateImageUnfilled(width, height, 32);
+    if (!image) return nullptr;
+    const size_t rowBytes = size_t(width) * size_t(bytesPerPixel);
+    if (bytesPerPixel == 4) {
+        // The stored byte order is already the image's B, G, R, A.
+        for (int y = 0; y < height; ++y) std::memcpy(image->RowFromTop(y), pixels + size_t(y) * rowBytes, rowBytes);
+        return image;
+    }
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* src = pixels + size_t(y) * rowBytes;
+        uint8_t* dst = image->RowFromTop(y);
+        for (int x = 0; x < width; ++x, src += 3, dst += 4) {
+            dst[0] = src[0];
+            dst[1] = src[1];
+            dst[2] = src[2];
+            dst[3] = 255;
+        }
+    }
+    return image;
+}
+
+}  // namespace
+
+std::string GetDk2FormatName(int64_t code) {
+    switch (code) {
+        case 0: return "opaque (32-bit)";
+        case 1: return "translucent (32-bit)";
+        case 2: return "opaque (16-bit)";
+        case 4: return "translucent (16-bit)";
+        case 5: return "grayscale translucent (16-bit)";
+        case 6: return "grayscale opaque (8-bit)";
+        case 7: return "compressed opaque (4-bit, DXT1)";
+        case 8: return "compressed translucent (8-bit, DXT3)";
+        case 9: return "compressed alpha (8-bit, DXT5)";
+        case 11: return "alpha only (8-bit)";
+        default: return "unknown format " + std::to_string(code);
+    }
+}
+
+std::string DescribeDk2TexFlags(int64_t flags) {
+    static constexpr struct {
+        int64_t bit;
+        const char* word;
+    } kWords[] = {{0x01, "mipmaps"}, {0x04, "constant"}, {0x08, "resident"}, {0x40, "fastDXTc"}};
+    std::string text;
+    for (const auto& w : kWords) {
+        if (!(flags & w.bit)) continue;
+        if (!text.empty()) text += ", ";
+        text += w.word;
+    }
+    return text.empty() ? "none" : text;
+}
+
+std::string GetWrapModeName(int64_t mode) {
+    switch (mode) {
+        case 80: return "repeat";
+        case 81: return "clamp to edge";
+        case 82: return "clamp to border";
+        default: break;
+    }
+    // Wrap fields are 32-bit: a negative one is shown as its 32-bit pattern.
+    uint64_t bits = uint64_t(mode);
+    if (mode < 0 && mode >= INT32_MIN) bits = uint32_t(int32_t(mode));
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string hex;
+    do {
+        hex.insert(hex.begin(), kDigits[bits & 15]);
+        bits >>= 4;
+    } while (bits != 0);
+    return "unknown (" + hex + ")";
+}
+
+ImagePtr ReadDk2Texture(const uint8_t* data, size_t size, TexInfo& info) {
+    info.kind = 2;
+    ByteReader reader(data, size);
+    reader.Seek(16);
+    const int32_t versionLength = reader.I32();
+    if (!reader.Overrun() && versionLength >= 1 && versionLength <= 999) {
+        if (const uint8_t* text = reader.Span(20, uint64_t(versionLength))) {
+            const void* zero = std::memchr(text, 0, size_t(versionLength));
+            const size_t n = zero ? size_t(static_cast<const uint8_t*>(zero) - text) : size_t(versionLength);
+            info.versionText = RemoveVersionTags(std::string(reinterpret_cast<const char*>(text), n));
+        }
+    }
+
+    if (FindTextInBuffer(data, size, 0, "CStaticTexture") < 0)
+        return Fail(info, "This Dravik 2 file is not a CStaticTexture (other kinds are not supported yet).");
+    const int64_t objs = FindTextInBuffer(data, size, 0, "OBJS");
+    if (objs < 0) return Fail(info, "Unknown Dravik 2 layout: OBJS chunk missing.");
+    const int64_t star = FindTextInBuffer(data, size, objs, "STAR");
+    if (star < 16 || !reader.Fits(uint64_t(star), 8)) return Fail(info, "Unknown Dravik 2 layout: STAR chunk missing.");
+
+    reader.Seek(uint64_t(star) - 16);
+    const int32_t width = reader.I32();
+    const int32_t height = reader.I32();
+    const int32_t flags = reader.I32();
+    const int32_t code = reader.I32();
+    reader.Skip(4);
+    const int32_t packedSize = reader.I32();
+    info.width = width;
+    info.height = height;
+    info.flags = flags;
+    info.frameCount = 1;
+    info.formatText = GetDk2FormatName(code);
+
+    if (width < 1 || height < 1 || width > kMaxDk2Side || height > kMaxDk2Side)
+        return Fail(info, "Invalid dimensions: " + std::to_string(width) + " x " + std::to_string(height));
+    const uint64_t packedAt = uint64_t(star) + 8;
+    if (packedSize < 1 || !reader.Fits(packedAt, uint64_t(packedSize)))
+        return Fail(info, "The packed image data is incomplete.");
+
+    // The wrap modes follow the packed data only in streams that carry them.
+    int32_t wrapU = 0, wrapV = 0;
+    if (reader.Fits(packedAt + uint64_t(packedSize), 8)) {
+        reader.Seek(packedAt + uint64_t(packedSize));
+        wrapU = reader.I32();
+        wrapV = reader.I32();
+    }
+    info.note = "Flags: " + DescribeDk2TexFlags(flags) + "   U: " + GetWrapModeName(wrapU) +
+                "   V: " + GetWrapModeName(wrapV);
+
+    const int blockFormat = BlockFormatOfCode(code);
+    const uint64_t pixelCount = uint64_t(width) * uint64_t(height);
+    const uint64_t limit = pixelCount * 8 + kUnpackSlack;
+    const uint64_t keep = blockFormat ? uint64_t(GetBlockCompressedSize(width, height, blockFormat)) : pixelCount * 4;
+    std::vector<uint8_t> unpacked;
+    uint64_t total = 0;
+    switch (UnpackPixelStream(data + packedAt, uint32_t(packedSize), keep, limit, unpacked, total)) {
+        case UnpackResult::Ok: break;
+        case UnpackResult::NoMemory: return Fail(info, "Not enough memory for the image.");
+        case UnpackResult::Damaged: return Fail(info, "The packed image data could not be unpacked.");
+    }
+
+    if (blockFormat) {
+        info.hasAlpha = blockFormat == kBlockFormatDxt1 ? 0 : 1;
+        info.bytesPerPixel = 4;
+        if (unpacked.size() < keep) return Fail(info, "The DXT data is incomplete.");
+        ImagePtr image = DecodeBlockCompressed(unpacked.data(), int64_t(unpacked.size()), width, height, blockFormat);
+        if (!image) return Fail(info, "Not enough memory for the image.");
+        return image;
+    }
+
+    // Uncompressed codes are read by how much the stream holds; the alpha
+    // bytes are taken as stored, not inspected.
+    int bytesPerPixel = 0;
+    if (total >= pixelCount * 4) bytesPerPixel = 4;
+    else if (total >= pixelCount * 3) bytesPerPixel = 3;
+    else return Fail(info, "The image data is smaller than expected for " + info.formatText + ".");
+    info.bytesPerPixel = bytesPerPixel;
+    info.hasAlpha = bytesPerPixel == 4 ? 1 : 0;
+    ImagePtr image = DecodeBgrRows(unpacked.data(), width, height, bytesPerPixel);
+    if (!image) return Fail(info, "Not enough memory for the image.");
+    return image;
 }

@@ -78,7 +78,7 @@ TEST(FormatsDispatch, FailuresGiveTheReadersText) {
         {dir + "missing.png", "This image format is not supported, or the file is damaged."},
         {dir + "bad.dds", ""},
         {dir + "damaged.TGA", "This TGA bit depth is not supported (1 bits)."},
-        {dir + "any.gro::textures/wall.tex", "Opening textures from .gro archives is not supported yet."},
+        {dir + "any.gro::textures/wall.tex", "Could not extract it from the archive."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);

@@ -6,36 +6,14 @@
 #   e2e_open_file.sh path/to/orvanta
 set -uo pipefail
 binary="${1:?usage: e2e_open_file.sh path/to/orvanta}"
-if [[ -z "${DISPLAY:-}" ]]; then
-  echo "SKIP: no display (run under xvfb-run)"; exit 0
-fi
-for tool in xdotool xwininfo import convert-im6.q16 tesseract; do
-  command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed"; exit 1; }
-done
-
-work=$(mktemp -d)
-log="$work/program.log"
-pid=
-cleanup() {
-  if [[ -n "$pid" ]] && kill -0 "$pid" 2>/dev/null; then kill "$pid" 2>/dev/null; sleep 0.5; kill -9 "$pid" 2>/dev/null; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*"; echo "--- program output:"; cat "$log" 2>/dev/null; exit 1; }
+source "$(dirname "$0")/e2e-common.bash"
+e2e_require xdotool xwininfo import convert-im6.q16 tesseract
 
 # 64 x 32 opaque red: both sides under 256, so the preview enlarges it 4 times.
 convert-im6.q16 -size 64x32 'xc:rgb(220,30,40)' "$work/brick.png" || fail "could not make the test picture"
 
-XDG_CONFIG_HOME="$work/config" "$binary" "$work/brick.png" >"$log" 2>&1 &
-pid=$!
-
-window=
-for _ in $(seq 1 100); do
-  kill -0 "$pid" 2>/dev/null || fail "the program ended before its window appeared"
-  window=$(xdotool search --onlyvisible --pid "$pid" --name '^Dravik Orvanta' 2>/dev/null | head -1) && [[ -n "$window" ]] && break
-  sleep 0.2
-done
-[[ -n "$window" ]] || fail "no main window within 20 seconds"
+start_program "$work/brick.png"
+wait_for_window '^Dravik Orvanta'
 sleep 1  # let the first paint finish
 
 title=$(xdotool getwindowname "$window")
@@ -43,7 +21,7 @@ title=$(xdotool getwindowname "$window")
 
 import -window "$window" "$work/shot.png" 2>/dev/null || fail "no screenshot"
 shot=$(convert-im6.q16 "$work/shot.png" -format '%wx%h' info:)
-geometry=$(xwininfo -id "$window" | awk '/Width:/{w=$2} /Height:/{h=$2} END{print w"x"h}')
+geometry=$(window_geometry)
 [[ "$shot" == "$geometry" ]] || fail "screenshot is $shot, window is $geometry"
 w=${geometry%x*}; h=${geometry#*x}
 (( w >= 824 && h >= 448 )) || fail "window is only $geometry"
@@ -66,15 +44,5 @@ for expected in "brick.png" "64 x 32" "Portable Network Graphics" "Enlarged 4x f
   [[ "$squeezed" == *"${expected// /}"* ]] || fail "status bar does not show \"$expected\""
 done
 
-xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window" 2>/dev/null
-sleep 0.3
-xdotool key --window "$window" --clearmodifiers ctrl+q
-status=
-for _ in $(seq 1 100); do
-  if ! kill -0 "$pid" 2>/dev/null; then wait "$pid"; status=$?; break; fi
-  sleep 0.1
-done
-[[ -n "$status" ]] || fail "the program did not end within 10 seconds of Ctrl+Q"
-pid=
-[[ "$status" == 0 ]] || fail "exit code $status, expected 0"
+quit_and_check
 echo "PASS: opened from the command line with title, preview and status bar as expected"

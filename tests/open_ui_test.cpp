@@ -7,6 +7,8 @@
 #include "formats/tex.h"
 #include "toolkit/codecs.h"
 
+#include <zlib.h>
+
 namespace {
 
 class EditorOpen : public EditorTest {
@@ -22,6 +24,15 @@ protected:
 TEST_F(EditorOpen, SuccessfulOpenShowsNameSizeAndFormat) {
     ImagePtr tex = CreateImage(8, 2, 32, MakeColour(1, 2, 3));
     ASSERT_EQ(WriteTexFile(tex.get(), dir_ + "wall.tex", 0, 0, 0), 1);
+    // A second-generation texture: one zlib-packed DXT1 block of 4 x 4.
+    const uint8_t block[8] = {0x00, 0xF8, 0x1F, 0x00, 0, 0, 0, 0};
+    uint8_t packed[64];
+    uLongf packedSize = sizeof packed;
+    ASSERT_EQ(compress(packed, &packedSize, block, sizeof block), Z_OK);
+    std::string dk2 = std::string("CTSEMETA........") + char(8) + std::string(3, '\0') + "Dravik 2CStaticTextureOBJS";
+    for (uint32_t v : {4u, 4u, 0u, 7u, 0x52415453u, uint32_t(packedSize)}) dk2.append(reinterpret_cast<const char*>(&v), 4);
+    dk2.append(reinterpret_cast<const char*>(packed), packedSize);
+    ASSERT_TRUE(WriteWholeFile(dir_ + "stone.tex", dk2.data(), dk2.size()));
     struct Case {
         std::string path;
         std::string status;
@@ -29,6 +40,7 @@ TEST_F(EditorOpen, SuccessfulOpenShowsNameSizeAndFormat) {
         {WritePng("a.png", false), "6 x 4  Portable Network Graphics"},
         {WritePng("b.PNG", true), "6 x 4  Portable Network Graphics, with transparency"},
         {dir_ + "wall.tex", "8 x 2  RGB, DK1 version 4"},
+        {dir_ + "stone.tex", "4 x 4  DK2, compressed opaque (4-bit, DXT1)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
@@ -68,7 +80,7 @@ TEST_F(EditorOpen, FailureIsReportedAndKeepsThePicture) {
         {dir_ + "missing.png", "This image format is not supported, or the file is damaged."},
         {dir_ + "picture.TGA", "This TGA type is not supported (type 78)."},
         {dir_ + "picture.gif", ""},
-        {dir_ + "x.gro::tex/a.tex", "Opening textures from .gro archives is not supported yet."},
+        {dir_ + "x.gro::tex/a.tex", "Could not extract it from the archive."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);

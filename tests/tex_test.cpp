@@ -197,11 +197,12 @@ TEST(FormatsTexReader, LaterGenerationsAreToldApart) {
     Put(atEnd, "SIGSTRM1");
     atEnd.resize(40);
     Put(atEnd, "CTSEMETA....");  // header cut after 12 bytes: no length to read
+    const char* notStatic = "This Dravik 2 file is not a CStaticTexture (other kinds are not supported yet).";
     struct Case { const char* name; Bytes file; const char* error; };
     const Case cases[] = {
-        {"plain dk2", meta(0, "$Version: Dravik 2.1", 20), "Second-generation textures are not supported yet."},
+        {"plain dk2", meta(0, "$Version: Dravik 2.1", 20), notStatic},
         {"plain dk3", meta(0, "$Version: Dravik 3.0", 20), "Third-generation textures are not supported yet."},
-        {"signed dk2", meta(300, "Dravik 2", 8), "Second-generation textures are not supported yet."},
+        {"signed dk2", meta(300, "Dravik 2", 8), notStatic},
         {"length 0", meta(0, "Dravik 2", 0), "Third-generation textures are not supported yet."},
         {"length 1000", meta(0, "Dravik 2", 1000), "Third-generation textures are not supported yet."},
         {"length past end", meta(0, "Dravik 2", 9), "Third-generation textures are not supported yet."},

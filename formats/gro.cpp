@@ -1,0 +1,176 @@
+// ".gro" archive access: listing the ".tex" entries and unpacking one entry
+// into memory. Reads ZIP only (stored, deflate, and whatever else libarchive
+// was built with: bzip2, LZMA, XZ); encrypted entries do not unpack.
+#include "formats/gro.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <locale.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <new>
+
+#include "toolkit/files.h"
+
+std::vector<GroEntry> gGroEntries;
+std::vector<std::string> gGroSelectedNames;
+
+namespace {
+
+constexpr char kSeparator[] = "::";
+
+// Entry names are handed out in UTF-8 whatever the program's locale: libarchive
+// converts names to the thread's character set and, in the plain C locale,
+// gives no name at all for a UTF-8 name with letters outside ASCII.
+class Utf8NamesScope {
+public:
+    Utf8NamesScope() {
+        for (const char* name : {"C.UTF-8", "C.utf8", "en_US.UTF-8"}) {
+            utf8_ = newlocale(LC_CTYPE_MASK, name, locale_t(0));
+            if (utf8_) break;
+        }
+        if (utf8_) previous_ = uselocale(utf8_);
+    }
+    ~Utf8NamesScope() {
+        if (!utf8_) return;
+        uselocale(previous_);
+        freelocale(utf8_);
+    }
+    Utf8NamesScope(const Utf8NamesScope&) = delete;
+    Utf8NamesScope& operator=(const Utf8NamesScope&) = delete;
+
+private:
+    locale_t utf8_ = locale_t(0);
+    locale_t previous_ = locale_t(0);
+};
+
+// One read-only archive handle, closed on every way out.
+class ZipReader {
+public:
+    ZipReader() : archive_(archive_read_new()) {}
+    ~ZipReader() {
+        if (archive_) archive_read_free(archive_);
+    }
+    ZipReader(const ZipReader&) = delete;
+    ZipReader& operator=(const ZipReader&) = delete;
+
+    bool Open(const std::string& path) {
+        // Only plain files: a named pipe would wait for a writer forever.
+        struct stat st;
+        if (!archive_ || path.empty() || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+        if (archive_read_support_format_zip(archive_) != ARCHIVE_OK) return false;
+        return archive_read_open_filename(archive_, path.c_str(), 64 * 1024) == ARCHIVE_OK;
+    }
+
+    // The next directory entry; false at the end or when the directory is
+    // damaged (a warning, such as a name in another character set, still
+    // gives the entry). `fatal` tells the two apart.
+    bool Next(archive_entry*& entry, bool& fatal) {
+        const int r = archive_read_next_header(archive_, &entry);
+        fatal = r != ARCHIVE_EOF && r != ARCHIVE_OK && r != ARCHIVE_WARN;
+        return r == ARCHIVE_OK || r == ARCHIVE_WARN;
+    }
+
+    archive* get() const { return archive_; }
+
+private:
+    Utf8NamesScope names_;  // declared first: it outlives the handle
+    archive* archive_;
+};
+
+std::string StoredName(archive_entry* entry) {
+    if (const char* utf8 = archive_entry_pathname_utf8(entry)) return utf8;
+    const char* raw = archive_entry_pathname(entry);
+    return raw ? raw : "";
+}
+
+int64_t StoredSize(archive_entry* entry) {
+    if (!archive_entry_size_is_set(entry)) return 0;
+    return std::max<int64_t>(0, archive_entry_size(entry));
+}
+
+unsigned char LowerAscii(char c) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    return u >= 'A' && u <= 'Z' ? u + ('a' - 'A') : u;
+}
+
+bool IsTexName(const std::string& name) {
+    const size_t cut = name.find_last_of("/\\");
+    const std::string last = cut == std::string::npos ? name : name.substr(cut + 1);
+    const size_t dot = last.rfind('.');
+    return dot != std::string::npos && ToLowerAscii(last.substr(dot + 1)) == "tex";
+}
+
+// Unpacks the current entry, which the directory says holds `claimed` bytes.
+// The buffer grows with the bytes that really arrive, so a directory that
+// lies about a huge size costs nothing until the data bears it out.
+std::vector<uint8_t> ReadEntryData(archive* a, int64_t claimed) {
+    std::vector<uint8_t> data;
+    try {
+        data.reserve(size_t(std::min<int64_t>(claimed, int64_t(1) << 20)));
+        std::vector<uint8_t> chunk(64 * 1024);
+        for (;;) {
+            const la_ssize_t got = archive_read_data(a, chunk.data(), chunk.size());
+            if (got < 0) return {};  // damaged data, bad checksum, encrypted, unknown method
+            if (got == 0) break;
+            if (int64_t(got) > claimed - int64_t(data.size())) return {};
+            data.insert(data.end(), chunk.begin(), chunk.begin() + got);
+        }
+    } catch (const std::bad_alloc&) {
+        return {};
+    }
+    if (int64_t(data.size()) != claimed) return {};
+    return data;
+}
+
+}  // namespace
+
+bool IsArchivePath(const std::string& path) { return path.find(kSeparator) != std::string::npos; }
+
+std::string GetArchivePartOfPath(const std::string& path) { return path.substr(0, path.find(kSeparator)); }
+
+std::string GetEntryPartOfPath(const std::string& path) {
+    const size_t at = path.find(kSeparator);
+    return at == std::string::npos ? std::string() : path.substr(at + 2);
+}
+
+int ListGroTextures(const std::string& archivePath) {
+    gGroEntries.clear();
+    ZipReader zip;
+    if (!zip.Open(archivePath)) return -1;
+    archive_entry* entry = nullptr;
+    bool fatal = false;
+    int64_t seen = 0;
+    while (zip.Next(entry, fatal)) {
+        ++seen;
+        if (archive_entry_filetype(entry) == AE_IFDIR) continue;
+        std::string name = StoredName(entry);
+        if (IsTexName(name)) gGroEntries.push_back({std::move(name), StoredSize(entry)});
+    }
+    // A directory that cannot be read at all is an archive that cannot be opened.
+    if (fatal && seen == 0) return -1;
+    std::stable_sort(gGroEntries.begin(), gGroEntries.end(), [](const GroEntry& a, const GroEntry& b) {
+        return std::lexicographical_compare(a.name.begin(), a.name.end(), b.name.begin(), b.name.end(),
+                                            [](char x, char y) { return LowerAscii(x) < LowerAscii(y); });
+    });
+    return int(std::min<size_t>(gGroEntries.size(), 0x7fffffff));
+}
+
+std::vector<uint8_t> ExtractGroEntry(const std::string& archivePath, const std::string& entryName,
+                                     int64_t& outSize) {
+    ZipReader zip;
+    if (!zip.Open(archivePath)) return {};
+    archive_entry* entry = nullptr;
+    bool fatal = false;
+    int64_t claimed = 0;
+    while (zip.Next(entry, fatal)) {
+        if (StoredName(entry) != entryName) continue;
+        claimed = archive_entry_filetype(entry) == AE_IFDIR ? 0 : StoredSize(entry);
+        break;
+    }
+    std::vector<uint8_t> data;
+    if (claimed > 0) data = ReadEntryData(zip.get(), claimed);
+    outSize = claimed;
+    return data;
+}
