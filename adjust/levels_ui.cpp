@@ -380,7 +380,6 @@ void ApplyAutoLevels() {
     LevelsLut lut;
     LevelsClipMarks marks{};
     BuildLevelsLut(set, lut);
-    BuildLevelsClipMask(set, marks);
     const std::string label = "Auto levels (" + std::to_string(set[0].inBlack) + " - " +
                               std::to_string(set[0].inWhite) + " stretched to 0 - 255)";
     CommitEdit(ApplyLevelsToCopy(*gCurrentImage, lut, 0, marks), label, "_autolevels");
