@@ -12,7 +12,5 @@ void UpdateHistogram(const Image*, const TexInfo&, double) {}
 void HandleResizeCommand() {}
 void HandleChannelCommand(int64_t) {}
 void HandleNormalMapCommand(int64_t) {}
-void HandleLevelsCommand() {}
-void ApplyAutoLevels() {}
 void OpenSkyboxTool() {}
 
