@@ -49,10 +49,10 @@ void BuildGeneralPage(int page) {
     gPrefBackgroundCombo = UiCreateCombo(page, 256, 42, 200, 24);
     for (const char* item : {"Checkerboard", "Black", "Gray", "White"}) UiAddItem(gPrefBackgroundCombo, item);
     UiCreateLabel(page, 12, 78, 240, 20, "Undo steps (more uses more memory):");
-    gPrefUndoStepsSpin = UiCreateSpin(page, 256, 74, 90, 24, 2, 200);
+    gPrefUndoStepsSpin = UiCreateSpin(page, 256, 74, 130, 24, 2, 200);
     UiCreateLabel(page, 12, 110, 240, 20, "Normal map from height map, strength:");
     gPrefNormalStrengthField = UiCreateTextField(page, 256, 106, 90, 24, "");
-    UiCreateFrame(page, 8, 140, 460, 118, "HDR textures when the program starts");
+    UiCreateFrame(page, 8, 140, 460, 96, "HDR textures when the program starts");
     gPrefHdrLastOption = UiCreateOption(page, 20, 164, 400, 22, "Same exposure and tone as last time", true);
     gPrefHdrFixedOption = UiCreateOption(page, 20, 196, 80, 22, "Always:");
     UiCreateLabel(page, 104, 199, 86, 20, "Exposure (EV)");
