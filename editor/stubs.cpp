@@ -3,9 +3,6 @@
 #include "editor/commands.h"
 
 void ShowBatchWindow(int, const std::string&) {}
-int ShowPreferencesDialog(int) { return 0; }
-void OpenHelpFile() {}
-void ShowAbout() {}
 
 void ShowHistogramWindow(const Image*, const TexInfo&, double, int) {}
 void UpdateHistogram(const Image*, const TexInfo&, double) {}
