@@ -10,8 +10,6 @@ void ShowAbout() {}
 void ShowHistogramWindow(const Image*, const TexInfo&, double, int) {}
 void UpdateHistogram(const Image*, const TexInfo&, double) {}
 void HandleResizeCommand() {}
-void HandleChannelCommand(int64_t) {}
-void HandleNormalMapCommand(int64_t) {}
 void HandleLevelsCommand() {}
 void ApplyAutoLevels() {}
 void OpenSkyboxTool() {}
