@@ -7,7 +7,5 @@ void ShowBatchWindow(int, const std::string&) {}
 void ShowHistogramWindow(const Image*, const TexInfo&, double, int) {}
 void UpdateHistogram(const Image*, const TexInfo&, double) {}
 void HandleResizeCommand() {}
-void HandleChannelCommand(int64_t) {}
-void HandleNormalMapCommand(int64_t) {}
 void OpenSkyboxTool() {}
 
