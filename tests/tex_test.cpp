@@ -197,16 +197,17 @@ TEST(FormatsTexReader, LaterGenerationsAreToldApart) {
     Put(atEnd, "SIGSTRM1");
     atEnd.resize(40);
     Put(atEnd, "CTSEMETA....");  // header cut after 12 bytes: no length to read
+    const char* noTexture = "This Dravik 3 file does not contain a texture.";
     const char* notStatic = "This Dravik 2 file is not a CStaticTexture (other kinds are not supported yet).";
     struct Case { const char* name; Bytes file; const char* error; };
     const Case cases[] = {
         {"plain dk2", meta(0, "$Version: Dravik 2.1", 20), notStatic},
-        {"plain dk3", meta(0, "$Version: Dravik 3.0", 20), "Third-generation textures are not supported yet."},
+        {"plain dk3", meta(0, "$Version: Dravik 3.0", 20), noTexture},
         {"signed dk2", meta(300, "Dravik 2", 8), notStatic},
-        {"length 0", meta(0, "Dravik 2", 0), "Third-generation textures are not supported yet."},
-        {"length 1000", meta(0, "Dravik 2", 1000), "Third-generation textures are not supported yet."},
-        {"length past end", meta(0, "Dravik 2", 9), "Third-generation textures are not supported yet."},
-        {"cut at end", atEnd, "Third-generation textures are not supported yet."},
+        {"length 0", meta(0, "Dravik 2", 0), noTexture},
+        {"length 1000", meta(0, "Dravik 2", 1000), noTexture},
+        {"length past end", meta(0, "Dravik 2", 9), noTexture},
+        {"cut at end", atEnd, noTexture},
     };
     for (const Case& c : cases) {
         TexInfo info;
