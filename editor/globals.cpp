@@ -1,5 +1,6 @@
 #include "editor/globals.h"
 
+#include "adjust/histogram.h"
 #include "formats/hdr.h"
 
 ImagePtr gCurrentImage;
@@ -74,6 +75,8 @@ void ResetEditorGlobals() {
 
     gLastDdsFormat = -1;
     gLastDdsMips = 1;
+
+    ResetHistogramGlobals();
 
     // Preferences start cleared; LoadPreferences gives them their defaults.
     gPrefRememberWindow = 0;

@@ -7,9 +7,6 @@ int ShowPreferencesDialog(int) { return 0; }
 void OpenHelpFile() {}
 void ShowAbout() {}
 
-void ShowHistogramWindow(const Image*, const TexInfo&, double, int) {}
-void UpdateHistogram(const Image*, const TexInfo&, double) {}
-void HandleResizeCommand() {}
 void HandleChannelCommand(int64_t) {}
 void HandleNormalMapCommand(int64_t) {}
 void HandleLevelsCommand() {}
