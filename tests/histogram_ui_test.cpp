@@ -42,8 +42,6 @@ TEST_F(EditorHistogram, OpensFromTheMenuAndFollowsEdits) {
     Open();
     ASSERT_TRUE(UiIsWindow(gHistogramWindow));
     EXPECT_EQ(UiGetWindowTitle(gHistogramWindow), "Histogram - RGBA 8888");
-    EXPECT_EQ(UiGetWindowInnerWidth(gHistogramWindow), 680);
-    EXPECT_EQ(UiGetWindowInnerHeight(gHistogramWindow), 330);
     EXPECT_EQ(Items(), (std::vector<std::string>{"RGB", "Red", "Green", "Blue", "Luminance", "Alpha"}));
     EXPECT_EQ(UiGetGadgetState(gHistogramChannelGadget), 0);
     EXPECT_EQ(UiGetGadgetText(gHistogramStats), "(luminance) Mean: 16.2   Min: 0   Max: 54   Pixels: 100");
@@ -95,7 +93,6 @@ TEST_F(EditorHistogram, HdrItemWhitePointAndFallback) {
     Open();
     ASSERT_EQ(UiCountItems(gHistogramChannelGadget), 7);
     EXPECT_EQ(UiGetItemText(gHistogramChannelGadget, 6), "HDR brightness (stops)");
-    EXPECT_EQ(UiGetItemData(gHistogramChannelGadget, 6), 6);
     Choose(6);
     EXPECT_EQ(UiGetGadgetText(gHistogramStats),
               "Range: 0 to 4 stops   median: 0.0   white point: 0.0 (exposure 0.0 EV)");
