@@ -44,8 +44,11 @@ TEST_F(AdjustHistogram, CountsLeaveTransparentPixelsOutOfColourRows) {
     EXPECT_EQ(gHistogramCounts[kHistAlpha][0], n + 1);
     EXPECT_EQ(gHistogramCounts[kHistAlpha][7], 1);
     EXPECT_EQ(gHistogramCounts[kHistAlpha][255], 4);
-    for (const Case& c : cases)
-        if (c.lum >= 0) EXPECT_GE(gHistogramCounts[kHistLuminance][c.lum], 1) << c.lum;
+    for (const Case& c : cases) {
+        if (c.lum >= 0) {
+            EXPECT_GE(gHistogramCounts[kHistLuminance][c.lum], 1) << c.lum;
+        }
+    }
     EXPECT_EQ(gHistogramCounts[kHistRed][90], 0) << "a transparent pixel's colour is not counted";
     int64_t lumTotal = 0;
     for (int64_t v : gHistogramCounts[kHistLuminance]) lumTotal += v;
