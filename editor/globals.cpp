@@ -1,5 +1,6 @@
 #include "editor/globals.h"
 
+#include "adjust/histogram.h"
 #include "adjust/levels_ui.h"
 #include "formats/hdr.h"
 
@@ -75,6 +76,8 @@ void ResetEditorGlobals() {
 
     gLastDdsFormat = -1;
     gLastDdsMips = 1;
+
+    ResetHistogramGlobals();
 
     // Preferences start cleared; LoadPreferences gives them their defaults.
     gPrefRememberWindow = 0;

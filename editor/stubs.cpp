@@ -4,8 +4,5 @@
 
 void ShowBatchWindow(int, const std::string&) {}
 
-void ShowHistogramWindow(const Image*, const TexInfo&, double, int) {}
-void UpdateHistogram(const Image*, const TexInfo&, double) {}
-void HandleResizeCommand() {}
 void OpenSkyboxTool() {}
 
