@@ -1,6 +1,7 @@
 #include "editor/globals.h"
 
 #include "formats/hdr.h"
+#include "skybox/skybox.h"
 
 ImagePtr gCurrentImage;
 TexInfo gTexInfo;
@@ -88,4 +89,6 @@ void ResetEditorGlobals() {
     gPrefWarnDataLoss = 0;
     gPrefWarnQE1Size = 0;
     gPrefWarnClipping = 0;
+
+    ResetSkyboxGlobals();
 }
