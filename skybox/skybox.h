@@ -107,3 +107,21 @@ uint32_t AverageSideFacesBottomColor();
 // Average of the side faces' bottom RGBE rows as one RGBE pixel (bytes R, G,
 // B, E in memory order); four zero bytes when there is nothing to average.
 uint32_t AverageSideFacesBottomHdr();
+
+// ---- Combined layouts --------------------------------------------------
+// Layout codes: 0 strip (W N E S), 1 cross (U above and D below N), 2
+// equirectangular panorama. Side faces are addressed with face N's size;
+// a side face of another size is read clamped to its own pixels.
+
+// Sizes of a combined layout; any other code leaves both as they are.
+void GetSkyboxLayoutSize(int64_t layout, int64_t& width, int64_t& height);
+// 1 when output pixel (x, y) shows a face, with the face and its pixel.
+int64_t MapLayoutPixelToFace(int64_t layout, int64_t x, int64_t y, int64_t outWidth, int64_t outHeight, int64_t& face,
+                             int64_t& u, int64_t& v);
+// The 8-bit picture of a layout; pixels of no face are white with alpha 0,
+// except in the panorama, which takes the side faces' bottom colour. Null
+// when the image cannot be made.
+ImagePtr BuildSkyboxImage(int64_t layout, const SkyboxProgress& progress = {});
+// The RGBE picture of a layout (faces without a block count as missing);
+// null when the memory cannot be had.
+HdrBlockPtr BuildHdrSkyboxImage(int64_t layout, int64_t& width, int64_t& height, const SkyboxProgress& progress = {});

@@ -426,4 +426,114 @@ TEST_F(SkyboxTest, BottomFillAveragesSideFaceBottomRows) {
     EXPECT_EQ(p[1], p[2]);
 }
 
+TEST_F(SkyboxTest, LayoutSizes) {
+    struct Row {
+        const char* label;
+        int sideW, sideH, upSize, downSize;  // 0 = face missing
+        int64_t strip[2], cross[2], panorama[2];
+    };
+    const Row rows[] = {
+        {"full set", 8, 8, 8, 8, {32, 8}, {32, 24}, {32, 16}},
+        {"no D", 8, 8, 8, 0, {32, 8}, {32, 16}, {32, 16}},
+        {"no U", 8, 8, 0, 8, {32, 8}, {32, 16}, {32, 16}},
+        {"half-height sides", 8, 4, 8, 0, {32, 4}, {32, 12}, {32, 16}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        ResetSkyboxFaces();
+        for (int i = 0; i < 4; ++i) SetFace(i, CreateImage(row.sideW, row.sideH));
+        if (row.upSize) SetFace(4, CreateImage(row.upSize, row.upSize));
+        if (row.downSize) SetFace(5, CreateImage(row.downSize, row.downSize));
+        const int64_t* expected[3] = {row.strip, row.cross, row.panorama};
+        for (int64_t layout = 0; layout < 3; ++layout) {
+            int64_t w = -1, h = -1;
+            GetSkyboxLayoutSize(layout, w, h);
+            EXPECT_EQ(w, expected[layout][0]) << layout;
+            EXPECT_EQ(h, expected[layout][1]) << layout;
+        }
+        int64_t w = -1, h = -1;
+        GetSkyboxLayoutSize(3, w, h);
+        EXPECT_EQ(w, -1);
+    }
+}
+
+TEST_F(SkyboxTest, BuildsStripCrossAndPanorama) {
+    for (int i = 0; i < 6; ++i) {
+        ImagePtr image = CreateImage(8, 8, 32, FaceColour(i));
+        FillRect(*image, 0, 7, 8, 1, kRed);  // bottom rows give the panorama fill
+        SetFace(i, std::move(image));
+    }
+    std::vector<std::string> texts;
+    ImagePtr strip = BuildSkyboxImage(0, [&](const std::string& t, int64_t, int64_t) { texts.push_back(t); });
+    ASSERT_TRUE(strip);
+    EXPECT_EQ(texts, std::vector<std::string>{"Building strip... 0%"});
+    const int stripFaces[4] = {3, 0, 1, 2};
+    for (int c = 0; c < 4; ++c) EXPECT_EQ(GetPixelColour(*strip, 8 * c + 3, 2), FaceColour(stripFaces[c])) << c;
+
+    gSkyFaces[5] = SkyFace{};
+    ImagePtr cross = BuildSkyboxImage(1);
+    ASSERT_TRUE(cross);
+    ASSERT_EQ(cross->height, 16);
+    EXPECT_EQ(GetPixelColour(*cross, 0, 0), 0x00FFFFFFu);
+    EXPECT_EQ(GetPixelColour(*cross, 9, 2), FaceColour(4));
+    EXPECT_EQ(GetPixelColour(*cross, 9, 10), FaceColour(0));
+
+    ImagePtr panorama = BuildSkyboxImage(2);
+    ASSERT_TRUE(panorama);
+    EXPECT_EQ(GetPixelColour(*panorama, 16, 8), FaceColour(0));  // longitude 0 looks north
+    EXPECT_EQ(GetPixelColour(*panorama, 0, 8), FaceColour(2));   // the seam is the middle of S
+    EXPECT_EQ(GetPixelColour(*panorama, 24, 7), FaceColour(1));  // east to the right
+    EXPECT_EQ(GetPixelColour(*panorama, 16, 0), FaceColour(4));
+    EXPECT_EQ(GetPixelColour(*panorama, 16, 15), kRed);          // no D: the fill
+
+    // Sides wider than tall cover only the upper hemisphere.
+    for (int i = 0; i < 4; ++i) {
+        ImagePtr image = CreateImage(8, 4, 32, FaceColour(i));
+        FillRect(*image, 0, 3, 8, 1, kRed);
+        SetFace(i, std::move(image));
+    }
+    panorama = BuildSkyboxImage(2);
+    ASSERT_TRUE(panorama);
+    EXPECT_EQ(GetPixelColour(*panorama, 16, 6), FaceColour(0));
+    for (int x = 0; x < 32; x += 5) EXPECT_EQ(GetPixelColour(*panorama, x, 9), kRed) << x;
+}
+
+TEST_F(SkyboxTest, LayoutsReadOddSizedFacesInsideTheirPixels) {
+    for (int i = 0; i < 5; ++i) {
+        const int side = i == 1 ? 3 : 8;  // E smaller than N
+        SetFace(i, CreateImage(side, side, 32, FaceColour(i)), UniformBlock(side, side, 100, 90, 80, uint8_t(120 + i)));
+    }
+    for (int64_t layout = 0; layout < 3; ++layout) {
+        ImagePtr image = BuildSkyboxImage(layout);
+        ASSERT_TRUE(image);
+        const int x[3] = {23, 23, 24}, y[3] = {7, 15, 7};
+        EXPECT_EQ(GetPixelColour(*image, x[layout], y[layout]), FaceColour(1)) << layout;
+        int64_t w = 0, h = 0;
+        HdrBlockPtr block = BuildHdrSkyboxImage(layout, w, h);
+        ASSERT_TRUE(block);
+        EXPECT_EQ(int64_t(block->bytes.size()), w * h * 4);
+    }
+}
+
+TEST_F(SkyboxTest, HdrLayoutsFillOrLeaveBlack) {
+    for (int i = 0; i < 5; ++i) SetFace(i, CreateImage(8, 8), UniformBlock(8, 8, 200, 100, 50, uint8_t(130 + i)));
+    SetFace(5, CreateImage(8, 8));  // an 8-bit D counts as missing
+    int64_t w = 0, h = 0;
+    HdrBlockPtr cross = BuildHdrSkyboxImage(1, w, h);
+    ASSERT_TRUE(cross);
+    EXPECT_EQ(w, 32);
+    EXPECT_EQ(h, 24);
+    const uint8_t* corner = cross->bytes.data();
+    EXPECT_EQ(corner[3], 0);
+    EXPECT_EQ(cross->bytes[size_t(2 * w + 9) * 4 + 3], 134);  // U above N
+
+    HdrBlockPtr panorama = BuildHdrSkyboxImage(2, w, h);
+    ASSERT_TRUE(panorama);
+    const uint32_t fill = AverageSideFacesBottomHdr();
+    uint32_t pole = 0;
+    std::memcpy(&pole, &panorama->bytes[size_t((h - 1) * w + 16) * 4], 4);
+    EXPECT_EQ(pole, fill);
+    EXPECT_NE(fill, 0u);
+}
+
 }  // namespace
