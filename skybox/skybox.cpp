@@ -11,6 +11,7 @@
 
 std::array<SkyFace, 6> gSkyFaces;
 std::string gSkyboxName;
+std::string gSkyboxFolder;
 double gEdgeSamples[6][4][192];
 
 namespace {
@@ -33,6 +34,7 @@ void ResetSkyboxFaces() {
 
 void ResetSkyboxGlobals() {
     ResetSkyboxFaces();
+    gSkyboxFolder.clear();
     std::memset(gEdgeSamples, 0, sizeof(gEdgeSamples));
 }
 

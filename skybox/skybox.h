@@ -58,6 +58,9 @@ struct SkyFace {
 
 extern std::array<SkyFace, 6> gSkyFaces;
 extern std::string gSkyboxName;
+// Start folder of the skybox requesters; a successful export sets it to the
+// folder written to.
+extern std::string gSkyboxFolder;
 // [face][edge 0 top, 1 right, 2 bottom, 3 left][64 samples x R, G, B]
 extern double gEdgeSamples[6][4][192];
 
