@@ -1,6 +1,6 @@
 // The skybox export command: requesters, file naming and messages around
 // the layout builders.
-#include "skybox/export_ui.h"
+#include "skybox/skybox_ui.h"
 
 #include "formats/dispatch.h"
 #include "formats/hdr.h"

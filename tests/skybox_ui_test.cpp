@@ -6,7 +6,7 @@
 
 #include "formats/dispatch.h"
 #include "formats/hdr.h"
-#include "skybox/export_ui.h"
+#include "skybox/skybox_ui.h"
 #include "tests/ui_fixture.h"
 #include "toolkit/files.h"
 
@@ -142,6 +142,39 @@ TEST_F(SkyboxUiTest, FailedWriteIsReported) {
     EXPECT_EQ(LastMessage(), "Saving failed.");
     EXPECT_EQ(UiTestRequests().back().icon, UiIcon::Error);
     EXPECT_TRUE(gSkyboxFolder.empty());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SkyboxUiTest, OpeningWarnsAboutNamesAndMissingFaces) {
+    struct Row {
+        std::vector<const char*> files;
+        const char* picked;
+        const char* message;  // "" = no message
+    };
+    const Row rows[] = {
+        {{"wall.png"}, "wall.png",
+         "wall.png does not look like a skybox face.\nExpected a name ending in _N/_E/_S/_W/_U or _C/_D "
+         "(HDR_Cloudy04_N.tex), Front/Right/Back/Left/Up/Down (1_3_nightFront.tex), North/East/South/West/Top/Bottom, "
+         "_ft/_rt/_bk/_lf/_up/_dn, posx/negx/..., px/nx/py/ny/pz/nz (cubemap) or a number (Storm1.tex, "
+         "MDG01_Daylight_01.tex)."},
+        {{"s_N.png", "s_E.png", "s_S.png", "s_W.png", "s_D.png"}, "s_N.png",
+         "Only 5 faces were found (at least N, E, S, W and top are needed). Missing faces are left empty."},
+        {{"s_N.png", "s_E.png", "s_S.png", "s_W.png", "s_U.png"}, "s_E.png", ""},
+    };
+    for (const Row& row : rows) {
+        const std::string folder = MakeTempFolder();
+        for (const char* name : row.files)
+            ASSERT_NE(SaveImageByExtension(*CreateImage(4, 4, 32, MakeColour(90, 90, 90)), folder + name, 0), 0);
+        UiTestClearRequests();
+        if (row.message[0]) UiTestScriptMessageAnswer(1);
+        int refreshed = 0;
+        EXPECT_EQ(OpenSkyboxFromFace(folder + row.picked, {}, [&] { ++refreshed; }), 0);
+        EXPECT_EQ(refreshed, 1);
+        EXPECT_EQ(LastMessage(), row.message);
+    }
 }
 
 }  // namespace
