@@ -3,6 +3,7 @@
 #include "adjust/histogram.h"
 #include "adjust/levels_ui.h"
 #include "formats/hdr.h"
+#include "skybox/skybox.h"
 
 ImagePtr gCurrentImage;
 TexInfo gTexInfo;
@@ -94,4 +95,5 @@ void ResetEditorGlobals() {
     gPrefWarnClipping = 0;
 
     ResetLevelsGlobals();
+    ResetSkyboxGlobals();
 }

@@ -1,0 +1,244 @@
+// Combined skybox pictures: the strip, the cross and the equirectangular
+// panorama, as 8-bit images and as RGBE blocks.
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "skybox/skybox.h"
+
+namespace {
+
+constexpr const char* kLayoutNames[3] = {"strip", "cross", "panorama"};
+constexpr double kPi = 3.141592653589793;
+constexpr double kHalfPi = 1.5707963267948966;
+
+int64_t FaceWidth(size_t f) { return gSkyFaces[f].loaded ? gSkyFaces[f].width : 0; }
+int64_t FaceHeight(size_t f) { return gSkyFaces[f].loaded ? gSkyFaces[f].height : 0; }
+
+int64_t Clamp(int64_t value, int64_t size) {
+    if (value > size - 1) value = size - 1;
+    return value < 0 ? 0 : value;
+}
+
+int64_t MapStrip(int64_t x, int64_t y, int64_t fw, int64_t& face, int64_t& u, int64_t& v) {
+    static constexpr int64_t kColumnFaces[4] = {3, 0, 1, 2};
+    const int64_t column = x / fw;
+    face = kColumnFaces[column > 3 ? 3 : column];
+    u = x % fw;
+    v = y;
+    return 1;
+}
+
+int64_t MapPanorama(int64_t x, int64_t y, int64_t outWidth, int64_t outHeight, int64_t fw, int64_t fh, int64_t& face,
+                    int64_t& u, int64_t& v) {
+    const double longitude = ((x + 0.5) / double(outWidth)) * 2.0 * kPi + (-kPi);
+    const double latitude = -(((y + 0.5) / double(outHeight)) * kPi) + kHalfPi;
+    // Side faces wider than tall hold only the upper half of the cube.
+    if (latitude < 0.0 && fh < fw) return 0;
+    const double dx = std::sin(longitude) * std::cos(latitude);
+    const double dy = std::sin(latitude);
+    const double dz = std::cos(longitude) * std::cos(latitude);
+    const double ax = std::fabs(dx), ay = std::fabs(dy), az = std::fabs(dz);
+    double s = 0.0, t = 0.0, r = 0.0;
+    bool cap = false;
+    if (ay >= ax && ay >= az && dy < 0.0) {
+        if (!gSkyFaces[5].loaded) return 0;
+        face = 5;
+        s = (dx / ay + 1.0) / 2.0;
+        t = (-(dz / ay) + 1.0) / 2.0;
+        cap = true;
+    } else if (ay >= ax && ay >= az) {
+        face = 4;
+        s = (dx / dy + 1.0) / 2.0;
+        t = (dz / dy + 1.0) / 2.0;
+        cap = true;
+    } else if (ax <= az) {
+        face = dz > 0.0 ? 0 : 2;
+        s = ((dz > 0.0 ? dx : -dx) / az + 1.0) / 2.0;
+        r = dy / az;
+    } else {
+        face = dx > 0.0 ? 1 : 3;
+        s = ((dx > 0.0 ? -dz : dz) / ax + 1.0) / 2.0;
+        r = dy / ax;
+    }
+    const int64_t width = FaceWidth(size_t(face)), height = FaceHeight(size_t(face));
+    if (cap) {
+        u = int64_t(s * double(width));
+        v = int64_t(t * double(height));
+    } else {
+        u = int64_t(s * double(fw));
+        v = fh >= fw ? int64_t(((-r + 1.0) / 2.0) * double(fh)) : int64_t((-r + 1.0) * double(fh));
+    }
+    u = Clamp(u, width);
+    v = Clamp(v, height);
+    return 1;
+}
+
+// A face's pixels copied top-down into one run, so the build loop is a
+// plain table read.
+struct FacePixels {
+    int64_t width = 0, height = 0;
+    std::vector<uint32_t> pixels;  // 8-bit: B, G, R, A bytes; HDR: R, G, B, E
+};
+
+// Whether pixel (x, y) shows a face; `pixel` points at its 4 bytes.
+template <typename Table>
+const uint32_t* LookUp(const Table& faces, int64_t layout, int64_t x, int64_t y, int64_t outWidth, int64_t outHeight) {
+    int64_t face = 0, u = 0, v = 0;
+    if (!MapLayoutPixelToFace(layout, x, y, outWidth, outHeight, face, u, v)) return nullptr;
+    const FacePixels& source = faces[size_t(face)];
+    if (source.pixels.empty()) return nullptr;
+    // A face of another size than N is read inside its own pixels.
+    u = Clamp(u, source.width);
+    v = Clamp(v, source.height);
+    return &source.pixels[size_t(v * source.width + u)];
+}
+
+template <typename Table, typename WriteRow>
+void BuildRows(const Table& faces, int64_t layout, int64_t width, int64_t height, const std::string& title,
+               const SkyboxProgress& progress, WriteRow&& rowStart) {
+    for (int64_t y = 0; y < height; ++y) {
+        if (y % 64 == 0)
+            ShowSkyboxProgress(progress, title + std::to_string(y * 100 / height) + "%", y, height);
+        uint32_t* out = rowStart(y);
+        for (int64_t x = 0; x < width; ++x) {
+            const uint32_t* pixel = LookUp(faces, layout, x, y, width, height);
+            if (pixel) {
+                std::memcpy(out + x, pixel, 4);
+            } else if (layout == 2) {
+                std::memcpy(out + x, &faces[6].pixels[0], 4);
+            }
+        }
+    }
+}
+
+}  // namespace
+
+void GetSkyboxLayoutSize(int64_t layout, int64_t& width, int64_t& height) {
+    const int64_t fw = FaceWidth(0), fh = FaceHeight(0);
+    switch (layout) {
+        case 0: width = 4 * fw; height = fh; break;
+        case 1: width = 4 * fw; height = FaceHeight(4) + fh + FaceHeight(5); break;
+        case 2: width = 4 * fw; height = 2 * fw; break;
+        default: break;
+    }
+}
+
+int64_t MapLayoutPixelToFace(int64_t layout, int64_t x, int64_t y, int64_t outWidth, int64_t outHeight, int64_t& face,
+                             int64_t& u, int64_t& v) {
+    const int64_t fw = FaceWidth(0), fh = FaceHeight(0);
+    // Without face N no layout has a size to address faces with.
+    if (fw <= 0 || fh <= 0 || x < 0 || y < 0 || outWidth <= 0 || outHeight <= 0) return 0;
+    switch (layout) {
+        case 0:
+            return MapStrip(x, y, fw, face, u, v);
+        case 1: {
+            const int64_t upHeight = FaceHeight(4);
+            if (y < upHeight) {
+                if (x < fw || x >= 2 * fw) return 0;
+                face = 4;
+                u = (x - fw) * FaceWidth(4) / fw;
+                v = y;
+                return 1;
+            }
+            const int64_t band = y - upHeight;
+            if (band >= fh) {
+                if (x < fw || x >= 2 * fw || !gSkyFaces[5].loaded) return 0;
+                face = 5;
+                u = (x - fw) * FaceWidth(5) / fw;
+                v = band - fh;
+                return 1;
+            }
+            return MapStrip(x, band, fw, face, u, v);
+        }
+        case 2:
+            return MapPanorama(x, y, outWidth, outHeight, fw, fh, face, u, v);
+        default:
+            return 0;
+    }
+}
+
+ImagePtr BuildSkyboxImage(int64_t layout, const SkyboxProgress& progress) {
+    if (layout < 0 || layout > 2) return nullptr;
+    int64_t width = 0, height = 0;
+    GetSkyboxLayoutSize(layout, width, height);
+    if (width < 1 || height < 1 || width > kMaxImageSide || height > kMaxImageSide) return nullptr;
+    const uint32_t fillColour = AverageSideFacesBottomColor();
+
+    // Six faces and, last, the fill pixel, all in the image's byte order.
+    std::vector<FacePixels> faces(7);
+    try {
+        for (size_t f = 0; f < 6; ++f) {
+            const SkyFace& face = gSkyFaces[f];
+            if (!face.loaded || !face.image) continue;
+            const Image& image = *face.image;
+            const int bpp = image.BytesPerPixel();
+            FacePixels& table = faces[f];
+            table.width = image.width;
+            table.height = image.height;
+            table.pixels.resize(size_t(image.width) * size_t(image.height));
+            for (int y = 0; y < image.height; ++y) {
+                const uint8_t* row = image.RowFromTop(y);
+                uint8_t* out = reinterpret_cast<uint8_t*>(&table.pixels[size_t(y) * size_t(image.width)]);
+                if (bpp == 4) {
+                    std::memcpy(out, row, size_t(image.width) * 4);
+                } else {
+                    for (int x = 0; x < image.width; ++x) {
+                        std::memcpy(out + 4 * x, row + 3 * x, 3);
+                        out[4 * x + 3] = 255;
+                    }
+                }
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    const uint8_t fillBytes[4] = {uint8_t(ColourBlue(fillColour)), uint8_t(ColourGreen(fillColour)),
+                                  uint8_t(ColourRed(fillColour)), uint8_t(ColourAlpha(fillColour))};
+    faces[6].pixels.resize(1);
+    std::memcpy(faces[6].pixels.data(), fillBytes, 4);
+
+    ImagePtr out = CreateImage(int(width), int(height), 32, 0x00FFFFFFu);
+    if (!out) return nullptr;
+    Image& target = *out;
+    BuildRows(faces, layout, width, height, std::string("Building ") + kLayoutNames[layout] + "... ", progress,
+              [&](int64_t y) { return reinterpret_cast<uint32_t*>(target.RowFromTop(int(y))); });
+    return out;
+}
+
+HdrBlockPtr BuildHdrSkyboxImage(int64_t layout, int64_t& width, int64_t& height, const SkyboxProgress& progress) {
+    if (layout < 0 || layout > 2) return nullptr;
+    int64_t w = 0, h = 0;
+    GetSkyboxLayoutSize(layout, w, h);
+    if (w < 1 || h < 1 || w > kMaxImageSide || h > kMaxImageSide) return nullptr;
+    const uint32_t fill = AverageSideFacesBottomHdr();
+
+    HdrBlockPtr block;
+    std::vector<FacePixels> faces(7);
+    try {
+        for (size_t f = 0; f < 6; ++f) {
+            const SkyFace& face = gSkyFaces[f];
+            const size_t count = size_t(face.width) * size_t(face.height);
+            // An 8-bit face has no RGBE pixels to copy; it counts as missing.
+            if (!face.loaded || !face.hdrData || count == 0 || face.hdrData->bytes.size() < count * 4) continue;
+            faces[f].width = face.width;
+            faces[f].height = face.height;
+            faces[f].pixels.resize(count);
+            std::memcpy(faces[f].pixels.data(), face.hdrData->bytes.data(), count * 4);
+        }
+        faces[6].pixels.assign(1, fill);
+        block = std::make_unique<HdrBlock>();
+        block->width = int(w);
+        block->height = int(h);
+        block->bytes.assign(size_t(w) * size_t(h) * 4, 0);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    uint8_t* bytes = block->bytes.data();
+    BuildRows(faces, layout, w, h, std::string("Building HDR ") + kLayoutNames[layout] + "... ", progress,
+              [&](int64_t y) { return reinterpret_cast<uint32_t*>(bytes + size_t(y) * size_t(w) * 4); });
+    width = w;
+    height = h;
+    return block;
+}
