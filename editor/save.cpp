@@ -1,7 +1,6 @@
 // Saving the current picture. The extension picks the writer; every writer
 // saves through a temporary file, so a failed save leaves the old file as it
-// was and is reported, never shown as saved. Writers for TGA and PCX
-// are not part of the program yet: those saves are refused plainly.
+// was and is reported, never shown as saved.
 #include "editor/save.h"
 
 #include <string>
@@ -14,8 +13,10 @@
 #include "editor/prefs.h"
 #include "formats/dds.h"
 #include "formats/hdr.h"
+#include "formats/pcx.h"
 #include "formats/sizing.h"
 #include "formats/tex.h"
+#include "formats/tga.h"
 #include "formats/tiff.h"
 #include "toolkit/codecs.h"
 #include "toolkit/files.h"
@@ -84,14 +85,8 @@ int WriteByExtension(const std::string& path, const std::string& ext, int hasAlp
         return WriteHdrFile(gTexInfo.hdrData.get(), gTexInfo.width, gTexInfo.height, path);
     }
     if (ext == "tif" || ext == "tiff") return WriteTiffFile(&image, path, hasAlpha);
-    if (ext == "tga") {
-        ShowError("TGA files cannot be saved yet.");
-        return -1;
-    }
-    if (ext == "pcx") {
-        ShowError("PCX files cannot be saved yet.");
-        return -1;
-    }
+    if (ext == "tga") return WriteTgaFile(image, path, hasAlpha);
+    if (ext == "pcx") return WritePcxFile(image, path);
     if (ext == "dds") {
         if (asked == 1 || gLastDdsFormat == -1) {
             const bool isNormalMap = ToLowerAscii(gTexInfo.formatText).find("normal") != std::string::npos;

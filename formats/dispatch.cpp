@@ -1,9 +1,7 @@
 // Load and save by extension. The program's own readers take PCX, HDR, DDS,
 // TGA and TIFF from a buffer read once; everything else goes to the toolkit
-// decoder, which recognises the content whatever the name says. Readers for
-// TGA and PCX are not part of the program yet: those files get a plain "not
-// supported yet" answer. A TIFF file the own reader refuses goes on to the
-// toolkit's libtiff decoder.
+// decoder, which recognises the content whatever the name says. A TIFF file
+// the own reader refuses goes on to the toolkit's libtiff decoder.
 #include "formats/dispatch.h"
 
 #include <cstdint>
@@ -13,7 +11,9 @@
 #include "formats/dds.h"
 #include "formats/gro.h"
 #include "formats/hdr.h"
+#include "formats/pcx.h"
 #include "formats/tex.h"
+#include "formats/tga.h"
 #include "formats/tiff.h"
 #include "toolkit/codecs.h"
 #include "toolkit/files.h"
@@ -31,19 +31,10 @@ using MemoryReader = ImagePtr (*)(const uint8_t*, int64_t, TexInfo&);
 
 ImagePtr ReadDds(const uint8_t* data, int64_t size, TexInfo& info) { return ReadDdsFromMemory(data, size, info); }
 
-ImagePtr ReadTgaNotYet(const uint8_t*, int64_t, TexInfo& info) {
-    info.errorText = "TGA files are not supported yet.";
-    return nullptr;
-}
-ImagePtr ReadPcxNotYet(const uint8_t*, int64_t, TexInfo& info) {
-    info.errorText = "PCX files are not supported yet.";
-    return nullptr;
-}
-
 MemoryReader OwnReaderFor(const std::string& ext) {
     if (ext == "dds") return ReadDds;
-    if (ext == "tga") return ReadTgaNotYet;
-    if (ext == "pcx") return ReadPcxNotYet;
+    if (ext == "tga") return ReadTgaFromMemory;
+    if (ext == "pcx") return ReadPcxFromMemory;
     if (ext == "hdr") return ReadHdrFromMemory;
     return nullptr;
 }
@@ -63,6 +54,9 @@ constexpr FormatName kToolkitFormats[] = {
     {"tiff", "Tagged Image File Format",
      "Read with libtiff's TIFF reader (semi-transparent pixels may look darker)"},
 };
+
+// The toolkit decoder reads TGA by content too (a TGA under another name).
+[[maybe_unused]] const bool kTgaDecoderRegistered = (RegisterTgaImageDecoder(), true);
 
 ImagePtr LoadWithToolkitDecoder(const std::string& path, const std::string& ext, TexInfo& info) {
     std::string decoderError;
@@ -146,7 +140,7 @@ ImagePtr LoadImageAnySource(const std::string& path, TexInfo& info) {
 
 int SaveImageByExtension(const Image& image, const std::string& path, int withAlpha) {
     const std::string ext = GetLowerExtension(path);
-    if (ext == "tga") return 0;  // no writer for it yet
+    if (ext == "tga") return WriteTgaFile(image, path, withAlpha);
     if (ext == "tif") return WriteTiffFile(&image, path, withAlpha);
     if (ext == "tex") return WriteTexFile(&image, path, withAlpha, 0, 0) ? 1 : 0;
     return EncodePngFile(image, path, withAlpha ? 32 : 24) ? 1 : 0;

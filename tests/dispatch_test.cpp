@@ -77,7 +77,7 @@ TEST(FormatsDispatch, FailuresGiveTheReadersText) {
         {dir + "junk.png", "This image format is not supported, or the file is damaged."},
         {dir + "missing.png", "This image format is not supported, or the file is damaged."},
         {dir + "bad.dds", ""},
-        {dir + "damaged.TGA", "TGA files are not supported yet."},
+        {dir + "damaged.TGA", "This TGA bit depth is not supported (1 bits)."},
         {dir + "any.gro::textures/wall.tex", "Could not extract it from the archive."},
     };
     for (const Case& c : cases) {
@@ -112,9 +112,16 @@ TEST(FormatsDispatch, SaveByExtensionFallsBackToPng) {
     ImagePtr back = DecodeImageFile(dir + "noext", nullptr);
     ASSERT_TRUE(back);
     EXPECT_EQ(GetPixelColour(*back, 2, 1), MakeColour(200, 100, 50, 128));
-    // No TGA writer yet: refused without leaving a file behind.
-    EXPECT_EQ(SaveImageByExtension(*picture, dir + "a.TGA", 1), 0);
-    EXPECT_EQ(GetFileKind(dir + "a.TGA"), FileKind::Missing);
+    // TGA by its upper-cased extension, with and without alpha.
+    EXPECT_EQ(SaveImageByExtension(*picture, dir + "a.TGA", 1), 1);
+    EXPECT_EQ(GetFileSize(dir + "a.TGA"), 18 + 3 * 2 * 4 + 26);
+    EXPECT_EQ(SaveImageByExtension(*picture, dir + "b.tga", 0), 1);
+    EXPECT_EQ(GetFileSize(dir + "b.tga"), 18 + 3 * 2 * 3 + 26);
+    TexInfo info;
+    back = LoadImageFileByExtension(dir + "a.TGA", info);
+    ASSERT_TRUE(back) << info.errorText;
+    EXPECT_EQ(info.formatText, "Truevision Graphics Adapter");
+    EXPECT_EQ(GetPixelColour(*back, 2, 1), MakeColour(200, 100, 50, 128));
 }
 
 }  // namespace

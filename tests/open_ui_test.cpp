@@ -78,7 +78,7 @@ TEST_F(EditorOpen, FailureIsReportedAndKeepsThePicture) {
         std::string reasonStart;
     } cases[] = {
         {dir_ + "missing.png", "This image format is not supported, or the file is damaged."},
-        {dir_ + "picture.TGA", "TGA files are not supported yet."},
+        {dir_ + "picture.TGA", "This TGA type is not supported (type 78)."},
         {dir_ + "picture.gif", ""},
         {dir_ + "x.gro::tex/a.tex", "Could not extract it from the archive."},
     };

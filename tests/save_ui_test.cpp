@@ -242,7 +242,7 @@ TEST_F(EditorSave, FailedWriteKeepsTheOldFile) {
     Show(16, 16, false);
     SaveAs("keep.png", 1);
     CommitEdit(CreateImage(16, 16, 32, MakeColour(1, 2, 3)), "Levels", "_levels");
-    for (const char* ext : {"png", "bmp", "jpg", "tex", "dds", "tif"}) {
+    for (const char* ext : {"png", "bmp", "jpg", "tex", "dds", "tif", "tga", "pcx"}) {
         SCOPED_TRACE(ext);
         const std::string path = dir_ + "keep." + ext;
         if (GetFileKind(path) == FileKind::Missing) {
@@ -282,6 +282,8 @@ TEST_F(EditorSave, WrittenFilesReadBackWithImageMagick) {
         {"p.bmp", flatR, flatG, flatB, 255, 0},
         {"p.jpg", 100, 50, 0, 255, 16},  // colour kept, not blended over white
         {"p.tif", 100, 50, 0, 128, 0},
+        {"p.tga", 100, 50, 0, 128, 0},
+        {"p.pcx", 100, 50, 0, 255, 0},  // alpha dropped, colour kept
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
