@@ -1,5 +1,6 @@
 #include "editor/globals.h"
 
+#include "editor/batch.h"
 #include "formats/hdr.h"
 
 ImagePtr gCurrentImage;
@@ -43,6 +44,7 @@ int64_t gPrefWarnQE1Size = 0;
 int64_t gPrefWarnClipping = 0;
 
 void ResetEditorGlobals() {
+    ResetBatchGlobals();
     gCurrentImage.reset();
     ClearTexInfo(gTexInfo);
     gCurrentPath.clear();

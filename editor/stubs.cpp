@@ -2,7 +2,6 @@
 // answer that lets the program go on) until its real one replaces it here.
 #include "editor/commands.h"
 
-void ShowBatchWindow(int, const std::string&) {}
 int ShowPreferencesDialog(int) { return 0; }
 void OpenHelpFile() {}
 void ShowAbout() {}
