@@ -33,7 +33,7 @@ int gBatchCloseButton = 0, gBatchProgressBar = 0, gBatchStatusText = 0;
 
 namespace {
 
-std::function<void()> gWindowHook;
+std::function<void(int)> gWindowHook;
 
 constexpr const char* kSourceExtensions[] = {"tex", "tga", "png", "pcx", "bmp", "tif", "jpg", "dds", "hdr"};
 constexpr const char* kTargetExtensions[] = {"tga", "png", "pcx", "bmp", "tif", "jpg", "dds", "tex", "hdr"};
@@ -238,7 +238,7 @@ void SaveBatchPreferences() {
 
 }  // namespace
 
-void SetBatchWindowHookForTesting(std::function<void()> hook) { gWindowHook = std::move(hook); }
+void SetBatchWindowHookForTesting(std::function<void(int)> hook) { gWindowHook = std::move(hook); }
 
 void ResetBatchGlobals() {
     gBatchItems.clear();
@@ -382,10 +382,9 @@ void ShowBatchWindow(int parentWindow, const std::string& startFolder) {
     UpdateBatchControls();
     ShowBatchEntryInfo();
     UiRunModalBegin(gBatchWindow, parentWindow);
-    if (gWindowHook) gWindowHook();
-
     int rememberedRow = -2;
-    for (;;) {
+    for (int handled = 0;; ++handled) {
+        if (gWindowHook) gWindowHook(handled);
         const UiEvent event = UiWaitWindowEvent(gBatchWindow);
         if (event.kind == UiEventKind::CloseBox) break;
         if (event.kind != UiEventKind::Gadget || event.window != gBatchWindow) continue;

@@ -55,5 +55,6 @@ void PollBatchCancel();
 // Clears the batch state (start-up and between tests).
 void ResetBatchGlobals();
 
-// Test hook: runs once the window is built, before its loop waits.
-void SetBatchWindowHookForTesting(std::function<void()> hook);
+// Test hook: runs before each wait of the window's loop, with the number of
+// events handled so far.
+void SetBatchWindowHookForTesting(std::function<void(int handled)> hook);
