@@ -202,9 +202,17 @@ void RunBatchConversion(int64_t selectedOnly) {
             }
             int w = 0, h = 0;
             FitSizePowerOfTwo(info.width, info.height, 1024, w, h);
+            // Without the smaller copy the texture would be written too large
+            // for the engine and counted as converted.
             ImagePtr small = ShrinkImageByHalving(*image, w, h);
+            if (!small) {
+                ++failed;
+                log += name + ": larger than 1024 pixels (not allowed for Dravik 1)\n";
+                FreeTexHdrData(info);
+                continue;
+            }
             ++resized;
-            if (small) image = std::move(small);
+            image = std::move(small);
         }
         if (info.hasAlpha != 0 && dropsAlpha) ++lostAlpha;
         const std::string result = SaveImageForBatch(*image, info, output, ext);
@@ -234,6 +242,12 @@ void RunBatchConversion(int64_t selectedOnly) {
     if (resized > 0) summary += std::to_string(resized) + " file(s) were resized to fit 1024 pixels for Dravik 1.\n";
     if (lostAlpha > 0)
         summary += std::to_string(lostAlpha) + " file(s) lost their transparency (" + ToUpper(ext) + ").\n";
-    if (summary.size() > kSummaryLimit) summary = summary.substr(0, kSummaryLimit) + "\n...";
+    if (summary.size() > kSummaryLimit) {
+        // File names may hold UTF-8; a cut inside a character would make the
+        // whole text unshowable.
+        size_t cut = kSummaryLimit;
+        while (cut > 0 && (static_cast<unsigned char>(summary[cut]) & 0xC0) == 0x80) --cut;
+        summary = summary.substr(0, cut) + "\n...";
+    }
     UiMessageBox(kTitle, summary, UiButtons::Ok, UiIcon::None, gBatchWindow);
 }

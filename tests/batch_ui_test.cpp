@@ -290,19 +290,29 @@ TEST_F(EditorBatchTest, StopEndsTheRunBeforeTheNextItem) {
     EXPECT_EQ(GetFileKind(dir_ + "2.tga"), FileKind::Missing);
 }
 
-TEST_F(EditorBatchTest, LongSummaryIsCutAtThreeThousandCharacters) {
-    WithWindow([&] {
-        SetFormats(kSrcPng, kDstTga);
-        for (int i = 0; i < 80; ++i) AddBatchFile(dir_ + "missing_file_number_" + std::to_string(i) + ".png");
-        UiSetGadgetState(gBatchUseSourceCheck, 0);
-        gBatchOutputFolder = dir_;
-        UiTestScriptMessageAnswer(1);
-        RunBatchConversion(0);
-    });
-    const std::string summary = LastMessage();
-    ASSERT_EQ(summary.size(), 3004u);
-    EXPECT_EQ(summary.substr(3000), "\n...");
-    EXPECT_EQ(summary.rfind("Converted: 0   Skipped: 0   Failed: 80\n\n", 0), 0u) << summary.substr(0, 200);
+TEST_F(EditorBatchTest, LongSummaryIsCutAtThreeThousandCharactersWithoutSplittingOne) {
+    struct Case {
+        std::string stem;
+        size_t size;
+    };
+    // The second stem puts the middle of a two-byte "é" at the cut, which
+    // then ends one byte earlier.
+    const std::vector<Case> cases = {{"missing_file_number_", 3004}, {"mmmmmmménnnnn", 3003}};
+    for (const Case& c : cases) {
+        UiTestClearRequests();
+        WithWindow([&] {
+            SetFormats(kSrcPng, kDstTga);
+            for (int i = 10; i < 90; ++i) AddBatchFile(dir_ + c.stem + std::to_string(i) + ".png");
+            UiSetGadgetState(gBatchUseSourceCheck, 0);
+            gBatchOutputFolder = dir_;
+            UiTestScriptMessageAnswer(1);
+            RunBatchConversion(0);
+        });
+        const std::string summary = LastMessage();
+        ASSERT_EQ(summary.size(), c.size) << c.stem;
+        EXPECT_EQ(summary.substr(summary.size() - 4), "\n...");
+        EXPECT_EQ(summary.rfind("Converted: 0   Skipped: 0   Failed: 80\n\n", 0), 0u);
+    }
 }
 
 TEST_F(EditorBatchTest, WriterDispatchKeepsTextureDetailsAndHdrData) {
