@@ -7,20 +7,17 @@
 #include <vector>
 
 #include "editor/batch.h"
-#include "editor/prefs.h"
 #include "formats/dispatch.h"
-#include "formats/hdr.h"
 #include "formats/tex.h"
 #include "formats/tga.h"
 #include "tests/editor_fixture.h"
-#include "tests/gro_zip.h"
 #include "toolkit/codecs.h"
 #include "toolkit/files.h"
 
 namespace {
 
 constexpr int kSrcTex = 0, kSrcTga = 1, kSrcPng = 2, kSrcTif = 5, kSrcJpg = 6;
-constexpr int kDstTga = 0, kDstPng = 1, kDstJpg = 5, kDstDds = 6, kDstTex = 7, kDstHdr = 8;
+constexpr int kDstTga = 0, kDstPng = 1, kDstJpg = 5, kDstDds = 6, kDstTex = 7;
 
 class EditorBatchTest : public EditorTest {
 protected:
@@ -110,25 +107,11 @@ TEST_F(EditorBatchTest, FolderTreesAndDropsAddMatchingFilesAndSurviveLinkLoops) 
     ASSERT_EQ(gBatchItems.size(), 3u);
 }
 
-TEST_F(EditorBatchTest, DropStatusNamesTheAcceptedExtension) {
-    const std::string png = Png(dir_ + "p.png");
-    WithWindow([&] {
-        SetFormats(kSrcTga, kDstPng);
-        UiTestQueueFilesDropped(gBatchList, {png});
-    }, [&] {
-        EXPECT_EQ(UiGetGadgetText(gBatchStatusText),
-                  "0 file(s) added (only .tga files are accepted with this source format).");
-    });
-    EXPECT_TRUE(gBatchItems.empty());
-}
-
 TEST_F(EditorBatchTest, SourceChangeDropsMismatchesAndArchiveEntriesUntickSourceFolder) {
     WithWindow([&] {
         SetFormats(kSrcTex, kDstTex);
         for (const char* p : {"/a/1.tex", "/a/2.tex", "/a/3.tex", "/a/4.tex", "/a/5.tex"}) AddBatchFile(p);
         UpdateBatchControls();
-        EXPECT_TRUE(UiIsGadgetEnabled(gBatchAddGroButton));
-        EXPECT_TRUE(UiIsGadgetEnabled(gBatchFit1024Check));
         AddBatchFile("/a/p.gro::t/x.tex");
         UpdateBatchControls();
         EXPECT_EQ(UiGetGadgetState(gBatchUseSourceCheck), 0);
@@ -165,8 +148,6 @@ TEST_F(EditorBatchTest, SettingsPersistAndReopeningEmptiesTheList) {
         EXPECT_TRUE(gBatchItems.empty());
     });
     EXPECT_EQ(gBatchOutputFolder, out);
-    WritePrefNumber("BatchSource", 99);
-    WithWindow([&] { EXPECT_EQ(UiGetGadgetState(gBatchSourceCombo), 8); });
 }
 
 TEST_F(EditorBatchTest, CollisionAnswersNumberOrSkipTheLaterNames) {
@@ -375,75 +356,6 @@ TEST_F(EditorBatchTest, NumberedNameMeetingARealOneIsNotOverwrittenEvenWithForce
     ImagePtr kept = LoadImageAnySource(out + "x_2.tga", info);
     ASSERT_TRUE(kept);
     EXPECT_EQ(ColourAlpha(GetPixelColour(*kept, 0, 0)), 255);  // the second x.png, not the transparent x_2.png
-}
-
-TEST_F(EditorBatchTest, HdrTargetTakesOnlyHdrSourcesAndArchivesAddAllTextures) {
-    HdrBlock block;
-    block.width = 2;
-    block.height = 2;
-    block.bytes.assign(16, 128);
-    const std::string src = MakeFolder("src");
-    ASSERT_EQ(WriteHdrFile(&block, 2, 2, src + "sky.hdr"), 1);
-    const std::string out = MakeFolder("out");
-    gBatchOutputFolder = out;
-    WithWindow([&] {
-        SetFormats(8, kDstHdr);
-        UiSetGadgetState(gBatchUseSourceCheck, 0);
-        AddBatchFile(src + "sky.hdr");
-        gBatchItems.push_back(BatchItem{src + "flat.hdr"});  // vanished since it was listed
-        UiAddItem(gBatchList, "flat.hdr\n" + src);
-        UiTestScriptMessageAnswer(1);
-        RunBatchConversion(0);
-    });
-    EXPECT_EQ(LastMessage().rfind("Converted: 1   Skipped: 0   Failed: 1\n\nflat.hdr: ", 0), 0u) << LastMessage();
-    EXPECT_EQ(GetFileKind(out + "sky.hdr"), FileKind::File);
-
-    TexInfo plain;
-    plain.width = plain.height = 2;
-    ImagePtr image = CreateImage(2, 2);
-    EXPECT_EQ(SaveImageForBatch(*image, plain, out + "p.hdr", "hdr"), "not an HDR texture");
-    EXPECT_EQ(GetFileKind(out + "p.hdr"), FileKind::Missing);
-
-    const std::string archive = dir_ + "pack.gro";
-    const std::string tex = MakeTexBytes(dir_, 8, 8, MakeColour(5, 6, 7));
-    ASSERT_TRUE(WriteTestZip(archive, {{"b/two.tex", tex}, {"a/one.tex", tex}, {"readme.txt", "x"}}));
-    WithWindow([&] {
-        SetFormats(kSrcTex, kDstTga);
-        UiTestQueueGadget(gBatchAddAllGroButton, UiEventType::Click);
-        UiTestScriptPath(archive);
-    }, [&] {
-        EXPECT_EQ(UiGetGadgetText(gBatchStatusText), "2 texture(s) added from pack.gro");
-        EXPECT_EQ(UiGetGadgetState(gBatchUseSourceCheck), 0);
-    });
-    ASSERT_EQ(gBatchItems.size(), 2u);
-    EXPECT_EQ(gBatchItems[0].path, archive + "::a/one.tex");
-}
-
-TEST_F(EditorBatchTest, PreviewFitsLargePicturesAndDescribesTheItem) {
-    Png(dir_ + "wide.png", 984, 100, 255);
-    Png(dir_ + "small.png", 16, 16, 128);
-    struct Case {
-        int row;
-        std::string info;
-        int x, y;  // a canvas pixel inside the picture
-    };
-    const std::vector<Case> cases = {
-        {0, "small.png   16 x 16   Portable Network Graphics, with transparency", 246, 150},
-        {1, "wide.png   984 x 100   Portable Network Graphics", 10, 150},
-    };
-    WithWindow([&] {
-        SetFormats(kSrcPng, kDstTga);
-        AddBatchFolder(dir_);
-        for (const Case& c : cases) {
-            UiSetGadgetState(gBatchList, c.row);
-            ShowBatchEntryInfo();
-            EXPECT_EQ(UiGetGadgetText(gBatchInfoText), c.info);
-            const int scale = UiCanvasPixelWidth(gBatchPreviewGadget) / 492;
-            const uint32_t inside = UiGetCanvasPixel(gBatchPreviewGadget, c.x * scale, c.y * scale);
-            EXPECT_NE(inside, MakeColour(60, 60, 60)) << c.info;
-            EXPECT_EQ(UiGetCanvasPixel(gBatchPreviewGadget, 0, 0) & 0xFFFFFF, MakeColour(60, 60, 60) & 0xFFFFFF);
-        }
-    });
 }
 
 }  // namespace
