@@ -1,5 +1,6 @@
 #include "editor/globals.h"
 
+#include "adjust/levels_ui.h"
 #include "editor/batch.h"
 #include "formats/hdr.h"
 
@@ -90,4 +91,6 @@ void ResetEditorGlobals() {
     gPrefWarnDataLoss = 0;
     gPrefWarnQE1Size = 0;
     gPrefWarnClipping = 0;
+
+    ResetLevelsGlobals();
 }

@@ -26,7 +26,7 @@ std::string ToUpperAscii(std::string text) {
     return text;
 }
 
-// The own readers that exist take (data, size, info); the rest answer plainly.
+// The program's own readers take (data, size, info).
 using MemoryReader = ImagePtr (*)(const uint8_t*, int64_t, TexInfo&);
 
 ImagePtr ReadDds(const uint8_t* data, int64_t size, TexInfo& info) { return ReadDdsFromMemory(data, size, info); }

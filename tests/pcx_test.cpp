@@ -78,8 +78,6 @@ TEST(FormatsPcx, RunLengthEncoding) {
         {"mixed", {7, 7, 7, 200, 1}, {0xC3, 7, 0xC1, 200, 1}},
         {"100 equal bytes", Bytes(100, 9), {0xFF, 9, 0xE5, 9}},
         {"single run code", {0xC0}, {0xC1, 0xC0}},
-        {"literals", {1, 2, 3}, {1, 2, 3}},
-        {"empty", {}, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -106,7 +104,6 @@ TEST(FormatsPcx, RefusalsGiveTheirTexts) {
         {"two planes", Pcx({2}, {}), kType},
         {"one bit", Pcx({3, 1, 1, 0, 1, 1}, {}), kType},
         {"line shorter than the width", Pcx({3, 4, 1, 3}, {}), kType},
-        {"xmax below xmin", Pcx({3, 0}, {}), kType},
         {"896 bytes", shortPalette, "The PCX palette is missing."},
         {"no marker", noMarker, "The PCX palette is missing."},
     };
@@ -135,8 +132,6 @@ TEST(FormatsPcx, Pictures) {
          {MakeColour(10, 20, 30), MakeColour(40, 50, 60)}, 1, "PiCture eXchange (24-bit)", 0},
         {"run crosses the line end", Pcx({3, 1, 2}, {0xC4, 7, 1, 2}), {MakeColour(7, 7, 7), MakeColour(7, 1, 2)}, 1,
          "PiCture eXchange (24-bit)", 0},
-        {"zero-length run stores nothing", Pcx({3}, {0xC0, 99, 1, 2, 3}), {MakeColour(1, 2, 3)}, 1,
-         "PiCture eXchange (24-bit)", 0},
         {"short data fills zeros", Pcx({3, 1, 2}, {0xC2, 5}), {MakeColour(5, 5, 0), black}, 1,
          "PiCture eXchange (24-bit)", 0},
         {"raw lines", Pcx({3, 1, 2, 0, 0}, {0xC5, 2, 3, 4, 5, 6}), {MakeColour(0xC5, 2, 3), MakeColour(4, 5, 6)}, 1,
@@ -154,7 +149,6 @@ TEST(FormatsPcx, Pictures) {
         ASSERT_TRUE(image) << info.errorText;
         EXPECT_EQ(image->width, c.width);
         EXPECT_EQ(Pixels(*image), c.pixels);
-        EXPECT_EQ(info.width, c.width);
         EXPECT_EQ(info.height, image->height);
         EXPECT_EQ(info.formatText, c.formatText);
         EXPECT_EQ(info.hasAlpha, c.hasAlpha);

@@ -1,0 +1,49 @@
+// The Levels dialog and the "Levels..." / "Auto levels" commands. One dialog
+// at a time: its state lives here so the live preview, the canvas and the
+// fields all see the same setting.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "adjust/levels.h"
+
+// Shows an image in the main preview (null: the current picture again).
+using LevelsPreviewProc = void (*)(Image* image);
+
+extern LevelsSet gLevelsRecords;
+extern ChannelHistogram gLevelsCounts;
+extern int64_t gLevelsValueCount;
+extern LevelsLut gLevelsLut;
+extern LevelsClipMarks gLevelsClipMask;
+extern int64_t gLevelsClippedCount;
+extern const Image* gLevelsSourceImage;
+extern LevelsPreviewProc gLevelsPreviewCallback;
+extern int gLevelsWindow;
+extern int gLevelsChannelCombo, gLevelsCanvas, gLevelsInBlackField, gLevelsGammaField, gLevelsInWhiteField,
+    gLevelsOutBlackField, gLevelsOutWhiteField, gLevelsShowClipCheck, gLevelsClipText;
+
+// Clears the dialog state (closed window, neutral setting).
+void ResetLevelsGlobals();
+
+// Runs the modal dialog on `source`. 1 when a non-neutral setting was
+// applied: `destination` and `clippedCount` then hold it; else 0.
+int RunLevelsDialog(int parentWindow, const Image& source, LevelsSet& destination, LevelsPreviewProc preview,
+                    int64_t& clippedCount);
+// Table, marks, statistics text and canvas for the current setting; live 1
+// also rebuilds the preview picture.
+void UpdateLevelsPreview(int live);
+void DrawLevelsHistogram();
+void ShowLevelsChannelValues();
+// The field's leading integer (spaces and tabs skipped, optional sign, no
+// digits give 0), clamped to low..high.
+int64_t ReadClampedField(int field, int64_t low, int64_t high);
+// The main preview shows `image` for one redraw while the current picture
+// stays what it is; null redraws the current picture.
+void PreviewWithImage(Image* image);
+
+// Test hook: runs once the dialog's window and gadgets exist, before its loop
+// waits for the first event, with the buttons the globals do not name (null
+// removes it).
+using LevelsDialogHook = std::function<void(int ok, int cancel, int autoButton, int resetButton)>;
+void SetLevelsDialogHookForTesting(LevelsDialogHook hook);

@@ -1,0 +1,77 @@
+// The About window's ways to close, and opening the help page.
+#include "tests/editor_fixture.h"
+
+#include <sys/stat.h>
+
+#include "editor/about.h"
+#include "editor/commands.h"
+
+namespace {
+
+class EditorAbout : public EditorTest {
+protected:
+    void TearDown() override {
+        SetAboutWindowHookForTesting(nullptr);
+        SetExecutableFolderOverride("");
+        UiTestSetShellOpen(nullptr);
+        EditorTest::TearDown();
+    }
+};
+
+TEST_F(EditorAbout, EveryWayClosesTheWindowAndFreesTheParent) {
+    enum Way { kEscape, kReturn, kCloseBox, kCloseButton };
+    for (Way way : {kEscape, kReturn, kCloseBox, kCloseButton}) {
+        SCOPED_TRACE(way);
+        int opened = 0, logo = 0;
+        bool parentDisabled = false;
+        SetAboutWindowHookForTesting([&](int window, int logoGadget, int, int close) {
+            opened = window;
+            logo = logoGadget;
+            parentDisabled = !UiIsWindowEnabled(gMainWindow);
+            if (way == kEscape) UiTestPressShortcut(window, 0, kUiKeyEscape);
+            if (way == kReturn) UiTestPressShortcut(window, 0, kUiKeyReturn);
+            if (way == kCloseBox) UiTestQueueCloseBox(window);
+            if (way == kCloseButton) UiTestQueueGadget(close, UiEventType::Click);
+        });
+        DispatchCommand(7);
+        EXPECT_NE(logo, 0);  // the built-in logo decodes
+        EXPECT_TRUE(parentDisabled);
+        EXPECT_FALSE(UiIsWindow(opened));
+        EXPECT_TRUE(UiIsWindowEnabled(gMainWindow));
+    }
+}
+
+TEST_F(EditorAbout, HelpOpensThePageOrSaysWhereItShouldBe) {
+    std::vector<std::string> opened;
+    UiTestSetShellOpen([&](const std::string& path) {
+        opened.push_back(path);
+        return true;
+    });
+    SetExecutableFolderOverride(dir_);
+    const std::string page = dir_ + "Help/Orvanta-Help.html";
+    enum Layout { kNoFolder, kFolderNamedLikeThePage, kPage };
+    for (Layout layout : {kNoFolder, kFolderNamedLikeThePage, kPage}) {
+        SCOPED_TRACE(layout);
+        UiTestClearRequests();
+        if (layout == kFolderNamedLikeThePage) {
+            ASSERT_EQ(mkdir((dir_ + "Help").c_str(), 0755), 0);
+            ASSERT_EQ(mkdir(page.c_str(), 0755), 0);
+        }
+        if (layout == kPage) {
+            ASSERT_EQ(rmdir(page.c_str()), 0);
+            ASSERT_TRUE(WriteWholeFile(page, "<html></html>", 13));
+        } else {
+            UiTestScriptMessageAnswer(1);
+        }
+        DispatchCommand(6);
+        if (layout == kPage) {
+            EXPECT_TRUE(Messages().empty());
+            EXPECT_EQ(opened, std::vector<std::string>{page});
+        } else {
+            EXPECT_EQ(Messages(), std::vector<std::string>{"The help file was not found. It should be here:\n" + page});
+            EXPECT_TRUE(opened.empty());
+        }
+    }
+}
+
+}  // namespace
