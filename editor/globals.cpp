@@ -2,6 +2,7 @@
 
 #include "adjust/histogram.h"
 #include "adjust/levels_ui.h"
+#include "editor/batch.h"
 #include "formats/hdr.h"
 #include "skybox/skybox.h"
 
@@ -46,6 +47,7 @@ int64_t gPrefWarnQE1Size = 0;
 int64_t gPrefWarnClipping = 0;
 
 void ResetEditorGlobals() {
+    ResetBatchGlobals();
     gCurrentImage.reset();
     ClearTexInfo(gTexInfo);
     gCurrentPath.clear();

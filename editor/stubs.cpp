@@ -2,7 +2,5 @@
 // answer that lets the program go on) until its real one replaces it here.
 #include "editor/commands.h"
 
-void ShowBatchWindow(int, const std::string&) {}
-
 void OpenSkyboxTool() {}
 
