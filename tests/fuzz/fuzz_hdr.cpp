@@ -14,20 +14,28 @@ namespace {
 // the parse paths they reach are the same as for small ones.
 constexpr int64_t kMaxFuzzPixels = int64_t(1) << 22;
 
-// Any line starting "-Y" or "+Y" whose first two numbers multiply past the
-// limit (header lines may look like resolution lines too).
+// Any line starting "-Y" or "+Y" whose two largest numbers multiply past the
+// limit (the reader takes its fields by position, junk between them included,
+// and header lines may look like resolution lines too).
 bool ClaimsHugePicture(const uint8_t* data, size_t size) {
     for (size_t i = 0; i + 3 <= size; ++i) {
         if ((i > 0 && data[i - 1] != '\n') || (data[i] != '-' && data[i] != '+') || data[i + 1] != 'Y') continue;
-        int64_t numbers[2] = {0, 0};
-        int found = 0;
-        for (size_t j = i + 2; j < size && data[j] != '\n' && found < 2; ++j) {
+        int64_t largest = 0, second = 0;
+        for (size_t j = i + 2; j < size && data[j] != '\n'; ++j) {
             if (data[j] < '0' || data[j] > '9') continue;
             int64_t v = 0;
-            while (j < size && data[j] >= '0' && data[j] <= '9' && v < (int64_t(1) << 32)) v = v * 10 + (data[j++] - '0');
-            numbers[found++] = v;
+            while (j < size && data[j] >= '0' && data[j] <= '9') {
+                if (v < (int64_t(1) << 32)) v = v * 10 + (data[j] - '0');
+                ++j;
+            }
+            if (v > largest) {
+                second = largest;
+                largest = v;
+            } else if (v > second) {
+                second = v;
+            }
         }
-        if (numbers[0] * numbers[1] > kMaxFuzzPixels) return true;
+        if (largest * second > kMaxFuzzPixels) return true;
     }
     return false;
 }

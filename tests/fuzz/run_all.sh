@@ -12,7 +12,7 @@ for bin in "$build"/fuzz_*; do
   corpus=$(mktemp -d)
   [ -d "$root/tests/fuzz/seeds/$name" ] && cp -r "$root/tests/fuzz/seeds/$name/." "$corpus/"
   [ -d "$root/tests/crashes/$name" ] && cp -r "$root/tests/crashes/$name/." "$corpus/"
-  "$bin" -max_total_time="$seconds" -max_len=65536 -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 \
+  "$bin" -max_total_time="$seconds" -max_len=65536 -rss_limit_mb=2048 -timeout=30 -print_final_stats=1 \
     -artifact_prefix="$build/$name-" "$corpus" >"$build/$name.log" 2>&1 &
   pids+=("$!:$name")
 done
