@@ -5,6 +5,7 @@
 #include "editor/batch.h"
 #include "formats/hdr.h"
 #include "skybox/skybox.h"
+#include "skybox/skyboxwin_ui.h"
 
 ImagePtr gCurrentImage;
 TexInfo gTexInfo;
@@ -98,4 +99,5 @@ void ResetEditorGlobals() {
 
     ResetLevelsGlobals();
     ResetSkyboxGlobals();
+    ResetSkyboxWindowGlobals();
 }

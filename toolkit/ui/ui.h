@@ -307,6 +307,7 @@ enum class UiEventType {
     RightDown,
     MouseMove,
     FilesDropped,  // list view: UiGetDroppedFiles
+    LostFocus,     // text field: the keyboard focus moved elsewhere
 };
 struct UiEvent {
     UiEventKind kind = UiEventKind::None;

@@ -283,6 +283,10 @@ int UiCreateTextField(int parent, int x, int y, int w, int h, const std::string&
         if (flags & kUiReadOnly) style |= wxTE_READONLY;
         auto* t = new wxTextCtrl(c, wxID_ANY, ToWx(text), ChildPosition(parent, x, y), Size(w, h), style);
         t->Bind(wxEVT_TEXT, [number](wxCommandEvent&) { PostGadget(number, UiEventType::Change); });
+        t->Bind(wxEVT_KILL_FOCUS, [number](wxFocusEvent& e) {
+            PostGadget(number, UiEventType::LostFocus);
+            e.Skip();  // the control still needs it to end its own editing
+        });
         return t;
     });
 }
