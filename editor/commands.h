@@ -1,9 +1,7 @@
 // The command table of the main window and the handlers it calls.
 //
 // Every menu item and keyboard shortcut of the main window carries a command
-// id 0..34; a shortcut sends the same id as its menu item. Handlers of
-// features that are not built yet live in stubs.cpp as empty functions, each
-// removed from there when its real one arrives.
+// id 0..34; a shortcut sends the same id as its menu item.
 #pragma once
 
 #include <cstdint>
