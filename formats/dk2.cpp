@@ -26,14 +26,6 @@ ImagePtr Fail(TexInfo& info, std::string message) {
     return nullptr;
 }
 
-// Every "$Version: " removed in one pass, so pieces that meet after a removal
-// are not removed again.
-std::string RemoveVersionTags(std::string text) {
-    static const std::string tag = "$Version: ";
-    for (size_t at = text.find(tag); at != std::string::npos; at = text.find(tag, at)) text.erase(at, tag.size());
-    return text;
-}
-
 int BlockFormatOfCode(int32_t code) {
     switch (code) {
         case 7: return kBlockFormatDxt1;
@@ -119,6 +111,12 @@ ImagePtr DecodeBgrRows(const uint8_t* pixels, int width, int height, int bytesPe
 }
 
 }  // namespace
+
+std::string RemoveVersionTags(std::string text) {
+    static const std::string tag = "$Version: ";
+    for (size_t at = text.find(tag); at != std::string::npos; at = text.find(tag, at)) text.erase(at, tag.size());
+    return text;
+}
 
 std::string GetDk2FormatName(int64_t code) {
     switch (code) {

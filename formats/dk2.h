@@ -18,3 +18,7 @@ std::string DescribeDk2TexFlags(int64_t flags);
 // border), else "unknown (" + the value in upper-case hexadecimal + ")". Shared
 // by the second- and third-generation readers.
 std::string GetWrapModeName(int64_t mode);
+
+// The version text of a second- or third-generation file with every
+// "$Version: " removed in one pass (pieces that meet after a removal stay).
+std::string RemoveVersionTags(std::string text);
