@@ -26,15 +26,7 @@ bool IsPictureExtension(const std::string& ext) {
 }
 
 ImagePtr ReadForOpening(const std::string& path, TexInfo& info) {
-    if (IsArchivePath(path)) {
-        int64_t size = 0;
-        const std::vector<uint8_t> data = ExtractGroEntry(GetArchivePartOfPath(path), GetEntryPartOfPath(path), size);
-        if (data.empty()) {
-            info.errorText = "Could not extract it from the archive.";
-            return nullptr;
-        }
-        return LoadTextureFromMemory(data.data(), data.size(), info, "", 0, 0);
-    }
+    if (IsArchivePath(path)) return LoadArchiveEntryAsTexture(path, info);
     if (IsPictureExtension(GetLowerExtension(path))) return LoadImageFileByExtension(path, info);
     return LoadTexFile(path, info, 0, 0);
 }

@@ -122,18 +122,20 @@ ImagePtr LoadImageFileByExtension(const std::string& path, TexInfo& info) {
     return LoadWithToolkitDecoder(path, ext, info);
 }
 
-ImagePtr LoadImageAnySource(const std::string& path, TexInfo& info) {
-    if (IsArchivePath(path)) {
-        // An archive entry is always an engine texture; the record is not
-        // cleared first, the texture loader does that.
-        int64_t size = 0;
-        const std::vector<uint8_t> data = ExtractGroEntry(GetArchivePartOfPath(path), GetEntryPartOfPath(path), size);
-        if (data.empty()) {
-            info.errorText = "Could not extract it from the archive.";
-            return nullptr;
-        }
-        return LoadTextureFromMemory(data.data(), data.size(), info, "", 0, 0);
+ImagePtr LoadArchiveEntryAsTexture(const std::string& path, TexInfo& info) {
+    // An archive entry is always an engine texture; the record is not cleared
+    // first, the texture loader does that.
+    int64_t size = 0;
+    const std::vector<uint8_t> data = ExtractGroEntry(GetArchivePartOfPath(path), GetEntryPartOfPath(path), size);
+    if (data.empty()) {
+        info.errorText = "Could not extract it from the archive.";
+        return nullptr;
     }
+    return LoadTextureFromMemory(data.data(), data.size(), info, "", 0, 0);
+}
+
+ImagePtr LoadImageAnySource(const std::string& path, TexInfo& info) {
+    if (IsArchivePath(path)) return LoadArchiveEntryAsTexture(path, info);
     if (GetLowerExtension(path) == "tex") return LoadTexFile(path, info, 0, 0);
     return LoadImageFileByExtension(path, info);
 }

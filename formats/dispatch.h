@@ -16,6 +16,9 @@ ImagePtr LoadImageFileByExtension(const std::string& path, TexInfo& info);
 // A file of any kind, or a texture inside a ".gro" archive
 // ("archive.gro::entry/path.tex").
 ImagePtr LoadImageAnySource(const std::string& path, TexInfo& info);
+// Unpacks an archive entry path's entry and decodes it as an engine texture;
+// "Could not extract it from the archive." when nothing could be unpacked.
+ImagePtr LoadArchiveEntryAsTexture(const std::string& path, TexInfo& info);
 
 // Writes a picture by its extension (TGA, TIFF, first-generation ".tex",
 // otherwise PNG). Nonzero on success.
