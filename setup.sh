@@ -2,7 +2,7 @@
 # Installs what the project needs on a Debian 12 machine (only what is missing).
 set -euo pipefail
 packages=(
-  build-essential cmake ninja-build ccache pkg-config clang
+  build-essential cmake ninja-build ccache pkg-config clang libclang-rt-14-dev
   libwxgtk3.2-dev libgtk-3-dev libpng-dev libjpeg-dev libtiff-dev libtiff-tools libarchive-dev
   zlib1g-dev libbz2-dev liblzma-dev
   libgtest-dev libbenchmark-dev
