@@ -112,10 +112,47 @@ ImagePtr DecodeBgrRows(const uint8_t* pixels, int width, int height, int bytesPe
 
 }  // namespace
 
-std::string RemoveVersionTags(std::string text) {
+static std::string RemoveVersionTags(std::string text) {
     static const std::string tag = "$Version: ";
     for (size_t at = text.find(tag); at != std::string::npos; at = text.find(tag, at)) text.erase(at, tag.size());
     return text;
+}
+
+std::string ReadMetaVersionText(const uint8_t* data, size_t size) {
+    ByteReader reader(data, size);
+    reader.Seek(16);
+    const int32_t versionLength = reader.I32();
+    if (reader.Overrun() || versionLength < 1 || versionLength > 999) return {};
+    const uint8_t* text = reader.Span(20, uint64_t(versionLength));
+    if (!text) return {};
+    const void* zero = std::memchr(text, 0, size_t(versionLength));
+    const size_t n = zero ? size_t(static_cast<const uint8_t*>(zero) - text) : size_t(versionLength);
+    return RemoveVersionTags(std::string(reinterpret_cast<const char*>(text), n));
+}
+
+bool ReadMetaTextureHeader(const uint8_t* data, size_t size, const char* generation, MetaTextureHeader& header,
+                           std::string& errorText) {
+    const std::string layout = std::string("Unknown Dravik ") + generation + " layout: ";
+    const int64_t objs = FindTextInBuffer(data, size, 0, "OBJS");
+    if (objs < 0) {
+        errorText = layout + "OBJS chunk missing.";
+        return false;
+    }
+    ByteReader reader(data, size);
+    const int64_t star = FindTextInBuffer(data, size, objs, "STAR");
+    if (star < 16 || !reader.Fits(uint64_t(star), 8)) {
+        errorText = layout + "STAR chunk missing.";
+        return false;
+    }
+    reader.Seek(uint64_t(star) - 16);
+    header.star = star;
+    header.width = reader.I32();
+    header.height = reader.I32();
+    header.flags = reader.I32();
+    header.code = reader.I32();
+    reader.Skip(4);
+    header.dataSize = reader.I32();
+    return true;
 }
 
 std::string GetDk2FormatName(int64_t code) {
@@ -170,30 +207,18 @@ std::string GetWrapModeName(int64_t mode) {
 ImagePtr ReadDk2Texture(const uint8_t* data, size_t size, TexInfo& info) {
     info.kind = 2;
     ByteReader reader(data, size);
-    reader.Seek(16);
-    const int32_t versionLength = reader.I32();
-    if (!reader.Overrun() && versionLength >= 1 && versionLength <= 999) {
-        if (const uint8_t* text = reader.Span(20, uint64_t(versionLength))) {
-            const void* zero = std::memchr(text, 0, size_t(versionLength));
-            const size_t n = zero ? size_t(static_cast<const uint8_t*>(zero) - text) : size_t(versionLength);
-            info.versionText = RemoveVersionTags(std::string(reinterpret_cast<const char*>(text), n));
-        }
-    }
+    info.versionText = ReadMetaVersionText(data, size);
 
     if (FindTextInBuffer(data, size, 0, "CStaticTexture") < 0)
         return Fail(info, "This Dravik 2 file is not a CStaticTexture (other kinds are not supported yet).");
-    const int64_t objs = FindTextInBuffer(data, size, 0, "OBJS");
-    if (objs < 0) return Fail(info, "Unknown Dravik 2 layout: OBJS chunk missing.");
-    const int64_t star = FindTextInBuffer(data, size, objs, "STAR");
-    if (star < 16 || !reader.Fits(uint64_t(star), 8)) return Fail(info, "Unknown Dravik 2 layout: STAR chunk missing.");
-
-    reader.Seek(uint64_t(star) - 16);
-    const int32_t width = reader.I32();
-    const int32_t height = reader.I32();
-    const int32_t flags = reader.I32();
-    const int32_t code = reader.I32();
-    reader.Skip(4);
-    const int32_t packedSize = reader.I32();
+    MetaTextureHeader header;
+    if (!ReadMetaTextureHeader(data, size, "2", header, info.errorText)) return nullptr;
+    const int64_t star = header.star;
+    const int32_t width = header.width;
+    const int32_t height = header.height;
+    const int32_t flags = header.flags;
+    const int32_t code = header.code;
+    const int32_t packedSize = header.dataSize;
     info.width = width;
     info.height = height;
     info.flags = flags;

@@ -19,6 +19,17 @@ std::string DescribeDk2TexFlags(int64_t flags);
 // by the second- and third-generation readers.
 std::string GetWrapModeName(int64_t mode);
 
-// The version text of a second- or third-generation file with every
-// "$Version: " removed in one pass (pieces that meet after a removal stay).
-std::string RemoveVersionTags(std::string text);
+// The version text of a second- or third-generation file (length at byte 16,
+// text at 20) with every "$Version: " removed in one pass; empty when the
+// length is implausible or the text is cut off.
+std::string ReadMetaVersionText(const uint8_t* data, size_t size);
+
+// The fields before a second- or third-generation file's "STAR" chunk (found
+// after its "OBJS" chunk). False with "Unknown Dravik <generation> layout: ..."
+// in errorText when either chunk is missing.
+struct MetaTextureHeader {
+    int64_t star = 0;  // offset of "STAR"; the data size sits at star + 4
+    int32_t width = 0, height = 0, flags = 0, code = 0, dataSize = 0;
+};
+bool ReadMetaTextureHeader(const uint8_t* data, size_t size, const char* generation, MetaTextureHeader& header,
+                           std::string& errorText);

@@ -179,15 +179,7 @@ std::string DescribeDk3TexFlags(int64_t flags) {
 ImagePtr ReadDk3Texture(const uint8_t* data, size_t size, TexInfo& info) {
     info.kind = 3;
     ByteReader reader(data, size);
-    reader.Seek(16);
-    const int32_t versionLength = reader.I32();
-    if (!reader.Overrun() && versionLength >= 1 && versionLength <= 999) {
-        if (const uint8_t* text = reader.Span(20, uint64_t(versionLength))) {
-            const void* zero = std::memchr(text, 0, size_t(versionLength));
-            const size_t n = zero ? size_t(static_cast<const uint8_t*>(zero) - text) : size_t(versionLength);
-            info.versionText = RemoveVersionTags(std::string(reinterpret_cast<const char*>(text), n));
-        }
-    }
+    info.versionText = ReadMetaVersionText(data, size);
     const bool mivoNames = info.versionText.find("ZO2017") == std::string::npos;
 
     // The first class in this order that occurs anywhere wins, wherever it is.
@@ -200,18 +192,14 @@ ImagePtr ReadDk3Texture(const uint8_t* data, size_t size, TexInfo& info) {
         }
     }
     if (className.empty()) return Fail(info, "This Dravik 3 file does not contain a texture.");
-    const int64_t objs = FindTextInBuffer(data, size, 0, "OBJS");
-    if (objs < 0) return Fail(info, "Unknown Dravik 3 layout: OBJS chunk missing.");
-    const int64_t star = FindTextInBuffer(data, size, objs, "STAR");
-    if (star < 16 || !reader.Fits(uint64_t(star), 8)) return Fail(info, "Unknown Dravik 3 layout: STAR chunk missing.");
-
-    reader.Seek(uint64_t(star) - 16);
-    const int32_t width = reader.I32();
-    const int32_t height = reader.I32();
-    const int32_t flags = reader.I32();
-    const int32_t code = reader.I32();
-    reader.Skip(4);
-    const int32_t dataSize = reader.I32();
+    MetaTextureHeader header;
+    if (!ReadMetaTextureHeader(data, size, "3", header, info.errorText)) return nullptr;
+    const int64_t star = header.star;
+    const int32_t width = header.width;
+    const int32_t height = header.height;
+    const int32_t flags = header.flags;
+    const int32_t code = header.code;
+    const int32_t dataSize = header.dataSize;
     info.width = width;
     info.height = height;
     info.flags = flags;

@@ -10,16 +10,9 @@
 #include "formats/blockcomp.h"
 #include "formats/dk2.h"
 #include "formats/tex.h"
+#include "tests/meta_texture_file.h"
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
-
-void Put(Bytes& b, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.push_back(uint8_t(v >> (8 * i)));
-}
-void Put(Bytes& b, const std::string& text) { b.insert(b.end(), text.begin(), text.end()); }
-void Put(Bytes& b, const Bytes& more) { b.insert(b.end(), more.begin(), more.end()); }
 
 Bytes Pack(const Bytes& raw) {
     uLongf n = compressBound(uLong(raw.size()));
@@ -40,22 +33,9 @@ struct Dk2File {
 };
 
 Bytes Build(const Dk2File& f) {
-    Bytes b;
-    Put(b, "CTSEMETA"), Put(b, "........"), Put(b, uint32_t(f.version.size())), Put(b, f.version);
-    Put(b, "hdr "), Put(b, f.kind), Put(b, "xx" + f.objs + "xxxxxx");
-    Put(b, uint32_t(f.width)), Put(b, uint32_t(f.height)), Put(b, uint32_t(f.flags)), Put(b, uint32_t(f.code));
-    Put(b, "STAR"), Put(b, uint32_t(f.packed.size())), Put(b, f.packed);
-    if (f.wraps) Put(b, uint32_t(f.wrapU)), Put(b, uint32_t(f.wrapV));
-    return b;
+    return BuildMetaTexture({f.version, "hdr ", f.kind, f.objs, f.width, f.height, f.flags, f.code, f.packed, f.wraps,
+                             f.wrapU, f.wrapV});
 }
-
-Bytes Ramp(size_t n, int seed = 0) {
-    Bytes b(n);
-    for (size_t i = 0; i < n; ++i) b[i] = uint8_t(i * 37 + seed);
-    return b;
-}
-
-ImagePtr Load(const Bytes& b, TexInfo& info) { return LoadTextureFromMemory(b.data(), b.size(), info, "", 0, 0); }
 
 TEST(FormatsDk2Reader, UncompressedCodesAreReadByUnpackedSize) {
     struct Case {

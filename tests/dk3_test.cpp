@@ -11,16 +11,9 @@
 #include "formats/dk3.h"
 #include "formats/hdr.h"
 #include "formats/tex.h"
+#include "tests/meta_texture_file.h"
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
-
-void Put(Bytes& b, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b.push_back(uint8_t(v >> (8 * i)));
-}
-void Put(Bytes& b, const std::string& text) { b.insert(b.end(), text.begin(), text.end()); }
-void Put(Bytes& b, const Bytes& more) { b.insert(b.end(), more.begin(), more.end()); }
 
 struct Dk3File {
     int32_t width = 4, height = 4, flags = 0, code = 3;
@@ -33,22 +26,9 @@ struct Dk3File {
 };
 
 Bytes Build(const Dk3File& f) {
-    Bytes b;
-    Put(b, "CTSEMETA"), Put(b, "........"), Put(b, uint32_t(f.version.size())), Put(b, f.version);
-    Put(b, "cls "), Put(b, f.kind), Put(b, "xx" + f.objs + "xxxxxx");
-    Put(b, uint32_t(f.width)), Put(b, uint32_t(f.height)), Put(b, uint32_t(f.flags)), Put(b, uint32_t(f.code));
-    Put(b, "STAR"), Put(b, uint32_t(f.pixels.size())), Put(b, f.pixels);
-    if (f.wraps) Put(b, uint32_t(f.wrapU)), Put(b, uint32_t(f.wrapV));
-    return b;
+    return BuildMetaTexture({f.version, "cls ", f.kind, f.objs, f.width, f.height, f.flags, f.code, f.pixels, f.wraps,
+                             f.wrapU, f.wrapV});
 }
-
-Bytes Ramp(size_t n, int seed = 0) {
-    Bytes b(n);
-    for (size_t i = 0; i < n; ++i) b[i] = uint8_t(i * 37 + seed);
-    return b;
-}
-
-ImagePtr Load(const Bytes& b, TexInfo& info) { return LoadTextureFromMemory(b.data(), b.size(), info, "", 0, 0); }
 
 // Planes as stored: the deltas that make each plane's values.
 Bytes DeltaCode(const Bytes& values) {
