@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "formats/gro.h"
@@ -25,7 +26,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const std::vector<uint8_t> bytes = ExtractGroEntry(path, listed[i].name, unpacked);
         if (!bytes.empty() && int64_t(bytes.size()) != unpacked) std::abort();
     }
-    int64_t untouched = -7;
-    if (!ExtractGroEntry(path, "no such entry", untouched).empty() || (untouched != -7 && untouched != 0)) std::abort();
+    // A name the input does not hold cannot be unpacked (the fuzzer may well
+    // write an archive that has an entry of that very name).
+    static const char kAbsent[] = "no such entry";
+    if (!memmem(data, size, kAbsent, sizeof kAbsent - 1)) {
+        int64_t untouched = -7;
+        if (!ExtractGroEntry(path, kAbsent, untouched).empty() || (untouched != -7 && untouched != 0)) std::abort();
+    }
     return 0;
 }
