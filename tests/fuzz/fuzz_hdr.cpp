@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes to the Radiance HDR reader: it must refuse with a
 // message or return an image matching the size and block it reported, never
 // read outside the buffer.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -25,7 +26,7 @@ bool ClaimsHugePicture(const uint8_t* data, size_t size) {
             if (data[j] < '0' || data[j] > '9') continue;
             int64_t v = 0;
             while (j < size && data[j] >= '0' && data[j] <= '9') {
-                if (v < (int64_t(1) << 32)) v = v * 10 + (data[j] - '0');
+                v = std::min<int64_t>(v * 10 + (data[j] - '0'), int64_t(1) << 31);  // product stays in 64 bits
                 ++j;
             }
             if (v > largest) {
