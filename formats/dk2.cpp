@@ -152,6 +152,12 @@ bool ReadMetaTextureHeader(const uint8_t* data, size_t size, const char* generat
     header.code = reader.I32();
     reader.Skip(4);
     header.dataSize = reader.I32();
+    const uint64_t dataEnd = uint64_t(star) + 8 + uint64_t(std::max(header.dataSize, 0));
+    if (header.dataSize > 0 && reader.Fits(dataEnd, 8)) {
+        reader.Seek(dataEnd);
+        header.wrapU = reader.I32();
+        header.wrapV = reader.I32();
+    }
     return true;
 }
 
@@ -213,12 +219,7 @@ ImagePtr ReadDk2Texture(const uint8_t* data, size_t size, TexInfo& info) {
         return Fail(info, "This Dravik 2 file is not a CStaticTexture (other kinds are not supported yet).");
     MetaTextureHeader header;
     if (!ReadMetaTextureHeader(data, size, "2", header, info.errorText)) return nullptr;
-    const int64_t star = header.star;
-    const int32_t width = header.width;
-    const int32_t height = header.height;
-    const int32_t flags = header.flags;
-    const int32_t code = header.code;
-    const int32_t packedSize = header.dataSize;
+    const auto [star, width, height, flags, code, packedSize, wrapU, wrapV] = header;
     info.width = width;
     info.height = height;
     info.flags = flags;
@@ -230,14 +231,6 @@ ImagePtr ReadDk2Texture(const uint8_t* data, size_t size, TexInfo& info) {
     const uint64_t packedAt = uint64_t(star) + 8;
     if (packedSize < 1 || !reader.Fits(packedAt, uint64_t(packedSize)))
         return Fail(info, "The packed image data is incomplete.");
-
-    // The wrap modes follow the packed data only in streams that carry them.
-    int32_t wrapU = 0, wrapV = 0;
-    if (reader.Fits(packedAt + uint64_t(packedSize), 8)) {
-        reader.Seek(packedAt + uint64_t(packedSize));
-        wrapU = reader.I32();
-        wrapV = reader.I32();
-    }
     info.note = "Flags: " + DescribeDk2TexFlags(flags) + "   U: " + GetWrapModeName(wrapU) +
                 "   V: " + GetWrapModeName(wrapV);
 

@@ -25,11 +25,13 @@ std::string GetWrapModeName(int64_t mode);
 std::string ReadMetaVersionText(const uint8_t* data, size_t size);
 
 // The fields before a second- or third-generation file's "STAR" chunk (found
-// after its "OBJS" chunk). False with "Unknown Dravik <generation> layout: ..."
-// in errorText when either chunk is missing.
+// after its "OBJS" chunk), and the two wrap modes that some streams carry
+// right after the data (0 when absent). False with "Unknown Dravik
+// <generation> layout: ..." in errorText when either chunk is missing.
 struct MetaTextureHeader {
     int64_t star = 0;  // offset of "STAR"; the data size sits at star + 4
     int32_t width = 0, height = 0, flags = 0, code = 0, dataSize = 0;
+    int32_t wrapU = 0, wrapV = 0;
 };
 bool ReadMetaTextureHeader(const uint8_t* data, size_t size, const char* generation, MetaTextureHeader& header,
                            std::string& errorText);

@@ -194,12 +194,7 @@ ImagePtr ReadDk3Texture(const uint8_t* data, size_t size, TexInfo& info) {
     if (className.empty()) return Fail(info, "This Dravik 3 file does not contain a texture.");
     MetaTextureHeader header;
     if (!ReadMetaTextureHeader(data, size, "3", header, info.errorText)) return nullptr;
-    const int64_t star = header.star;
-    const int32_t width = header.width;
-    const int32_t height = header.height;
-    const int32_t flags = header.flags;
-    const int32_t code = header.code;
-    const int32_t dataSize = header.dataSize;
+    const auto [star, width, height, flags, code, dataSize, wrapU, wrapV] = header;
     info.width = width;
     info.height = height;
     info.flags = flags;
@@ -214,14 +209,6 @@ ImagePtr ReadDk3Texture(const uint8_t* data, size_t size, TexInfo& info) {
     const uint64_t pixelsAt = uint64_t(star) + 8;
     if (dataSize < 0 || !reader.Fits(pixelsAt, uint64_t(dataSize))) return Fail(info, "The image data is incomplete.");
     const uint8_t* pixels = data + pixelsAt;
-
-    // The wrap modes follow the pixel data only in streams that carry them.
-    int32_t wrapU = 0, wrapV = 0;
-    if (reader.Fits(pixelsAt + uint64_t(dataSize), 8)) {
-        reader.Seek(pixelsAt + uint64_t(dataSize));
-        wrapU = reader.I32();
-        wrapV = reader.I32();
-    }
     info.note = "Flags: " + DescribeDk3TexFlags(flags) + "   U: " + GetWrapModeName(wrapU) +
                 "   V: " + GetWrapModeName(wrapV);
     if (className == "CAnimTexture") info.note += "   Animated texture: first frame shown";
