@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/test_support.h"
 #include "toolkit/codecs.h"
 #include "toolkit/files.h"
 
@@ -22,11 +23,6 @@ namespace {
 
 constexpr int kW = 37;  // odd, so BMP rows need padding and 4-bit rows end mid-byte
 constexpr int kH = 23;
-
-bool HaveMagick() {
-    static const bool have = std::system("command -v convert-im6.q16 >/dev/null 2>&1") == 0;
-    return have;
-}
 
 bool RunCommand(const std::string& command, std::vector<uint8_t>* output = nullptr) {
     FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
@@ -37,14 +33,6 @@ bool RunCommand(const std::string& command, std::vector<uint8_t>* output = nullp
         if (output) output->insert(output->end(), buffer, buffer + n);
     }
     return pclose(pipe) == 0;
-}
-
-std::string MakeTempFolder() {
-    std::string pattern = testing::TempDir() + "orvanta_codecs_XXXXXX";
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back(0);
-    const char* made = mkdtemp(buf.data());
-    return made ? std::string(made) + "/" : std::string();
 }
 
 // The source picture as R, G, B, A from the top row: smooth ramps, hard edges,
@@ -78,8 +66,8 @@ ImagePtr ImageFromRgba(const std::vector<uint8_t>& rgba, int depth) {
 class ToolkitCodecsMagick : public testing::Test {
 protected:
     void SetUp() override {
-        if (!HaveMagick()) GTEST_SKIP() << "convert-im6.q16 is not installed";
-        folder_ = MakeTempFolder();
+        if (!HaveImageMagick()) GTEST_SKIP() << "convert-im6.q16 is not installed";
+        folder_ = MakeTempFolder("orvanta_codecs_");
         ASSERT_FALSE(folder_.empty());
         source_ = folder_ + "source.rgba";
         const std::vector<uint8_t> px = SourceRgba();

@@ -8,17 +8,11 @@
 #include <vector>
 
 #include "formats/dispatch.h"
+#include "tests/test_support.h"
 #include "toolkit/codecs.h"
 #include "toolkit/files.h"
 
 namespace {
-
-std::string MakeTempFolder() {
-    std::string templ = testing::TempDir() + "dispatchXXXXXX";
-    std::vector<char> buf(templ.begin(), templ.end());
-    buf.push_back(0);
-    return std::string(mkdtemp(buf.data())) + "/";
-}
 
 ImagePtr MakePicture(bool transparent) {
     ImagePtr image = CreateImage(3, 2, 32, MakeColour(10, 20, 30));
@@ -31,7 +25,7 @@ void WriteBytes(const std::string& path, const std::string& bytes) {
 }
 
 TEST(FormatsDispatch, ToolkitPicturesAreNamedByLowerCasedExtension) {
-    const std::string dir = MakeTempFolder();
+    const std::string dir = MakeTempFolder("dispatch");
     struct Case {
         const char* name;
         bool transparent;
@@ -63,7 +57,7 @@ TEST(FormatsDispatch, ToolkitPicturesAreNamedByLowerCasedExtension) {
 }
 
 TEST(FormatsDispatch, FailuresGiveTheReadersText) {
-    const std::string dir = MakeTempFolder();
+    const std::string dir = MakeTempFolder("dispatch");
     WriteBytes(dir + "empty.dds", "");
     WriteBytes(dir + "junk.png", "not a picture at all");
     WriteBytes(dir + "bad.dds", "DDS but far too short");
@@ -92,7 +86,7 @@ TEST(FormatsDispatch, FailuresGiveTheReadersText) {
 }
 
 TEST(FormatsDispatch, TiffGoesToTheToolkitDecoderWithItsNote) {
-    const std::string dir = MakeTempFolder();
+    const std::string dir = MakeTempFolder("dispatch");
     if (system("command -v convert-im6.q16 >/dev/null 2>&1") != 0) GTEST_SKIP() << "ImageMagick missing";
     const std::string path = dir + "wall.tif";
     const std::string command = "convert-im6.q16 -size 4x3 xc:'rgb(10,200,30)' -compress lzw '" + path + "'";
@@ -106,7 +100,7 @@ TEST(FormatsDispatch, TiffGoesToTheToolkitDecoderWithItsNote) {
 }
 
 TEST(FormatsDispatch, SaveByExtensionFallsBackToPng) {
-    const std::string dir = MakeTempFolder();
+    const std::string dir = MakeTempFolder("dispatch");
     ImagePtr picture = MakePicture(true);
     EXPECT_EQ(SaveImageByExtension(*picture, dir + "noext", 1), 1);
     ImagePtr back = DecodeImageFile(dir + "noext", nullptr);

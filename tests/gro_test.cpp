@@ -12,13 +12,9 @@
 #include "formats/dispatch.h"
 #include "formats/gro.h"
 #include "tests/gro_zip.h"
+#include "tests/test_support.h"
 
 namespace {
-
-std::string MakeTempFolder() {
-    std::string templ = testing::TempDir() + "groXXXXXX";
-    return std::string(mkdtemp(templ.data())) + "/";
-}
 
 std::string ReadText(const std::string& path) {
     std::vector<uint8_t> bytes;
@@ -71,7 +67,7 @@ TEST(FormatsGro, ArchivePathsSplitAtTheFirstSeparator) {
 class FormatsGroArchive : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = MakeTempFolder();
+        dir_ = MakeTempFolder("gro");
         tex_ = MakeTexBytes(dir_, 4, 2, MakeColour(30, 60, 90));
         ASSERT_FALSE(tex_.empty());
         ASSERT_TRUE(WriteTestZip(dir_ + "pack.gro", {

@@ -13,6 +13,7 @@
 
 #include "formats/dispatch.h"
 #include "formats/hdr.h"
+#include "tests/test_support.h"
 #include "toolkit/files.h"
 
 namespace {
@@ -31,11 +32,6 @@ Bytes Repeat(const Bytes& pixel, int times) {
     Bytes b;
     for (int i = 0; i < times; ++i) b.insert(b.end(), pixel.begin(), pixel.end());
     return b;
-}
-
-std::string TempFolder() {
-    std::string templ = testing::TempDir() + "hdrXXXXXX";
-    return std::string(mkdtemp(templ.data())) + "/";
 }
 
 ImagePtr Read(const Bytes& file, TexInfo& info) { return ReadHdrFromMemory(file.data(), int64_t(file.size()), info); }
@@ -207,7 +203,7 @@ TEST(FormatsHdr, DisplayFollowsTheBoundExposureAndTone) {
 }
 
 TEST(FormatsHdr, WriteThenReadGivesTheSameBlock) {
-    const std::string dir = TempFolder();
+    const std::string dir = MakeTempFolder("hdr");
     struct Case {
         int width, height;
         bool runLength;
@@ -249,7 +245,7 @@ TEST(FormatsHdr, WriteThenReadGivesTheSameBlock) {
 }
 
 TEST(FormatsHdr, FailedWritesReportAndKeepTheOldFile) {
-    const std::string dir = TempFolder();
+    const std::string dir = MakeTempFolder("hdr");
     const std::string old = dir + "old.hdr";
     ASSERT_TRUE(WriteWholeFile(old, "keep", 4));
     HdrBlock block;
@@ -280,7 +276,7 @@ TEST(FormatsHdr, FailedWritesReportAndKeepTheOldFile) {
 }
 
 TEST(FormatsHdr, DispatchReadsHdrByExtension) {
-    const std::string dir = TempFolder();
+    const std::string dir = MakeTempFolder("hdr");
     HdrBlock block;
     block.bytes = Repeat({128, 64, 32, 129}, 6);
     ASSERT_EQ(WriteHdrFile(&block, 3, 2, dir + "sky.HDR"), 1);
@@ -303,8 +299,6 @@ TEST(FormatsHdr, DispatchReadsHdrByExtension) {
     EXPECT_EQ(bad.errorText, "This HDR orientation is not supported (-X 2 +Y 2).");
     EXPECT_EQ(bad.hdrData, nullptr);
 }
-
-bool HaveImageMagick() { return system("command -v convert-im6.q16 >/dev/null 2>&1") == 0; }
 
 // The linear 16-bit RGB ImageMagick decodes from a file (relabelled so that it
 // is not converted to sRGB on the way out).
@@ -332,7 +326,7 @@ void ExpectSameLinearValues(const HdrBlock& block, const std::vector<uint16_t>& 
 
 TEST(FormatsHdr, ImageMagickReadsWhatWeWrite) {
     if (!HaveImageMagick()) GTEST_SKIP() << "convert-im6.q16 not installed";
-    const std::string dir = TempFolder();
+    const std::string dir = MakeTempFolder("hdr");
     for (int width : {5, 150}) {
         SCOPED_TRACE(width);
         HdrBlock block;
@@ -349,7 +343,7 @@ TEST(FormatsHdr, ImageMagickReadsWhatWeWrite) {
 
 TEST(FormatsHdr, WeReadWhatImageMagickWrites) {
     if (!HaveImageMagick()) GTEST_SKIP() << "convert-im6.q16 not installed";
-    const std::string dir = TempFolder();
+    const std::string dir = MakeTempFolder("hdr");
     // Rows of one colour make ImageMagick write run packets.
     const std::string path = dir + "theirs.hdr";
     ASSERT_EQ(system(("convert-im6.q16 -size 300x6 gradient:red-blue '" + path + "' 2>/dev/null").c_str()), 0);

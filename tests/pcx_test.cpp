@@ -9,18 +9,12 @@
 #include <vector>
 
 #include "formats/pcx.h"
+#include "tests/test_support.h"
 #include "toolkit/files.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-std::string MakeTempFolder() {
-    std::string templ = testing::TempDir() + "pcxXXXXXX";
-    std::vector<char> buf(templ.begin(), templ.end());
-    buf.push_back(0);
-    return std::string(mkdtemp(buf.data())) + "/";
-}
 
 struct Header {
     int planes = 3;
@@ -61,13 +55,6 @@ Bytes WithPalette(Bytes file) {
 }
 
 ImagePtr Read(const Bytes& file, TexInfo& info) { return ReadPcxFromMemory(file.data(), int64_t(file.size()), info); }
-
-std::vector<uint32_t> Pixels(const Image& image) {
-    std::vector<uint32_t> out;
-    for (int y = 0; y < image.height; ++y)
-        for (int x = 0; x < image.width; ++x) out.push_back(GetPixelColour(image, x, y));
-    return out;
-}
 
 TEST(FormatsPcx, RunLengthEncoding) {
     struct Case {
@@ -148,7 +135,7 @@ TEST(FormatsPcx, Pictures) {
         ImagePtr image = Read(c.file, info);
         ASSERT_TRUE(image) << info.errorText;
         EXPECT_EQ(image->width, c.width);
-        EXPECT_EQ(Pixels(*image), c.pixels);
+        EXPECT_EQ(PixelsOf(*image), c.pixels);
         EXPECT_EQ(info.height, image->height);
         EXPECT_EQ(info.formatText, c.formatText);
         EXPECT_EQ(info.hasAlpha, c.hasAlpha);
@@ -157,7 +144,7 @@ TEST(FormatsPcx, Pictures) {
 }
 
 TEST(FormatsPcx, WrittenLayoutAndRoundTrip) {
-    const std::string dir = MakeTempFolder();
+    const std::string dir = MakeTempFolder("pcx");
     ImagePtr picture = CreateImage(3, 2, 32, MakeColour(1, 2, 3, 100));
     SetPixelColour(*picture, 1, 1, MakeColour(250, 0, 9));
     const std::string path = dir + "out.pcx";
@@ -193,7 +180,7 @@ TEST(FormatsPcx, WrittenLayoutAndRoundTrip) {
 
 TEST(FormatsPcx, ImageMagickReadsAndWritesTheSamePixels) {
     if (system("command -v convert-im6.q16 >/dev/null 2>&1") != 0) GTEST_SKIP() << "ImageMagick missing";
-    const std::string dir = MakeTempFolder();
+    const std::string dir = MakeTempFolder("pcx");
     // Long runs, lone bytes above 0xBF and an odd width.
     ImagePtr picture = CreateImage(101, 3, 32, MakeColour(200, 201, 202));
     for (int x = 0; x < 101; x += 7) SetPixelColour(*picture, x, 1, MakeColour(uint8_t(x), 0xC5, 0xFF - x));
@@ -206,7 +193,7 @@ TEST(FormatsPcx, ImageMagickReadsAndWritesTheSamePixels) {
     TexInfo info;
     ImagePtr back = Read(file, info);
     ASSERT_TRUE(back) << info.errorText;
-    EXPECT_EQ(Pixels(*back), Pixels(*picture));
+    EXPECT_EQ(PixelsOf(*back), PixelsOf(*picture));
 }
 
 }  // namespace

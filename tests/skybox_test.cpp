@@ -15,14 +15,10 @@
 #include "formats/hdr.h"
 #include "skybox/skybox.h"
 #include "tests/gro_zip.h"
+#include "tests/test_support.h"
 #include "toolkit/files.h"
 
 namespace {
-
-std::string MakeTempFolder() {
-    std::string templ = testing::TempDir() + "skyXXXXXX";
-    return std::string(mkdtemp(templ.data())) + "/";
-}
 
 // Distinct colours so a test can tell which file went into which face.
 uint32_t FaceColour(int i) { return MakeColour(10 + 40 * i, 200 - 30 * i, 7 * i, 255); }
@@ -103,7 +99,7 @@ TEST(SkyboxNames, RecognizersReadTheBaseName) {
 }
 
 TEST_F(SkyboxTest, FindFaceFileOnDiskAndInArchiveList) {
-    const std::string folder = MakeTempFolder();
+    const std::string folder = MakeTempFolder("sky");
     WriteFace(folder + "Sky_N.TEX", FaceColour(0));
     ASSERT_TRUE(CreateFolder(folder + "sky_e.tex"));
     EXPECT_EQ(FindFaceFile("", folder, "sky_n.tex"), folder + "Sky_N.TEX");
@@ -158,7 +154,7 @@ TEST_F(SkyboxTest, LoadsSetsByEveryScheme) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.label);
-        const std::string folder = MakeTempFolder() + "Alps/";
+        const std::string folder = MakeTempFolder("sky") + "Alps/";
         ASSERT_TRUE(CreateFolder(folder));
         for (size_t i = 0; i < row.files.size(); ++i) WriteFace(folder + row.files[i], FaceColour(int(i)));
 
@@ -186,7 +182,7 @@ TEST_F(SkyboxTest, LoadsSetsByEveryScheme) {
 }
 
 TEST_F(SkyboxTest, LoadsSetFromArchiveTexEntriesOnly) {
-    const std::string folder = MakeTempFolder();
+    const std::string folder = MakeTempFolder("sky");
     std::vector<ZipItem> items;
     const char* letters = "NESWC";
     for (int i = 0; i < 5; ++i)
@@ -204,7 +200,7 @@ TEST_F(SkyboxTest, LoadsSetFromArchiveTexEntriesOnly) {
 }
 
 TEST_F(SkyboxTest, HdrFacesKeepTheirBlocks) {
-    const std::string folder = MakeTempFolder();
+    const std::string folder = MakeTempFolder("sky");
     HdrBlockPtr block = UniformBlock(3, 2, 128, 64, 32, 129);
     for (const char* name : {"h_N.hdr", "h_E.hdr", "h_S.hdr", "h_W.hdr", "h_U.hdr"})
         ASSERT_EQ(WriteHdrFile(block.get(), 3, 2, folder + name), 1);

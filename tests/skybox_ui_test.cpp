@@ -7,15 +7,11 @@
 #include "formats/dispatch.h"
 #include "formats/hdr.h"
 #include "skybox/skybox_ui.h"
+#include "tests/test_support.h"
 #include "tests/ui_fixture.h"
 #include "toolkit/files.h"
 
 namespace {
-
-std::string MakeTempFolder() {
-    std::string templ = testing::TempDir() + "skyuiXXXXXX";
-    return std::string(mkdtemp(templ.data())) + "/";
-}
 
 class SkyboxUiTest : public UiTest {
 protected:
@@ -77,7 +73,7 @@ TEST_F(SkyboxUiTest, RefusesFormatsTheSetCannotTake) {
 }
 
 TEST_F(SkyboxUiTest, SeparateFacesAreNamedAfterTheirFilesAndListed) {
-    const std::string folder = MakeTempFolder();
+    const std::string folder = MakeTempFolder("skyui");
     LoadFaces("NESWU.", true);
     gSkyboxFolder = "/start/";
     UiTestScriptPath(folder);
@@ -103,7 +99,7 @@ TEST_F(SkyboxUiTest, SeparateFacesAreNamedAfterTheirFilesAndListed) {
 }
 
 TEST_F(SkyboxUiTest, CombinedLayoutsAppendTheExtensionAndKeepCrossAlpha) {
-    const std::string folder = MakeTempFolder();
+    const std::string folder = MakeTempFolder("skyui");
     LoadFaces("NESWU.", false);
     struct Row {
         int64_t layout;
@@ -133,7 +129,7 @@ TEST_F(SkyboxUiTest, CombinedLayoutsAppendTheExtensionAndKeepCrossAlpha) {
 }
 
 TEST_F(SkyboxUiTest, FailedWriteIsReported) {
-    const std::string folder = MakeTempFolder();
+    const std::string folder = MakeTempFolder("skyui");
     LoadFaces("NESWUD", false);
     UiTestScriptPath(folder);
     UiTestScriptMessageAnswer(1);
@@ -165,7 +161,7 @@ TEST_F(SkyboxUiTest, OpeningWarnsAboutNamesAndMissingFaces) {
         {{"s_N.png", "s_E.png", "s_S.png", "s_W.png", "s_U.png"}, "s_E.png", ""},
     };
     for (const Row& row : rows) {
-        const std::string folder = MakeTempFolder();
+        const std::string folder = MakeTempFolder("skyui");
         for (const char* name : row.files)
             ASSERT_NE(SaveImageByExtension(*CreateImage(4, 4, 32, MakeColour(90, 90, 90)), folder + name, 0), 0);
         UiTestClearRequests();

@@ -13,6 +13,7 @@
 #include <fstream>
 
 #include "formats/tex.h"
+#include "tests/test_support.h"
 #include "toolkit/files.h"
 
 namespace {
@@ -54,11 +55,6 @@ ImagePtr Load(const Bytes& b, TexInfo& info, const std::string& path = "", int f
     return LoadTextureFromMemory(b.data(), b.size(), info, path, frame, 0);
 }
 
-std::string MakeTempFolder() {
-    std::string templ = testing::TempDir() + "/textestXXXXXX";
-    EXPECT_NE(mkdtemp(templ.data()), nullptr);
-    return templ + "/";
-}
 void WriteFile(const std::string& path, const Bytes& b) {
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
 }
@@ -242,7 +238,7 @@ TEST(FormatsTexReader, EffectBufferAsGrey) {
 }
 
 TEST(FormatsTexReader, EffectBaseTextureSearch) {
-    const std::string dir = MakeTempFolder();
+    const std::string dir = MakeTempFolder("textest");
     Bytes base = V4(1, 3, 2, 0, 1);
     base.resize(base.size() + 24, 0x80);
     WriteFile(dir + "bRICK.TEX", base);
@@ -309,7 +305,7 @@ TEST(FormatsTexReader, BaseNameIsTheLastDfnm) {
 }
 
 TEST(FormatsTexReader, FilesOnDisk) {
-    const std::string dir = MakeTempFolder();
+    const std::string dir = MakeTempFolder("textest");
     WriteFile(dir + "empty.tex", {});
     ASSERT_EQ(mkfifo((dir + "pipe.tex").c_str(), 0644), 0);
     EXPECT_EQ(FindFileIgnoringCase(dir, "PIPE.tex"), "");  // never a base texture
@@ -337,7 +333,7 @@ TEST(FormatsTexReader, FileTooLargeForMemory) {
     GTEST_SKIP() << "the sanitizer's allocator aborts instead of failing";
 #endif
 #endif
-    const std::string path = MakeTempFolder() + "huge.tex";
+    const std::string path = MakeTempFolder("textest") + "huge.tex";
     const int fd = open(path.c_str(), O_CREAT | O_WRONLY, 0644);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(ftruncate(fd, off_t(1) << 32), 0);  // sparse: takes no disk space
@@ -390,7 +386,7 @@ TEST(FormatsTexHelpers, SearchesPaletteAndMipCounts) {
 }
 
 TEST(FormatsTexWriter, HeaderTrailerAndRoundTrip) {
-    const std::string dir = MakeTempFolder();
+    const std::string dir = MakeTempFolder("textest");
     ImagePtr img = CreateImage(256, 256, 32, MakeColour(1, 2, 3, 4));
     SetPixelColour(*img, 0, 0, MakeColour(10, 20, 30, 0));  // transparent pixel keeps its colour
     SetPixelColour(*img, 255, 255, MakeColour(200, 100, 50, 128));
@@ -429,7 +425,7 @@ TEST(FormatsTexWriter, HeaderTrailerAndRoundTrip) {
 }
 
 TEST(FormatsTexWriter, RefusalsAndFailuresKeepTheOldFile) {
-    const std::string dir = MakeTempFolder();
+    const std::string dir = MakeTempFolder("textest");
     const std::string path = dir + "keep.tex";
     const Bytes old = {'o', 'l', 'd'};
     WriteFile(path, old);

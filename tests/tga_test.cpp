@@ -10,18 +10,12 @@
 
 #include "formats/dispatch.h"
 #include "formats/tga.h"
+#include "tests/test_support.h"
 #include "toolkit/files.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-std::string MakeTempFolder() {
-    std::string templ = testing::TempDir() + "tgaXXXXXX";
-    std::vector<char> buf(templ.begin(), templ.end());
-    buf.push_back(0);
-    return std::string(mkdtemp(buf.data())) + "/";
-}
 
 struct Map {
     int first = 0;
@@ -42,15 +36,6 @@ Bytes Tga(int type, int depth, int descriptor, int w, int h, const Bytes& pixels
 }
 
 ImagePtr Read(const Bytes& file, TexInfo& info) { return ReadTgaFromMemory(file.data(), int64_t(file.size()), info); }
-
-std::vector<uint32_t> Pixels(const Image& image) {
-    std::vector<uint32_t> out;
-    for (int y = 0; y < image.height; ++y)
-        for (int x = 0; x < image.width; ++x) out.push_back(GetPixelColour(image, x, y));
-    return out;
-}
-
-bool HaveMagick() { return system("command -v convert-im6.q16 >/dev/null 2>&1") == 0; }
 
 TEST(FormatsTga, RefusalsGiveTheirTexts) {
     struct Case {
@@ -139,7 +124,7 @@ TEST(FormatsTga, RowAndColumnOrders) {
             TexInfo info;
             ImagePtr image = Read(Tga(type, 24, c.descriptor, 2, 2, data), info);
             ASSERT_TRUE(image) << info.errorText;
-            EXPECT_EQ(Pixels(*image), c.fromTopLeft);
+            EXPECT_EQ(PixelsOf(*image), c.fromTopLeft);
         }
     }
 }
@@ -166,13 +151,13 @@ TEST(FormatsTga, RunLengthPackets) {
         TexInfo info;
         ImagePtr image = Read(Tga(10, t.depth, t.descriptor, 3, 2, t.data), info);
         ASSERT_TRUE(image) << info.errorText;
-        EXPECT_EQ(Pixels(*image), t.pixels);
+        EXPECT_EQ(PixelsOf(*image), t.pixels);
         EXPECT_TRUE(info.errorText.empty());
     }
 }
 
 TEST(FormatsTga, WrittenLayoutAndRoundTrip) {
-    const std::string dir = MakeTempFolder();
+    const std::string dir = MakeTempFolder("tga");
     ImagePtr picture = CreateImage(2, 1, 32, MakeColour(10, 20, 30, 40));
     SetPixelColour(*picture, 1, 0, MakeColour(50, 60, 70, 255));
     struct Case {
@@ -216,7 +201,7 @@ TEST(FormatsTga, WrittenLayoutAndRoundTrip) {
 
 // A TGA under another name reaches the toolkit decoder, which knows it too.
 TEST(FormatsTga, ToolkitDecoderReadsTgaByContent) {
-    const std::string dir = MakeTempFolder();
+    const std::string dir = MakeTempFolder("tga");
     for (int transparent : {0, 1}) {
         SCOPED_TRACE(transparent);
         ImagePtr picture = CreateImage(3, 2, 32, MakeColour(10, 20, 30));
@@ -229,13 +214,13 @@ TEST(FormatsTga, ToolkitDecoderReadsTgaByContent) {
         EXPECT_EQ(info.formatText, "XYZ image");
         EXPECT_EQ(info.bytesPerPixel, transparent ? 4 : 3);
         EXPECT_EQ(info.hasAlpha, transparent);
-        EXPECT_EQ(Pixels(*image), Pixels(*picture));
+        EXPECT_EQ(PixelsOf(*image), PixelsOf(*picture));
     }
 }
 
 TEST(FormatsTga, ImageMagickReadsAndWritesTheSamePixels) {
-    if (!HaveMagick()) GTEST_SKIP() << "ImageMagick missing";
-    const std::string dir = MakeTempFolder();
+    if (!HaveImageMagick()) GTEST_SKIP() << "ImageMagick missing";
+    const std::string dir = MakeTempFolder("tga");
     ImagePtr picture = CreateImage(5, 3, 32, MakeColour(10, 20, 30, 200));
     SetPixelColour(*picture, 4, 0, MakeColour(250, 1, 2, 255));
     SetPixelColour(*picture, 0, 2, MakeColour(3, 250, 4, 0));
@@ -251,7 +236,7 @@ TEST(FormatsTga, ImageMagickReadsAndWritesTheSamePixels) {
     TexInfo info;
     ImagePtr back = Read(file, info);
     ASSERT_TRUE(back) << info.errorText;
-    EXPECT_EQ(Pixels(*back), Pixels(*picture));
+    EXPECT_EQ(PixelsOf(*back), PixelsOf(*picture));
 }
 
 }  // namespace

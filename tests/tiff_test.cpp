@@ -11,19 +11,11 @@
 
 #include "formats/dispatch.h"
 #include "formats/tiff.h"
+#include "tests/test_support.h"
 #include "toolkit/codecs.h"
 #include "toolkit/files.h"
 
 namespace {
-
-std::string MakeTempFolder() {
-    std::string templ = testing::TempDir() + "tiffXXXXXX";
-    std::vector<char> buf(templ.begin(), templ.end());
-    buf.push_back(0);
-    return std::string(mkdtemp(buf.data())) + "/";
-}
-
-bool HaveTool(const char* name) { return system(("command -v " + std::string(name) + " >/dev/null 2>&1").c_str()) == 0; }
 
 std::string RunAndCapture(const std::string& command) {
     std::string out;
@@ -145,7 +137,7 @@ uint32_t Le(const std::vector<uint8_t>& d, size_t at, int bytes) {
 }
 
 TEST(FormatsTiff, WriterLayout) {
-    const std::string dir = MakeTempFolder();
+    const std::string dir = MakeTempFolder("tiff");
     struct Case {
         int w, h, alpha;
         size_t size, bitsAt, ifdAt, entries;
@@ -183,7 +175,7 @@ TEST(FormatsTiff, WriterLayout) {
 }
 
 TEST(FormatsTiff, RoundTripThroughTheDispatch) {
-    const std::string dir = MakeTempFolder();
+    const std::string dir = MakeTempFolder("tiff");
     ImagePtr picture = CreateImage(7, 5, 32);
     for (int y = 0; y < 5; ++y)
         for (int x = 0; x < 7; ++x) SetPixelColour(*picture, x, y, MakeColour(x * 30, y * 50, x + y, 255 - x * y * 7));
@@ -207,7 +199,7 @@ TEST(FormatsTiff, RoundTripThroughTheDispatch) {
 }
 
 TEST(FormatsTiff, FailedWritesReturnZeroAndKeepTheOldFile) {
-    const std::string dir = MakeTempFolder();
+    const std::string dir = MakeTempFolder("tiff");
     ImagePtr picture = CreateImage(64, 64, 32, MakeColour(1, 2, 3));
     ASSERT_TRUE(WriteWholeFile(dir + "old.tif", "old", 3));
     EXPECT_EQ(WriteTiffFile(nullptr, dir + "none.tif", 1), 0);
@@ -234,7 +226,7 @@ ImagePtr MakeGradient(bool transparent) {
 // ImageMagick reading our files is checked with the editor's saves.
 TEST(FormatsTiff, OurFilesPassTiffinfo) {
     if (!HaveTool("tiffinfo")) GTEST_SKIP() << "tiffinfo missing";
-    const std::string dir = MakeTempFolder();
+    const std::string dir = MakeTempFolder("tiff");
     for (int alpha : {1, 0}) {
         const std::string path = dir + "ours" + std::to_string(alpha) + ".tif";
         ASSERT_EQ(WriteTiffFile(MakeGradient(true).get(), path, alpha), 1);
@@ -245,7 +237,7 @@ TEST(FormatsTiff, OurFilesPassTiffinfo) {
 
 TEST(FormatsTiff, ImageMagickFilesReadByTheOwnReader) {
     if (!HaveTool("convert-im6.q16")) GTEST_SKIP() << "ImageMagick missing";
-    const std::string dir = MakeTempFolder();
+    const std::string dir = MakeTempFolder("tiff");
     for (bool transparent : {false, true}) {
         SCOPED_TRACE(transparent);
         ImagePtr picture = MakeGradient(transparent);
