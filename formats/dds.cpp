@@ -57,11 +57,6 @@ std::string FourCcText(const uint8_t bytes[4]) {
     return text;
 }
 
-ImagePtr Fail(TexInfo& info, const char* message) {
-    info.errorText = message;
-    return nullptr;
-}
-
 // Rows [y0, y1) of a 32-bit image as B, G, R, A bytes, top row first; the
 // stored layout already has that byte order, so each row is one copy.
 void AppendBgraRows(std::vector<uint8_t>& out, const Image& image, int y0, int y1) {
@@ -95,10 +90,10 @@ ImagePtr ReadDdsFromMemory(const uint8_t* data, int64_t size, TexInfo& info) {
     info.errorText.clear();
     ByteReader reader(data, size > 0 ? uint64_t(size) : 0);
     if (reader.Size() < uint64_t(kHeaderBytes) || !reader.TagAt(0, "DDS ")) {
-        return Fail(info, "This is not a DDS file.");
+        return FailTexture(info, "This is not a DDS file.");
     }
     reader.Seek(4);
-    if (reader.U32() != 124) return Fail(info, "This is not a DDS file.");
+    if (reader.U32() != 124) return FailTexture(info, "This is not a DDS file.");
 
     reader.Seek(12);
     const int32_t height = reader.I32();
@@ -113,7 +108,7 @@ ImagePtr ReadDdsFromMemory(const uint8_t* data, int64_t size, TexInfo& info) {
     const uint32_t blueMask = reader.U32();
 
     if (width < 1 || height < 1 || width > kMaxDdsSide || height > kMaxDdsSide) {
-        return Fail(info, "Invalid DDS dimensions.");
+        return FailTexture(info, "Invalid DDS dimensions.");
     }
     info.width = width;
     info.height = height;
@@ -133,16 +128,16 @@ ImagePtr ReadDdsFromMemory(const uint8_t* data, int64_t size, TexInfo& info) {
         const int64_t needed = GetBlockCompressedSize(width, height, blockFormat);
         const uint8_t* blocks = reader.Span(kHeaderBytes, uint64_t(needed));
         if (blocks) image = DecodeBlockCompressed(blocks, needed, width, height, blockFormat);
-        if (!image) return Fail(info, "The DDS image data is incomplete.");
+        if (!image) return FailTexture(info, "The DDS image data is incomplete.");
         info.formatText = "DirectDraw Surface (" + name + ")";
         info.hasAlpha = blockFormat == kBlockFormatBc5 ? 0 : HasTransparentPixels(image.get());
     } else {
         if (bitCount != 32 || redMask != 0x00FF0000u || greenMask != 0x0000FF00u || blueMask != 0x000000FFu) {
-            return Fail(info, "This DDS pixel format is not supported.");
+            return FailTexture(info, "This DDS pixel format is not supported.");
         }
         const int64_t needed = CheckedPixelBytes(width, height, 4);
         const uint8_t* pixels = reader.Span(kHeaderBytes, uint64_t(needed));
-        if (!pixels) return Fail(info, "The DDS image data is incomplete.");
+        if (!pixels) return FailTexture(info, "The DDS image data is incomplete.");
         image = CreateImage(width, height, 32, kOpaqueBlack);
         if (!image) return nullptr;  // no message: the caller reports the memory shortage
         const size_t rowBytes = size_t(width) * 4;

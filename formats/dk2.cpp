@@ -21,11 +21,6 @@ namespace {
 constexpr int32_t kMaxDk2Side = 16384;
 constexpr int64_t kUnpackSlack = 1024;  // room beyond width x height x 8 the stream may use
 
-ImagePtr Fail(TexInfo& info, std::string message) {
-    info.errorText = std::move(message);
-    return nullptr;
-}
-
 int BlockFormatOfCode(int32_t code) {
     switch (code) {
         case 7: return kBlockFormatDxt1;
@@ -216,7 +211,7 @@ ImagePtr ReadDk2Texture(const uint8_t* data, size_t size, TexInfo& info) {
     info.versionText = ReadMetaVersionText(data, size);
 
     if (FindTextInBuffer(data, size, 0, "CStaticTexture") < 0)
-        return Fail(info, "This Dravik 2 file is not a CStaticTexture (other kinds are not supported yet).");
+        return FailTexture(info, "This Dravik 2 file is not a CStaticTexture (other kinds are not supported yet).");
     MetaTextureHeader header;
     if (!ReadMetaTextureHeader(data, size, "2", header, info.errorText)) return nullptr;
     const auto [star, width, height, flags, code, packedSize, wrapU, wrapV] = header;
@@ -227,10 +222,10 @@ ImagePtr ReadDk2Texture(const uint8_t* data, size_t size, TexInfo& info) {
     info.formatText = GetDk2FormatName(code);
 
     if (width < 1 || height < 1 || width > kMaxDk2Side || height > kMaxDk2Side)
-        return Fail(info, "Invalid dimensions: " + std::to_string(width) + " x " + std::to_string(height));
+        return FailTexture(info, "Invalid dimensions: " + std::to_string(width) + " x " + std::to_string(height));
     const uint64_t packedAt = uint64_t(star) + 8;
     if (packedSize < 1 || !reader.Fits(packedAt, uint64_t(packedSize)))
-        return Fail(info, "The packed image data is incomplete.");
+        return FailTexture(info, "The packed image data is incomplete.");
     info.note = "Flags: " + DescribeDk2TexFlags(flags) + "   U: " + GetWrapModeName(wrapU) +
                 "   V: " + GetWrapModeName(wrapV);
 
@@ -242,16 +237,16 @@ ImagePtr ReadDk2Texture(const uint8_t* data, size_t size, TexInfo& info) {
     uint64_t total = 0;
     switch (UnpackPixelStream(data + packedAt, uint32_t(packedSize), keep, limit, unpacked, total)) {
         case UnpackResult::Ok: break;
-        case UnpackResult::NoMemory: return Fail(info, "Not enough memory for the image.");
-        case UnpackResult::Damaged: return Fail(info, "The packed image data could not be unpacked.");
+        case UnpackResult::NoMemory: return FailTexture(info, "Not enough memory for the image.");
+        case UnpackResult::Damaged: return FailTexture(info, "The packed image data could not be unpacked.");
     }
 
     if (blockFormat) {
         info.hasAlpha = blockFormat == kBlockFormatDxt1 ? 0 : 1;
         info.bytesPerPixel = 4;
-        if (unpacked.size() < keep) return Fail(info, "The DXT data is incomplete.");
+        if (unpacked.size() < keep) return FailTexture(info, "The DXT data is incomplete.");
         ImagePtr image = DecodeBlockCompressed(unpacked.data(), int64_t(unpacked.size()), width, height, blockFormat);
-        if (!image) return Fail(info, "Not enough memory for the image.");
+        if (!image) return FailTexture(info, "Not enough memory for the image.");
         return image;
     }
 
@@ -260,10 +255,10 @@ ImagePtr ReadDk2Texture(const uint8_t* data, size_t size, TexInfo& info) {
     int bytesPerPixel = 0;
     if (total >= pixelCount * 4) bytesPerPixel = 4;
     else if (total >= pixelCount * 3) bytesPerPixel = 3;
-    else return Fail(info, "The image data is smaller than expected for " + info.formatText + ".");
+    else return FailTexture(info, "The image data is smaller than expected for " + info.formatText + ".");
     info.bytesPerPixel = bytesPerPixel;
     info.hasAlpha = bytesPerPixel == 4 ? 1 : 0;
     ImagePtr image = DecodeBgrRows(unpacked.data(), width, height, bytesPerPixel);
-    if (!image) return Fail(info, "Not enough memory for the image.");
+    if (!image) return FailTexture(info, "Not enough memory for the image.");
     return image;
 }

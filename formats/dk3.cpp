@@ -26,11 +26,6 @@ constexpr int64_t kPlanarFlag = 0x200;
 constexpr int32_t kHdrFormat = 12;
 constexpr int32_t kAlphaOnlyFormat = 8;
 
-ImagePtr Fail(TexInfo& info, std::string message) {
-    info.errorText = std::move(message);
-    return nullptr;
-}
-
 int BlockFormatOfCode(int32_t code) {
     switch (code) {
         case 9: return kBlockFormatDxt1;
@@ -191,7 +186,7 @@ ImagePtr ReadDk3Texture(const uint8_t* data, size_t size, TexInfo& info) {
             break;
         }
     }
-    if (className.empty()) return Fail(info, "This Dravik 3 file does not contain a texture.");
+    if (className.empty()) return FailTexture(info, "This Dravik 3 file does not contain a texture.");
     MetaTextureHeader header;
     if (!ReadMetaTextureHeader(data, size, "3", header, info.errorText)) return nullptr;
     const auto [star, width, height, flags, code, dataSize, wrapU, wrapV] = header;
@@ -202,12 +197,13 @@ ImagePtr ReadDk3Texture(const uint8_t* data, size_t size, TexInfo& info) {
     info.formatText = mivoNames ? "Mivo, " + GetDk3FormatName(code, true) : GetDk3FormatName(code, false);
 
     if (width < 1 || height < 1 || width > kMaxDk3Side || height > kMaxDk3Side)
-        return Fail(info, "Invalid dimensions: " + std::to_string(width) + " x " + std::to_string(height));
+        return FailTexture(info, "Invalid dimensions: " + std::to_string(width) + " x " + std::to_string(height));
     if (dataSize == 0)
-        return Fail(info, "This texture file contains no image data (" + std::to_string(width) + " x " +
+        return FailTexture(info, "This texture file contains no image data (" + std::to_string(width) + " x " +
                               std::to_string(height) + ", " + info.formatText + ").");
     const uint64_t pixelsAt = uint64_t(star) + 8;
-    if (dataSize < 0 || !reader.Fits(pixelsAt, uint64_t(dataSize))) return Fail(info, "The image data is incomplete.");
+    if (dataSize < 0 || !reader.Fits(pixelsAt, uint64_t(dataSize)))
+        return FailTexture(info, "The image data is incomplete.");
     const uint8_t* pixels = data + pixelsAt;
     info.note = "Flags: " + DescribeDk3TexFlags(flags) + "   U: " + GetWrapModeName(wrapU) +
                 "   V: " + GetWrapModeName(wrapV);
@@ -218,17 +214,17 @@ ImagePtr ReadDk3Texture(const uint8_t* data, size_t size, TexInfo& info) {
         info.hasAlpha = (blockFormat == kBlockFormatDxt3 || blockFormat == kBlockFormatDxt5) ? 1 : 0;
         info.bytesPerPixel = 4;
         if (dataSize < GetBlockCompressedSize(width, height, blockFormat))
-            return Fail(info, "The compressed image data is incomplete.");
+            return FailTexture(info, "The compressed image data is incomplete.");
         ImagePtr image = DecodeBlockCompressed(pixels, dataSize, width, height, blockFormat);
-        if (!image) return Fail(info, "Not enough memory for the image.");
+        if (!image) return FailTexture(info, "Not enough memory for the image.");
         return image;
     }
 
     int64_t bytesPerPixel = 0;
     std::unique_ptr<uint8_t[]> converted = ConvertDk3Pixels(pixels, dataSize, width, height, flags, code, bytesPerPixel);
     if (!converted)
-        return Fail(info, "The image data of " + info.formatText + " could not be read (" + std::to_string(dataSize) +
-                              " bytes).");
+        return FailTexture(info, "The image data of " + info.formatText + " could not be read (" +
+                                     std::to_string(dataSize) + " bytes).");
     info.bytesPerPixel = int32_t(bytesPerPixel);
     const bool hdr = code == kHdrFormat && bytesPerPixel == 4;
     info.isHdr = hdr ? 1 : 0;
@@ -245,7 +241,7 @@ ImagePtr ReadDk3Texture(const uint8_t* data, size_t size, TexInfo& info) {
             }
         }
         ImagePtr image = CreateImageUnfilled(width, height, 32);
-        if (!image) return Fail(info, "Not enough memory for the image.");
+        if (!image) return FailTexture(info, "Not enough memory for the image.");
         // Without transparency every alpha byte is already 255.
         for (int y = 0; y < height; ++y) std::memcpy(image->RowFromTop(y), px + size_t(y) * rowBytes, rowBytes);
         return image;
@@ -285,7 +281,7 @@ ImagePtr ReadDk3Texture(const uint8_t* data, size_t size, TexInfo& info) {
     }
     if (!image || !table) {
         FreeTexHdrData(info);
-        return Fail(info, "Not enough memory for the image.");
+        return FailTexture(info, "Not enough memory for the image.");
     }
     for (int y = 0; y < height; ++y) {
         const uint8_t* src = px + size_t(y) * rowBytes;

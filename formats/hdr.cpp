@@ -26,11 +26,6 @@ constexpr double kGammaExponent = 0.45454545454545453;  // 1 / 2.2
 const double* gBoundExposure = nullptr;
 const int64_t* gBoundTone = nullptr;
 
-ImagePtr Fail(TexInfo& info, const std::string& message) {
-    info.errorText = message;
-    return nullptr;
-}
-
 // File text goes into messages; bytes above 127 are taken as Latin-1 so the
 // message stays valid UTF-8.
 std::string LineForMessage(const std::string& line) {
@@ -215,27 +210,27 @@ ImagePtr ToneMapHdrBlock(const HdrBlock& block, int width, int height, double ex
 
 ImagePtr ReadHdrFromMemory(const uint8_t* data, int64_t size, TexInfo& info) {
     ByteReader reader(data, size > 0 ? uint64_t(size) : 0);
-    if (reader.Size() < 11 || !reader.TagAt(0, "#?")) return Fail(info, "This is not a Radiance HDR file.");
+    if (reader.Size() < 11 || !reader.TagAt(0, "#?")) return FailTexture(info, "This is not a Radiance HDR file.");
 
     while (reader.Remaining() > 0) {
         const std::string line = ReadHeaderLine(reader);
         if (line.compare(0, 7, "FORMAT=") == 0 && line != "FORMAT=32-bit_rle_rgbe")
-            return Fail(info, "Only RGBE HDR files are supported (" + LineForMessage(line) + ").");
+            return FailTexture(info, "Only RGBE HDR files are supported (" + LineForMessage(line) + ").");
         if (line.empty()) break;
     }
 
     const std::string resolution = ReadHeaderLine(reader);
     const std::vector<std::string> fields = SplitAtSpaces(resolution);
     if (fields.size() < 4 || fields[2] != "+X" || (fields[0] != "-Y" && fields[0] != "+Y"))
-        return Fail(info, "This HDR orientation is not supported (" + LineForMessage(resolution) + ").");
+        return FailTexture(info, "This HDR orientation is not supported (" + LineForMessage(resolution) + ").");
     const bool bottomUp = fields[0] == "+Y";
     const int64_t height = ParseDimension(fields[1]);
     const int64_t width = ParseDimension(fields[3]);
     if (width < 1 || width > kMaxHdrSide || height < 1 || height > kMaxHdrSide)
-        return Fail(info, "Invalid HDR dimensions: " + LineForMessage(resolution));
+        return FailTexture(info, "Invalid HDR dimensions: " + LineForMessage(resolution));
 
     const int64_t blockBytes = CheckedPixelBytes(width, height, 4);
-    if (blockBytes < 0) return Fail(info, "Invalid HDR dimensions: " + LineForMessage(resolution));
+    if (blockBytes < 0) return FailTexture(info, "Invalid HDR dimensions: " + LineForMessage(resolution));
     try {
         HdrBlockPtr block = std::make_unique<HdrBlock>();
         block->width = int(width);
@@ -243,7 +238,7 @@ ImagePtr ReadHdrFromMemory(const uint8_t* data, int64_t size, TexInfo& info) {
         block->bytes.assign(size_t(blockBytes), 0);
         info.hdrData = std::move(block);
     } catch (const std::bad_alloc&) {
-        return Fail(info, "Not enough memory for the image.");
+        return FailTexture(info, "Not enough memory for the image.");
     }
 
     const size_t rowBytes = size_t(width) * 4;

@@ -21,11 +21,6 @@ constexpr int kMaxPcxSide = 65535;
 constexpr uint8_t kManufacturer = 10;
 constexpr uint8_t kPaletteMarker = 12;
 
-ImagePtr Fail(TexInfo& info, const char* message) {
-    info.errorText = message;
-    return nullptr;
-}
-
 // Run-length state lives for the whole picture: a run left over at the end
 // of a line carries on into the next one.
 struct PcxRunDecoder {
@@ -68,7 +63,7 @@ void PutU16(uint8_t* at, int value) {
 }  // namespace
 
 ImagePtr ReadPcxFromMemory(const uint8_t* data, int64_t size, TexInfo& info) {
-    if (!data || size < kHeaderBytes || data[0] != kManufacturer) return Fail(info, "This is not a PCX file.");
+    if (!data || size < kHeaderBytes || data[0] != kManufacturer) return FailTexture(info, "This is not a PCX file.");
     ByteReader reader(data, uint64_t(size));
     reader.Seek(2);
     const uint8_t encoding = reader.U8();
@@ -84,13 +79,13 @@ ImagePtr ReadPcxFromMemory(const uint8_t* data, int64_t size, TexInfo& info) {
     const int height = ymax - ymin + 1;
     if (bitsPerPlane != 8 || (planes != 1 && planes != 3 && planes != 4) || width < 1 || height < 1 ||
         bytesPerLine < width)
-        return Fail(info, "This PCX type is not supported (only 8-bit palette, 24-bit and 32-bit).");
+        return FailTexture(info, "This PCX type is not supported (only 8-bit palette, 24-bit and 32-bit).");
 
     const uint8_t* palette = nullptr;
     if (planes == 1) {
         const uint64_t markerAt = uint64_t(size) - kPaletteBytes - 1;
         if (size < kHeaderBytes + kPaletteBytes + 1 || *reader.Span(markerAt, 1) != kPaletteMarker)
-            return Fail(info, "The PCX palette is missing.");
+            return FailTexture(info, "The PCX palette is missing.");
         palette = reader.Span(markerAt + 1, kPaletteBytes);
     }
 
@@ -105,10 +100,10 @@ ImagePtr ReadPcxFromMemory(const uint8_t* data, int64_t size, TexInfo& info) {
     try {
         line.assign(size_t(lineBytes), 0);
     } catch (const std::bad_alloc&) {
-        return Fail(info, "Not enough memory for the image.");
+        return FailTexture(info, "Not enough memory for the image.");
     }
     ImagePtr image = CreateImageUnfilled(width, height, 32);
-    if (!image) return Fail(info, "Not enough memory for the image.");
+    if (!image) return FailTexture(info, "Not enough memory for the image.");
 
     PcxRunDecoder runs{reader};
     uint64_t rawPos = kHeaderBytes;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "toolkit/image.h"
@@ -54,6 +55,12 @@ struct TexInfo {
 
 // Resets every field (numbers 0, strings empty, HDR block freed).
 void ClearTexInfo(TexInfo& info);
+
+// A reader's refusal: the message goes into errorText and no image comes back.
+inline ImagePtr FailTexture(TexInfo& info, std::string message) {
+    info.errorText = std::move(message);
+    return nullptr;
+}
 
 // The image itself when it is 32-bit; otherwise a new 32-bit copy with alpha
 // 255 everywhere (the source is released either way). Null when the new image

@@ -218,11 +218,6 @@ struct RunLengthDecoder {
     }
 };
 
-ImagePtr Fail(TexInfo& info, const std::string& message) {
-    info.errorText = message;
-    return nullptr;
-}
-
 ImagePtr DecodeForToolkit(const uint8_t* data, size_t size, std::string* error);
 
 // TGA has no magic: accept only headers whose every field makes sense, so the
@@ -242,13 +237,13 @@ bool LooksLikeTga(const uint8_t* data, size_t size) {
 }  // namespace
 
 ImagePtr ReadTgaFromMemory(const uint8_t* data, int64_t size, TexInfo& info) {
-    if (!data || size < kHeaderBytes) return Fail(info, "This is not a TGA file.");
+    if (!data || size < kHeaderBytes) return FailTexture(info, "This is not a TGA file.");
     ByteReader reader(data, uint64_t(size));
     const TgaHeader h = ReadHeader(reader);
     if (h.width < 1 || h.height < 1 || !IsKnownType(h.imageType))
-        return Fail(info, "This TGA type is not supported (type " + std::to_string(h.imageType) + ").");
+        return FailTexture(info, "This TGA type is not supported (type " + std::to_string(h.imageType) + ").");
     if (!IsKnownDepth(h.depth))
-        return Fail(info, "This TGA bit depth is not supported (" + std::to_string(h.depth) + " bits).");
+        return FailTexture(info, "This TGA bit depth is not supported (" + std::to_string(h.depth) + " bits).");
 
     const int width = h.width;
     const int height = h.height;
@@ -260,14 +255,14 @@ ImagePtr ReadTgaFromMemory(const uint8_t* data, int64_t size, TexInfo& info) {
     const int64_t pixelBytes = CheckedPixelBytes(width, height, bpp);
 
     if (!h.IsRunLength() && !reader.Fits(pixelOffset, uint64_t(pixelBytes)))
-        return Fail(info, "The TGA image data is incomplete.");
+        return FailTexture(info, "The TGA image data is incomplete.");
     // A run-length file may end early, but one whose colour map is cut short
     // has no trustworthy colours at all.
     if (h.IsMapped() && h.HasMap() && !reader.Fits(mapOffset, mapBytes))
-        return Fail(info, "The TGA image data is incomplete.");
+        return FailTexture(info, "The TGA image data is incomplete.");
 
     ImagePtr image = CreateImageUnfilled(width, height, 32);
-    if (!image) return Fail(info, "Not enough memory for the image.");
+    if (!image) return FailTexture(info, "Not enough memory for the image.");
 
     std::vector<uint8_t> palette;
     std::vector<uint8_t> rowBuffer;
@@ -275,7 +270,7 @@ ImagePtr ReadTgaFromMemory(const uint8_t* data, int64_t size, TexInfo& info) {
         if (h.IsMapped()) palette = BuildPalette(h, reader, mapOffset);
         if (h.IsRunLength()) rowBuffer.resize(size_t(rowBytes));
     } catch (const std::bad_alloc&) {
-        return Fail(info, "Not enough memory for the image.");
+        return FailTexture(info, "Not enough memory for the image.");
     }
 
     const Layout layout = LayoutFor(h);
