@@ -45,24 +45,13 @@ HistoryEntry MakeCurrentHistoryEntry(const std::string& label) {
     return entry;
 }
 
-void AppendHistoryStep(ImagePtr copy, const HistoryEntry& entry) {
+void AppendHistoryStep(ImagePtr copy, HistoryEntry entry) {
     // A new step ends the redo branch.
     while (int64_t(gHistory.size()) > gHistoryPos + 1) gHistory.pop_back();
     if (gSavedPos > gHistoryPos) gSavedPos = -1;
 
-    HistoryEntry added;
-    added.image = std::move(copy);
-    added.label = entry.label;
-    added.width = entry.width;
-    added.height = entry.height;
-    added.hasAlpha = entry.hasAlpha;
-    added.isHdr = entry.isHdr;
-    added.firstMip = entry.firstMip;
-    added.note = entry.note;
-    added.saveNameSuffix = entry.saveNameSuffix;
-    added.statusText = entry.statusText;
-    added.clippedCount = entry.clippedCount;
-    gHistory.push_back(std::move(added));
+    entry.image = std::move(copy);
+    gHistory.push_back(std::move(entry));
     gHistoryPos = int64_t(gHistory.size()) - 1;
 
     // The oldest edit goes first; the original and the newest step always stay.
@@ -74,20 +63,20 @@ void AppendHistoryStep(ImagePtr copy, const HistoryEntry& entry) {
     }
 }
 
-bool PushHistoryStep(const Image& image, const HistoryEntry& entry) {
+bool PushHistoryStep(const Image& image, HistoryEntry entry) {
     ImagePtr copy = CopyImageForHistory(image);
     if (!copy) return false;
-    AppendHistoryStep(std::move(copy), entry);
+    AppendHistoryStep(std::move(copy), std::move(entry));
     return true;
 }
 
 bool PushUndo(const std::string& label) {
     if (!gCurrentImage) return false;
-    const HistoryEntry entry = MakeCurrentHistoryEntry(label);
+    HistoryEntry entry = MakeCurrentHistoryEntry(label);
     // The count belongs to this edit only; left behind it would be charged
     // to whichever step is recorded next.
     gEditClippedCount = 0;
-    const bool recorded = PushHistoryStep(*gCurrentImage, entry);
+    const bool recorded = PushHistoryStep(*gCurrentImage, std::move(entry));
     UpdateTitleAndUndoMenu();
     return recorded;
 }
@@ -121,9 +110,9 @@ void ClearHistory() {
     gPositionBeforeMove = -1;
 }
 
-bool ResetEditHistory(const Image& image, const HistoryEntry& entry) {
+bool ResetEditHistory(const Image& image, HistoryEntry entry) {
     ClearHistory();
-    const bool recorded = PushHistoryStep(image, entry);
+    const bool recorded = PushHistoryStep(image, std::move(entry));
     gSavedPos = 0;
     return recorded;
 }

@@ -27,12 +27,12 @@ bool PushUndo(const std::string& label);
 // Appends a copy of `image` with the entry's fields (the entry's own image is
 // ignored), cutting the redo branch and trimming to gUndoLimit. False when
 // the copy could not be made.
-bool PushHistoryStep(const Image& image, const HistoryEntry& entry);
+bool PushHistoryStep(const Image& image, HistoryEntry entry);
 // Same, for a copy the caller already made; cannot fail.
-void AppendHistoryStep(ImagePtr copy, const HistoryEntry& entry);
+void AppendHistoryStep(ImagePtr copy, HistoryEntry entry);
 
 // The history becomes this one step, which is also the saved step.
-bool ResetEditHistory(const Image& image, const HistoryEntry& entry);
+bool ResetEditHistory(const Image& image, HistoryEntry entry);
 void ClearHistory();
 
 // An entry describing the current state (no image), labelled `label`.

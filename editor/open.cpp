@@ -94,7 +94,7 @@ void OpenFile(const std::string& path, int reload) {
     HistoryEntry entry = MakeCurrentHistoryEntry("Original");
     gEditClippedCount = 0;
     ClearHistory();
-    AppendHistoryStep(std::move(original), entry);
+    AppendHistoryStep(std::move(original), std::move(entry));
     gSavedPos = 0;
     UpdateTitleAndUndoMenu();
 }
