@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <new>
 #include <vector>
 
@@ -172,18 +173,19 @@ std::string GetDk2FormatName(int64_t code) {
     }
 }
 
-std::string DescribeDk2TexFlags(int64_t flags) {
-    static constexpr struct {
-        int64_t bit;
-        const char* word;
-    } kWords[] = {{0x01, "mipmaps"}, {0x04, "constant"}, {0x08, "resident"}, {0x40, "fastDXTc"}};
+std::string JoinFlagWords(int64_t flags, const FlagWord* words, size_t count) {
     std::string text;
-    for (const auto& w : kWords) {
-        if (!(flags & w.bit)) continue;
+    for (size_t i = 0; i < count; ++i) {
+        if (!(flags & words[i].bit)) continue;
         if (!text.empty()) text += ", ";
-        text += w.word;
+        text += words[i].word;
     }
     return text.empty() ? "none" : text;
+}
+
+std::string DescribeDk2TexFlags(int64_t flags) {
+    static constexpr FlagWord kWords[] = {{0x01, "mipmaps"}, {0x04, "constant"}, {0x08, "resident"}, {0x40, "fastDXTc"}};
+    return JoinFlagWords(flags, kWords, std::size(kWords));
 }
 
 std::string GetWrapModeName(int64_t mode) {

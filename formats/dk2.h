@@ -3,6 +3,7 @@
 // formats/tex.h beside the loader that calls it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -18,6 +19,14 @@ std::string DescribeDk2TexFlags(int64_t flags);
 // border), else "unknown (" + the value in upper-case hexadecimal + ")". Shared
 // by the second- and third-generation readers.
 std::string GetWrapModeName(int64_t mode);
+
+// The words of the set flag bits, joined by ", " in table order; "none" when
+// no listed bit is set. Shared by both generations' flag descriptions.
+struct FlagWord {
+    int64_t bit;
+    const char* word;
+};
+std::string JoinFlagWords(int64_t flags, const FlagWord* words, size_t count);
 
 // The version text of a second- or third-generation file (length at byte 16,
 // text at 20) with every "$Version: " removed in one pass; empty when the

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <new>
 #include <vector>
 
@@ -157,18 +158,9 @@ std::string GetDk3FormatName(int64_t code, bool mivoNames) {
 }
 
 std::string DescribeDk3TexFlags(int64_t flags) {
-    static constexpr struct {
-        int64_t bit;
-        const char* word;
-    } kWords[] = {{0x001, "mipmaps"},   {0x004, "constant"}, {0x008, "resident"},
-                  {0x080, "normalmap"}, {0x100, "atlas"},    {0x400, "no streaming?"}};
-    std::string text;
-    for (const auto& w : kWords) {
-        if (!(flags & w.bit)) continue;
-        if (!text.empty()) text += ", ";
-        text += w.word;
-    }
-    return text.empty() ? "none" : text;
+    static constexpr FlagWord kWords[] = {{0x001, "mipmaps"},   {0x004, "constant"}, {0x008, "resident"},
+                                          {0x080, "normalmap"}, {0x100, "atlas"},    {0x400, "no streaming?"}};
+    return JoinFlagWords(flags, kWords, std::size(kWords));
 }
 
 ImagePtr ReadDk3Texture(const uint8_t* data, size_t size, TexInfo& info) {
