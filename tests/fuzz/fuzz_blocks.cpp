@@ -189,7 +189,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckDecode(rest, size_t(restSize), width, height, format);
 
     ByteReader pictureBytes(rest, restSize);
-    ImagePtr picture = MakeFuzzPicture(pictureBytes, 40);
+    ImagePtr picture = MakeFuzzPicture(pictureBytes, 40, 40);
     CheckLevel(*picture, int(format));
     return 0;
 }

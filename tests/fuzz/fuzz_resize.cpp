@@ -122,7 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t flags = in.U8();
     const int width = 1 + in.U8() % 128, height = 1 + in.U8() % 128;
     const int shrinkWidth = 1 + in.U8() % 80, shrinkHeight = 1 + in.U8() % 80;
-    ImagePtr picture = MakeFuzzPicture(in, 48);
+    ImagePtr picture = MakeFuzzPicture(in, 48, 48);
 
     FUZZ_CHECK(!ResizeImage(*picture, width - 129, height, ResizeMode::Raw));
     FUZZ_CHECK(!ResizeImage(*picture, width, kMaxImageSide + height, ResizeMode::Smooth));

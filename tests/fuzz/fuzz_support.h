@@ -27,13 +27,13 @@
         }                                                                                  \
     } while (0)
 
-// A picture of 1..maxSide x 1..maxSide pixels, 24 or 32 bits: sides and depth
-// from the next five bytes, then the rest of the input repeated over the
+// A picture of 1..maxWidth x 1..maxHeight pixels, 24 or 32 bits: sides and
+// depth from the next five bytes, then the rest of the input repeated over the
 // pixel bytes (all zero when nothing is left). It takes the whole input, so
 // callers read their own choices first.
-inline ImagePtr MakeFuzzPicture(ByteReader& in, int maxSide) {
-    const int width = 1 + in.U16() % maxSide;
-    const int height = 1 + in.U16() % maxSide;
+inline ImagePtr MakeFuzzPicture(ByteReader& in, int maxWidth, int maxHeight) {
+    const int width = 1 + in.U16() % maxWidth;
+    const int height = 1 + in.U16() % maxHeight;
     const int depth = (in.U8() & 1) ? 24 : 32;
     const uint64_t left = in.Remaining();
     const uint8_t* bytes = in.Take(left);

@@ -13,13 +13,19 @@ import tempfile
 from PIL import Image
 
 here = os.path.dirname(os.path.abspath(__file__))
-rng = random.Random(7)
+rng = random.Random()
 
 
 def out_dir(target):
     path = os.path.join(here, "seeds", target)
     os.makedirs(path, exist_ok=True)
     return path
+
+
+def start(target):
+    # Each target's own random sequence, so changing one target's seeds
+    # leaves the others' bytes alone.
+    rng.seed(target)
 
 
 def write(target, name, data):
@@ -40,16 +46,20 @@ def gradient(n):
     return bytes((i * 7) & 255 for i in range(n))
 
 
-# fuzz_writers: options, first mip, JPEG quality + 20, three doubles, picture.
+# fuzz_writers: shape (low six bits 0: a wide strip), options, first mip,
+# JPEG quality + 20, three doubles, picture.
+start("fuzz_writers")
 doubles = struct.pack("<3d", 1.0, 0.5, 1e-3)
-write("fuzz_writers", "opaque_5x3_mips", bytes([0x3C, 2, 95]) + doubles + picture(5, 3, 32, gradient(60)))
-write("fuzz_writers", "alpha_9x7_24bit", bytes([0xC3, 0, 40]) + doubles + picture(9, 7, 24, noise(189)))
-write("fuzz_writers", "wide_rle_hdr_17x2", bytes([0xFF, 20, 120]) + struct.pack("<3d", 1e30, -1.0, float("nan")) +
+write("fuzz_writers", "opaque_5x3_mips", bytes([1, 0x3C, 2, 95]) + doubles + picture(5, 3, 32, gradient(60)))
+write("fuzz_writers", "alpha_9x7_24bit", bytes([1, 0xC3, 0, 40]) + doubles + picture(9, 7, 24, noise(189)))
+write("fuzz_writers", "wide_rle_hdr_17x2", bytes([1, 0xFF, 20, 120]) + struct.pack("<3d", 1e30, -1.0, float("nan")) +
       picture(17, 2, 32, noise(136)))
-write("fuzz_writers", "single_pixel", bytes([0x00, 1, 0]) + struct.pack("<3d", float("inf"), 0.0, 2.0**-120) +
+write("fuzz_writers", "single_pixel", bytes([1, 0x00, 1, 0]) + struct.pack("<3d", float("inf"), 0.0, 2.0**-120) +
       picture(1, 1, 32, bytes([10, 200, 30, 0])))
+# No wide strip among the seeds: a fuzzer mutating one keeps it wide and slow.
 
 # fuzz_blocks: 48 colour texels, 16 channel values, width, height, format, blocks/picture.
+start("fuzz_blocks")
 ramp = bytes(i * 16 for i in range(16))
 texels = bytes(v for i in range(16) for v in (255 - i * 16, i * 16, 128))
 uniform = bytes([200, 100, 50] * 16)
@@ -61,6 +71,7 @@ write("fuzz_blocks", "picture_7x5", texels + ramp + struct.pack("<hhb", 1, 1, 1)
 
 # fuzz_resize: a 64-bit number, three 32-bit sizes, flags, resize and shrink
 # targets (each taken modulo its limit, plus one), picture.
+start("fuzz_resize")
 write("fuzz_resize", "enlarge_3x2_to_9x4", struct.pack("<qiiiBBBBB", 3, 2000, 1000, 1024, 3, 8, 3, 0, 0) +
       picture(3, 2, 32, noise(24)))
 write("fuzz_resize", "shrink_odd_24bit", struct.pack("<qiiiBBBBB", 2**62 + 1, 768, 768, 1000, 1, 10, 30, 4, 6) +
@@ -69,6 +80,7 @@ write("fuzz_resize", "solid_transparent", struct.pack("<qiiiBBBBB", -5, 0, -7, 0
       picture(9, 9, 32, bytes([40, 80, 120, 0])))
 
 # fuzz_tiff_fallback: files the own reader refuses, in the forms libtiff reads.
+start("fuzz_tiff_fallback")
 rgb = Image.frombytes("RGB", (8, 6), noise(8 * 6 * 3))
 rgba = Image.frombytes("RGBA", (8, 6), noise(8 * 6 * 4))
 with tempfile.TemporaryDirectory() as tmp:
