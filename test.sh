@@ -27,7 +27,7 @@ export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0
 (cd build-asan && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j "$jobs" --repeat until-pass:2)
 
 if ls tests/fuzz/fuzz_*.cpp >/dev/null 2>&1; then
-  echo "== Fuzzing each reader"
+  echo "== Fuzz targets under AddressSanitizer + UndefinedBehaviorSanitizer"
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DORVANTA_FUZZ=ON -DORVANTA_GUI=OFF >/dev/null
   cmake --build build-fuzz
