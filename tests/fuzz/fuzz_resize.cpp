@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <unordered_set>
+#include <vector>
 
 #include "formats/sizing.h"
 #include "tests/fuzz/fuzz_support.h"
@@ -16,13 +17,12 @@ int Channel(uint32_t colour, int c) { return int((colour >> (8 * c)) & 255); }
 
 // Per channel (red, green, blue, alpha): the value when it is the same in
 // every pixel, else -1.
-void ConstantChannels(const Image& image, int constant[4]) {
-    const uint32_t first = GetPixelColour(image, 0, 0);
-    for (int c = 0; c < 4; ++c) constant[c] = Channel(first, c);
-    for (int y = 0; y < image.height; ++y)
-        for (int x = 0; x < image.width; ++x)
-            for (int c = 0; c < 4; ++c)
-                if (constant[c] != Channel(GetPixelColour(image, x, y), c)) constant[c] = -1;
+FUZZ_UNTRACED void ConstantChannels(const Image& image, int constant[4]) {
+    const std::vector<uint32_t> pixels = PictureColours(image);
+    for (int c = 0; c < 4; ++c) constant[c] = Channel(pixels[0], c);
+    for (uint32_t colour : pixels)
+        for (int c = 0; c < 4; ++c)
+            if (constant[c] != Channel(colour, c)) constant[c] = -1;
 }
 
 void CheckConstantsKept(const Image& source, const Image& result) {
@@ -36,17 +36,16 @@ void CheckConstantsKept(const Image& source, const Image& result) {
 void CheckRawResize(const Image& source, int width, int height) {
     ImagePtr result = ResizeImage(source, width, height, ResizeMode::Raw);
     FUZZ_CHECK(result && result->width == width && result->height == height && result->depth == source.depth);
-    std::unordered_set<uint32_t> colours;
-    for (int y = 0; y < source.height; ++y)
-        for (int x = 0; x < source.width; ++x) colours.insert(GetPixelColour(source, x, y));
+    const std::vector<uint32_t> from = PictureColours(source), to = PictureColours(*result);
+    const std::unordered_set<uint32_t> colours(from.begin(), from.end());
     const bool whole = width % source.width == 0 && height % source.height == 0;
     const int fx = width / source.width, fy = height / source.height;
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
-            const uint32_t got = GetPixelColour(*result, x, y);
+            const uint32_t got = to[size_t(y) * size_t(width) + size_t(x)];
             FUZZ_CHECK(colours.count(got) == 1);
             // Whole-number enlargements (the same size included) repeat every pixel.
-            if (whole) FUZZ_CHECK(got == GetPixelColour(source, x / fx, y / fy));
+            if (whole) FUZZ_CHECK(got == from[size_t(y / fy) * size_t(source.width) + size_t(x / fx)]);
         }
 }
 
@@ -57,20 +56,30 @@ void CheckSmoothResize(const Image& source, int width, int height) {
 }
 
 // The halving rule written plainly: alpha-weighted colour, plain alpha, all
-// rounding down, all-transparent samples keep the first one's colour.
-uint32_t HalvedPixel(const Image& source, int x, int y, int fx, int fy) {
-    uint32_t sum[3] = {0, 0, 0}, sumA = 0, count = 0;
-    for (int dy = 0; dy < fy; ++dy)
-        for (int dx = 0; dx < fx; ++dx) {
-            const uint32_t s =
-                GetPixelColour(source, std::min(x * fx + dx, source.width - 1), std::min(y * fy + dy, source.height - 1));
-            const uint32_t a = uint32_t(Channel(s, 3));
-            for (int c = 0; c < 3; ++c) sum[c] += uint32_t(Channel(s, c)) * a;
-            sumA += a;
-            ++count;
+// rounding down, all-transparent samples keep the first one's colour. Sample
+// columns and rows past the edge repeat the last one.
+FUZZ_UNTRACED std::vector<uint32_t> HalvedByRule(const Image& source, int fx, int fy) {
+    const std::vector<uint32_t> pixels = PictureColours(source);
+    const int width = std::max(source.width / fx, 1), height = std::max(source.height / fy, 1);
+    std::vector<uint32_t> out;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            uint32_t sum[3] = {0, 0, 0}, sumA = 0, count = 0;
+            for (int dy = 0; dy < fy; ++dy)
+                for (int dx = 0; dx < fx; ++dx) {
+                    const int sx = std::min(x * fx + dx, source.width - 1), sy = std::min(y * fy + dy, source.height - 1);
+                    const uint32_t s = pixels[size_t(sy) * size_t(source.width) + size_t(sx)];
+                    const uint32_t a = uint32_t(Channel(s, 3));
+                    for (int c = 0; c < 3; ++c) sum[c] += uint32_t(Channel(s, c)) * a;
+                    sumA += a;
+                    ++count;
+                }
+            const uint32_t first = pixels[size_t(y * fy) * size_t(source.width) + size_t(x * fx)];
+            out.push_back(sumA == 0 ? first & 0x00FFFFFFu
+                                    : MakeColour(int(sum[0] / sumA), int(sum[1] / sumA), int(sum[2] / sumA),
+                                                 int(sumA / count)));
         }
-    if (sumA == 0) return GetPixelColour(source, x * fx, y * fy) & 0x00FFFFFFu;
-    return MakeColour(int(sum[0] / sumA), int(sum[1] / sumA), int(sum[2] / sumA), int(sumA / count));
+    return out;
 }
 
 void CheckHalve(const Image& source, bool halveWidth, bool halveHeight) {
@@ -78,10 +87,7 @@ void CheckHalve(const Image& source, bool halveWidth, bool halveHeight) {
     const int width = halveWidth ? std::max(source.width / 2, 1) : source.width;
     const int height = halveHeight ? std::max(source.height / 2, 1) : source.height;
     FUZZ_CHECK(result && result->width == width && result->height == height && result->depth == 32);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            FUZZ_CHECK(GetPixelColour(*result, x, y) ==
-                       HalvedPixel(source, x, y, halveWidth ? 2 : 1, halveHeight ? 2 : 1));
+    FUZZ_CHECK(PictureColours(*result) == HalvedByRule(source, halveWidth ? 2 : 1, halveHeight ? 2 : 1));
 }
 
 void CheckShrink(const Image& source, int width, int height) {

@@ -28,28 +28,6 @@ enum class Kept {
     ColourOverWhite,  // colour flattened over white, alpha read back as 255
 };
 
-// Row y of a picture as colours (0xAABBGGRR, alpha 255 for 24 bits). On wide
-// strips this loop would be most of the run if the fuzzer traced its
-// comparisons, which tell it nothing about the code under test.
-#if defined(__clang__)
-__attribute__((no_sanitize("coverage")))
-#endif
-void RowColours(const Image& image, int y, std::vector<uint32_t>& out) {
-    out.resize(size_t(image.width));
-    const uint8_t* p = image.RowFromTop(y);
-    if (image.depth == 32) {
-        for (uint32_t& c : out) {
-            c = MakeColour(p[2], p[1], p[0], p[3]);
-            p += 4;
-        }
-    } else {
-        for (uint32_t& c : out) {
-            c = MakeColour(p[2], p[1], p[0]);
-            p += 3;
-        }
-    }
-}
-
 // What a file that keeps `kept` gives back for a row of source colours.
 void KeepOnly(std::vector<uint32_t>& row, Kept kept) {
     if (kept == Kept::Everything) return;

@@ -76,6 +76,8 @@ write("fuzz_resize", "enlarge_3x2_to_9x4", struct.pack("<qiiiBBBBB", 3, 2000, 10
       picture(3, 2, 32, noise(24)))
 write("fuzz_resize", "shrink_odd_24bit", struct.pack("<qiiiBBBBB", 2**62 + 1, 768, 768, 1000, 1, 10, 30, 4, 6) +
       picture(37, 23, 24, gradient(37 * 23 * 3)))
+write("fuzz_resize", "halve_mixed_alpha_11x7", struct.pack("<qiiiBBBBB", 6, 3, 3, 2, 3, 4, 2, 3, 1) +
+      picture(11, 7, 32, noise(11 * 7 * 4)))
 write("fuzz_resize", "solid_transparent", struct.pack("<qiiiBBBBB", -5, 0, -7, 0, 2, 100, 1, 2, 2) +
       picture(9, 9, 32, bytes([40, 80, 120, 0])))
 
