@@ -14,14 +14,15 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 # in speed under the sanitizers.
 runs_for() {
   case $1 in
-    fuzz_resize | fuzz_writers) echo 17000 ;;
+    fuzz_writers) echo 8000 ;;
     fuzz_tga) echo 30000 ;;
     fuzz_gro) echo 120000 ;;
     fuzz_pcx) echo 130000 ;;
-    fuzz_codecs) echo 170000 ;;
+    fuzz_resize) echo 40000 ;;
+    fuzz_codecs) echo 150000 ;;
     fuzz_blocks | fuzz_hdr) echo 200000 ;;
-    fuzz_tiff_fallback) echo 300000 ;;
-    fuzz_tiff) echo 1000000 ;;
+    fuzz_tiff_fallback) echo 250000 ;;
+    fuzz_tiff) echo 700000 ;;
     fuzz_dk3) echo 1500000 ;;
     fuzz_dk2) echo 2500000 ;;
     *) echo 3000000 ;;
