@@ -16,7 +16,7 @@ runs_for() {
   case $1 in
     fuzz_writers) echo 8000 ;;
     fuzz_tga) echo 30000 ;;
-    fuzz_gro) echo 120000 ;;
+    fuzz_gro) echo 80000 ;;
     fuzz_pcx) echo 130000 ;;
     fuzz_resize) echo 40000 ;;
     fuzz_codecs) echo 150000 ;;
