@@ -195,9 +195,9 @@ std::string GetWrapModeName(int64_t mode) {
         case 82: return "clamp to border";
         default: break;
     }
-    // Wrap fields are 32-bit: a negative one is shown as its 32-bit pattern.
+    // Widened before printing: a negative value shows its 64-bit two's complement,
+    // so -1 reads as sixteen F digits.
     uint64_t bits = uint64_t(mode);
-    if (mode < 0 && mode >= INT32_MIN) bits = uint32_t(int32_t(mode));
     static const char kDigits[] = "0123456789ABCDEF";
     std::string hex;
     do {

@@ -212,6 +212,8 @@ TEST(FormatsDk3Reader, RecordNamesClassVersionFlagsAndWraps) {
          "Flags: constant, resident   U: unknown (FF)   V: clamp to border   CBaseTexture"},
         {"no version, animation, no wraps", "", "CAnimTexture", 0x200, 99, false, 0, "", "Mivo, unknown format 99",
          "Flags: none   U: unknown (0)   V: unknown (0)   Animated texture: first frame shown"},
+        {"negative wrap prints 64 bits", "ZO2017", "CStaticTexture", 0, 3, true, INT32_MIN, "ZO2017",
+         "translucent (32-bit)", "Flags: none   U: unknown (FFFFFFFF80000000)   V: clamp to border"},
         // The class listed first wins over one that appears earlier in the stream.
         {"class order", "ZO2017", "CBaseTexture CColorTexture", 0, 3, true, 80, "ZO2017", "translucent (32-bit)",
          "Flags: none   U: repeat   V: clamp to border   CColorTexture"},
