@@ -13,10 +13,12 @@
 #include <cstdio>
 #include <deque>
 #include <exception>
+#include <filesystem>
 #include <new>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "toolkit/files.h"
 #include "toolkit/ui/ui_internal.h"
 
 namespace uiimpl {
@@ -748,13 +750,23 @@ void UiUnbindCloseBox(int window) { gCloseCallbacks.erase(window); }
 
 bool UiShellOpen(const std::string& path) {
     if (gShellOpener) return gShellOpener(path);
+    // The viewer starts in the file's folder, so relative links and viewers that
+    // resolve names against their working folder find the page's neighbours.
+    // Everything the child needs is built here: after fork only async-signal-safe
+    // calls are allowed.
+    std::error_code error;
+    const std::string file = std::filesystem::absolute(path, error).string();  // still valid after the chdir
+    if (error) return false;
+    const std::string folder = GetFolderPart(file);
     // Double fork, so the opener is never left as a zombie and we never wait for it.
     const pid_t child = fork();
     if (child < 0) return false;
     if (child == 0) {
         const pid_t grandchild = fork();
         if (grandchild == 0) {
-            execlp("xdg-open", "xdg-open", path.c_str(), static_cast<char*>(nullptr));
+            // A folder that cannot be entered still leaves the page itself to open.
+            [[maybe_unused]] const int entered = chdir(folder.c_str());
+            execlp("xdg-open", "xdg-open", file.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
         _exit(grandchild < 0 ? 1 : 0);

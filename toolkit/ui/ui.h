@@ -370,8 +370,8 @@ std::optional<std::string> UiInputRequester(const std::string& title, const std:
 // ---------------------------------------------------------------------------
 // Shell and clock
 
-// Opens the file with the desktop's default program (xdg-open), not waiting
-// for it. false when it could not be started.
+// Opens the file with the desktop's default program (xdg-open), started in
+// the file's folder, not waiting for it. false when it could not be started.
 bool UiShellOpen(const std::string& path);
 // Milliseconds from an arbitrary start, monotonic.
 int64_t UiMilliseconds();
