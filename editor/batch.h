@@ -58,3 +58,5 @@ void ResetBatchGlobals();
 // Test hook: runs before each wait of the window's loop, with the number of
 // events handled so far.
 void SetBatchWindowHookForTesting(std::function<void(int handled)> hook);
+// Test hook: runs as the work of each item of a run begins (item counts from 1).
+void SetBatchItemHookForTesting(std::function<void(int64_t item)> hook);

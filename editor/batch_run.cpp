@@ -1,6 +1,7 @@
 // The batch run: settings checks, output planning with name collisions, then
 // load, optional fitting and write of every item, one summary at the end. A
 // failed item is logged and counted; it never ends the run.
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -23,6 +24,8 @@ namespace {
 
 constexpr const char* kTitle = "Batch conversion";
 constexpr size_t kSummaryLimit = 3000;
+
+std::function<void(int64_t)> gItemHook;
 
 std::string ToUpper(std::string text) {
     for (char& c : text)
@@ -82,6 +85,8 @@ std::string SaveImageForBatch(const Image& image, const TexInfo& info, const std
     return ok ? "" : "could not write the file";
 }
 
+void SetBatchItemHookForTesting(std::function<void(int64_t)> hook) { gItemHook = std::move(hook); }
+
 void PollBatchCancel() {
     for (;;) {
         const UiEvent event = UiPollEvent();
@@ -89,6 +94,9 @@ void PollBatchCancel() {
         if (event.kind == UiEventKind::Gadget && event.window == gBatchWindow && event.gadget == gBatchCloseButton)
             gBatchCancel = 1;
     }
+    // The work that follows keeps the event loop away for as long as an item
+    // takes: what the window shows must be on screen before it starts.
+    UiPaintWindowNow(gBatchWindow);
 }
 
 void RunBatchConversion(int64_t selectedOnly) {
@@ -164,6 +172,7 @@ void RunBatchConversion(int64_t selectedOnly) {
         UiSetGadgetText(gBatchStatusText,
                         "Converting " + std::to_string(i) + " of " + std::to_string(n) + ": " + name);
         PollBatchCancel();
+        if (gItemHook) gItemHook(i);
 
         const int64_t occurrence = ++counts[ToLowerAscii(output)];
         if (occurrence >= 2) {

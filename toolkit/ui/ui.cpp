@@ -172,11 +172,11 @@ void DispatchWindowMessages(bool block) {
 
 // What escapes a window message (a callback out of memory, something wx
 // throws) is told to the user, and the program goes on.
-void RunLoopOnce(bool block) {
-    if (!gLoop) return;
+template <typename Work>
+void HandleWindowMessages(Work work) {
     std::string problem;
     try {
-        DispatchWindowMessages(block);
+        work();
         return;
     } catch (const std::bad_alloc&) {
         problem = "Not enough memory for this operation.";
@@ -192,6 +192,10 @@ void RunLoopOnce(bool block) {
             break;
         }
     UiMessageBox(title, problem, UiButtons::Ok, UiIcon::Error);
+}
+
+void RunLoopOnce(bool block) {
+    if (gLoop) HandleWindowMessages([block] { DispatchWindowMessages(block); });
 }
 
 UiEvent FirstCloseBoxEvent() {
@@ -735,6 +739,21 @@ void UiProcessPending() {
     RunLoopOnce(false);
 }
 
+void UiPaintWindowNow(int window) {
+    Object* w = FindWindowObject(window);
+    if (!w) return;
+    GtkWidget* top = w->widget->GetHandle();
+    if (!top || !gtk_widget_get_mapped(top)) return;
+    // GTK lays out and paints on its frame clock, whose next frame is often not
+    // due yet when a poll runs; work that follows on this thread would then keep
+    // the old picture on screen until the next poll. Lay out and paint now.
+    // Nothing is dispatched here, so no input handler can run.
+    HandleWindowMessages([w, top] {
+        gtk_container_check_resize(GTK_CONTAINER(top));
+        w->widget->Update();
+    });
+}
+
 void UiBindGadget(int gadget, UiEventType type, UiCallback callback) {
     gGadgetCallbacks[gadget].emplace_back(type, std::move(callback));
 }
@@ -851,6 +870,31 @@ void UiTestClearEvents() { gQueue.clear(); }
 
 void UiTestSetShellOpen(std::function<bool(const std::string&)> opener) { gShellOpener = std::move(opener); }
 
+namespace {
+
+std::map<int, UiPaintRecord> gLastPaints;
+
+gboolean RecordWatchedPaint(GtkWidget*, cairo_t*, gpointer gadget) {
+    const int number = GPOINTER_TO_INT(gadget);
+    if (Find(number)) gLastPaints[number] = {UiGetGadgetText(number), UiGetGadgetState(number)};
+    return FALSE;
+}
+
+}  // namespace
+
+void UiTestWatchPaints(int gadget) {
+    Object* o = Find(gadget);
+    if (!o || o->kind == Kind::Window) return;
+    // The handler goes with the widget; the records are cleared by UiTestReset.
+    g_signal_connect_after(o->widget->GetHandle(), "draw", G_CALLBACK(RecordWatchedPaint), GINT_TO_POINTER(gadget));
+}
+
+std::optional<UiPaintRecord> UiTestLastPaint(int gadget) {
+    auto it = gLastPaints.find(gadget);
+    if (it == gLastPaints.end()) return std::nullopt;
+    return it->second;
+}
+
 void UiTestResetRequesters();  // ui_requesters.cpp
 
 void UiTestReset() {
@@ -863,6 +907,7 @@ void UiTestReset() {
     gGadgetCallbacks.clear();
     gCloseCallbacks.clear();
     gShellOpener = nullptr;
+    gLastPaints.clear();
     UiTestResetRequesters();
     if (gInitialised) wxTheApp->ProcessIdle();
 }

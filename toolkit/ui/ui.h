@@ -329,6 +329,10 @@ UiEvent UiWaitWindowEvent(int window);
 UiEvent UiPollEvent();
 // Lets pending window messages run (paint, layout) without taking events.
 void UiProcessPending();
+// Lays the window out and paints what has changed in it before returning,
+// dispatching no events: for a window whose state was just set and that long
+// work on this thread is about to keep from the event loop.
+void UiPaintWindowNow(int window);
 
 using UiCallback = std::function<void()>;
 // Runs for the gadget's events of the given type (None: every type).
@@ -429,6 +433,16 @@ void UiTestClearRequests();
 
 // Shell open replaced (null restores xdg-open).
 void UiTestSetShellOpen(std::function<bool(const std::string&)> opener);
+
+// What a watched gadget showed (its text and state) when it was last drawn on
+// screen: tells a change that reached the screen from one that was only set.
+struct UiPaintRecord {
+    std::string text;
+    int state = 0;
+};
+void UiTestWatchPaints(int gadget);
+// nullopt while the gadget has not been drawn since the watch began.
+std::optional<UiPaintRecord> UiTestLastPaint(int gadget);
 
 // Closes every window, clears events, answers, requests and bindings: the
 // state between two tests.
