@@ -28,6 +28,18 @@ std::string ReadText(const std::string& path) {
 
 bool Save(const std::string& path, const std::string& text) { return WriteWholeFile(path, text.data(), text.size()); }
 
+// A file holding `text` with the given permission bits.
+void MakeOld(const std::string& path, mode_t mode, const std::string& text = "old") {
+    ASSERT_TRUE(Save(path, text));
+    ASSERT_EQ(chmod(path.c_str(), mode), 0);
+}
+
+mode_t PermissionsOf(const std::string& path) {
+    struct stat st {};
+    stat(path.c_str(), &st);
+    return st.st_mode & 07777;
+}
+
 std::vector<std::string> NamesIn(const std::string& folder) {
     std::vector<std::string> names;
     for (const FolderEntry& e : ScanFolder(folder)) names.push_back(e.name);
@@ -82,14 +94,12 @@ TEST_F(ToolkitAtomicSave, SavingKeepsPermissionsAndLinks) {
         std::vector<std::string> holdNew;  // names that read "new" afterwards
         std::function<void(const std::string&)> check;
     } cases[] = {
-        {"0600 stays private", [](const std::string& d) { Save(d + "a.png", "old"); chmod((d + "a.png").c_str(), 0600); },
-         "a.png", {"a.png"},
-         [](const std::string& d) { EXPECT_EQ(LinkStat(d + "a.png").st_mode & 07777, 0600u); }},
-        {"0751 keeps its execute bits", [](const std::string& d) { Save(d + "a.png", "old"); chmod((d + "a.png").c_str(), 0751); },
-         "a.png", {"a.png"},
-         [](const std::string& d) { EXPECT_EQ(LinkStat(d + "a.png").st_mode & 07777, 0751u); }},
+        {"0600 stays private", [](const std::string& d) { MakeOld(d + "a.png", 0600); }, "a.png", {"a.png"},
+         [](const std::string& d) { EXPECT_EQ(PermissionsOf(d + "a.png"), 0600u); }},
+        {"0751 keeps its execute bits", [](const std::string& d) { MakeOld(d + "a.png", 0751); }, "a.png", {"a.png"},
+         [](const std::string& d) { EXPECT_EQ(PermissionsOf(d + "a.png"), 0751u); }},
         {"a new file follows the umask", [](const std::string&) {}, "a.png", {"a.png"},
-         [](const std::string& d) { EXPECT_EQ(LinkStat(d + "a.png").st_mode & 07777, 0644u); }},
+         [](const std::string& d) { EXPECT_EQ(PermissionsOf(d + "a.png"), 0644u); }},
         {"relative link: the target changes, the link stays",
          [](const std::string& d) { mkdir((d + "real").c_str(), 0755); Save(d + "real/t.png", "old");
                                     symlink("real/t.png", (d + "l.png").c_str()); },
@@ -106,12 +116,12 @@ TEST_F(ToolkitAtomicSave, SavingKeepsPermissionsAndLinks) {
          "l.png", {"later.png", "l.png"},
          [](const std::string& d) { EXPECT_TRUE(S_ISLNK(LinkStat(d + "l.png").st_mode)); }},
         {"hard links all see the new picture",
-         [](const std::string& d) { Save(d + "a.png", "old but longer"); chmod((d + "a.png").c_str(), 0640);
+         [](const std::string& d) { MakeOld(d + "a.png", 0640, "old but longer");
                                     link((d + "a.png").c_str(), (d + "b.png").c_str()); },
          "a.png", {"a.png", "b.png"},
          [](const std::string& d) { EXPECT_EQ(LinkStat(d + "a.png").st_ino, LinkStat(d + "b.png").st_ino);
                                     EXPECT_EQ(LinkStat(d + "a.png").st_nlink, 2u);
-                                    EXPECT_EQ(LinkStat(d + "a.png").st_mode & 07777, 0640u); }},
+                                    EXPECT_EQ(PermissionsOf(d + "a.png"), 0640u); }},
         {"255-byte name, new", [](const std::string&) {}, long255 + ".png", {long255 + ".png"}, nullptr},
         {"255-byte name, replaced", [&](const std::string& d) { Save(d + long255 + ".png", "old"); },
          long255 + ".png", {long255 + ".png"}, nullptr},
@@ -135,11 +145,9 @@ TEST_F(ToolkitAtomicSave, RefusesWhatItMustNotReplace) {
         std::function<void(const std::string&)> prepare;
         std::string save;
     } cases[] = {
-        {"read-only file (also for root)",
-         [](const std::string& d) { Save(d + "x.png", "old"); chmod((d + "x.png").c_str(), 0444); }, "x.png"},
+        {"read-only file (also for root)", [](const std::string& d) { MakeOld(d + "x.png", 0444); }, "x.png"},
         {"read-only file behind a link",
-         [](const std::string& d) { Save(d + "x.png", "old"); chmod((d + "x.png").c_str(), 0400);
-                                    symlink("x.png", (d + "l.png").c_str()); }, "l.png"},
+         [](const std::string& d) { MakeOld(d + "x.png", 0400); symlink("x.png", (d + "l.png").c_str()); }, "l.png"},
         {"named pipe", [](const std::string& d) { mkfifo((d + "x.png").c_str(), 0666); }, "x.png"},
         {"folder", [](const std::string& d) { mkdir((d + "x.png").c_str(), 0755); }, "x.png"},
         {"link loop", [](const std::string& d) { symlink("y.png", (d + "x.png").c_str());
@@ -167,7 +175,9 @@ TEST_F(ToolkitAtomicSave, RefusesWhatItMustNotReplace) {
 // A failed save leaves the old file and every other name as they were: no
 // temporary behind, and files that look like a temporary's name untouched.
 TEST_F(ToolkitAtomicSave, FailuresLeaveEverythingAsItWas) {
-    const std::vector<std::string> lookalikes = {".a.png.XXXXXX", ".c.png.XXXXXX", ".orvanta-XXXXXX", ".orvanta-abcdef"};
+    // The temporary-name templates this program used before, and its own.
+    const std::vector<std::string> lookalikes = {".a.png.XXXXXX", ".c.png.XXXXXX", ".orvanta-XXXXXX",
+                                                 ".orvanta-abcdef"};
     for (const std::string& name : lookalikes) ASSERT_TRUE(Save(dir_ + name, "mine"));
     ASSERT_TRUE(Save(dir_ + "a.png", "old"));
     ASSERT_EQ(link((dir_ + "a.png").c_str(), (dir_ + "b.png").c_str()), 0);
@@ -210,7 +220,7 @@ TEST_F(ToolkitAtomicSave, FailuresLeaveEverythingAsItWas) {
     for (const std::string& name : lookalikes) EXPECT_EQ(ReadText(dir_ + name), "mine");
 
     // A folder the user cannot write: the temporary cannot be made.
-    ASSERT_EQ(chmod((dir_ + "c.png").c_str(), 0666), 0);
+    MakeOld(dir_ + "c.png", 0666);
     ASSERT_EQ(chmod(dir_.c_str(), 0555), 0);
     EXPECT_TRUE(RunUnprivileged([d] { return !Save(d + "c.png", "new") && !Save(d + "new.png", "new"); }));
     ASSERT_EQ(chmod(dir_.c_str(), 0700), 0);
@@ -228,10 +238,8 @@ TEST_F(ToolkitAtomicSave, FailuresLeaveEverythingAsItWas) {
 // a rename over it, but the file is not the user's to change.
 TEST_F(ToolkitAtomicSave, AnotherUsersFileIsRefused) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to make a file of another user";
-    ASSERT_TRUE(Save(dir_ + "theirs.png", "old"));
-    ASSERT_EQ(chmod((dir_ + "theirs.png").c_str(), 0644), 0);
-    ASSERT_TRUE(Save(dir_ + "shared.png", "old"));
-    ASSERT_EQ(chmod((dir_ + "shared.png").c_str(), 0666), 0);
+    MakeOld(dir_ + "theirs.png", 0644);
+    MakeOld(dir_ + "shared.png", 0666);
     ASSERT_EQ(chmod(dir_.c_str(), 0777), 0);
     const std::string d = dir_;
     EXPECT_TRUE(RunUnprivileged([d] { return !Save(d + "theirs.png", "new"); }));
