@@ -235,8 +235,9 @@ TEST_F(ToolkitAtomicSave, FailuresLeaveEverythingAsItWas) {
 }
 
 // Another user's file in a folder everyone may write: the folder would allow
-// a rename over it, but the file is not the user's to change.
-TEST_F(ToolkitAtomicSave, AnotherUsersFileIsRefused) {
+// a rename over it, but the file is not the user's to change. Where the
+// system allows it, a saved file keeps its owner and group.
+TEST_F(ToolkitAtomicSave, OwnersAreKeptAndOtherUsersFilesRefused) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to make a file of another user";
     MakeOld(dir_ + "theirs.png", 0644);
     MakeOld(dir_ + "shared.png", 0666);
@@ -254,6 +255,13 @@ TEST_F(ToolkitAtomicSave, AnotherUsersFileIsRefused) {
     ASSERT_TRUE(Save(dir_ + "shared.png", "root's"));
     EXPECT_EQ(LinkStat(dir_ + "shared.png").st_uid, kNobody);
     EXPECT_EQ(LinkStat(dir_ + "shared.png").st_gid, kNobody);
+    // A folder that hands its own group to new files: the file keeps its group.
+    ASSERT_EQ(chown(dir_.c_str(), 0, kNobody), 0);
+    ASSERT_EQ(chmod(dir_.c_str(), 02777), 0);
+    MakeOld(dir_ + "grouped.png", 0644);
+    ASSERT_EQ(chown((dir_ + "grouped.png").c_str(), 0, 0), 0);
+    ASSERT_TRUE(Save(dir_ + "grouped.png", "new"));
+    EXPECT_EQ(LinkStat(dir_ + "grouped.png").st_gid, 0u);
 }
 
 }  // namespace

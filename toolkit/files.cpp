@@ -274,7 +274,8 @@ AtomicFile::AtomicFile(const std::string& path) {
         // Owner and group where the system allows it (root, or a group of
         // ours); the permission bits after them, since a change of owner
         // clears the set-id bits.
-        if (st.st_uid != geteuid() || st.st_gid != getegid()) {
+        struct stat made;
+        if (fstat(fd, &made) == 0 && (made.st_uid != st.st_uid || made.st_gid != st.st_gid)) {
             [[maybe_unused]] const int owned = fchown(fd, st.st_uid, st.st_gid);
         }
         fchmod(fd, st.st_mode & 07777);
