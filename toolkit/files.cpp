@@ -249,8 +249,9 @@ private:
 AtomicFile::AtomicFile(const std::string& path) {
     std::string target;
     struct stat st;
-    if (path.empty() || !ResolveSaveTarget(path, target, st, existed_)) return;
-    if (existed_) {
+    bool exists = false;
+    if (path.empty() || !ResolveSaveTarget(path, target, st, exists)) return;
+    if (exists) {
         // Never replace a folder, pipe or device. A file without any write
         // bit is read-only by the user's choice, which binds root as well.
         if (!S_ISREG(st.st_mode) || (st.st_mode & 0222) == 0) return;
@@ -261,16 +262,16 @@ AtomicFile::AtomicFile(const std::string& path) {
     }
     // The file system's own separator only: a "\" is part of a Linux name.
     const size_t cut = target.rfind('/');
-    folder_ = cut == std::string::npos ? std::string() : target.substr(0, cut + 1);
+    const std::string folder = cut == std::string::npos ? std::string() : target.substr(0, cut + 1);
     targetName_ = cut == std::string::npos ? target : target.substr(cut + 1);
     if (targetName_.empty()) return;
-    folderFd_ = open(folder_.empty() ? "." : folder_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    folderFd_ = open(folder.empty() ? "." : folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (folderFd_ < 0) return;
 
     const int fd = CreateTemporary(folderFd_, tempName_);
     if (fd < 0) return;
-    tempPath_ = folder_ + tempName_;
-    if (existed_ && !inPlace_) {
+    tempPath_ = folder + tempName_;
+    if (exists && !inPlace_) {
         // Owner and group where the system allows it (root, or a group of
         // ours); the permission bits after them, since a change of owner
         // clears the set-id bits.

@@ -61,9 +61,10 @@ std::string ToLowerAscii(std::string text);
 //   file gets the usual 0666 less the umask. Commit() flushes it to disk and
 //   renames it over the target.
 // - A target with more than one hard link keeps its links: the complete,
-//   flushed temporary is copied into the file in place at Commit() (its
-//   space reserved first, so a full disk leaves the old file as it was) and
-//   then removed. Only this case gives up the all-or-nothing rename.
+//   flushed temporary is copied into the file in place at Commit() and then
+//   removed. The space is reserved first where the file system can, so a
+//   full disk still leaves the old file as it was; only this case gives up
+//   the all-or-nothing rename (a crash during the copy can mix the two).
 // - Only the temporary this object created is ever removed: when the object
 //   dies without a successful Commit(), it goes and the old file is untouched.
 // Write() calls after a failure do nothing.
@@ -85,15 +86,13 @@ public:
 private:
     bool CopyIntoTarget(int tempFd);
 
-    std::string folder_;      // of the resolved target, "" or ending in "/"
-    std::string targetName_;  // the resolved target's name in that folder
+    std::string targetName_;  // the resolved target's name in its folder
     std::string tempName_;
     std::string tempPath_;
     int folderFd_ = -1;
     void* file_ = nullptr;  // FILE* of the temporary
     bool ok_ = false;
     bool committed_ = false;
-    bool existed_ = false;
     bool inPlace_ = false;  // several hard links: copy into the target
     uint64_t targetDevice_ = 0, targetInode_ = 0;
     uint64_t written_ = 0;
