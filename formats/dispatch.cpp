@@ -126,9 +126,11 @@ ImagePtr LoadArchiveEntryAsTexture(const std::string& path, TexInfo& info) {
     // An archive entry is always an engine texture; the record is not cleared
     // first, the texture loader does that.
     int64_t size = 0;
-    const std::vector<uint8_t> data = ExtractGroEntry(GetArchivePartOfPath(path), GetEntryPartOfPath(path), size);
+    std::string failure;
+    const std::vector<uint8_t> data =
+        ExtractGroEntry(GetArchivePartOfPath(path), GetEntryPartOfPath(path), size, &failure);
     if (data.empty()) {
-        info.errorText = "Could not extract it from the archive.";
+        info.errorText = failure;
         return nullptr;
     }
     return LoadTextureFromMemory(data.data(), data.size(), info, "", 0, 0);

@@ -17,7 +17,8 @@ ImagePtr LoadImageFileByExtension(const std::string& path, TexInfo& info);
 // ("archive.gro::entry/path.tex").
 ImagePtr LoadImageAnySource(const std::string& path, TexInfo& info);
 // Unpacks an archive entry path's entry and decodes it as an engine texture;
-// "Could not extract it from the archive." when nothing could be unpacked.
+// when nothing could be unpacked, ExtractGroEntry's text says why ("Could
+// not extract it from the archive." for a missing or damaged entry).
 ImagePtr LoadArchiveEntryAsTexture(const std::string& path, TexInfo& info);
 
 // Writes a picture by its extension (TGA, TIFF, first-generation ".tex",

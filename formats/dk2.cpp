@@ -19,7 +19,6 @@
 
 namespace {
 
-constexpr int32_t kMaxDk2Side = 16384;
 constexpr int64_t kUnpackSlack = 1024;  // room beyond width x height x 8 the stream may use
 
 int BlockFormatOfCode(int32_t code) {
@@ -223,7 +222,7 @@ ImagePtr ReadDk2Texture(const uint8_t* data, size_t size, TexInfo& info) {
     info.frameCount = 1;
     info.formatText = GetDk2FormatName(code);
 
-    if (width < 1 || height < 1 || width > kMaxDk2Side || height > kMaxDk2Side)
+    if (width < 1 || height < 1 || width > kMaxTextureSide || height > kMaxTextureSide)
         return FailTexture(info, "Invalid dimensions: " + std::to_string(width) + " x " + std::to_string(height));
     const uint64_t packedAt = uint64_t(star) + 8;
     if (packedSize < 1 || !reader.Fits(packedAt, uint64_t(packedSize)))

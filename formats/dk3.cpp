@@ -22,7 +22,6 @@
 
 namespace {
 
-constexpr int32_t kMaxDk3Side = 16384;
 constexpr int64_t kPlanarFlag = 0x200;
 constexpr int32_t kHdrFormat = 12;
 constexpr int32_t kAlphaOnlyFormat = 8;
@@ -188,7 +187,7 @@ ImagePtr ReadDk3Texture(const uint8_t* data, size_t size, TexInfo& info) {
     info.frameCount = 1;
     info.formatText = mivoNames ? "Mivo, " + GetDk3FormatName(code, true) : GetDk3FormatName(code, false);
 
-    if (width < 1 || height < 1 || width > kMaxDk3Side || height > kMaxDk3Side)
+    if (width < 1 || height < 1 || width > kMaxTextureSide || height > kMaxTextureSide)
         return FailTexture(info, "Invalid dimensions: " + std::to_string(width) + " x " + std::to_string(height));
     if (dataSize == 0)
         return FailTexture(info, "This texture file contains no image data (" + std::to_string(width) + " x " +

@@ -263,7 +263,8 @@ ImagePtr ReadHdrFromMemory(const uint8_t* data, int64_t size, TexInfo& info) {
     const double exposure = GetHdrDisplayExposure();
     const int tone = GetHdrDisplayTone();
     ImagePtr image = ToneMapHdrBlock(*info.hdrData, int(width), int(height), exposure, tone);
-    if (!image) return nullptr;
+    // The block is whole and fits the size, so only memory can be missing.
+    if (!image) return FailTexture(info, "Not enough memory for the image.");
     info.note = MakeHdrExposureNote(exposure, tone);
     return image;
 }

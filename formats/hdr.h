@@ -24,9 +24,9 @@ int GetHdrDisplayTone();
 // Reads a whole ".hdr" file held in memory. On success fills info.width,
 // height, bytesPerPixel (4), isHdr (1), hdrData, formatText and note and
 // returns the picture as displayed under the bound settings (alpha 255). A
-// refused file gives null with info.errorText set and no block; null with an
-// empty errorText means the display image could not be made (the block stays
-// in info for the caller to free).
+// refused file gives null with info.errorText set and no block. When memory
+// for the display image runs out the result is null with "Not enough memory
+// for the image." and the block stays in info for the caller to free.
 ImagePtr ReadHdrFromMemory(const uint8_t* data, int64_t size, TexInfo& info);
 
 // Writes the block as a ".hdr" file of width x height through an atomic save.

@@ -16,7 +16,6 @@
 
 namespace {
 
-constexpr int kMaxTexSide = 16384;
 constexpr int kMaxEffectSide = 4096;
 // A chain of effect textures is followed at most this many levels down.
 constexpr int kMaxEffectDepth = 4;
@@ -252,7 +251,7 @@ std::string ValidateTexDimensions(TexInfo& info, int32_t width0, int32_t height0
     if (info.firstMip < 0 || info.firstMip > 31) return "Invalid firstMip value: " + std::to_string(info.firstMip);
     info.width = width0 >> info.firstMip;
     info.height = height0 >> info.firstMip;
-    if (info.width < 1 || info.width > kMaxTexSide || info.height < 1 || info.height > kMaxTexSide)
+    if (info.width < 1 || info.width > kMaxTextureSide || info.height < 1 || info.height > kMaxTextureSide)
         return "Invalid dimensions: " + std::to_string(info.width) + " x " + std::to_string(info.height);
     if (info.frameCount < 1) return "The file contains no frames.";
     return "";

@@ -21,6 +21,9 @@
 #include "formats/texinfo.h"
 #include "toolkit/image.h"
 
+// The largest side, in pixels, that any texture generation's reader takes.
+constexpr int kMaxTextureSide = 16384;
+
 // Reads the file whole and decodes it with LoadTextureFromMemory. Callers
 // outside the loader pass frame 0 and depth 0; depth counts how far down a
 // chain of effect textures this load is.

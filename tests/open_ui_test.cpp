@@ -5,6 +5,7 @@
 #include "editor/commands.h"
 #include "editor/prefs.h"
 #include "formats/tex.h"
+#include "tests/gro_zip.h"
 #include "toolkit/codecs.h"
 
 #include <zlib.h>
@@ -70,6 +71,8 @@ TEST_F(EditorOpen, FailureIsReportedAndKeepsThePicture) {
     // loader, which refuses it; TGA in capitals still reaches the TGA reader.
     WritePng("picture.gif", false);
     WritePng("picture.TGA", false);
+    // An archive entry that claims 4 GiB: refused by its size, not as damage.
+    ASSERT_TRUE(WriteRawZip(dir_ + "bomb.gro", {{"e.tex", "", uint64_t(4) << 30, 0}}));
     OpenFile(shown, 0);
     CommitEdit(CreateImage(6, 4, 32, MakeColour(50, 0, 0)), "Levels", "_levels");
     gSavedPos = 1;  // nothing unsaved, so no question comes first
@@ -81,6 +84,7 @@ TEST_F(EditorOpen, FailureIsReportedAndKeepsThePicture) {
         {dir_ + "picture.TGA", "This TGA type is not supported (type 78)."},
         {dir_ + "picture.gif", ""},
         {dir_ + "x.gro::tex/a.tex", "Could not extract it from the archive."},
+        {dir_ + "bomb.gro::e.tex", "Could not extract it from the archive: it would unpack to 4294967296 bytes"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);

@@ -47,10 +47,27 @@ std::string GetFilePart(const std::string& path);
 std::string GetLowerExtension(const std::string& path);
 std::string ToLowerAscii(std::string text);
 
-// Writes a file through a temporary file in the target's folder that replaces
-// the target only at Commit(), after every byte was written and flushed. When
-// the object dies without a successful Commit() the temporary is removed and
-// the old file is untouched. Write() calls after a failure do nothing.
+// Writes a file so that a failed or interrupted save never harms what was
+// there before, and a successful one keeps what the user had around the
+// picture:
+// - A symbolic link is followed (through a chain of links, a dangling one
+//   included) and its target is written; the link stays a link.
+// - An existing target that is not a plain file (a folder, a named pipe, a
+//   device), or that is read-only (no write bit set, so also for root) or not
+//   writable by this process, is refused before anything is created.
+// - The data goes to a new temporary file with a short name of its own in the
+//   target's folder, so any legal target name works. It gets the old file's
+//   permission bits, and its owner and group where the system allows; a new
+//   file gets the usual 0666 less the umask. Commit() flushes it to disk and
+//   renames it over the target.
+// - A target with more than one hard link keeps its links: the complete,
+//   flushed temporary is copied into the file in place at Commit() and then
+//   removed. The space is reserved first where the file system can, so a
+//   full disk still leaves the old file as it was; only this case gives up
+//   the all-or-nothing rename (a crash during the copy can mix the two).
+// - Only the temporary this object created is ever removed: when the object
+//   dies without a successful Commit(), it goes and the old file is untouched.
+// Write() calls after a failure do nothing.
 class AtomicFile {
 public:
     explicit AtomicFile(const std::string& path);
@@ -61,16 +78,24 @@ public:
     bool Ok() const { return ok_; }
     bool Write(const void* data, size_t size);
     bool Write(const std::vector<uint8_t>& data) { return Write(data.data(), data.size()); }
-    // Flushes, closes and renames over the target; true when the file is in place.
+    // Puts the data in place; true when the target holds every byte written.
     bool Commit();
+    // The temporary file while it exists (empty when none was created).
     const std::string& TempPath() const { return tempPath_; }
 
 private:
-    std::string path_;
+    bool CopyIntoTarget(int tempFd);
+
+    std::string targetName_;  // the resolved target's name in its folder
+    std::string tempName_;
     std::string tempPath_;
-    void* file_ = nullptr;  // FILE*
+    int folderFd_ = -1;
+    void* file_ = nullptr;  // FILE* of the temporary
     bool ok_ = false;
     bool committed_ = false;
+    bool inPlace_ = false;  // several hard links: copy into the target
+    uint64_t targetDevice_ = 0, targetInode_ = 0;
+    uint64_t written_ = 0;
 };
 
 // Writes a whole buffer atomically; true on success.
