@@ -6,17 +6,22 @@ the same independent decoder.
   pictures.py photo WIDTH HEIGHT OUT [--alpha] [--seed N]
       a photo-like picture: light and shade at two scales, slow colour
       changes and a little grain (+-8 a channel), so compressors see neither
-      flat colour nor pure noise; --alpha adds a smooth alpha over the whole
-      0..255 range.
+      flat colour nor pure noise; --alpha adds an alpha of the same kind over
+      the whole 0..255 range.
   pictures.py mixed FOLDER [--count N] [--seed N]
       N pictures pic00.png, pic01.tga, ... in the order png, tga, jpg, bmp;
-      power-of-two sides from 128 to 1024 (not square); the PNG and TGA
-      files of even number have alpha, the rest none.
-  pictures.py psnr REF OUT [--channels rgb|rgba|rg|a]
+      power-of-two sides from 128 to 1024 (not always square); every other
+      PNG and every other TGA file has alpha, the rest none.
+  pictures.py psnr REF OUT [--channels rgb|rgba|rg|a[,...]]
       prints the PSNR in dB of OUT's top level against REF ("inf" when
-      equal); exits 1 when the sizes differ.
+      equal), one value per channel set; exits 1 when the sizes differ.
   pictures.py ddsinfo FILE
       prints "WIDTH HEIGHT FOURCC MIPS" from a DDS header.
+  pictures.py ddsfolder SOURCES OUTPUTS [--list FILE]
+      checks a batch conversion to DDS: for every picture in SOURCES the file
+      OUTPUTS/name.dds, its format, its full mip chain and its PSNR (RGB for
+      DXT1, RGBA for DXT5); prints one summary line and, with --list, one
+      line "name fourcc mips psnr" per picture into FILE.
 """
 import argparse
 import math
@@ -49,11 +54,13 @@ def make_photo(width, height, alpha, seed):
     picture = ImageChops.add(base, grain, 1.0, -8)
     del base, grain
     if alpha:
-        a = soft_field(rnd, "L", width, height, 1024)
-        # Stretch to the full range so fully clear and fully solid parts exist.
+        # Broad areas over the full range (fully clear and fully solid parts
+        # exist), finer detail and grain, so block coders work for alpha too.
+        a = Image.blend(soft_field(rnd, "L", width, height, 1024), soft_field(rnd, "L", width, height, 32), 0.3)
         lo, hi = a.getextrema()
         a = a.point(lambda v: (v - lo) * 255 // max(1, hi - lo))
-        picture.putalpha(a)
+        grain = Image.frombytes("L", (width, height), rnd.randbytes(width * height)).point(lambda v: v % 9)
+        picture.putalpha(ImageChops.add(a, grain, 1.0, -4))
     return picture
 
 
@@ -69,7 +76,7 @@ def cmd_mixed(args):
     for i in range(args.count):
         ext = kinds[i % len(kinds)]
         w, h = rnd.choice(sides), rnd.choice(sides)
-        alpha = ext in ("png", "tga") and i % 2 == 0
+        alpha = ext in ("png", "tga") and (i // len(kinds)) % 2 == 0
         picture = make_photo(w, h, alpha, args.seed * 1000 + i)
         path = os.path.join(args.folder, "pic%02d.%s" % (i, ext))
         if ext == "jpg":
@@ -81,38 +88,75 @@ def cmd_mixed(args):
 CHANNELS = {"rgb": "RGB", "rgba": "RGBA", "rg": "RG", "a": "A"}
 
 
-def psnr(ref_path, out_path, channels):
+def psnr(ref_path, out_path, *channel_sets):
+    """PSNR of OUT against REF for each channel set; None when sizes differ."""
     with Image.open(ref_path) as ref_file, Image.open(out_path) as out_file:
         ref = ref_file.convert("RGBA")
         out = out_file.convert("RGBA")
     if ref.size != out.size:
         return None
-    bands = [ref.getbands().index(c) for c in CHANNELS[channels]]
     # The difference image's statistics run in C; no per-pixel Python.
     sum2 = ImageStat.Stat(ImageChops.difference(ref, out)).sum2
-    mse = sum(sum2[b] for b in bands) / (ref.size[0] * ref.size[1] * len(bands))
-    return math.inf if mse == 0 else 10 * math.log10(255 * 255 / mse)
+    values = []
+    for channels in channel_sets:
+        bands = ["RGBA".index(c) for c in CHANNELS[channels]]
+        mse = sum(sum2[b] for b in bands) / (ref.size[0] * ref.size[1] * len(bands))
+        values.append(math.inf if mse == 0 else 10 * math.log10(255 * 255 / mse))
+    return values
 
 
 def cmd_psnr(args):
-    value = psnr(args.ref, args.out, args.channels)
-    if value is None:
+    values = psnr(args.ref, args.out, *args.channels.split(","))
+    if values is None:
         print("size differs")
         sys.exit(1)
-    print("inf" if value == math.inf else "%.2f" % value)
+    print(" ".join("inf" if v == math.inf else "%.2f" % v for v in values))
 
 
-def cmd_ddsinfo(args):
-    with open(args.file, "rb") as f:
+def read_dds_header(path):
+    with open(path, "rb") as f:
         header = f.read(128)
     if len(header) < 128 or header[:4] != b"DDS ":
-        print("not a DDS file")
-        sys.exit(1)
+        return None
     height, width = struct.unpack_from("<II", header, 12)
     mips = struct.unpack_from("<I", header, 28)[0]
     flags = struct.unpack_from("<I", header, 80)[0]
     fourcc = header[84:88].decode("latin-1") if flags & 4 else "none"
-    print(width, height, fourcc, mips)
+    return width, height, fourcc, mips
+
+
+def cmd_ddsinfo(args):
+    info = read_dds_header(args.file)
+    if info is None:
+        print("not a DDS file")
+        sys.exit(1)
+    print(*info)
+
+
+def cmd_ddsfolder(args):
+    sources = sorted(f for f in os.listdir(args.sources) if not f.startswith("."))
+    lines, values, found, full_chains, fourccs = [], [], 0, 0, {}
+    for name in sources:
+        out = os.path.join(args.outputs, os.path.splitext(name)[0] + ".dds")
+        info = read_dds_header(out) if os.path.exists(out) else None
+        if info is None:
+            lines.append("%s missing - -" % name)
+            continue
+        found += 1
+        width, height, fourcc, mips = info
+        fourccs[fourcc] = fourccs.get(fourcc, 0) + 1
+        if mips == max(width, height).bit_length():
+            full_chains += 1
+        value = psnr(os.path.join(args.sources, name), out, "rgb" if fourcc == "DXT1" else "rgba")
+        values.append(value[0] if value is not None else 0)
+        lines.append("%s %s %d %.2f" % (name, fourcc, mips, values[-1]))
+    if args.list:
+        with open(args.list, "w") as f:
+            f.write("\n".join(lines) + "\n")
+    kinds = ", ".join("%s %d" % kv for kv in sorted(fourccs.items()))
+    finite = [v for v in values if v != math.inf] or [99.0]
+    print("%d of %d written (%s), %d with full mip chains, PSNR mean %.2f dB, lowest %.2f dB"
+          % (found, len(sources), kinds, full_chains, sum(finite) / len(finite), min(finite)))
 
 
 def main():
@@ -133,11 +177,16 @@ def main():
     p = sub.add_parser("psnr")
     p.add_argument("ref")
     p.add_argument("out")
-    p.add_argument("--channels", choices=sorted(CHANNELS), default="rgba")
+    p.add_argument("--channels", default="rgba", help="rgb, rgba, rg or a; several joined by commas")
     p.set_defaults(run=cmd_psnr)
     p = sub.add_parser("ddsinfo")
     p.add_argument("file")
     p.set_defaults(run=cmd_ddsinfo)
+    p = sub.add_parser("ddsfolder")
+    p.add_argument("sources")
+    p.add_argument("outputs")
+    p.add_argument("--list")
+    p.set_defaults(run=cmd_ddsfolder)
     args = parser.parse_args()
     args.run(args)
 
