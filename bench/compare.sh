@@ -40,19 +40,23 @@ python=/usr/bin/python3
 have() { command -v "$1" >/dev/null 2>&1; }
 pictures() { "$python" "$root/bench/tools/pictures.py" "$@"; }
 
-# Inputs depend only on the generator and the seeds; a changed generator
-# makes a fresh set.
-stamp=$(md5sum "$root/bench/tools/pictures.py" | cut -c1-8)
+# Inputs depend only on the generating code and the seeds (in the names); a
+# changed generator makes a fresh set and the old one goes.
+stamp=$(pictures stamp)
 inputs=${ORVANTA_BENCH_INPUTS:-$build/bench-inputs}/$stamp
 mkdir -p "$inputs"
+for old in "$(dirname "$inputs")"/????????; do
+    [ "$old" = "$inputs" ] || [ ! -d "$old" ] || rm -rf "$old"
+done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
 
-# made FILE COMMAND...: runs the command (which writes FILE's temporary
-# twin, named in $tmp) unless FILE is already there.
+# made FILE COMMAND...: unless FILE is there, runs the command, which writes
+# FILE's temporary twin named in $tmp (a local the command sees), then gives
+# it FILE's name, so an interrupted run leaves no half-made input behind.
 made() {
-    local file=$1
+    local file=$1 tmp
     shift
     if [ ! -s "$file" ]; then
         echo "  making $(basename "$file") (once)"
@@ -61,15 +65,21 @@ made() {
         mv "$tmp" "$file"
     fi
 }
-png8192() { pictures photo 8192 8192 "$tmp" --seed 1; }
-png4096() { pictures photo 4096 4096 "$tmp" --alpha --seed 7; }
-mixed50() { rm -rf "$tmp" && pictures mixed "$tmp" --count 50 --seed 3; }
+# The input files; the seed is part of each name.
+png8192=$inputs/photo8192-s1.png
+png4096=$inputs/photo4096a-s7.png
+mixed50=$inputs/mixed50-s3
+dds8192=$inputs/dxt1-8192-s1.dds
+make_png8192() { pictures photo 8192 8192 "$tmp" --seed 1; }
+make_png4096() { pictures photo 4096 4096 "$tmp" --alpha --seed 7; }
+make_mixed50() { rm -rf "$tmp" && pictures mixed "$tmp" --count 50 --seed 3; }
 # The DXT1 file comes from another tool, so ours reads a file it did not write.
-dds8192() {
+make_dds8192() {
+    made "$png8192" make_png8192
     if have nvcompress; then
-        nvcompress -nocuda -fast -bc1 -nomips "$inputs/photo8192.png" "$tmp" >/dev/null
+        nvcompress -nocuda -fast -bc1 -nomips "$png8192" "$tmp" >/dev/null
     else
-        convert-im6.q16 "$inputs/photo8192.png" -define dds:compression=dxt1 -define dds:mipmaps=0 "$tmp"
+        convert-im6.q16 "$png8192" -define dds:compression=dxt1 -define dds:mipmaps=0 "$tmp"
     fi
 }
 
@@ -151,8 +161,8 @@ quality() {  # quality INPUT DDS -> "PSNR RGB 38.12 dB, A 44.01 dB (DXT5, 13 lev
 }
 
 row_open_png() {
-    made "$inputs/photo8192.png" png8192
-    local in=$inputs/photo8192.png
+    made "$png8192" make_png8192
+    local in=$png8192
     cmd_ours=("$cli" open "$in")
     desc_ours="ours: orvanta_cli open"
     cmd_pillow=("$python" -c 'import sys; from PIL import Image; im = Image.open(sys.argv[1]); im.load()' "$in")
@@ -164,8 +174,8 @@ row_open_png() {
 }
 
 row_save_png() {
-    made "$inputs/photo8192.png" png8192
-    local in=$inputs/photo8192.png
+    made "$png8192" make_png8192
+    local in=$png8192
     cmd_ours=("$cli" convert "$in" "$work/ours.png")
     desc_ours="ours: orvanta_cli convert (Save As .png)"
     cmd_pillow=("$python" -c 'import sys; from PIL import Image; Image.open(sys.argv[1]).save(sys.argv[2])'
@@ -180,8 +190,8 @@ row_save_png() {
 }
 
 row_dxt5_mips() {
-    made "$inputs/photo4096a.png" png4096
-    local in=$inputs/photo4096a.png sides=(ours)
+    made "$png4096" make_png4096
+    local in=$png4096 sides=(ours)
     cmd_ours=("$cli" dds "$in" "$work/ours.dds" --format dxt5 --mips)
     desc_ours="ours: orvanta_cli dds --format dxt5 --mips"
     if have nvcompress; then
@@ -206,8 +216,8 @@ row_dxt5_mips() {
 }
 
 row_batch() {
-    made "$inputs/mixed50" mixed50
-    local in=$inputs/mixed50 files
+    made "$mixed50" make_mixed50
+    local in=$mixed50 files
     files=("$in"/pic*)
     prep_ours() { rm -rf "$work/out-ours" && mkdir "$work/out-ours"; }
     prep_mogrify() { rm -rf "$work/out-mogrify" && mkdir "$work/out-mogrify"; }
@@ -233,16 +243,19 @@ row_batch() {
 }
 
 row_open_dds() {
-    made "$inputs/photo8192.png" png8192
-    made "$inputs/dxt1-8192.dds" dds8192
-    local in=$inputs/dxt1-8192.dds
+    made "$dds8192" make_dds8192
+    local in=$dds8192
     cmd_ours=("$cli" open "$in")
     desc_ours="ours: orvanta_cli open"
     cmd_pillow=("$python" -c 'import sys; from PIL import Image; im = Image.open(sys.argv[1]); im.load()' "$in")
     desc_pillow="Pillow: Image.open(), load()"
     run_row "open-dds: open an 8192 x 8192 DXT1 DDS" ours pillow
     "$cli" dds "$in" "$work/check.dds" --format rgba
-    check "ours decodes the same pixels as Pillow" same_pixels "$in" "$work/check.dds" rgba
+    # DXT1 decoders differ in how they widen the 5- and 6-bit end colours and
+    # round the thirds between them; more than one level apart is a fault.
+    echo "   ours against Pillow's decoding: PSNR $(pictures psnr "$in" "$work/check.dds" --channels rgb) dB"
+    check "ours decodes the pixels Pillow decodes, within one level" \
+        [ "$(pictures maxdiff "$in" "$work/check.dds")" -le 1 ]
 }
 
 echo "Whole-process comparison, $rounds rounds, alternating; $(nproc) cores; load average now $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -3,6 +3,9 @@
 of them, with Pillow only (Debian's python3-pil), so every side is judged by
 the same independent decoder.
 
+  pictures.py stamp
+      prints a short hash of the generating code: inputs made by another
+      version of it differ.
   pictures.py photo WIDTH HEIGHT OUT [--alpha] [--seed N]
       a photo-like picture: light and shade at two scales, slow colour
       changes and a little grain (+-8 a channel), so compressors see neither
@@ -15,6 +18,8 @@ the same independent decoder.
   pictures.py psnr REF OUT [--channels rgb|rgba|rg|a[,...]]
       prints the PSNR in dB of OUT's top level against REF ("inf" when
       equal), one value per channel set; exits 1 when the sizes differ.
+  pictures.py maxdiff REF OUT
+      prints the largest difference of one channel value between the two.
   pictures.py ddsinfo FILE
       prints "WIDTH HEIGHT FOURCC MIPS" from a DDS header.
   pictures.py ddsfolder SOURCES OUTPUTS [--list FILE]
@@ -24,6 +29,8 @@ the same independent decoder.
       line "name fourcc mips psnr" per picture into FILE.
 """
 import argparse
+import hashlib
+import inspect
 import math
 import os
 import random
@@ -62,6 +69,11 @@ def make_photo(width, height, alpha, seed):
         grain = Image.frombytes("L", (width, height), rnd.randbytes(width * height)).point(lambda v: v % 9)
         picture.putalpha(ImageChops.add(a, grain, 1.0, -4))
     return picture
+
+
+def cmd_stamp(args):
+    code = "".join(inspect.getsource(f) for f in (soft_field, make_photo, cmd_mixed))
+    print(hashlib.md5(code.encode()).hexdigest()[:8])
 
 
 def cmd_photo(args):
@@ -113,6 +125,16 @@ def cmd_psnr(args):
     print(" ".join("inf" if v == math.inf else "%.2f" % v for v in values))
 
 
+def cmd_maxdiff(args):
+    with Image.open(args.ref) as ref_file, Image.open(args.out) as out_file:
+        ref = ref_file.convert("RGBA")
+        out = out_file.convert("RGBA")
+    if ref.size != out.size:
+        print("size differs")
+        sys.exit(1)
+    print(max(hi for _, hi in ImageChops.difference(ref, out).getextrema()))
+
+
 def read_dds_header(path):
     with open(path, "rb") as f:
         header = f.read(128)
@@ -162,6 +184,8 @@ def cmd_ddsfolder(args):
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     sub = parser.add_subparsers(dest="command", required=True)
+    p = sub.add_parser("stamp")
+    p.set_defaults(run=cmd_stamp)
     p = sub.add_parser("photo")
     p.add_argument("width", type=int)
     p.add_argument("height", type=int)
@@ -179,6 +203,10 @@ def main():
     p.add_argument("out")
     p.add_argument("--channels", default="rgba", help="rgb, rgba, rg or a; several joined by commas")
     p.set_defaults(run=cmd_psnr)
+    p = sub.add_parser("maxdiff")
+    p.add_argument("ref")
+    p.add_argument("out")
+    p.set_defaults(run=cmd_maxdiff)
     p = sub.add_parser("ddsinfo")
     p.add_argument("file")
     p.set_defaults(run=cmd_ddsinfo)
