@@ -16,6 +16,7 @@
 #include <map>
 #include <string>
 
+#include "formats/dispatch.h"
 #include "toolkit/image.h"
 
 namespace bench {
@@ -78,6 +79,17 @@ struct ScratchFile {
     ScratchFile& operator=(const ScratchFile&) = delete;
 };
 
+// A photo-like side x side picture and the file `write` made of it, made
+// once for the benchmarks that open it.
+struct PictureFile {
+    ImagePtr picture;
+    ScratchFile file;
+    bool written;
+    template <typename Write>
+    PictureFile(int side, int depth, const std::string& name, Write&& write)
+        : picture(MakePhotoLikePicture(side, side, depth)), file(name), written(picture && write(*picture, file.path)) {}
+};
+
 inline std::map<std::string, double>& OurSeconds() {
     static std::map<std::string, double> seconds;
     return seconds;
@@ -97,6 +109,16 @@ double TimeEachIteration(benchmark::State& state, Body&& body) {
         total += seconds;
     }
     return state.iterations() > 0 ? total / double(state.iterations()) : 0;
+}
+
+// Opens `path` as the editor does, once per iteration; the last picture
+// opened stays in `image` for checks. Returns the mean seconds of one open.
+inline double TimeOpening(benchmark::State& state, const std::string& path, ImagePtr& image) {
+    TexInfo info;
+    return TimeEachIteration(state, [&] {
+        image.reset();  // the previous picture's memory is not held twice
+        image = LoadImageAnySource(path, info);
+    });
 }
 
 // Our side of a comparison: remembers its time under `key`.

@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "bench/bench_support.h"
-#include "formats/dispatch.h"
 #include "toolkit/codecs.h"
 
 #pragma GCC diagnostic push
@@ -178,26 +177,18 @@ void BM_StbJpegDecode(benchmark::State& state) {
 
 constexpr int kOpenSide = 8192;
 
-struct PngFile {
-    ImagePtr picture = bench::MakePhotoLikePicture(kOpenSide, kOpenSide, 24);
-    bench::ScratchFile file{"open8192.png"};
-    bool written = picture && EncodePngFile(*picture, file.path, 24);
-};
-
-const PngFile& Png8192() {
-    static const PngFile png;
+const bench::PictureFile& Png8192() {
+    static const bench::PictureFile png(kOpenSide, 24, "open8192.png", [](const Image& picture, const std::string& path) {
+        return EncodePngFile(picture, path, 24);
+    });
     return png;
 }
 
 void BM_OpenPng8192_Ours(benchmark::State& state) {
-    const PngFile& png = Png8192();
+    const bench::PictureFile& png = Png8192();
     if (!png.written) return state.SkipWithError("cannot write the PNG file");
     ImagePtr image;
-    TexInfo info;
-    const double seconds = bench::TimeEachIteration(state, [&] {
-        image.reset();
-        image = LoadImageAnySource(png.file.path, info);
-    });
+    const double seconds = bench::TimeOpening(state, png.file.path, image);
     // A fast open that loses pixels must not look good.
     if (!image || bench::ImagePsnr(*png.picture, *image, {0, 1, 2}) < 99)
         return state.SkipWithError("the opened picture differs from the one written");
@@ -205,7 +196,7 @@ void BM_OpenPng8192_Ours(benchmark::State& state) {
 }
 
 void BM_OpenPng8192_Stb(benchmark::State& state) {
-    const PngFile& png = Png8192();
+    const bench::PictureFile& png = Png8192();
     if (!png.written) return state.SkipWithError("cannot write the PNG file");
     bool ok = true;
     const double seconds = bench::TimeEachIteration(state, [&] {

@@ -160,13 +160,18 @@ quality() {  # quality INPUT DDS -> "PSNR RGB 38.12 dB, A 44.01 dB (DXT5, 13 lev
     echo "PSNR RGB $rgb dB, A $a dB ($fourcc, $mips levels)"
 }
 
+# Both open rows: ours opens as the editor does; Pillow decodes the whole picture.
+open_sides() {
+    cmd_ours=("$cli" open "$1")
+    desc_ours="ours: orvanta_cli open"
+    cmd_pillow=("$python" -c 'import sys; from PIL import Image; im = Image.open(sys.argv[1]); im.load()' "$1")
+    desc_pillow="Pillow: Image.open(), load()"
+}
+
 row_open_png() {
     made "$png8192" make_png8192
     local in=$png8192
-    cmd_ours=("$cli" open "$in")
-    desc_ours="ours: orvanta_cli open"
-    cmd_pillow=("$python" -c 'import sys; from PIL import Image; im = Image.open(sys.argv[1]); im.load()' "$in")
-    desc_pillow="Pillow: Image.open(), load()"
+    open_sides "$in"
     run_row "open-png: open an 8192 x 8192 RGB PNG ($(mib "$in"))" ours pillow
     # The picture as ours decoded it, written raw, against Pillow's decoding.
     "$cli" dds "$in" "$work/check.dds" --format rgba
@@ -245,10 +250,7 @@ row_batch() {
 row_open_dds() {
     made "$dds8192" make_dds8192
     local in=$dds8192
-    cmd_ours=("$cli" open "$in")
-    desc_ours="ours: orvanta_cli open"
-    cmd_pillow=("$python" -c 'import sys; from PIL import Image; im = Image.open(sys.argv[1]); im.load()' "$in")
-    desc_pillow="Pillow: Image.open(), load()"
+    open_sides "$in"
     run_row "open-dds: open an 8192 x 8192 DXT1 DDS" ours pillow
     "$cli" dds "$in" "$work/check.dds" --format rgba
     # DXT1 decoders differ in how they widen the 5- and 6-bit end colours and

@@ -21,7 +21,6 @@
 #include "bench/bench_support.h"
 #include "formats/blockcomp.h"
 #include "formats/dds.h"
-#include "formats/dispatch.h"
 #include "formats/sizing.h"
 #include "toolkit/files.h"
 #include "toolkit/image.h"
@@ -117,26 +116,18 @@ void BM_SaveDdsDxt5Mips_Squish(benchmark::State& state) {
 
 // ---- opening an 8192 x 8192 DXT1 file ----------------------------------------
 
-struct DxtFile {
-    ImagePtr picture = bench::MakePhotoLikePicture(kOpenSide, kOpenSide, 24);
-    bench::ScratchFile file{"open8192.dds"};
-    bool written = picture && WriteDdsFile(*picture, file.path, kDdsSaveDxt1, 0) == 1;
-};
-
-const DxtFile& Dxt1File() {
-    static const DxtFile dds;
+const bench::PictureFile& Dxt1File() {
+    static const bench::PictureFile dds(kOpenSide, 24, "open8192.dds", [](const Image& picture, const std::string& path) {
+        return WriteDdsFile(picture, path, kDdsSaveDxt1, 0) == 1;
+    });
     return dds;
 }
 
 void BM_OpenDdsDxt1_8192_Ours(benchmark::State& state) {
-    const DxtFile& dds = Dxt1File();
+    const bench::PictureFile& dds = Dxt1File();
     if (!dds.written) return state.SkipWithError("cannot write the DDS file");
     ImagePtr image;
-    TexInfo info;
-    const double seconds = bench::TimeEachIteration(state, [&] {
-        image.reset();
-        image = LoadImageAnySource(dds.file.path, info);
-    });
+    const double seconds = bench::TimeOpening(state, dds.file.path, image);
     if (!image) return state.SkipWithError("the file does not open");
     state.counters["PSNR_RGB"] = bench::ImagePsnr(*dds.picture, *image, {0, 1, 2});
     bench::RecordOurTime("open-dxt1", seconds);
@@ -146,7 +137,7 @@ void BM_OpenDdsDxt1_8192_Ours(benchmark::State& state) {
 void BM_OpenDdsDxt1_8192_Squish(benchmark::State& state) {
     LetSquishUseEveryCore();
     state.SetLabel("read the file, libsquish decodes the blocks");
-    const DxtFile& dds = Dxt1File();
+    const bench::PictureFile& dds = Dxt1File();
     if (!dds.written) return state.SkipWithError("cannot write the DDS file");
     const size_t pixels = size_t(kOpenSide) * kOpenSide;
     std::vector<uint8_t> bytes;
