@@ -1,7 +1,7 @@
 // What the in-process benchmarks share: a photo-like test picture, PSNR of
-// one picture against another, scratch files that go away at exit, and the
-// per-iteration times of our side, kept so that a peer's benchmark registered
-// after ours can report the ratio ours / peer in the same run.
+// one picture against another, scratch files that go away at exit, timing,
+// and our side's time and counters, kept so that a peer's benchmark
+// registered after ours can report the ratio ours / peer and both PSNRs.
 #pragma once
 
 #include <benchmark/benchmark.h>
@@ -90,9 +90,15 @@ struct PictureFile {
         : picture(MakePhotoLikePicture(side, side, depth)), file(name), written(picture && write(*picture, file.path)) {}
 };
 
-inline std::map<std::string, double>& OurSeconds() {
-    static std::map<std::string, double> seconds;
-    return seconds;
+// Our side of a comparison: its mean time and its counters (PSNRs).
+struct OurRun {
+    double seconds = 0;
+    benchmark::UserCounters counters;
+};
+
+inline std::map<std::string, OurRun>& OurRuns() {
+    static std::map<std::string, OurRun> runs;
+    return runs;
 }
 
 // Times `body` once per iteration with the wall clock and hands the time to
@@ -121,14 +127,20 @@ inline double TimeOpening(benchmark::State& state, const std::string& path, Imag
     });
 }
 
-// Our side of a comparison: remembers its time under `key`.
-inline void RecordOurTime(const std::string& key, double seconds) { OurSeconds()[key] = seconds; }
+// Our side: remembers its time and the counters set so far under `key`.
+inline void RecordOurRun(const std::string& key, double seconds, const benchmark::State& state) {
+    OurRuns()[key] = {seconds, state.counters};
+}
 
-// The peer's side: the counter "ours/peer" is our time over the peer's, below
-// 1 when ours is faster; absent when our benchmark did not run first.
+// The peer's side, registered after ours: the counter "ours/peer" is our time
+// over the peer's (below 1 when ours is faster), and each of our counters
+// comes along as "ours_<name>", so the peer's PSNR stands beside ours.
+// Nothing is added when our benchmark did not run first.
 inline void ReportRatioToOurs(benchmark::State& state, const std::string& key, double peerSeconds) {
-    const auto ours = OurSeconds().find(key);
-    if (ours != OurSeconds().end() && peerSeconds > 0) state.counters["ours/peer"] = ours->second / peerSeconds;
+    const auto ours = OurRuns().find(key);
+    if (ours == OurRuns().end() || peerSeconds <= 0) return;
+    state.counters["ours/peer"] = ours->second.seconds / peerSeconds;
+    for (const auto& [name, value] : ours->second.counters) state.counters["ours_" + name] = value;
 }
 
 }  // namespace bench

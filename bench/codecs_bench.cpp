@@ -192,7 +192,7 @@ void BM_OpenPng8192_Ours(benchmark::State& state) {
     // A fast open that loses pixels must not look good.
     if (!image || bench::ImagePsnr(*png.picture, *image, {0, 1, 2}) < 99)
         return state.SkipWithError("the opened picture differs from the one written");
-    bench::RecordOurTime("open-png", seconds);
+    bench::RecordOurRun("open-png", seconds, state);
 }
 
 void BM_OpenPng8192_Stb(benchmark::State& state) {

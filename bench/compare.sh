@@ -141,6 +141,9 @@ with open(summary, "a") as out:
 EOF
 }
 
+# A line under the row's figures in the summary at the end.
+summary_note() { echo "    $1" >>"$work/summary"; }
+
 check() {  # check DESCRIPTION CONDITION-COMMAND...
     local what=$1
     shift
@@ -187,9 +190,12 @@ row_save_png() {
         "$in" "$work/pillow.png")
     desc_pillow="Pillow: open().save() defaults"
     run_row "save-png: open the 8192 x 8192 PNG and save it as PNG" ours pillow
-    echo "   files: ours $(mib "$work/ours.png"), Pillow $(mib "$work/pillow.png"), size ratio $("$python" -c \
+    local sizes
+    sizes="files: ours $(mib "$work/ours.png"), Pillow $(mib "$work/pillow.png"), size ours / Pillow $("$python" -c \
         'import os, sys; print("%.3fx" % (os.path.getsize(sys.argv[1]) / os.path.getsize(sys.argv[2])))' \
         "$work/ours.png" "$work/pillow.png")"
+    echo "   $sizes"
+    summary_note "$sizes"
     check "ours wrote the input's pixels" same_pixels "$in" "$work/ours.png" rgb
     check "Pillow wrote the input's pixels" same_pixels "$in" "$work/pillow.png" rgb
 }
@@ -209,11 +215,14 @@ row_dxt5_mips() {
     sides+=(im)
     run_row "dxt5-mips: 4096 x 4096 RGBA PNG to DXT5 with a full mip chain" "${sides[@]}"
     # Each encoder searches its own way; speed means little without quality.
-    local side
+    local side line notes=()
     for side in "${sides[@]}"; do
         local desc=desc_$side
-        printf '   quality %-12s %s\n' "$(peer_name "${!desc}")" "$(quality "$in" "$work/$side.dds")"
+        line=$(quality "$in" "$work/$side.dds")
+        printf '   quality %-12s %s\n' "$(peer_name "${!desc}")" "$line"
+        notes+=("$(peer_name "${!desc}") ${line% (*}")
     done
+    summary_note "$(IFS=';' && echo "${notes[*]}" | sed 's/;/; /g')"
     echo "   note: the peers are different encoders (their own block search and mip filter); compare the PSNRs with the times"
     for side in "${sides[@]}"; do
         check "$side wrote DXT5 with 13 levels" [ "$(pictures ddsinfo "$work/$side.dds")" = "4096 4096 DXT5 13" ]
@@ -235,8 +244,12 @@ row_batch() {
     desc_mogrify="mogrify -auto-orient -format dds"
     run_row "batch: 50 mixed pictures (PNG, TGA, JPEG, BMP; 128 to 1024 a side) to DDS" ours mogrify
     unset -f prep_ours prep_mogrify
-    echo "   ours:    $(pictures ddsfolder "$in" "$work/out-ours" --list "$work/list-ours")"
-    echo "   mogrify: $(pictures ddsfolder "$in" "$work/out-mogrify" --list "$work/list-mogrify")"
+    local ours mogrify
+    ours=$(pictures ddsfolder "$in" "$work/out-ours" --list "$work/list-ours")
+    mogrify=$(pictures ddsfolder "$in" "$work/out-mogrify" --list "$work/list-mogrify")
+    echo "   ours:    $ours"
+    echo "   mogrify: $mogrify"
+    summary_note "PSNR ours ${ours#*PSNR }; mogrify ${mogrify#*PSNR }"
     echo "   note: ours picks DXT5 when a pixel is not opaque, mogrify when the file has an alpha channel (the inputs"
     echo "         with alpha all have transparent pixels); no input is a normal map, so BC5 is not exercised;"
     echo "         mogrify needs -auto-orient to write TGA files the right way up (it costs no measurable time)"

@@ -58,7 +58,7 @@ void BM_SaveDdsDxt5Mips_Ours(benchmark::State& state) {
     if (ok && ReadWholeFile(out.path, bytes)) top = ReadDdsFromMemory(bytes.data(), int64_t(bytes.size()), info);
     if (!top) return state.SkipWithError("the save failed or does not read back");
     ReportTopLevelQuality(state, *top);
-    bench::RecordOurTime("save-dxt5-mips", seconds);
+    bench::RecordOurRun("save-dxt5-mips", seconds, state);
 }
 
 #ifdef ORVANTA_HAVE_SQUISH
@@ -130,7 +130,7 @@ void BM_OpenDdsDxt1_8192_Ours(benchmark::State& state) {
     const double seconds = bench::TimeOpening(state, dds.file.path, image);
     if (!image) return state.SkipWithError("the file does not open");
     state.counters["PSNR_RGB"] = bench::ImagePsnr(*dds.picture, *image, {0, 1, 2});
-    bench::RecordOurTime("open-dxt1", seconds);
+    bench::RecordOurRun("open-dxt1", seconds, state);
 }
 
 #ifdef ORVANTA_HAVE_SQUISH
