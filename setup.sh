@@ -7,7 +7,7 @@ packages=(
   zlib1g-dev libbz2-dev liblzma-dev
   libgtest-dev libbenchmark-dev
   fonts-liberation2 xvfb xauth xdotool x11-utils imagemagick tesseract-ocr
-  libnvtt-bin python3-pil libstb-dev libsquish-dev
+  libnvtt-bin python3-pil libstb-dev libsquish-dev time
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -44,11 +44,6 @@ std::string GetBatchTargetExtension();
 
 // The run over the selected rows (selectedOnly 1) or over every item.
 void RunBatchConversion(int64_t selectedOnly);
-// Writes one picture in the format of `extension`: empty on success, "not an
-// HDR texture" for a ".hdr" target without RGBE data, else "could not write
-// the file".
-std::string SaveImageForBatch(const Image& image, const TexInfo& info, const std::string& path,
-                              const std::string& extension);
 // Takes every pending event; a click on Close/Stop sets gBatchCancel.
 void PollBatchCancel();
 

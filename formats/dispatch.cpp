@@ -86,6 +86,15 @@ ImagePtr LoadWithToolkitDecoder(const std::string& path, const std::string& ext,
     return image;
 }
 
+// JPEG keeps no alpha: the colour channels are copied as they are, without
+// blending them over anything.
+bool WriteJpegCopy(const Image& image, const std::string& path) {
+    ImagePtr copy = CreateImage(image.width, image.height, 24, MakeColour(0, 0, 0));
+    if (!copy) return false;
+    DrawImage(*copy, image, 0, 0, DrawMode::Copy);
+    return EncodeJpegFile(*copy, path, 90);
+}
+
 }  // namespace
 
 ImagePtr LoadImageFileByExtension(const std::string& path, TexInfo& info) {
@@ -148,4 +157,41 @@ int SaveImageByExtension(const Image& image, const std::string& path, int withAl
     if (ext == "tif") return WriteTiffFile(&image, path, withAlpha);
     if (ext == "tex") return WriteTexFile(&image, path, withAlpha, 0, 0) ? 1 : 0;
     return EncodePngFile(image, path, withAlpha ? 32 : 24) ? 1 : 0;
+}
+
+std::string SaveImageForBatch(const Image& image, const TexInfo& info, const std::string& path,
+                              const std::string& extension) {
+    const std::string ext = ToLowerAscii(extension);
+    const int hasAlpha = info.hasAlpha != 0 ? 1 : 0;
+    bool ok = false;
+    if (ext == "tga") {
+        ok = WriteTgaFile(image, path, hasAlpha) != 0;
+    } else if (ext == "png") {
+        ok = EncodePngFile(image, path, hasAlpha ? 32 : 24);
+    } else if (ext == "pcx") {
+        ok = WritePcxFile(image, path) != 0;
+    } else if (ext == "bmp") {
+        ok = EncodeBmpFile(image, path);
+    } else if (ext == "tif") {
+        ok = WriteTiffFile(&image, path, hasAlpha) != 0;
+    } else if (ext == "jpg") {
+        ok = WriteJpegCopy(image, path);
+    } else if (ext == "dds") {
+        int format = hasAlpha ? kDdsSaveDxt5 : kDdsSaveDxt1;
+        if (ToLowerAscii(info.formatText).find("normal") != std::string::npos) format = kDdsSaveBc5;
+        ok = WriteDdsFile(image, path, format, 1) != 0;
+    } else if (ext == "tex") {
+        // An untouched version-4 texture keeps its first mip level and flag;
+        // a shrunk one starts its mip chain afresh.
+        int firstMip = 0, keepFlag = 0;
+        if (info.kind == 1 && info.texVersion == 4 && info.isEffect == 0 && image.width == info.width) {
+            firstMip = info.firstMip;
+            keepFlag = (info.flags & 2) != 0 ? 1 : 0;
+        }
+        ok = WriteTexFile(&image, path, hasAlpha, firstMip, keepFlag) != 0;
+    } else if (ext == "hdr") {
+        if (info.isHdr == 0 || !info.hdrData) return "not an HDR texture";
+        ok = WriteHdrFile(info.hdrData.get(), info.width, info.height, path) != 0;
+    }
+    return ok ? "" : "could not write the file";
 }

@@ -24,3 +24,12 @@ ImagePtr LoadArchiveEntryAsTexture(const std::string& path, TexInfo& info);
 // Writes a picture by its extension (TGA, TIFF, first-generation ".tex",
 // otherwise PNG). Nonzero on success.
 int SaveImageByExtension(const Image& image, const std::string& path, int withAlpha);
+
+// The batch conversion's writer: one picture in the format of `extension`
+// ("tga", "png", "pcx", "bmp", "tif", "jpg", "dds", "tex", "hdr"; any case),
+// the choices a run makes without asking (DDS: BC5 for a normal map, else
+// DXT5 with alpha, else DXT1, always with mips). Empty on success, "not an HDR
+// texture" for a ".hdr" target without RGBE data, else "could not write the
+// file".
+std::string SaveImageForBatch(const Image& image, const TexInfo& info, const std::string& path,
+                              const std::string& extension);
