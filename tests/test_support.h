@@ -1,12 +1,21 @@
 // Helpers the file-format tests share: a fresh temporary folder, whether a
-// peer tool is installed, and a picture's pixels in reading order.
+// peer tool is installed, a picture's pixels in reading order, and a guard
+// against reads that wait on a named pipe.
 #pragma once
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "toolkit/image.h"
@@ -38,3 +47,48 @@ inline std::vector<uint32_t> PixelsOf(const Image& image) {
         for (int x = 0; x < image.width; ++x) out.push_back(GetPixelColour(image, x, y));
     return out;
 }
+
+// Guards a test that hands named pipes to code that must refuse them at
+// once: if the test still runs after a few seconds, the pipes' write ends are
+// opened and closed again and again, which releases a reader stuck waiting
+// for a writer. A released reader then fails the test's expectations, and
+// Released() says what happened, instead of the test hanging forever.
+class PipeWatchdog {
+public:
+    explicit PipeWatchdog(std::vector<std::string> pipes) : pipes_(std::move(pipes)), thread_([this] { Watch(); }) {}
+    ~PipeWatchdog() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+    PipeWatchdog(const PipeWatchdog&) = delete;
+    PipeWatchdog& operator=(const PipeWatchdog&) = delete;
+
+    bool Released() const { return released_; }
+
+private:
+    void Watch() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (wake_.wait_for(lock, std::chrono::seconds(5), [this] { return stop_; })) return;
+        while (!stop_) {
+            for (const std::string& pipe : pipes_) {
+                const int fd = open(pipe.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);  // fails unless a reader waits
+                if (fd >= 0) {
+                    released_ = true;
+                    close(fd);
+                }
+            }
+            wake_.wait_for(lock, std::chrono::milliseconds(50), [this] { return stop_; });
+        }
+    }
+
+    std::vector<std::string> pipes_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stop_ = false;
+    std::atomic<bool> released_{false};
+    std::thread thread_;
+};
