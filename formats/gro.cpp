@@ -140,12 +140,25 @@ Unpacked ReadEntryData(archive* a, int64_t claimed, std::vector<uint8_t>& data) 
 
 }  // namespace
 
-bool IsArchivePath(const std::string& path) { return path.find(kSeparator) != std::string::npos; }
+namespace {
 
-std::string GetArchivePartOfPath(const std::string& path) { return path.substr(0, path.find(kSeparator)); }
+// Where an archive entry path splits, or npos for a plain path. "::" may be
+// part of a real file's name ("we::ird.png"), so a path that names an
+// existing regular file as a whole is a file, whatever it contains.
+size_t ArchiveSeparatorAt(const std::string& path) {
+    const size_t at = path.find(kSeparator);
+    if (at == std::string::npos || IsRegularFile(path)) return std::string::npos;
+    return at;
+}
+
+}  // namespace
+
+bool IsArchivePath(const std::string& path) { return ArchiveSeparatorAt(path) != std::string::npos; }
+
+std::string GetArchivePartOfPath(const std::string& path) { return path.substr(0, ArchiveSeparatorAt(path)); }
 
 std::string GetEntryPartOfPath(const std::string& path) {
-    const size_t at = path.find(kSeparator);
+    const size_t at = ArchiveSeparatorAt(path);
     return at == std::string::npos ? std::string() : path.substr(at + 2);
 }
 

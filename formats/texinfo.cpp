@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "formats/gro.h"
 #include "toolkit/files.h"
 
 void ClearTexInfo(TexInfo& info) { info = TexInfo(); }
@@ -34,8 +35,7 @@ std::string GetTextAfterLastSeparator(const std::string& text) {
 }
 
 std::string GetDisplayName(const std::string& path) {
-    const size_t sep = path.find("::");
-    if (sep != std::string::npos) return GetTextAfterLastSeparator(path.substr(sep + 2));
+    if (IsArchivePath(path)) return GetTextAfterLastSeparator(GetEntryPartOfPath(path));
     const size_t cut = path.find_last_of("/\\");
     return cut == std::string::npos ? path : path.substr(cut + 1);
 }

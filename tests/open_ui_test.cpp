@@ -42,6 +42,7 @@ TEST_F(EditorOpen, SuccessfulOpenShowsNameSizeAndFormat) {
     } cases[] = {
         {WritePng("a.png", false), "6 x 4  Portable Network Graphics"},
         {WritePng("b.PNG", true), "6 x 4  Portable Network Graphics, with transparency"},
+        {WritePng("we::ird.png", false), "6 x 4  Portable Network Graphics"},  // a file, not an archive entry
         {dir_ + "wall.tex", "8 x 2  RGB, DK1 version 4"},
         {dir_ + "stone.tex", "4 x 4  DK2, compressed opaque (4-bit, DXT1)"},
     };

@@ -1,7 +1,8 @@
 // Paths that are not what they seem. Named pipes, sockets, devices and
 // folders under picture names are refused at once by every loader (a reader
-// that waited for a pipe's writer would hang the program), and links to real
-// files still open.
+// that waited for a pipe's writer would hang the program), links to real
+// files still open, and a real file with "::" in its path opens as a file
+// while a path that names no file still splits as an archive entry path.
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
@@ -17,6 +18,7 @@
 #include "formats/gro.h"
 #include "formats/tex.h"
 #include "skybox/skybox.h"
+#include "tests/gro_zip.h"
 #include "tests/test_support.h"
 #include "toolkit/codecs.h"
 #include "toolkit/files.h"
@@ -116,6 +118,51 @@ TEST_F(SpecialPaths, OnlyRegularFilesAreRead) {
     EXPECT_EQ(GetPixelColour(*image, 2, 1), MakeColour(10, 20, 30));
     EXPECT_TRUE(IsRegularFile(dir_ + "link.png"));
     EXPECT_GT(GetFileSize(dir_ + "link.png"), 0);
+}
+
+TEST_F(SpecialPaths, AFileWithSeparatorInItsPathIsAFile) {
+    ASSERT_TRUE(CreateFolder(dir_ + "a::b"));
+    ASSERT_TRUE(WritePng(dir_ + "we::ird.png", MakeColour(1, 2, 3)));
+    ASSERT_TRUE(WritePng(dir_ + "a::b/pic.png", MakeColour(4, 5, 6)));
+    ImagePtr tex = CreateImage(2, 2, 32, MakeColour(7, 8, 9));
+    ASSERT_EQ(WriteTexFile(tex.get(), dir_ + "odd::name.tex", 0, 0, 0), 1);
+    const std::string texBytes = MakeTexBytes(dir_, 2, 2, MakeColour(11, 12, 13));
+    ASSERT_TRUE(WriteTestZip(dir_ + "x.gro", {{"tex/a.tex", texBytes}}));
+    struct Case {
+        std::string path;
+        bool isArchive;
+        std::string archivePart;
+        std::string entryPart;
+        std::string displayName;
+        uint32_t colour;  // of the loaded picture; 0: it does not load
+    } cases[] = {
+        {dir_ + "we::ird.png", false, dir_ + "we::ird.png", "", "we::ird.png", MakeColour(1, 2, 3)},
+        {dir_ + "a::b/pic.png", false, dir_ + "a::b/pic.png", "", "pic.png", MakeColour(4, 5, 6)},
+        {dir_ + "odd::name.tex", false, dir_ + "odd::name.tex", "", "odd::name.tex", MakeColour(7, 8, 9)},
+        {dir_ + "x.gro::tex/a.tex", true, dir_ + "x.gro", "tex/a.tex", "a.tex", MakeColour(11, 12, 13)},
+        // Names no file: an archive entry path, whose archive does not exist.
+        {dir_ + "a::b/none.png", true, dir_ + "a", "b/none.png", "none.png", 0},
+        // A folder is no file either.
+        {dir_ + "a::b", true, dir_ + "a", "b", "b", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(IsArchivePath(c.path), c.isArchive);
+        EXPECT_EQ(GetArchivePartOfPath(c.path), c.archivePart);
+        EXPECT_EQ(GetEntryPartOfPath(c.path), c.entryPart);
+        EXPECT_EQ(GetDisplayName(c.path), c.displayName);
+        TexInfo info;
+        ImagePtr image = LoadImageAnySource(c.path, info);
+        if (c.colour == 0) {
+            EXPECT_EQ(image, nullptr);
+            EXPECT_EQ(info.errorText, "Could not extract it from the archive.");
+            continue;
+        }
+        ASSERT_TRUE(image) << info.errorText;
+        EXPECT_EQ(GetPixelColour(*image, 1, 1), c.colour);
+        EXPECT_EQ(LoadSkyboxFace(0, c.path), 1);
+        EXPECT_EQ(gSkyFaces[0].displayName, c.displayName);
+    }
 }
 
 }  // namespace
