@@ -69,7 +69,7 @@ ImagePtr LoadWithToolkitDecoder(const std::string& path, const std::string& ext,
     }
     ImagePtr decoded = DecodeImageMemory(data.data(), data.size(), nullptr);
     if (!decoded) {
-        info.errorText = "This image format is not supported, or the file is damaged.";
+        info.errorText = kDamagedFileText;
         return nullptr;
     }
     info.bytesPerPixel = decoded->depth / 8;
@@ -120,7 +120,7 @@ ImagePtr LoadImageFileByExtension(const std::string& path, TexInfo& info) {
         ImagePtr image = reader(data.data(), int64_t(data.size()), info);
         if (!image) {
             FreeTexHdrData(info);
-            if (info.errorText.empty()) info.errorText = "This image format is not supported, or the file is damaged.";
+            if (info.errorText.empty()) info.errorText = kDamagedFileText;
             return nullptr;
         }
         info.width = image->width;
