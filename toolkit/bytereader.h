@@ -147,3 +147,7 @@ inline bool ClaimFitsBytes(uint64_t claimed, uint64_t bytesLeft, uint64_t unitsP
     using Wide = unsigned __int128;
     return Wide(claimed) * bytesPerPacket <= Wide(bytesLeft) * unitsPerPacket;
 }
+
+// Deflate's best case: a 258-byte match in two bits, about 1032 bytes out of
+// one byte in.
+constexpr uint64_t kDeflateBestRatio = 1032;
