@@ -15,6 +15,7 @@
 
 #include "editor/commands.h"
 #include "editor/globals.h"
+#include "formats/gro.h"
 #include "formats/texinfo.h"
 #include "toolkit/displays.h"
 #include "toolkit/ui/ui.h"
@@ -268,10 +269,7 @@ std::string DescribeFileLocation(const std::string& path) {
         const size_t cut = text.find_last_of("/\\");
         return cut == std::string::npos ? std::string() : text.substr(0, cut + 1);
     };
-    const size_t marker = path.find("::");
-    if (marker != std::string::npos) {
-        const std::string archive = path.substr(0, marker);
-        return GetTextAfterLastSeparator(archive) + " : " + folderOf(path.substr(marker + 2));
-    }
+    if (IsArchivePath(path))
+        return GetTextAfterLastSeparator(GetArchivePartOfPath(path)) + " : " + folderOf(GetEntryPartOfPath(path));
     return folderOf(path);
 }

@@ -12,6 +12,7 @@
 #include "editor/mainwindow.h"
 #include "editor/prefs.h"
 #include "formats/dds.h"
+#include "formats/gro.h"
 #include "formats/hdr.h"
 #include "formats/pcx.h"
 #include "formats/sizing.h"
@@ -31,8 +32,6 @@ constexpr const char* kPatternExtensions[] = {"tga", "png", "pcx", "bmp", "tif",
 constexpr int kPatternCount = int(sizeof(kPatternExtensions) / sizeof(kPatternExtensions[0]));
 
 SaveDdsDialogHook gDdsDialogHook;
-
-bool HasArchiveSeparator(const std::string& path) { return path.find("::") != std::string::npos; }
 
 void ShowError(const std::string& text) {
     UiMessageBox(gAppTitle, text, UiButtons::Ok, UiIcon::Error, gMainWindow);
@@ -126,7 +125,7 @@ std::string GetSaveAsPatterns(bool withHdr) {
 }
 
 std::string ProposeSaveName() {
-    const bool fromArchive = HasArchiveSeparator(gCurrentPath);
+    const bool fromArchive = IsArchivePath(gCurrentPath);
     std::string folder;
     if (gPrefSaveSourceFolder == 1 && !fromArchive)
         folder = GetFolderPart(gCurrentPath);

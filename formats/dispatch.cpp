@@ -58,11 +58,18 @@ constexpr FormatName kToolkitFormats[] = {
 // The toolkit decoder reads TGA by content too (a TGA under another name).
 [[maybe_unused]] const bool kTgaDecoderRegistered = (RegisterTgaImageDecoder(), true);
 
-ImagePtr LoadWithToolkitDecoder(const std::string& path, const std::string& ext, TexInfo& info) {
-    std::string decoderError;
-    ImagePtr decoded = DecodeImageFile(path, &decoderError);
+// `data` holds the file when the caller has read it already (a TIFF file the
+// own reader refused); otherwise the file is read here.
+ImagePtr LoadWithToolkitDecoder(const std::string& path, const std::string& ext, std::vector<uint8_t> data,
+                                TexInfo& info) {
+    ReadFailure failure = ReadFailure::None;
+    if (data.empty() && !ReadWholeFile(path, data, &failure) && failure == ReadFailure::NotRegularFile) {
+        info.errorText = "The file cannot be opened.";
+        return nullptr;
+    }
+    ImagePtr decoded = DecodeImageMemory(data.data(), data.size(), nullptr);
     if (!decoded) {
-        info.errorText = "This image format is not supported, or the file is damaged.";
+        info.errorText = kDamagedFileText;
         return nullptr;
     }
     info.bytesPerPixel = decoded->depth / 8;
@@ -113,7 +120,8 @@ ImagePtr LoadImageFileByExtension(const std::string& path, TexInfo& info) {
             info.height = image->height;
             return image;
         }
-        // Not the plain kind the own reader takes: libtiff reads it below.
+        // Not the plain kind the own reader takes: libtiff reads the same bytes.
+        return LoadWithToolkitDecoder(path, ext, std::move(data), info);
     }
     if (MemoryReader reader = OwnReaderFor(ext)) {
         std::vector<uint8_t> data;
@@ -121,14 +129,14 @@ ImagePtr LoadImageFileByExtension(const std::string& path, TexInfo& info) {
         ImagePtr image = reader(data.data(), int64_t(data.size()), info);
         if (!image) {
             FreeTexHdrData(info);
-            if (info.errorText.empty()) info.errorText = "This image format is not supported, or the file is damaged.";
+            if (info.errorText.empty()) info.errorText = kDamagedFileText;
             return nullptr;
         }
         info.width = image->width;
         info.height = image->height;
         return image;
     }
-    return LoadWithToolkitDecoder(path, ext, info);
+    return LoadWithToolkitDecoder(path, ext, {}, info);
 }
 
 ImagePtr LoadArchiveEntryAsTexture(const std::string& path, TexInfo& info) {

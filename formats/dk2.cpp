@@ -234,6 +234,16 @@ ImagePtr ReadDk2Texture(const uint8_t* data, size_t size, TexInfo& info) {
     const uint64_t pixelCount = uint64_t(width) * uint64_t(height);
     const uint64_t limit = pixelCount * 8 + kUnpackSlack;
     const uint64_t keep = blockFormat ? uint64_t(GetBlockCompressedSize(width, height, blockFormat)) : pixelCount * 4;
+    const std::string tooSmall = blockFormat ? std::string("The DXT data is incomplete.")
+                                             : "The image data is smaller than expected for " + info.formatText + ".";
+    if (blockFormat) {
+        info.hasAlpha = blockFormat == kBlockFormatDxt1 ? 0 : 1;
+        info.bytesPerPixel = 4;
+    }
+    // Not even deflate's best case fits the picture into the packed bytes:
+    // refused before any unpacking.
+    if (!ClaimFitsBytes(blockFormat ? keep : pixelCount * 3, uint64_t(packedSize), kDeflateBestRatio))
+        return FailTexture(info, tooSmall);
     std::vector<uint8_t> unpacked;
     uint64_t total = 0;
     switch (UnpackPixelStream(data + packedAt, uint32_t(packedSize), keep, limit, unpacked, total)) {
@@ -243,9 +253,7 @@ ImagePtr ReadDk2Texture(const uint8_t* data, size_t size, TexInfo& info) {
     }
 
     if (blockFormat) {
-        info.hasAlpha = blockFormat == kBlockFormatDxt1 ? 0 : 1;
-        info.bytesPerPixel = 4;
-        if (unpacked.size() < keep) return FailTexture(info, "The DXT data is incomplete.");
+        if (unpacked.size() < keep) return FailTexture(info, tooSmall);
         ImagePtr image = DecodeBlockCompressed(unpacked.data(), int64_t(unpacked.size()), width, height, blockFormat);
         if (!image) return FailTexture(info, "Not enough memory for the image.");
         return image;
@@ -256,7 +264,7 @@ ImagePtr ReadDk2Texture(const uint8_t* data, size_t size, TexInfo& info) {
     int bytesPerPixel = 0;
     if (total >= pixelCount * 4) bytesPerPixel = 4;
     else if (total >= pixelCount * 3) bytesPerPixel = 3;
-    else return FailTexture(info, "The image data is smaller than expected for " + info.formatText + ".");
+    else return FailTexture(info, tooSmall);
     info.bytesPerPixel = bytesPerPixel;
     info.hasAlpha = bytesPerPixel == 4 ? 1 : 0;
     ImagePtr image = DecodeBgrRows(unpacked.data(), width, height, bytesPerPixel);

@@ -6,7 +6,6 @@
 #include <archive.h>
 #include <archive_entry.h>
 #include <locale.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -61,11 +60,11 @@ public:
     bool OutOfMemory() const { return !archive_ || archive_errno(archive_) == ENOMEM; }
 
     bool Open(const std::string& path) {
-        // Only plain files: a named pipe would wait for a writer forever.
-        struct stat st;
-        if (!archive_ || path.empty() || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+        if (!archive_) return false;
+        file_ = OpenRegularFileForReading(path);
+        if (!file_.Ok()) return false;
         if (archive_read_support_format_zip(archive_) != ARCHIVE_OK) return false;
-        return archive_read_open_filename(archive_, path.c_str(), 64 * 1024) == ARCHIVE_OK;
+        return archive_read_open_fd(archive_, file_.Descriptor(), 64 * 1024) == ARCHIVE_OK;
     }
 
     // The next directory entry; false at the end or when the directory is
@@ -81,6 +80,7 @@ public:
 
 private:
     Utf8NamesScope names_;  // declared first: it outlives the handle
+    ReadOnlyFile file_;     // libarchive reads it but leaves closing it to us
     archive* archive_;
 };
 
@@ -140,12 +140,25 @@ Unpacked ReadEntryData(archive* a, int64_t claimed, std::vector<uint8_t>& data) 
 
 }  // namespace
 
-bool IsArchivePath(const std::string& path) { return path.find(kSeparator) != std::string::npos; }
+namespace {
 
-std::string GetArchivePartOfPath(const std::string& path) { return path.substr(0, path.find(kSeparator)); }
+// Where an archive entry path splits, or npos for a plain path. "::" may be
+// part of a real file's name ("we::ird.png"), so a path that names an
+// existing regular file as a whole is a file, whatever it contains.
+size_t ArchiveSeparatorAt(const std::string& path) {
+    const size_t at = path.find(kSeparator);
+    if (at == std::string::npos || IsRegularFile(path)) return std::string::npos;
+    return at;
+}
+
+}  // namespace
+
+bool IsArchivePath(const std::string& path) { return ArchiveSeparatorAt(path) != std::string::npos; }
+
+std::string GetArchivePartOfPath(const std::string& path) { return path.substr(0, ArchiveSeparatorAt(path)); }
 
 std::string GetEntryPartOfPath(const std::string& path) {
-    const size_t at = path.find(kSeparator);
+    const size_t at = ArchiveSeparatorAt(path);
     return at == std::string::npos ? std::string() : path.substr(at + 2);
 }
 

@@ -2,7 +2,8 @@
 //
 // Reading covers "#?" files with FORMAT=32-bit_rle_rgbe (or no FORMAT line),
 // -Y/+Y h +X w resolution lines and new-style run-length or flat scanlines;
-// a file that ends early still loads with the missing rows black. Writing
+// a file that ends early still loads with the missing rows black, unless its
+// bytes could not hold the picture it claims even at the best run length. Writing
 // makes -Y +X files whose run-length scanlines hold literal packets only.
 #include "formats/hdr.h"
 
@@ -231,6 +232,12 @@ ImagePtr ReadHdrFromMemory(const uint8_t* data, int64_t size, TexInfo& info) {
 
     const int64_t blockBytes = CheckedPixelBytes(width, height, 4);
     if (blockBytes < 0) return FailTexture(info, "Invalid HDR dimensions: " + LineForMessage(resolution));
+    // Rows the data do not reach stay black, but the best a scan line can do
+    // is one two-byte run of 127 values in each of its four planes: a picture
+    // beyond that many pixels for the bytes left was never in this file. Flat
+    // scan lines are held to the same bound, so a file cut short keeps loading.
+    if (!ClaimFitsBytes(uint64_t(width) * uint64_t(height), reader.Remaining(), 127, 8))
+        return FailTexture(info, kDamagedFileText);
     try {
         HdrBlockPtr block = std::make_unique<HdrBlock>();
         block->width = int(width);

@@ -4,8 +4,6 @@
 // never read; the writer always writes one frame and the fixed trailer.
 #include "formats/tex.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -388,9 +386,8 @@ std::string FindFileIgnoringCase(const std::string& folder, const std::string& n
     for (const FolderEntry& entry : ScanFolder(folder)) {
         if (entry.isFolder || ToLowerAscii(entry.name) != wanted) continue;
         // Plain files only: a named pipe or device of that name is no texture.
-        struct stat st;
         const std::string found = folder + entry.name;
-        if (stat(found.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return found;
+        if (IsRegularFile(found)) return found;
     }
     return "";
 }

@@ -1,10 +1,8 @@
 #include "formats/texinfo.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cstdio>
 
+#include "formats/gro.h"
 #include "toolkit/files.h"
 
 void ClearTexInfo(TexInfo& info) { info = TexInfo(); }
@@ -37,26 +35,19 @@ std::string GetTextAfterLastSeparator(const std::string& text) {
 }
 
 std::string GetDisplayName(const std::string& path) {
-    const size_t sep = path.find("::");
-    if (sep != std::string::npos) return GetTextAfterLastSeparator(path.substr(sep + 2));
+    if (IsArchivePath(path)) return GetTextAfterLastSeparator(GetEntryPartOfPath(path));
     const size_t cut = path.find_last_of("/\\");
     return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
 bool ReadFileForDecoding(const std::string& path, std::vector<uint8_t>& data, TexInfo& info) {
-    // Only plain files: opening a named pipe would wait for a writer forever.
-    struct stat st;
-    if (path.empty() || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        info.errorText = "The file cannot be opened.";
-        return false;
-    }
     // A short read is a failure, never a picture of zeros. Once the file
     // opens, what failed was holding or reading its bytes: a file too large
     // for memory says so instead of claiming it cannot be opened.
-    if (!ReadWholeFile(path, data)) {
-        std::FILE* file = std::fopen(path.c_str(), "rb");
-        info.errorText = file ? "The file is empty or too large." : "The file cannot be opened.";
-        if (file) std::fclose(file);
+    ReadFailure failure = ReadFailure::None;
+    if (!ReadWholeFile(path, data, &failure)) {
+        info.errorText =
+            failure == ReadFailure::CannotRead ? "The file is empty or too large." : "The file cannot be opened.";
         return false;
     }
     if (data.empty()) {

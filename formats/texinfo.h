@@ -56,6 +56,11 @@ struct TexInfo {
 // Resets every field (numbers 0, strings empty, HDR block freed).
 void ClearTexInfo(TexInfo& info);
 
+// The refusal of a file no reader can make sense of, for readers whose own
+// messages have no sharper word for it (data that cannot be what the header
+// claims) and for the load dispatch.
+constexpr char kDamagedFileText[] = "This image format is not supported, or the file is damaged.";
+
 // A reader's refusal: the message goes into errorText and no image comes back.
 inline ImagePtr FailTexture(TexInfo& info, std::string message) {
     info.errorText = std::move(message);

@@ -256,8 +256,12 @@ ImagePtr ReadTgaFromMemory(const uint8_t* data, int64_t size, TexInfo& info) {
 
     if (!h.IsRunLength() && !reader.Fits(pixelOffset, uint64_t(pixelBytes)))
         return FailTexture(info, "The TGA image data is incomplete.");
-    // A run-length file may end early, but one whose colour map is cut short
-    // has no trustworthy colours at all.
+    // A run-length file may end early, but one packet of 1 + bpp bytes stands
+    // for at most 128 pixels: a claim beyond that cannot be the file's.
+    const uint64_t packedBytes = reader.Size() > pixelOffset ? reader.Size() - pixelOffset : 0;
+    if (h.IsRunLength() && !ClaimFitsBytes(uint64_t(width) * uint64_t(height), packedBytes, 128, uint64_t(1 + bpp)))
+        return FailTexture(info, "The TGA image data is incomplete.");
+    // A file whose colour map is cut short has no trustworthy colours at all.
     if (h.IsMapped() && h.HasMap() && !reader.Fits(mapOffset, mapBytes))
         return FailTexture(info, "The TGA image data is incomplete.");
 

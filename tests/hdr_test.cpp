@@ -174,6 +174,45 @@ TEST(FormatsHdr, ScanlinesFillTheBlockTopRowFirst) {
     }
 }
 
+// A scan line's best is one two-byte run of 127 values in each of its four
+// planes. A claim the bytes can hold loads (rows not reached stay black), a
+// larger one is refused before the block is made: the 53-byte file claiming
+// 32767 x 32767 no longer "loads" as black.
+TEST(FormatsHdr, ClaimsAreHeldToTheBytes) {
+    struct Case {
+        const char* name;
+        Bytes file;
+        int firstRed;  // the first pixel's red byte when it loads, else -1
+    } cases[] = {
+        // R and G planes filled by one run each; B and E never reached.
+        {"127 pixels from 8 bytes", File("-Y 1 +X 127", {2, 2, 0, 127, 255, 9, 255, 9}), 9},
+        {"128 pixels from 8 bytes", File("-Y 1 +X 128", {2, 2, 0, 128, 255, 9, 255, 9}), -1},
+        {"flat, cut short", File("-Y 4 +X 1", {1, 2, 3, 128}), 1},
+        {"no scan lines at all", File("-Y 1 +X 1", {}), -1},
+        {"53 bytes claiming 32767 x 32767", File("-Y 32767 +X 32767", {}), -1},
+        {"+Y, 32767 x 32767 with a few runs", File("+Y 32767 +X 32767", {2, 2, 127, 255, 255, 9, 255, 9}), -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.firstRed < 0) {
+            EXPECT_EQ(RunWithinMemory(64, [&] {
+                          TexInfo info;
+                          if (Read(c.file, info)) return std::string("loaded");
+                          return info.hdrData ? "kept a block" : info.errorText;
+                      }),
+                      kDamagedFileText);
+            continue;
+        }
+        TexInfo info;
+        ImagePtr image = Read(c.file, info);
+        ASSERT_NE(image, nullptr) << info.errorText;
+        ASSERT_NE(info.hdrData, nullptr);
+        const Bytes& block = info.hdrData->bytes;
+        EXPECT_EQ(block.front(), c.firstRed);
+        EXPECT_EQ(block.back(), 0);  // the last pixel was never reached: black
+    }
+}
+
 TEST(FormatsHdr, DisplayFollowsTheBoundExposureAndTone) {
     Bytes pixels;
     for (int e = 100; e < 164; ++e) pixels.insert(pixels.end(), {uint8_t(e * 3), uint8_t(255 - e), 128, uint8_t(e)});

@@ -35,9 +35,14 @@ FileKind GetFileKind(const std::string& path) {
     return FileKind::File;
 }
 
+bool IsRegularFile(const std::string& path) {
+    struct stat st;
+    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 int64_t GetFileSize(const std::string& path) {
     struct stat st;
-    if (path.empty() || stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return -1;
+    if (path.empty() || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
     return int64_t(st.st_size);
 }
 
@@ -59,34 +64,67 @@ bool CreateFolder(const std::string& path) {
 
 bool RemoveFile(const std::string& path) { return !path.empty() && unlink(path.c_str()) == 0; }
 
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data) {
-    data.clear();
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        close(fd);
-        return false;
+ReadOnlyFile::~ReadOnlyFile() {
+    if (fd_ >= 0) close(fd_);
+}
+
+ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) close(fd_);
+        fd_ = other.fd_;
+        other.fd_ = -1;
     }
+    return *this;
+}
+
+ReadOnlyFile OpenRegularFileForReading(const std::string& path, ReadFailure* failure) {
+    auto refuse = [failure](ReadFailure why) {
+        if (failure) *failure = why;
+        return ReadOnlyFile();
+    };
+    if (failure) *failure = ReadFailure::None;
+    // Looking first keeps devices from being opened at all (opening some has
+    // effects of its own); a socket cannot be opened anyway.
+    struct stat st;
+    if (path.empty() || stat(path.c_str(), &st) != 0) return refuse(ReadFailure::CannotOpen);
+    if (!S_ISREG(st.st_mode)) return refuse(ReadFailure::NotRegularFile);
+    // The name may point elsewhere by now: open without waiting for a pipe's
+    // writer and without taking a terminal, then judge what was opened.
+    ReadOnlyFile file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!file.Ok()) return refuse(ReadFailure::CannotOpen);
+    if (fstat(file.Descriptor(), &st) != 0) return refuse(ReadFailure::CannotOpen);
+    if (!S_ISREG(st.st_mode)) return refuse(ReadFailure::NotRegularFile);
+    const int flags = fcntl(file.Descriptor(), F_GETFL);
+    if (flags >= 0) fcntl(file.Descriptor(), F_SETFL, flags & ~O_NONBLOCK);
+    return file;
+}
+
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data, ReadFailure* failure) {
+    data.clear();
+    const ReadOnlyFile file = OpenRegularFileForReading(path, failure);
+    if (!file.Ok()) return false;
+    if (failure) *failure = ReadFailure::CannotRead;
+    struct stat st;
+    if (fstat(file.Descriptor(), &st) != 0) return false;
     const uint64_t size = uint64_t(st.st_size);
     try {
         data.resize(size_t(size));
     } catch (const std::bad_alloc&) {
-        close(fd);
         return false;
     }
     uint64_t done = 0;
     while (done < size) {
-        const ssize_t n = read(fd, data.data() + done, size_t(std::min<uint64_t>(size - done, 1u << 30)));
+        const ssize_t n =
+            read(file.Descriptor(), data.data() + done, size_t(std::min<uint64_t>(size - done, 1u << 30)));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         done += uint64_t(n);
     }
-    close(fd);
     if (done != size) {
         data.clear();
         return false;
     }
+    if (failure) *failure = ReadFailure::None;
     return true;
 }
 

@@ -12,16 +12,54 @@
 enum class FileKind { Missing, File, Folder };
 
 FileKind GetFileKind(const std::string& path);
-// Size in bytes of a file; -1 when it is missing or a folder.
+// True when the path names a regular file (links followed): not a folder,
+// named pipe, socket or device.
+bool IsRegularFile(const std::string& path);
+// Size in bytes of a regular file; -1 when it is missing, a folder or any
+// other kind of file (a pipe or device has no size worth the name).
 int64_t GetFileSize(const std::string& path);
 bool FolderExists(const std::string& path);
 // Creates the folder and its missing parents; true when it exists afterwards.
 bool CreateFolder(const std::string& path);
 bool RemoveFile(const std::string& path);
 
-// Reads a whole file. A file that cannot be opened, shrinks while being read,
-// or fails to read is an error (false, `data` emptied).
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data);
+// A descriptor opened for reading, closed when the object dies.
+class ReadOnlyFile {
+public:
+    ReadOnlyFile() = default;
+    explicit ReadOnlyFile(int fd) : fd_(fd) {}
+    ~ReadOnlyFile();
+    ReadOnlyFile(ReadOnlyFile&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    ReadOnlyFile& operator=(ReadOnlyFile&& other) noexcept;
+    ReadOnlyFile(const ReadOnlyFile&) = delete;
+    ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
+
+    bool Ok() const { return fd_ >= 0; }
+    int Descriptor() const { return fd_; }
+
+private:
+    int fd_ = -1;
+};
+
+// Why a file could not be read.
+enum class ReadFailure {
+    None,
+    CannotOpen,      // missing, not permitted, or no such path
+    NotRegularFile,  // a folder, named pipe, socket or device
+    CannotRead,      // a regular file that could not be held in memory or read whole
+};
+
+// The one way the program opens a file to read it: only a regular file
+// (links followed) opens. The open never waits (a named pipe without a writer
+// is refused at once, not waited for), and the kind is checked on the opened
+// descriptor itself, so a file swapped for a pipe after a check cannot slip
+// through. A refused path gives a handle that is not Ok().
+ReadOnlyFile OpenRegularFileForReading(const std::string& path, ReadFailure* failure = nullptr);
+
+// Reads a whole regular file through OpenRegularFileForReading. A file that
+// cannot be opened, is not a regular file, shrinks while being read, or fails
+// to read is an error (false, `data` emptied, the reason in *failure).
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data, ReadFailure* failure = nullptr);
 
 struct FolderEntry {
     std::string name;
