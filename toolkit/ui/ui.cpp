@@ -311,10 +311,14 @@ void ApplyCompactStyle() {
     g_object_unref(provider);
 }
 
-}  // namespace
-
-bool UiInit() {
-    if (gInitialised) return true;
+// wxWidgets starts once per process and is never cleaned up: its native
+// renderer is a static that keeps a reference to the generic renderer, which
+// wxEntryCleanup frees, so list headers drawn after a restart read freed
+// memory. Ending the layer therefore leaves wx itself running until the
+// process ends, and starting the layer again reuses it.
+bool StartWxOnce() {
+    static bool started = false;
+    if (started) return true;
     static int argc = 1;
     static char name[] = "orvanta";
     static char* argv[] = {name, nullptr};
@@ -326,10 +330,19 @@ bool UiInit() {
     // The user's locale for texts, but numbers always use the point.
     std::setlocale(LC_NUMERIC, "C");
     wxTheApp->SetExitOnFrameDelete(false);
+    ApplyCompactStyle();
+    started = true;
+    return true;
+}
+
+}  // namespace
+
+bool UiInit() {
+    if (gInitialised) return true;
+    if (!StartWxOnce()) return false;
     gLoop = new wxGUIEventLoop();
     wxEventLoopBase::SetActive(gLoop);
     gInitialised = true;
-    ApplyCompactStyle();
     SetDisplaysProvider(RealDisplays, RealDpiScale);
     return true;
 }
@@ -351,7 +364,6 @@ void UiShutdown() {
     delete gLoop;
     gLoop = nullptr;
     gInitialised = false;
-    wxEntryCleanup();
 }
 
 // ---------------------------------------------------------------------------

@@ -49,7 +49,9 @@ constexpr int kUiFirstDialogId = 1000;
 // Starts wxWidgets (GTK), registers the displays provider. false when there
 // is no display to open windows on.
 bool UiInit();
-// Closes every window and ends wxWidgets. Safe to call twice.
+// Closes every window and ends the layer. Safe to call twice; UiInit starts
+// the layer again (wxWidgets itself starts once and lives until the process
+// ends, because it cannot be started a second time).
 void UiShutdown();
 bool UiIsInitialised();
 
