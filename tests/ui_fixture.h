@@ -31,7 +31,7 @@ protected:
     // Lets the window system deliver what it has queued and draw the windows
     // shown (GTK paints on its frame clock, so a few short rounds).
     static void LetWindowsPaint() {
-        for (int round = 0; round < 10; ++round) {
+        for (int round = 0; round < 3; ++round) {
             UiProcessPending();
             usleep(2000);
         }
