@@ -11,6 +11,20 @@
 
 #include "toolkit/image.h"
 
+// AddressSanitizer reserves its shadow memory up front, so a child process
+// under a memory limit cannot allocate at all; such tests skip.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
 // A new empty folder below the test temporary folder, ending in "/".
 inline std::string MakeTempFolder(const std::string& prefix) {
     std::string templ = testing::TempDir() + prefix + "XXXXXX";
