@@ -51,8 +51,10 @@ std::vector<DisplayRect> RealDisplays() {
     std::vector<DisplayRect> list;
     if (!gInitialised) return list;
     for (unsigned i = 0; i < wxDisplay::GetCount(); ++i) {
-        const wxRect r = wxDisplay(i).GetGeometry();
-        list.push_back(DisplayRect{r.x, r.y, r.width, r.height});
+        const wxDisplay display(i);
+        const wxRect r = display.GetGeometry();
+        const wxRect work = display.GetClientArea();
+        list.push_back(DisplayRect{r.x, r.y, r.width, r.height, work.width, work.height});
     }
     return list;
 }
@@ -463,6 +465,19 @@ void UiRestoreWindow(int window) {
         if (frame->IsIconized()) frame->Iconize(false);
         if (frame->IsMaximized()) frame->Maximize(false);
     }
+}
+
+void UiFitWindowToDisplay(int window) {
+    Object* w = FindWindowObject(window);
+    if (!w) return;
+    const DisplayRect display = GetLargestDisplay();
+    const wxSize frame = w->widget->GetSize();
+    const int excessX = std::max(frame.x - display.UsableWidth(), 0);
+    const int excessY = std::max(frame.y - display.UsableHeight(), 0);
+    if (excessX == 0 && excessY == 0) return;
+    const wxSize inner = w->widget->GetClientSize();
+    Quiet quiet;
+    KeepInnerSize(*w, wxSize(std::max(inner.x - excessX, 1), std::max(inner.y - excessY, 1)));
 }
 
 UiWindowState UiGetWindowState(int window) {

@@ -103,6 +103,10 @@ int UiGetWindowInnerWidth(int window);
 int UiGetWindowInnerHeight(int window);
 // Sets the client size in 96-DPI units.
 void UiSetWindowInnerSize(int window, int innerWidth, int innerHeight);
+// Shrinks the client area so that the outer frame (menu and status bars
+// included) fits the work area of the largest display; a window that fits
+// already is left alone. Centred windows are centred again.
+void UiFitWindowToDisplay(int window);
 
 // Modal run of a dialog: disable the parent (only the parent) / enable and
 // activate it again. The dialog's own loop waits with UiWaitWindowEvent.
