@@ -26,6 +26,25 @@ public:
     void Undo() { if (CanUndo()) ApplyHistoryEntry(GoToPreviousStep()); }
     void Redo() { if (CanRedo()) ApplyHistoryEntry(GoToNextStep()); }
     void Revert() { if (CanUndo()) ApplyHistoryEntry(GoToOriginalStep()); }
+    // Opens the picture, then plays the steps: E edit, S save, U undo, R redo,
+    // O revert to original.
+    void Play(const char* steps) {
+        Open();
+        int n = 0;
+        for (const char* s = steps; *s; ++s) {
+            switch (*s) {
+            case 'E': Edit(++n); break;
+            case 'S': MarkSaved(); UpdateTitleAndUndoMenu(); break;
+            case 'U': Undo(); break;
+            case 'R': Redo(); break;
+            case 'O': Revert(); break;
+            }
+        }
+    }
+    static bool TitleMarksUnsaved() {
+        const std::string title = UiGetWindowTitle(gMainWindow);
+        return title.size() >= 2 && title.compare(title.size() - 2, 2, " *") == 0;
+    }
 };
 
 TEST_F(EditorHistory, LimitKeepsTheOriginalAndTheNewestSteps) {
@@ -91,7 +110,7 @@ TEST_F(EditorHistory, MemoryBudgetDropsTheOldestEditsFirst) {
 }
 
 TEST_F(EditorHistory, SavedStepFollowsItsPictureWhenOlderStepsDrop) {
-    // E edit, S save, U undo, R redo; room for four steps.
+    // Room for four steps.
     struct Case {
         const char* steps;
         std::vector<int> kept;
@@ -108,21 +127,11 @@ TEST_F(EditorHistory, SavedStepFollowsItsPictureWhenOlderStepsDrop) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.steps);
         SetHistoryMemoryBudgetForTesting(4 * kStepBytes);
-        Open();
-        int n = 0;
-        for (const char* s = c.steps; *s; ++s) {
-            switch (*s) {
-            case 'E': Edit(++n); break;
-            case 'S': MarkSaved(); UpdateTitleAndUndoMenu(); break;
-            case 'U': Undo(); break;
-            case 'R': Redo(); break;
-            }
-        }
+        Play(c.steps);
         EXPECT_EQ(KeptSteps(), c.kept);
         EXPECT_EQ(gSavedPos, c.savedPos);
         EXPECT_EQ(HasUnsavedEdits(), c.unsaved);
-        const std::string title = UiGetWindowTitle(gMainWindow);
-        EXPECT_EQ(title.size() >= 2 && title.compare(title.size() - 2, 2, " *") == 0, c.unsaved) << title;
+        EXPECT_EQ(TitleMarksUnsaved(), c.unsaved);
     }
 }
 
@@ -137,7 +146,6 @@ TEST_F(EditorHistory, BudgetComesFromTheMachinesMemory) {
 }
 
 TEST_F(EditorHistory, SavedPositionDecidesUnsavedEdits) {
-    // E edit, S save, U undo, R redo, O revert to original.
     struct Case {
         const char* steps;
         bool unsaved;
@@ -153,21 +161,10 @@ TEST_F(EditorHistory, SavedPositionDecidesUnsavedEdits) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.steps);
-        Open();
-        int n = 0;
-        for (const char* s = c.steps; *s; ++s) {
-            switch (*s) {
-            case 'E': Edit(++n); break;
-            case 'S': MarkSaved(); UpdateTitleAndUndoMenu(); break;
-            case 'U': Undo(); break;
-            case 'R': Redo(); break;
-            case 'O': Revert(); break;
-            }
-        }
+        Play(c.steps);
         EXPECT_EQ(HasUnsavedEdits(), c.unsaved);
         EXPECT_EQ(gSavedPos, c.savedPos);
-        const std::string title = UiGetWindowTitle(gMainWindow);
-        EXPECT_EQ(title.size() >= 2 && title.compare(title.size() - 2, 2, " *") == 0, c.unsaved) << title;
+        EXPECT_EQ(TitleMarksUnsaved(), c.unsaved) << UiGetWindowTitle(gMainWindow);
     }
 }
 
