@@ -176,6 +176,9 @@ void BuildMainWindow() {
     UiMenuItem(6, "Help\tCtrl+H");
     UiMenuItem(7, "About");
     UiMenuEnd();
+    // The stored size is the client area's; with the bars around it the
+    // frame may still run past the screen.
+    UiFitWindowToDisplay(gMainWindow);
     UiSetMenuItemChecked(gMainWindow, 11, true);
 
     gPreviewScroll = UiCreateScrollArea(gMainWindow, 4, 4, 819, 400, 1034, 1034, 1, true);

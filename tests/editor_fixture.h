@@ -23,6 +23,7 @@ protected:
     }
     void TearDown() override {
         SetHistoryImageCopierForTesting(nullptr);
+        SetHistoryMemoryBudgetForTesting(0);
         SetWriteFailureAfterBytes(-1);
         SetConfigFolderOverride("");
         ResetEditorGlobals();

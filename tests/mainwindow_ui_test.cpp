@@ -272,6 +272,37 @@ TEST_F(EditorMainWindowTest, EnlargementFactorAndNoteFollowThePictureSize) {
     EXPECT_EQ(UiGetStatusField(gMainWindow, 2), gTexInfo.note);
 }
 
+// Whatever size the preferences hold, the window, menu and status bar
+// included, fits the screen; a size that fits is kept as stored.
+TEST_F(EditorMainWindowTest, StoredSizeOpensAWindowThatFitsTheScreen) {
+    const struct {
+        std::string w, h;
+        bool exact;
+    } cases[] = {{"900", "500", true}, {"99999", "2000000000", false}, {"5000", "300", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.w + "x" + c.h);
+        ResetEditorGlobals();
+        const std::string prefs = "WindowX = 0\nWindowY = 0\nWindowWidth = " + c.w + "\nWindowHeight = " + c.h + "\n";
+        ASSERT_TRUE(CreateFolder(folder_ + "Orvanta"));
+        ASSERT_TRUE(WriteWholeFile(folder_ + "Orvanta/Orvanta.prefs", prefs.data(), prefs.size()));
+        Start();
+        LetWindowsPaint();
+        const DisplayRect screen = GetLargestDisplay();
+        const UiRect frame = UiGetWindowFrame(gMainWindow);
+        EXPECT_LE(frame.width, screen.UsableWidth());
+        EXPECT_LE(frame.height, screen.UsableHeight());
+        const int inner = UiGetWindowInnerWidth(gMainWindow);
+        if (c.exact) {
+            EXPECT_EQ(inner, std::atoi(c.w.c_str()));
+            EXPECT_EQ(UiGetWindowInnerHeight(gMainWindow), std::atoi(c.h.c_str()));
+        }
+        // The preview follows the window it got.
+        EXPECT_LE(UiGetGadgetRect(gPreviewScroll).width, inner);
+        ClearPreview();
+        UiCloseWindow(gMainWindow);
+    }
+}
+
 TEST_F(EditorMainWindowTest, CanvasHoldsTheWholePictureAtFractionalDpi) {
     Start();
     for (double scale : {1.25, 1.5, 1.75}) {

@@ -60,6 +60,13 @@ inline std::vector<uint32_t> PixelsOf(const Image& image) {
 #define ORVANTA_TEST_UNDER_ASAN 1
 #endif
 #endif
+// AddressSanitizer reserves its shadow memory up front, so a child process
+// under a memory limit cannot allocate at all; such tests skip.
+#ifdef ORVANTA_TEST_UNDER_ASAN
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
 
 // Runs `body` in a child process whose address space may grow at most
 // `headroomMiB` beyond what this process has mapped, and returns the text the

@@ -53,8 +53,10 @@ std::vector<DisplayRect> RealDisplays() {
     std::vector<DisplayRect> list;
     if (!gInitialised) return list;
     for (unsigned i = 0; i < wxDisplay::GetCount(); ++i) {
-        const wxRect r = wxDisplay(i).GetGeometry();
-        list.push_back(DisplayRect{r.x, r.y, r.width, r.height});
+        const wxDisplay display(i);
+        const wxRect r = display.GetGeometry();
+        const wxRect work = display.GetClientArea();
+        list.push_back(DisplayRect{r.x, r.y, r.width, r.height, work.width, work.height});
     }
     return list;
 }
@@ -317,10 +319,14 @@ void ApplyCompactStyle() {
     g_object_unref(provider);
 }
 
-}  // namespace
-
-bool UiInit() {
-    if (gInitialised) return true;
+// wxWidgets starts once per process and is never cleaned up: its native
+// renderer is a static that keeps a reference to the generic renderer, which
+// wxEntryCleanup frees, so list headers drawn after a restart read freed
+// memory. Ending the layer therefore leaves wx itself running until the
+// process ends, and starting the layer again reuses it.
+bool StartWxOnce() {
+    static bool started = false;
+    if (started) return true;
     static int argc = 1;
     static char name[] = "orvanta";
     static char* argv[] = {name, nullptr};
@@ -332,10 +338,19 @@ bool UiInit() {
     // The user's locale for texts, but numbers always use the point.
     std::setlocale(LC_NUMERIC, "C");
     wxTheApp->SetExitOnFrameDelete(false);
+    ApplyCompactStyle();
+    started = true;
+    return true;
+}
+
+}  // namespace
+
+bool UiInit() {
+    if (gInitialised) return true;
+    if (!StartWxOnce()) return false;
     gLoop = new wxGUIEventLoop();
     wxEventLoopBase::SetActive(gLoop);
     gInitialised = true;
-    ApplyCompactStyle();
     SetDisplaysProvider(RealDisplays, RealDpiScale);
     return true;
 }
@@ -357,7 +372,6 @@ void UiShutdown() {
     delete gLoop;
     gLoop = nullptr;
     gInitialised = false;
-    wxEntryCleanup();
 }
 
 // ---------------------------------------------------------------------------
@@ -457,6 +471,19 @@ void UiRestoreWindow(int window) {
         if (frame->IsIconized()) frame->Iconize(false);
         if (frame->IsMaximized()) frame->Maximize(false);
     }
+}
+
+void UiFitWindowToDisplay(int window) {
+    Object* w = FindWindowObject(window);
+    if (!w) return;
+    const DisplayRect display = GetLargestDisplay();
+    const wxSize frame = w->widget->GetSize();
+    const int excessX = std::max(frame.x - display.UsableWidth(), 0);
+    const int excessY = std::max(frame.y - display.UsableHeight(), 0);
+    if (excessX == 0 && excessY == 0) return;
+    const wxSize inner = w->widget->GetClientSize();
+    Quiet quiet;
+    KeepInnerSize(*w, wxSize(std::max(inner.x - excessX, 1), std::max(inner.y - excessY, 1)));
 }
 
 UiWindowState UiGetWindowState(int window) {

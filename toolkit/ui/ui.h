@@ -49,7 +49,9 @@ constexpr int kUiFirstDialogId = 1000;
 // Starts wxWidgets (GTK), registers the displays provider. false when there
 // is no display to open windows on.
 bool UiInit();
-// Closes every window and ends wxWidgets. Safe to call twice.
+// Closes every window and ends the layer. Safe to call twice; UiInit starts
+// the layer again (wxWidgets itself starts once and lives until the process
+// ends, because it cannot be started a second time).
 void UiShutdown();
 bool UiIsInitialised();
 
@@ -101,6 +103,10 @@ int UiGetWindowInnerWidth(int window);
 int UiGetWindowInnerHeight(int window);
 // Sets the client size in 96-DPI units.
 void UiSetWindowInnerSize(int window, int innerWidth, int innerHeight);
+// Shrinks the client area so that the outer frame (menu and status bars
+// included) fits the work area of the largest display; a window that fits
+// already is left alone. Centred windows are centred again.
+void UiFitWindowToDisplay(int window);
 
 // Modal run of a dialog: disable the parent (only the parent) / enable and
 // activate it again. The dialog's own loop waits with UiWaitWindowEvent.
