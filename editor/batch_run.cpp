@@ -20,12 +20,6 @@ constexpr size_t kSummaryLimit = 3000;
 
 std::function<void(int64_t)> gItemHook;
 
-std::string ToUpper(std::string text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-    return text;
-}
-
 // The name part without its extension ("a.b.tga" gives "a.b").
 std::string WithoutExtension(const std::string& name) {
     const size_t dot = name.rfind('.');
@@ -73,7 +67,7 @@ void RunBatchConversion(int64_t selectedOnly) {
     }
     const bool dropsAlpha = ext == "jpg" || ext == "pcx" || ext == "bmp";
     if (dropsAlpha &&
-        UiMessageBox(kTitle, ToUpper(ext) + " has no transparency: any transparency in the files will be lost.\nContinue?",
+        UiMessageBox(kTitle, ToUpperAscii(ext) + " has no transparency: any transparency in the files will be lost.\nContinue?",
                      UiButtons::YesNo, UiIcon::Warning, gBatchWindow) != 1)
         return;
 
@@ -199,7 +193,7 @@ void RunBatchConversion(int64_t selectedOnly) {
     summary += log;
     if (resized > 0) summary += std::to_string(resized) + " file(s) were resized to fit 1024 pixels for Dravik 1.\n";
     if (lostAlpha > 0)
-        summary += std::to_string(lostAlpha) + " file(s) lost their transparency (" + ToUpper(ext) + ").\n";
+        summary += std::to_string(lostAlpha) + " file(s) lost their transparency (" + ToUpperAscii(ext) + ").\n";
     if (summary.size() > kSummaryLimit) {
         // File names may hold UTF-8; a cut inside a character would make the
         // whole text unshowable.

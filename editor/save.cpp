@@ -41,12 +41,6 @@ bool AskYesNo(const std::string& text, UiIcon icon) {
     return UiMessageBox(gAppTitle, text, UiButtons::YesNo, icon, gMainWindow) == 1;
 }
 
-std::string ToUpperAscii(std::string text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-    return text;
-}
-
 // JPEG keeps no alpha: the stored colours are written as they are, without
 // blending them over anything.
 ImagePtr CopyColourChannels(const Image& image) {

@@ -20,12 +20,6 @@
 
 namespace {
 
-std::string ToUpperAscii(std::string text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-    return text;
-}
-
 // The program's own readers take (data, size, info).
 using MemoryReader = ImagePtr (*)(const uint8_t*, int64_t, TexInfo&);
 
@@ -112,7 +106,7 @@ ImagePtr LoadImageFileByExtension(const std::string& path, TexInfo& info) {
 
     if (ext == "tif" || ext == "tiff") {
         std::vector<uint8_t> data;
-        if (!ReadFileForDecoding(path, data, info)) return nullptr;
+        if (!ReadFileForDecoding(path, data, info.errorText)) return nullptr;
         if (ImagePtr image = ReadTiffFromMemory(data.data(), int64_t(data.size()), info)) {
             info.formatText = "Tagged Image File Format";
             info.hasAlpha = HasTransparentPixels(image.get());
@@ -125,7 +119,7 @@ ImagePtr LoadImageFileByExtension(const std::string& path, TexInfo& info) {
     }
     if (MemoryReader reader = OwnReaderFor(ext)) {
         std::vector<uint8_t> data;
-        if (!ReadFileForDecoding(path, data, info)) return nullptr;
+        if (!ReadFileForDecoding(path, data, info.errorText)) return nullptr;
         ImagePtr image = reader(data.data(), int64_t(data.size()), info);
         if (!image) {
             FreeTexHdrData(info);

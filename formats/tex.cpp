@@ -103,7 +103,7 @@ void PutTag(uint8_t*& p, const char* tag) {
 ImagePtr LoadTexFile(const std::string& path, TexInfo& info, int frame, int depth) {
     ClearTexInfo(info);
     std::vector<uint8_t> data;
-    if (!ReadFileForDecoding(path, data, info)) return nullptr;
+    if (!ReadFileForDecoding(path, data, info.errorText)) return nullptr;
     return LoadTextureFromMemory(data.data(), data.size(), info, path, frame, depth);
 }
 

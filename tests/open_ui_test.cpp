@@ -8,6 +8,7 @@
 #include "tests/gro_zip.h"
 #include "tests/test_support.h"
 #include "toolkit/codecs.h"
+#include "toolkit/files.h"
 
 #include <sys/stat.h>
 #include <zlib.h>

@@ -151,3 +151,21 @@ void DrawImage(Image& dst, const Image& src, int x, int y, DrawMode mode) {
         }
     }
 }
+
+ImagePtr ConvertTo32Bit(ImagePtr image) {
+    if (!image || image->depth == 32) return image;
+    ImagePtr result = CreateImage(image->width, image->height, 32, kOpaqueBlack);
+    if (!result) return nullptr;
+    DrawImage(*result, *image, 0, 0, DrawMode::Copy);
+    return result;
+}
+
+int HasTransparentPixels(const Image* image) {
+    if (!image || image->depth != 32 || !image->pixels) return 0;
+    for (int y = 0; y < image->height; ++y) {
+        const uint8_t* row = image->RowFromTop(y);
+        for (int x = 0; x < image->width; ++x)
+            if (row[x * 4 + 3] != 255) return 1;
+    }
+    return 0;
+}
