@@ -15,8 +15,8 @@
 
 #include "formats/blockcomp.h"
 #include "formats/dds.h"
-#include "formats/dk2.h"
 #include "formats/hdr.h"
+#include "formats/metaheader.h"
 #include "formats/tex.h"
 #include "toolkit/bytereader.h"
 

@@ -9,6 +9,9 @@
 #include <cstring>
 #include <new>
 
+#include "formats/dk2.h"
+#include "formats/dk3.h"
+#include "formats/metaheader.h"
 #include "toolkit/bytereader.h"
 #include "toolkit/files.h"
 
@@ -126,18 +129,9 @@ ImagePtr LoadTextureFromMemory(const uint8_t* data, size_t size, TexInfo& info, 
         }
     }
     if (meta >= 0) {
-        // The header may lie in the last bytes of the buffer: a length or text
-        // that does not fit leaves the version text empty.
-        ByteReader reader(data, size);
-        const int64_t length = I32At(reader, uint64_t(meta) + 16);
-        std::string version;
-        if (!reader.Overrun() && length >= 1 && length <= 999) {
-            if (const uint8_t* text = reader.Span(uint64_t(meta) + 20, uint64_t(length)))
-                version = TextUpToZero(text, size_t(length));
-        }
         const uint8_t* rest = data + meta;
         const size_t restSize = size - size_t(meta);
-        if (version.find("Dravik 2") != std::string::npos) return ReadDk2Texture(rest, restSize, info);
+        if (IsDk2MetaHeader(rest, restSize)) return ReadDk2Texture(rest, restSize, info);
         return ReadDk3Texture(rest, restSize, info);
     }
 

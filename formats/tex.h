@@ -4,7 +4,7 @@
 // The loader tells the three generations apart by their first bytes. First-
 // generation files (versions 3 and 4, animated, and effect textures that are
 // shown through their base texture) are decoded here; the second and third
-// generation go to ReadDk2Texture / ReadDk3Texture. Only the first frame asked
+// generation go to ReadDk2Texture / ReadDk3Texture (formats/dk2.h, dk3.h). Only the first frame asked
 // for is decoded; mip levels other than the stored one and the animation
 // trailer are not kept. The writer writes version 4 only: one frame, one
 // stored level, the fixed one-animation trailer.
@@ -75,9 +75,3 @@ void ExpandRgb565ToPalette(uint16_t colour, int64_t* palette, int index);
 int WriteTexFile(const Image* image, const std::string& path, int withAlpha, int firstMip, int keepFlagBit1);
 // 1 + the number of times the smaller side halves before it reaches 1.
 int CountMipLevels(int width, int height);
-
-// Second- and third-generation readers (formats/dk2.cpp, formats/dk3.cpp).
-// They take the buffer from the "CTSEMETA" header on and set info.errorText
-// themselves.
-ImagePtr ReadDk2Texture(const uint8_t* data, size_t size, TexInfo& info);
-ImagePtr ReadDk3Texture(const uint8_t* data, size_t size, TexInfo& info);

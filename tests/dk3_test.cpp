@@ -7,9 +7,9 @@
 #include <cstring>
 
 #include "formats/blockcomp.h"
-#include "formats/dk2.h"
 #include "formats/dk3.h"
 #include "formats/hdr.h"
+#include "formats/metaheader.h"
 #include "formats/tex.h"
 #include "tests/meta_texture_file.h"
 
