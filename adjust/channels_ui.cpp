@@ -37,7 +37,7 @@ void LoadAlphaFromImage() {
         gMainWindow);
     if (path.empty()) return;
     TexInfo maskInfo;
-    ImagePtr mask = LoadImageAnySource(path, maskInfo);
+    ImagePtr mask = LoadImageAnySource(path, maskInfo, CurrentHdrDisplaySettings());
     const std::string name = GetDisplayName(path);
     if (!mask) {
         FreeTexHdrData(maskInfo);

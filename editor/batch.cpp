@@ -10,6 +10,7 @@
 #include <set>
 #include <utility>
 
+#include "editor/globals.h"
 #include "editor/mainwindow.h"
 #include "editor/prefs.h"
 #include "formats/dispatch.h"
@@ -333,7 +334,7 @@ void ShowBatchEntryInfo() {
     }
     const std::string& path = gBatchItems[size_t(row)].path;
     TexInfo info;
-    ImagePtr image = LoadImageAnySource(path, info);
+    ImagePtr image = LoadImageAnySource(path, info, CurrentHdrDisplaySettings());
     if (!image) {
         UiSetGadgetText(gBatchInfoText, GetListDisplayName(path) + ": " + info.errorText);
         FreeTexHdrData(info);

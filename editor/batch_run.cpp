@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "editor/batch.h"
+#include "editor/globals.h"
 #include "formats/dispatch.h"
 #include "formats/gro.h"
 #include "formats/sizing.h"
@@ -138,7 +139,7 @@ void RunBatchConversion(int64_t selectedOnly) {
             continue;
         }
         TexInfo info;
-        ImagePtr image = LoadImageAnySource(path, info);
+        ImagePtr image = LoadImageAnySource(path, info, CurrentHdrDisplaySettings());
         if (!image) {
             ++failed;
             log += name + ": " + info.errorText + "\n";

@@ -26,9 +26,10 @@ bool IsPictureExtension(const std::string& ext) {
 }
 
 ImagePtr ReadForOpening(const std::string& path, TexInfo& info) {
-    if (IsArchivePath(path)) return LoadArchiveEntryAsTexture(path, info);
-    if (IsPictureExtension(GetLowerExtension(path))) return LoadImageFileByExtension(path, info);
-    return LoadTexFile(path, info, 0, 0);
+    const HdrDisplaySettings display = CurrentHdrDisplaySettings();
+    if (IsArchivePath(path)) return LoadArchiveEntryAsTexture(path, info, display);
+    if (IsPictureExtension(GetLowerExtension(path))) return LoadImageFileByExtension(path, info, display);
+    return LoadTexFile(path, info, 0, 0, display);
 }
 
 std::string DescribeFormat(const TexInfo& info) {

@@ -20,15 +20,17 @@
 
 namespace {
 
-// The program's own readers take (data, size, info).
-using MemoryReader = ImagePtr (*)(const uint8_t*, int64_t, TexInfo&);
-
-ImagePtr ReadDds(const uint8_t* data, int64_t size, TexInfo& info) { return ReadDdsFromMemory(data, size, info); }
+// The program's own readers take (data, size, info); the HDR reader also
+// the display settings.
+using MemoryReader = ImagePtr (*)(const uint8_t*, int64_t, TexInfo&, const HdrDisplaySettings&);
 
 MemoryReader OwnReaderFor(const std::string& ext) {
-    if (ext == "dds") return ReadDds;
-    if (ext == "tga") return ReadTgaFromMemory;
-    if (ext == "pcx") return ReadPcxFromMemory;
+    if (ext == "dds")
+        return [](const uint8_t* d, int64_t n, TexInfo& i, const HdrDisplaySettings&) { return ReadDdsFromMemory(d, n, i); };
+    if (ext == "tga")
+        return [](const uint8_t* d, int64_t n, TexInfo& i, const HdrDisplaySettings&) { return ReadTgaFromMemory(d, n, i); };
+    if (ext == "pcx")
+        return [](const uint8_t* d, int64_t n, TexInfo& i, const HdrDisplaySettings&) { return ReadPcxFromMemory(d, n, i); };
     if (ext == "hdr") return ReadHdrFromMemory;
     return nullptr;
 }
@@ -98,7 +100,7 @@ bool WriteJpegCopy(const Image& image, const std::string& path) {
 
 }  // namespace
 
-ImagePtr LoadImageFileByExtension(const std::string& path, TexInfo& info) {
+ImagePtr LoadImageFileByExtension(const std::string& path, TexInfo& info, const HdrDisplaySettings& display) {
     ClearTexInfo(info);
     info.kind = 0;
     info.frameCount = 1;
@@ -120,7 +122,7 @@ ImagePtr LoadImageFileByExtension(const std::string& path, TexInfo& info) {
     if (MemoryReader reader = OwnReaderFor(ext)) {
         std::vector<uint8_t> data;
         if (!ReadFileForDecoding(path, data, info.errorText)) return nullptr;
-        ImagePtr image = reader(data.data(), int64_t(data.size()), info);
+        ImagePtr image = reader(data.data(), int64_t(data.size()), info, display);
         if (!image) {
             FreeTexHdrData(info);
             if (info.errorText.empty()) info.errorText = kDamagedFileText;
@@ -133,7 +135,7 @@ ImagePtr LoadImageFileByExtension(const std::string& path, TexInfo& info) {
     return LoadWithToolkitDecoder(path, ext, {}, info);
 }
 
-ImagePtr LoadArchiveEntryAsTexture(const std::string& path, TexInfo& info) {
+ImagePtr LoadArchiveEntryAsTexture(const std::string& path, TexInfo& info, const HdrDisplaySettings& display) {
     // An archive entry is always an engine texture; the record is not cleared
     // first, the texture loader does that.
     int64_t size = 0;
@@ -144,13 +146,13 @@ ImagePtr LoadArchiveEntryAsTexture(const std::string& path, TexInfo& info) {
         info.errorText = failure;
         return nullptr;
     }
-    return LoadTextureFromMemory(data.data(), data.size(), info, "", 0, 0);
+    return LoadTextureFromMemory(data.data(), data.size(), info, "", 0, 0, display);
 }
 
-ImagePtr LoadImageAnySource(const std::string& path, TexInfo& info) {
-    if (IsArchivePath(path)) return LoadArchiveEntryAsTexture(path, info);
-    if (GetLowerExtension(path) == "tex") return LoadTexFile(path, info, 0, 0);
-    return LoadImageFileByExtension(path, info);
+ImagePtr LoadImageAnySource(const std::string& path, TexInfo& info, const HdrDisplaySettings& display) {
+    if (IsArchivePath(path)) return LoadArchiveEntryAsTexture(path, info, display);
+    if (GetLowerExtension(path) == "tex") return LoadTexFile(path, info, 0, 0, display);
+    return LoadImageFileByExtension(path, info, display);
 }
 
 int SaveImageByExtension(const Image& image, const std::string& path, int withAlpha) {

@@ -5,21 +5,25 @@
 
 #include <string>
 
+#include "formats/hdr.h"
 #include "formats/texinfo.h"
 #include "toolkit/image.h"
 
+// Every loader shows an HDR picture (a Radiance file, a third-generation HDR
+// texture) under the display settings it is given.
+//
 // Every non-texture picture: the program's own readers for PCX, HDR, DDS, TGA
 // and TIFF, the toolkit decoder for the rest (it goes by content, so a PNG
 // named picture.xyz still loads).
-ImagePtr LoadImageFileByExtension(const std::string& path, TexInfo& info);
+ImagePtr LoadImageFileByExtension(const std::string& path, TexInfo& info, const HdrDisplaySettings& display = {});
 
 // A file of any kind, or a texture inside a ".gro" archive
 // ("archive.gro::entry/path.tex").
-ImagePtr LoadImageAnySource(const std::string& path, TexInfo& info);
+ImagePtr LoadImageAnySource(const std::string& path, TexInfo& info, const HdrDisplaySettings& display = {});
 // Unpacks an archive entry path's entry and decodes it as an engine texture;
 // when nothing could be unpacked, ExtractGroEntry's text says why ("Could
 // not extract it from the archive." for a missing or damaged entry).
-ImagePtr LoadArchiveEntryAsTexture(const std::string& path, TexInfo& info);
+ImagePtr LoadArchiveEntryAsTexture(const std::string& path, TexInfo& info, const HdrDisplaySettings& display = {});
 
 // Writes a picture by its extension (TGA, TIFF, first-generation ".tex",
 // otherwise PNG). Nonzero on success.

@@ -9,15 +9,16 @@
 #include <memory>
 #include <string>
 
+#include "formats/hdr.h"
 #include "formats/texinfo.h"
 #include "toolkit/image.h"
 
 // Reads a third-generation texture whose meta header ("CTSEMETA") starts at
 // data[0]; size counts the bytes from there to the end of the file. Returns a
 // new 32-bit image, or null with info.errorText set. An HDR texture (format
-// 12) also leaves its RGBE block in info.hdrData. The buffer stays the
-// caller's.
-ImagePtr ReadDk3Texture(const uint8_t* data, size_t size, TexInfo& info);
+// 12) is shown under `display` and also leaves its RGBE block in
+// info.hdrData. The buffer stays the caller's.
+ImagePtr ReadDk3Texture(const uint8_t* data, size_t size, TexInfo& info, const HdrDisplaySettings& display = {});
 
 // The stored pixels of a width x height texture as width x height pixels of
 // 4 bytes (blue, green, red, alpha; rows from the top). The bytes per pixel b

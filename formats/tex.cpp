@@ -103,15 +103,16 @@ void PutTag(uint8_t*& p, const char* tag) {
 
 }  // namespace
 
-ImagePtr LoadTexFile(const std::string& path, TexInfo& info, int frame, int depth) {
+ImagePtr LoadTexFile(const std::string& path, TexInfo& info, int frame, int depth,
+                     const HdrDisplaySettings& display) {
     ClearTexInfo(info);
     std::vector<uint8_t> data;
     if (!ReadFileForDecoding(path, data, info.errorText)) return nullptr;
-    return LoadTextureFromMemory(data.data(), data.size(), info, path, frame, depth);
+    return LoadTextureFromMemory(data.data(), data.size(), info, path, frame, depth, display);
 }
 
 ImagePtr LoadTextureFromMemory(const uint8_t* data, size_t size, TexInfo& info, const std::string& path,
-                               int frame, int depth) {
+                               int frame, int depth, const HdrDisplaySettings& display) {
     ClearTexInfo(info);
     if (!data || size < 8) {
         info.errorText = "The file is empty or too small.";
@@ -132,7 +133,7 @@ ImagePtr LoadTextureFromMemory(const uint8_t* data, size_t size, TexInfo& info, 
         const uint8_t* rest = data + meta;
         const size_t restSize = size - size_t(meta);
         if (IsDk2MetaHeader(rest, restSize)) return ReadDk2Texture(rest, restSize, info);
-        return ReadDk3Texture(rest, restSize, info);
+        return ReadDk3Texture(rest, restSize, info, display);
     }
 
     info.kind = 1;
@@ -156,7 +157,7 @@ ImagePtr LoadTextureFromMemory(const uint8_t* data, size_t size, TexInfo& info, 
         const std::string found = FindFileIgnoringCase(GetFolderPart(path), baseName);
         if (!found.empty()) {
             baseFound = true;
-            baseImage = LoadTexFile(found, baseInfo, 0, depth + 1);
+            baseImage = LoadTexFile(found, baseInfo, 0, depth + 1, display);
         }
     }
     if (baseFound && !baseImage && info.dataOffset == 0) {

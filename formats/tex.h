@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <string>
 
+#include "formats/hdr.h"
 #include "formats/texinfo.h"
 #include "toolkit/image.h"
 
@@ -26,14 +27,16 @@ constexpr int kMaxTextureSide = 16384;
 
 // Reads the file whole and decodes it with LoadTextureFromMemory. Callers
 // outside the loader pass frame 0 and depth 0; depth counts how far down a
-// chain of effect textures this load is.
-ImagePtr LoadTexFile(const std::string& path, TexInfo& info, int frame = 0, int depth = 0);
+// chain of effect textures this load is. An HDR texture is shown under
+// `display`.
+ImagePtr LoadTexFile(const std::string& path, TexInfo& info, int frame = 0, int depth = 0,
+                     const HdrDisplaySettings& display = {});
 
 // Decodes a texture of any generation from memory (the buffer stays the
 // caller's). `path` names where the data came from; an effect texture looks
 // for its base texture in that path's folder. An empty path searches nowhere.
 ImagePtr LoadTextureFromMemory(const uint8_t* data, size_t size, TexInfo& info, const std::string& path,
-                               int frame = 0, int depth = 0);
+                               int frame = 0, int depth = 0, const HdrDisplaySettings& display = {});
 
 // Reads and checks a first-generation header into `info`; empty text when the
 // frames (or an effect texture's buffer) lie wholly inside the buffer.

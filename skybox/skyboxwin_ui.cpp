@@ -44,7 +44,7 @@ void WindowProgress(const std::string& text, int64_t done, int64_t total) {
 void ShowExposureText() { UiSetGadgetText(gSkyboxExposureField, FormatFixed(gHdrExposure, 1)); }
 
 void ApplyExposure() {
-    ApplyExposureToSkyboxFaces(WindowProgress);
+    ApplyExposureToSkyboxFaces(CurrentHdrDisplaySettings(), WindowProgress);
     UpdateSkyboxPreview();
 }
 
@@ -55,7 +55,7 @@ void ExposureUpdate() {
 
 void OpenFace(const std::string& path, int window) {
     OpenSkyboxFromFace(
-        path, WindowProgress,
+        path, CurrentHdrDisplaySettings(), WindowProgress,
         [] {
             ShowExposureText();
             UpdateSkyboxPreview();
