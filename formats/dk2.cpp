@@ -17,6 +17,7 @@
 #include "formats/metaheader.h"
 #include "formats/tex.h"
 #include "toolkit/bytereader.h"
+#include "toolkit/rows.h"
 
 namespace {
 
@@ -93,16 +94,7 @@ ImagePtr DecodeBgrRows(const uint8_t* pixels, int width, int height, int bytesPe
         for (int y = 0; y < height; ++y) std::memcpy(image->RowFromTop(y), pixels + size_t(y) * rowBytes, rowBytes);
         return image;
     }
-    for (int y = 0; y < height; ++y) {
-        const uint8_t* src = pixels + size_t(y) * rowBytes;
-        uint8_t* dst = image->RowFromTop(y);
-        for (int x = 0; x < width; ++x, src += 3, dst += 4) {
-            dst[0] = src[0];
-            dst[1] = src[1];
-            dst[2] = src[2];
-            dst[3] = 255;
-        }
-    }
+    for (int y = 0; y < height; ++y) AddOpaqueAlphaRow(pixels + size_t(y) * rowBytes, image->RowFromTop(y), width);
     return image;
 }
 

@@ -14,6 +14,7 @@
 #include "formats/metaheader.h"
 #include "toolkit/bytereader.h"
 #include "toolkit/files.h"
+#include "toolkit/rows.h"
 
 namespace {
 
@@ -56,36 +57,11 @@ void Decode16BitRows(const uint8_t* src, Image& image, bool oneBitAlpha) {
     }
 }
 
-void DecodeRgbRows(const uint8_t* src, Image& image) {
-    const int w = image.width;
-    for (int y = 0; y < image.height; ++y) {
-        uint8_t* out = image.RowFromTop(y);
-        for (int x = 0; x < w; ++x, src += 3, out += 4) {
-            out[0] = src[2];
-            out[1] = src[1];
-            out[2] = src[0];
-            out[3] = 255;
-        }
-    }
-}
-
-// R, G, B, A and B, G, R, A differ by the outer colour bytes of each word;
-// the same swap serves reading and writing.
-void SwapRedBlueRow(const uint8_t* src, uint8_t* out, size_t bytes) {
-    for (size_t i = 0; i < bytes; i += 4) {
-        uint32_t v;
-        std::memcpy(&v, src + i, 4);
-        v = (v & 0xFF00FF00u) | ((v >> 16) & 0xFFu) | ((v & 0xFFu) << 16);
-        std::memcpy(out + i, &v, 4);
-    }
-}
-
-void DecodeRgbaRows(const uint8_t* src, Image& image) {
-    const size_t rowBytes = size_t(image.width) * 4;
-    for (int y = 0; y < image.height; ++y, src += rowBytes) {
-        uint8_t* out = image.RowFromTop(y);
-        SwapRedBlueRow(src, out, rowBytes);
-    }
+// R, G, B(, A) rows from the top.
+void DecodeRgbRows(const uint8_t* src, int bytesPerPixel, Image& image) {
+    const size_t rowBytes = size_t(image.width) * size_t(bytesPerPixel);
+    for (int y = 0; y < image.height; ++y, src += rowBytes)
+        SwapRedBlueRow(src, bytesPerPixel, image.RowFromTop(y), 4, image.width);
 }
 
 void PutU32(uint8_t*& p, uint32_t v) {
@@ -298,8 +274,7 @@ ImagePtr DecodeTexFrame(const uint8_t* data, size_t size, const TexInfo& info, i
     if (!image) return nullptr;
     switch (bpp) {
         case 2: Decode16BitRows(src, *image, (info.flags & 1) != 0); break;
-        case 3: DecodeRgbRows(src, *image); break;
-        default: DecodeRgbaRows(src, *image); break;
+        default: DecodeRgbRows(src, bpp, *image); break;
     }
     return image;
 }
@@ -404,7 +379,7 @@ int CountMipLevels(int width, int height) {
     return count;
 }
 
-int WriteTexFile(const Image* image, const std::string& path, int withAlpha, int firstMip, int keepFlagBit1) {
+int WriteTexFile(const Image* image, const std::string& path, bool withAlpha, int firstMip, bool keepFlagBit1) {
     if (!image || !image->pixels || firstMip < 0 || firstMip > 20) return 0;
     if (image->depth != 32 && image->depth != 24) return 0;
     const int w = image->width, h = image->height;
@@ -445,18 +420,8 @@ int WriteTexFile(const Image* image, const std::string& path, int withAlpha, int
     for (int y0 = 0; y0 < h && out.Ok(); y0 += int(rowsPerBatch)) {
         const int y1 = std::min(h, y0 + int(rowsPerBatch));
         for (int y = y0; y < y1; ++y) {
-            const uint8_t* src = image->RowFromTop(y);
-            uint8_t* row = batch.get() + size_t(y - y0) * rowBytes;
-            if (bpp == 4 && srcBpp == 4) {
-                SwapRedBlueRow(src, row, rowBytes);
-            } else {
-                for (int x = 0; x < w; ++x, src += srcBpp, row += bpp) {
-                    row[0] = src[2];
-                    row[1] = src[1];
-                    row[2] = src[0];
-                    if (bpp == 4) row[3] = 255;  // a 24-bit picture is opaque
-                }
-            }
+            // A 24-bit picture is opaque.
+            SwapRedBlueRow(image->RowFromTop(y), srcBpp, batch.get() + size_t(y - y0) * rowBytes, bpp, w);
         }
         out.Write(batch.get(), size_t(y1 - y0) * rowBytes);
     }

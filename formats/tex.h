@@ -75,6 +75,6 @@ void ExpandRgb565ToPalette(uint16_t colour, int64_t* palette, int index);
 // says which mip level the picture is; `keepFlagBit1` carries the engine flag
 // of a re-saved texture over. 1 when the whole file was written, else 0; a
 // failed save leaves an existing file untouched.
-int WriteTexFile(const Image* image, const std::string& path, int withAlpha, int firstMip, int keepFlagBit1);
+int WriteTexFile(const Image* image, const std::string& path, bool withAlpha, int firstMip, bool keepFlagBit1);
 // 1 + the number of times the smaller side halves before it reaches 1.
 int CountMipLevels(int width, int height);

@@ -6,6 +6,8 @@
 
 #include <sys/mman.h>
 
+#include "toolkit/rows.h"
+
 namespace {
 
 int PitchFor(int width, int depth) {
@@ -143,11 +145,7 @@ void DrawImage(Image& dst, const Image& src, int x, int y, DrawMode mode) {
         if (mode == DrawMode::AlphaBlend) {
             BlendRow(d, dbpp, s, sbpp, w);
         } else {
-            for (int i = 0; i < w; ++i) {
-                d[i * dbpp] = s[i * sbpp];
-                d[i * dbpp + 1] = s[i * sbpp + 1];
-                d[i * dbpp + 2] = s[i * sbpp + 2];
-            }
+            CopyColourRow(s, sbpp, d, dbpp, w);
         }
     }
 }
