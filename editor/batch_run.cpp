@@ -9,6 +9,7 @@
 #include "editor/batch.h"
 #include "editor/globals.h"
 #include "formats/dispatch.h"
+#include "formats/formats.h"
 #include "formats/gro.h"
 #include "formats/sizing.h"
 #include "toolkit/files.h"
@@ -45,6 +46,8 @@ void PollBatchCancel() {
 
 void RunBatchConversion(int64_t selectedOnly) {
     const std::string ext = GetBatchTargetExtension();
+    const FormatInfo* target = FindFormatByCanonicalExtension(ext);
+    const bool toTexture = target && target->format == ImageFormat::Tex;
     const bool useSource = UiGetGadgetState(gBatchUseSourceCheck) != 0;
     const bool force = UiGetGadgetState(gBatchForceCheck) != 0;
     const bool fit = UiGetGadgetState(gBatchFit1024Check) != 0;
@@ -66,7 +69,7 @@ void RunBatchConversion(int64_t selectedOnly) {
                      UiIcon::Warning, gBatchWindow);
         return;
     }
-    const bool dropsAlpha = ext == "jpg" || ext == "pcx" || ext == "bmp";
+    const bool dropsAlpha = target && target->dropsAlpha;
     if (dropsAlpha &&
         UiMessageBox(kTitle, ToUpperAscii(ext) + " has no transparency: any transparency in the files will be lost.\nContinue?",
                      UiButtons::YesNo, UiIcon::Warning, gBatchWindow) != 1)
@@ -146,7 +149,7 @@ void RunBatchConversion(int64_t selectedOnly) {
             FreeTexHdrData(info);
             continue;
         }
-        if (ext == "tex" && (info.width > 1024 || info.height > 1024)) {
+        if (toTexture && (info.width > 1024 || info.height > 1024)) {
             if (!fit) {
                 ++failed;
                 log += name + ": larger than 1024 pixels (not allowed for Dravik 1)\n";
