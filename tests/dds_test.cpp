@@ -10,6 +10,7 @@
 
 #include "formats/dds.h"
 #include "formats/sizing.h"
+#include "tests/test_support.h"
 #include "toolkit/files.h"
 
 namespace {
@@ -65,20 +66,10 @@ ImagePtr RampImage(int w, int h) {
     return img;
 }
 
-struct TempFolder {
-    std::string path;
-    TempFolder() {
-        std::string pattern = testing::TempDir() + "orvanta_dds_XXXXXX";
-        if (mkdtemp(pattern.data())) path = pattern + "/";
-    }
-    ~TempFolder() { std::filesystem::remove_all(path); }
-};
-
 // Runs a command; its output is discarded unless it redirects it itself.
 bool Shell(const std::string& command, bool quiet = true) {
     return std::system((command + (quiet ? " >/dev/null 2>&1" : " 2>/dev/null")).c_str()) == 0;
 }
-bool HaveTool(const std::string& name) { return Shell("command -v " + name); }
 bool HavePillow() { return Shell("/usr/bin/python3 -c 'import PIL.Image'"); }
 
 // Pixels as Pillow decodes a file: width, height, then RGBA rows from the top.
