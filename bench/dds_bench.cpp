@@ -51,7 +51,8 @@ void BM_SaveDdsDxt5Mips_Ours(benchmark::State& state) {
     bench::ScratchFile out("save.dds");
     bool ok = true;
     const double seconds =
-        bench::TimeEachIteration(state, [&] { ok = ok && WriteDdsFile(picture, out.path, DdsSaveFormat::Dxt5, true) == 1; });
+        bench::TimeEachIteration(state,
+                                 [&] { ok = ok && WriteDdsFile(picture, out.path, DdsSaveFormat::Dxt5, true) == 1; });
     TexInfo info;
     std::vector<uint8_t> bytes;
     ImagePtr top;

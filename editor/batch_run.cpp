@@ -71,7 +71,8 @@ void RunBatchConversion(int64_t selectedOnly) {
     }
     const bool dropsAlpha = target && target->dropsAlpha;
     if (dropsAlpha &&
-        UiMessageBox(kTitle, ToUpperAscii(ext) + " has no transparency: any transparency in the files will be lost.\nContinue?",
+        UiMessageBox(kTitle,
+                     ToUpperAscii(ext) + " has no transparency: any transparency in the files will be lost.\nContinue?",
                      UiButtons::YesNo, UiIcon::Warning, gBatchWindow) != 1)
         return;
 

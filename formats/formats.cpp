@@ -60,13 +60,16 @@ struct ListEntry {
     const char* label = nullptr;  // nullptr: the usual label
 };
 
-constexpr ListEntry kOpenList[] = {{F::Tex, "Dravik texture (*.tex)"}, {F::Tga}, {F::Png}, {F::Pcx}, {F::Bmp},
+// Where a list offers textures to read, it names every generation.
+constexpr char kAnyTextureLabel[] = "Dravik texture (*.tex)";
+
+constexpr ListEntry kOpenList[] = {{F::Tex, kAnyTextureLabel}, {F::Tga}, {F::Png}, {F::Pcx}, {F::Bmp},
                                    {F::Tiff}, {F::Jpeg}, {F::Dds}, {F::Hdr}};
 constexpr ListEntry kMaskList[] = {{F::Tex}, {F::Tga}, {F::Png}, {F::Pcx}, {F::Bmp}, {F::Tiff}, {F::Jpeg}, {F::Dds}};
 constexpr ListEntry kSkyboxFacesList[] = {{F::Tex}, {F::Hdr}, {F::Tga}, {F::Png}, {F::Dds}};
 constexpr ListEntry kSaveAsList[] = {{F::Tga}, {F::Png}, {F::Pcx}, {F::Bmp}, {F::Tiff},
                                      {F::Jpeg}, {F::Dds}, {F::Tex}, {F::Hdr}};
-constexpr ListEntry kBatchSourceList[] = {{F::Tex, "Dravik texture (*.tex)"}, {F::Tga}, {F::Png}, {F::Pcx}, {F::Bmp},
+constexpr ListEntry kBatchSourceList[] = {{F::Tex, kAnyTextureLabel}, {F::Tga}, {F::Png}, {F::Pcx}, {F::Bmp},
                                           {F::Tiff}, {F::Jpeg}, {F::Dds}, {F::Hdr}};
 constexpr ListEntry kBatchTargetList[] = {
     {F::Tga}, {F::Png}, {F::Pcx}, {F::Bmp}, {F::Tiff}, {F::Jpeg},

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <new>
 
+#include "formats/formats.h"
 #include "toolkit/files.h"
 
 std::vector<GroEntry> gGroEntries;
@@ -103,7 +104,8 @@ bool IsTexName(const std::string& name) {
     const size_t cut = name.find_last_of("/\\");
     const std::string last = cut == std::string::npos ? name : name.substr(cut + 1);
     const size_t dot = last.rfind('.');
-    return dot != std::string::npos && ToLowerAscii(last.substr(dot + 1)) == "tex";
+    return dot != std::string::npos &&
+           ToLowerAscii(last.substr(dot + 1)) == GetFormatInfo(ImageFormat::Tex).extension;
 }
 
 enum class Unpacked { Ok, Damaged, NoMemory };

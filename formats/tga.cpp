@@ -365,7 +365,8 @@ ImagePtr DecodeForToolkit(const uint8_t* data, size_t size, std::string* error) 
     if (info.hasAlpha) return image;
     ImagePtr opaque = CreateImageUnfilled(image->width, image->height, 24);
     if (!opaque) return CodecFailure(error, "Not enough memory for the image.");
-    for (int y = 0; y < image->height; ++y) CopyColourRow(image->RowFromTop(y), 4, opaque->RowFromTop(y), 3, image->width);
+    for (int y = 0; y < image->height; ++y)
+        CopyColourRow(image->RowFromTop(y), 4, opaque->RowFromTop(y), 3, image->width);
     return opaque;
 }
 

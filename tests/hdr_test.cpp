@@ -65,7 +65,8 @@ TEST(FormatsHdr, ToneCurveKnownValues) {
         {-1.0, 1, 0, 0},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(ToneMapHdrChannel(c.value, c.factor, HdrToneFromCode(c.tone)), c.expected) << c.value << " tone " << c.tone;
+        EXPECT_EQ(ToneMapHdrChannel(c.value, c.factor, HdrToneFromCode(c.tone)), c.expected)
+            << c.value << " tone " << c.tone;
 }
 
 TEST(FormatsHdr, EncodeRgbe) {
@@ -170,7 +171,8 @@ TEST(FormatsHdr, ScanlinesFillTheBlockTopRowFirst) {
         ASSERT_NE(info.hdrData, nullptr);
         EXPECT_EQ(info.hdrData->bytes, c.block);
         for (int y = 0; y < c.height; ++y)
-            for (int x = 0; x < c.width; ++x) ExpectShownAs(*image, x, y, &c.block[size_t(y * c.width + x) * 4], 1.0, HdrTone::EditorClip);
+            for (int x = 0; x < c.width; ++x)
+                ExpectShownAs(*image, x, y, &c.block[size_t(y * c.width + x) * 4], 1.0, HdrTone::EditorClip);
     }
 }
 
