@@ -69,6 +69,18 @@ TEST_F(EditorOpen, SuccessfulOpenShowsNameSizeAndFormat) {
     EXPECT_EQ(gSaveNameSuffix, "_levels");
 }
 
+TEST_F(EditorOpen, RequesterOffersTexturesThenEverySupportedImage) {
+    UiTestScriptPath("");
+    ShowOpenFileDialog();
+    ASSERT_FALSE(UiTestRequests().empty());
+    EXPECT_EQ(UiTestRequests().back().title, "Open file");
+    EXPECT_EQ(UiTestRequests().back().patterns,
+              "Dravik texture (*.tex)|*.tex|"
+              "All supported images|*.tex;*.tga;*.png;*.pcx;*.bmp;*.tif;*.tiff;*.jpg;*.jpeg;*.dds;*.hdr|"
+              "All files (*.*)|*.*");
+    EXPECT_FALSE(gCurrentImage);
+}
+
 TEST_F(EditorOpen, FailureIsReportedAndKeepsThePicture) {
     const std::string shown = WritePng("shown.png", false);
     // A PNG under a name outside the picture list goes to the texture
