@@ -129,16 +129,12 @@ ImagePtr ReadDk2Texture(const uint8_t* data, size_t size, TexInfo& info) {
     if (FindTextInBuffer(data, size, 0, "CStaticTexture") < 0)
         return FailTexture(info, "This Dravik 2 file is not a CStaticTexture (other kinds are not supported yet).");
     MetaTextureHeader header;
-    if (!ReadMetaTextureHeader(data, size, "2", header, info.errorText)) return nullptr;
+    if (!ReadMetaTextureHeader(data, size, "2", header, info)) return nullptr;
     const auto [star, width, height, flags, code, packedSize, wrapU, wrapV] = header;
-    info.width = width;
-    info.height = height;
-    info.flags = flags;
-    info.frameCount = 1;
     info.formatText = GetDk2FormatName(code);
 
-    if (width < 1 || height < 1 || width > kMaxTextureSide || height > kMaxTextureSide)
-        return FailTexture(info, "Invalid dimensions: " + std::to_string(width) + " x " + std::to_string(height));
+    if (std::string refused = CheckTextureDimensions(width, height); !refused.empty())
+        return FailTexture(info, std::move(refused));
     const uint64_t packedAt = uint64_t(star) + 8;
     if (packedSize < 1 || !reader.Fits(packedAt, uint64_t(packedSize)))
         return FailTexture(info, "The packed image data is incomplete.");

@@ -179,16 +179,12 @@ ImagePtr ReadDk3Texture(const uint8_t* data, size_t size, TexInfo& info, const H
     }
     if (className.empty()) return FailTexture(info, "This Dravik 3 file does not contain a texture.");
     MetaTextureHeader header;
-    if (!ReadMetaTextureHeader(data, size, "3", header, info.errorText)) return nullptr;
+    if (!ReadMetaTextureHeader(data, size, "3", header, info)) return nullptr;
     const auto [star, width, height, flags, code, dataSize, wrapU, wrapV] = header;
-    info.width = width;
-    info.height = height;
-    info.flags = flags;
-    info.frameCount = 1;
     info.formatText = mivoNames ? "Mivo, " + GetDk3FormatName(code, true) : GetDk3FormatName(code, false);
 
-    if (width < 1 || height < 1 || width > kMaxTextureSide || height > kMaxTextureSide)
-        return FailTexture(info, "Invalid dimensions: " + std::to_string(width) + " x " + std::to_string(height));
+    if (std::string refused = CheckTextureDimensions(width, height); !refused.empty())
+        return FailTexture(info, std::move(refused));
     if (dataSize == 0)
         return FailTexture(info, "This texture file contains no image data (" + std::to_string(width) + " x " +
                               std::to_string(height) + ", " + info.formatText + ").");

@@ -37,17 +37,17 @@ bool IsDk2MetaHeader(const uint8_t* data, size_t size) {
 }
 
 bool ReadMetaTextureHeader(const uint8_t* data, size_t size, const char* generation, MetaTextureHeader& header,
-                           std::string& errorText) {
+                           TexInfo& info) {
     const std::string layout = std::string("Unknown Dravik ") + generation + " layout: ";
     const int64_t objs = FindTextInBuffer(data, size, 0, "OBJS");
     if (objs < 0) {
-        errorText = layout + "OBJS chunk missing.";
+        info.errorText = layout + "OBJS chunk missing.";
         return false;
     }
     ByteReader reader(data, size);
     const int64_t star = FindTextInBuffer(data, size, objs, "STAR");
     if (star < 16 || !reader.Fits(uint64_t(star), 8)) {
-        errorText = layout + "STAR chunk missing.";
+        info.errorText = layout + "STAR chunk missing.";
         return false;
     }
     reader.Seek(uint64_t(star) - 16);
@@ -64,6 +64,10 @@ bool ReadMetaTextureHeader(const uint8_t* data, size_t size, const char* generat
         header.wrapU = reader.I32();
         header.wrapV = reader.I32();
     }
+    info.width = header.width;
+    info.height = header.height;
+    info.flags = header.flags;
+    info.frameCount = 1;
     return true;
 }
 

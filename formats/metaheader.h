@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "formats/texinfo.h"
+
 // The version text of a meta header at data[0] (length at byte 16, text at
 // 20, ending early at a zero byte) exactly as stored; empty when the length is
 // outside 1..999 or the text is cut off.
@@ -21,15 +23,17 @@ bool IsDk2MetaHeader(const uint8_t* data, size_t size);
 
 // The fields before a second- or third-generation file's "STAR" chunk (found
 // after its "OBJS" chunk), and the two wrap modes that some streams carry
-// right after the data (0 when absent). False with "Unknown Dravik
-// <generation> layout: ..." in errorText when either chunk is missing.
+// right after the data (0 when absent). The size and flags also go into
+// info, with frameCount 1 (both generations show one picture). False with
+// "Unknown Dravik <generation> layout: ..." in info.errorText when either
+// chunk is missing.
 struct MetaTextureHeader {
     int64_t star = 0;  // offset of "STAR"; the data size sits at star + 4
     int32_t width = 0, height = 0, flags = 0, code = 0, dataSize = 0;
     int32_t wrapU = 0, wrapV = 0;
 };
 bool ReadMetaTextureHeader(const uint8_t* data, size_t size, const char* generation, MetaTextureHeader& header,
-                           std::string& errorText);
+                           TexInfo& info);
 
 // The name of a texture wrap mode (80 repeat, 81 clamp to edge, 82 clamp to
 // border), else "unknown (" + the value in upper-case hexadecimal + ")".

@@ -216,12 +216,16 @@ std::string ParseTexHeader(const uint8_t* data, size_t size, TexInfo& info) {
     return "";
 }
 
+std::string CheckTextureDimensions(int64_t width, int64_t height) {
+    if (width >= 1 && width <= kMaxTextureSide && height >= 1 && height <= kMaxTextureSide) return "";
+    return "Invalid dimensions: " + std::to_string(width) + " x " + std::to_string(height);
+}
+
 std::string ValidateTexDimensions(TexInfo& info, int32_t width0, int32_t height0) {
     if (info.firstMip < 0 || info.firstMip > 31) return "Invalid firstMip value: " + std::to_string(info.firstMip);
     info.width = width0 >> info.firstMip;
     info.height = height0 >> info.firstMip;
-    if (info.width < 1 || info.width > kMaxTextureSide || info.height < 1 || info.height > kMaxTextureSide)
-        return "Invalid dimensions: " + std::to_string(info.width) + " x " + std::to_string(info.height);
+    if (std::string refused = CheckTextureDimensions(info.width, info.height); !refused.empty()) return refused;
     if (info.frameCount < 1) return "The file contains no frames.";
     return "";
 }

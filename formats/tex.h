@@ -24,6 +24,9 @@
 
 // The largest side, in pixels, that any texture generation's reader takes.
 constexpr int kMaxTextureSide = 16384;
+// Every generation's refusal of a side outside 1..kMaxTextureSide
+// ("Invalid dimensions: " + width + " x " + height); empty for a good size.
+std::string CheckTextureDimensions(int64_t width, int64_t height);
 
 // Reads the file whole and decodes it with LoadTextureFromMemory. Callers
 // outside the loader pass frame 0 and depth 0; depth counts how far down a
