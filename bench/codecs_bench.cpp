@@ -1,15 +1,19 @@
 // PNG and JPEG encode and decode of a 4096 x 4096 photo-like picture, from
 // and to memory, beside stb_image / stb_image_write on the same bytes as the
 // peer. Counters: Mpixel/s, and the compressed size.
+//
+// Then the whole open of an 8192 x 8192 PNG file as the editor opens it
+// (read, decode, the 32-bit picture and its description) beside stb_image
+// loading the same file; the peer's row carries "ours/peer", the ratio of
+// the times.
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "toolkit/codecs.h"
 
 #pragma GCC diagnostic push
@@ -32,29 +36,10 @@ namespace {
 
 constexpr int kSide = 4096;
 
-// Smooth shading, a few soft shapes and a little grain, so the compressors
-// see something like a photograph rather than flat colour or pure noise.
 const Image& Picture(int depth) {
     static ImagePtr pictures[2];
     ImagePtr& slot = pictures[depth == 32 ? 1 : 0];
-    if (slot) return *slot;
-    slot = CreateImage(kSide, kSide, depth);
-    uint32_t seed = 12345;
-    const int bpp = depth / 8;
-    for (int y = 0; y < kSide; ++y) {
-        uint8_t* row = slot->RowFromTop(y);
-        for (int x = 0; x < kSide; ++x, row += bpp) {
-            seed = seed * 1664525u + 1013904223u;
-            const int grain = int(seed >> 29) - 4;
-            const double fx = x / double(kSide), fy = y / double(kSide);
-            const double wave = std::sin(fx * 9.0 + std::cos(fy * 5.0) * 2.0) * 0.5 + 0.5;
-            const double blob = std::exp(-((fx - 0.6) * (fx - 0.6) + (fy - 0.4) * (fy - 0.4)) * 12.0);
-            row[0] = uint8_t(std::clamp(int(60 + 120 * fy + 50 * wave) + grain, 0, 255));
-            row[1] = uint8_t(std::clamp(int(40 + 100 * wave + 90 * blob) + grain, 0, 255));
-            row[2] = uint8_t(std::clamp(int(30 + 160 * fx * blob + 60 * fy) + grain, 0, 255));
-            if (bpp == 4) row[3] = uint8_t(std::clamp(int(255 - 200 * blob), 0, 255));
-        }
-    }
+    if (!slot) slot = bench::MakePhotoLikePicture(kSide, kSide, depth);
     return *slot;
 }
 
@@ -188,6 +173,42 @@ void BM_StbJpegDecode(benchmark::State& state) {
     SetPixelRate(state, file.size());
 }
 
+// ---- opening an 8192 x 8192 PNG file ----------------------------------------
+
+constexpr int kOpenSide = 8192;
+
+const bench::PictureFile& Png8192() {
+    static const bench::PictureFile png(kOpenSide, 24, "open8192.png", [](const Image& picture, const std::string& path) {
+        return EncodePngFile(picture, path, 24);
+    });
+    return png;
+}
+
+void BM_OpenPng8192_Ours(benchmark::State& state) {
+    const bench::PictureFile& png = Png8192();
+    if (!png.written) return state.SkipWithError("cannot write the PNG file");
+    ImagePtr image;
+    const double seconds = bench::TimeOpening(state, png.file.path, image);
+    // A fast open that loses pixels must not look good.
+    if (!image || bench::ImagePsnr(*png.picture, *image, {0, 1, 2}) < 99)
+        return state.SkipWithError("the opened picture differs from the one written");
+    bench::RecordOurRun("open-png", seconds, state);
+}
+
+void BM_OpenPng8192_Stb(benchmark::State& state) {
+    const bench::PictureFile& png = Png8192();
+    if (!png.written) return state.SkipWithError("cannot write the PNG file");
+    bool ok = true;
+    const double seconds = bench::TimeEachIteration(state, [&] {
+        int w, h, n;
+        stbi_uc* pixels = stbi_load(png.file.path.c_str(), &w, &h, &n, 0);
+        ok = ok && pixels && w == kOpenSide && h == kOpenSide;
+        stbi_image_free(pixels);
+    });
+    if (!ok) return state.SkipWithError("stb could not load the file");
+    bench::ReportRatioToOurs(state, "open-png", seconds);
+}
+
 }  // namespace
 
 BENCHMARK(BM_PngEncode)->Arg(24)->Arg(32)->Unit(benchmark::kMillisecond);
@@ -198,3 +219,6 @@ BENCHMARK(BM_StbPngEncode)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StbPngDecode)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StbJpegEncode)->Arg(90)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StbJpegDecode)->Unit(benchmark::kMillisecond);
+// Ours first, so the peer's row can report the ratio.
+BENCHMARK(BM_OpenPng8192_Ours)->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK(BM_OpenPng8192_Stb)->Unit(benchmark::kMillisecond)->UseManualTime();

@@ -145,9 +145,10 @@ void StartProgram(int argc, char** argv) {
     UiSetMenuItemChecked(gMainWindow, 12, gHdrTone == 1);
     ResizePreviewToWindow();
     UpdateTitleAndUndoMenu();
-    // Only a real file with content is opened; an archive entry path, a
-    // folder, an empty or missing file are passed over without a word.
-    if (argc >= 2 && argv[1] && GetFileKind(argv[1]) == FileKind::File && GetFileSize(argv[1]) > 0)
+    // Only a regular file with content is opened; an archive entry path, a
+    // folder, a pipe or device, an empty or missing file are passed over
+    // without a word.
+    if (argc >= 2 && argv[1] && GetFileSize(argv[1]) > 0)
         Run("OpenFile(argument, 0)", [argv] { OpenFile(argv[1], 0); });
 }
 

@@ -44,11 +44,6 @@ std::string GetBatchTargetExtension();
 
 // The run over the selected rows (selectedOnly 1) or over every item.
 void RunBatchConversion(int64_t selectedOnly);
-// Writes one picture in the format of `extension`: empty on success, "not an
-// HDR texture" for a ".hdr" target without RGBE data, else "could not write
-// the file".
-std::string SaveImageForBatch(const Image& image, const TexInfo& info, const std::string& path,
-                              const std::string& extension);
 // Takes every pending event; a click on Close/Stop sets gBatchCancel.
 void PollBatchCancel();
 
@@ -58,3 +53,5 @@ void ResetBatchGlobals();
 // Test hook: runs before each wait of the window's loop, with the number of
 // events handled so far.
 void SetBatchWindowHookForTesting(std::function<void(int handled)> hook);
+// Test hook: runs as the work of each item of a run begins (item counts from 1).
+void SetBatchItemHookForTesting(std::function<void(int64_t item)> hook);

@@ -1,21 +1,17 @@
 // The batch run: settings checks, output planning with name collisions, then
 // load, optional fitting and write of every item, one summary at the end. A
 // failed item is logged and counted; it never ends the run.
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "editor/batch.h"
-#include "formats/dds.h"
+#include "editor/globals.h"
 #include "formats/dispatch.h"
+#include "formats/formats.h"
 #include "formats/gro.h"
-#include "formats/hdr.h"
-#include "formats/pcx.h"
 #include "formats/sizing.h"
-#include "formats/tex.h"
-#include "formats/tga.h"
-#include "formats/tiff.h"
-#include "toolkit/codecs.h"
 #include "toolkit/files.h"
 #include "toolkit/ui/ui.h"
 
@@ -24,11 +20,7 @@ namespace {
 constexpr const char* kTitle = "Batch conversion";
 constexpr size_t kSummaryLimit = 3000;
 
-std::string ToUpper(std::string text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-    return text;
-}
+std::function<void(int64_t)> gItemHook;
 
 // The name part without its extension ("a.b.tga" gives "a.b").
 std::string WithoutExtension(const std::string& name) {
@@ -36,51 +28,9 @@ std::string WithoutExtension(const std::string& name) {
     return dot == std::string::npos ? name : name.substr(0, dot);
 }
 
-bool WriteJpegCopy(const Image& image, const std::string& path) {
-    ImagePtr copy = CreateImage(image.width, image.height, 24, MakeColour(0, 0, 0));
-    if (!copy) return false;
-    DrawImage(*copy, image, 0, 0, DrawMode::Copy);
-    return EncodeJpegFile(*copy, path, 90);
-}
-
 }  // namespace
 
-std::string SaveImageForBatch(const Image& image, const TexInfo& info, const std::string& path,
-                              const std::string& extension) {
-    const std::string ext = ToLowerAscii(extension);
-    const int hasAlpha = info.hasAlpha != 0 ? 1 : 0;
-    bool ok = false;
-    if (ext == "tga") {
-        ok = WriteTgaFile(image, path, hasAlpha) != 0;
-    } else if (ext == "png") {
-        ok = EncodePngFile(image, path, hasAlpha ? 32 : 24);
-    } else if (ext == "pcx") {
-        ok = WritePcxFile(image, path) != 0;
-    } else if (ext == "bmp") {
-        ok = EncodeBmpFile(image, path);
-    } else if (ext == "tif") {
-        ok = WriteTiffFile(&image, path, hasAlpha) != 0;
-    } else if (ext == "jpg") {
-        ok = WriteJpegCopy(image, path);
-    } else if (ext == "dds") {
-        int format = hasAlpha ? kDdsSaveDxt5 : kDdsSaveDxt1;
-        if (ToLowerAscii(info.formatText).find("normal") != std::string::npos) format = kDdsSaveBc5;
-        ok = WriteDdsFile(image, path, format, 1) != 0;
-    } else if (ext == "tex") {
-        // An untouched version-4 texture keeps its first mip level and flag;
-        // a shrunk one starts its mip chain afresh.
-        int firstMip = 0, keepFlag = 0;
-        if (info.kind == 1 && info.texVersion == 4 && info.isEffect == 0 && image.width == info.width) {
-            firstMip = info.firstMip;
-            keepFlag = (info.flags & 2) != 0 ? 1 : 0;
-        }
-        ok = WriteTexFile(&image, path, hasAlpha, firstMip, keepFlag) != 0;
-    } else if (ext == "hdr") {
-        if (info.isHdr == 0 || !info.hdrData) return "not an HDR texture";
-        ok = WriteHdrFile(info.hdrData.get(), info.width, info.height, path) != 0;
-    }
-    return ok ? "" : "could not write the file";
-}
+void SetBatchItemHookForTesting(std::function<void(int64_t)> hook) { gItemHook = std::move(hook); }
 
 void PollBatchCancel() {
     for (;;) {
@@ -89,10 +39,15 @@ void PollBatchCancel() {
         if (event.kind == UiEventKind::Gadget && event.window == gBatchWindow && event.gadget == gBatchCloseButton)
             gBatchCancel = 1;
     }
+    // The work that follows keeps the event loop away for as long as an item
+    // takes: what the window shows must be on screen before it starts.
+    UiPaintWindowNow(gBatchWindow);
 }
 
 void RunBatchConversion(int64_t selectedOnly) {
     const std::string ext = GetBatchTargetExtension();
+    const FormatInfo* target = FindFormatByCanonicalExtension(ext);
+    const bool toTexture = target && target->format == ImageFormat::Tex;
     const bool useSource = UiGetGadgetState(gBatchUseSourceCheck) != 0;
     const bool force = UiGetGadgetState(gBatchForceCheck) != 0;
     const bool fit = UiGetGadgetState(gBatchFit1024Check) != 0;
@@ -114,9 +69,10 @@ void RunBatchConversion(int64_t selectedOnly) {
                      UiIcon::Warning, gBatchWindow);
         return;
     }
-    const bool dropsAlpha = ext == "jpg" || ext == "pcx" || ext == "bmp";
+    const bool dropsAlpha = target && target->dropsAlpha;
     if (dropsAlpha &&
-        UiMessageBox(kTitle, ToUpper(ext) + " has no transparency: any transparency in the files will be lost.\nContinue?",
+        UiMessageBox(kTitle,
+                     ToUpperAscii(ext) + " has no transparency: any transparency in the files will be lost.\nContinue?",
                      UiButtons::YesNo, UiIcon::Warning, gBatchWindow) != 1)
         return;
 
@@ -164,6 +120,7 @@ void RunBatchConversion(int64_t selectedOnly) {
         UiSetGadgetText(gBatchStatusText,
                         "Converting " + std::to_string(i) + " of " + std::to_string(n) + ": " + name);
         PollBatchCancel();
+        if (gItemHook) gItemHook(i);
 
         const int64_t occurrence = ++counts[ToLowerAscii(output)];
         if (occurrence >= 2) {
@@ -186,14 +143,14 @@ void RunBatchConversion(int64_t selectedOnly) {
             continue;
         }
         TexInfo info;
-        ImagePtr image = LoadImageAnySource(path, info);
+        ImagePtr image = LoadImageAnySource(path, info, CurrentHdrDisplaySettings());
         if (!image) {
             ++failed;
             log += name + ": " + info.errorText + "\n";
             FreeTexHdrData(info);
             continue;
         }
-        if (ext == "tex" && (info.width > 1024 || info.height > 1024)) {
+        if (toTexture && (info.width > 1024 || info.height > 1024)) {
             if (!fit) {
                 ++failed;
                 log += name + ": larger than 1024 pixels (not allowed for Dravik 1)\n";
@@ -241,7 +198,7 @@ void RunBatchConversion(int64_t selectedOnly) {
     summary += log;
     if (resized > 0) summary += std::to_string(resized) + " file(s) were resized to fit 1024 pixels for Dravik 1.\n";
     if (lostAlpha > 0)
-        summary += std::to_string(lostAlpha) + " file(s) lost their transparency (" + ToUpper(ext) + ").\n";
+        summary += std::to_string(lostAlpha) + " file(s) lost their transparency (" + ToUpperAscii(ext) + ").\n";
     if (summary.size() > kSummaryLimit) {
         // File names may hold UTF-8; a cut inside a character would make the
         // whole text unshowable.

@@ -3,7 +3,6 @@
 #include "adjust/histogram.h"
 #include "adjust/levels_ui.h"
 #include "editor/batch.h"
-#include "formats/hdr.h"
 #include "skybox/skybox.h"
 #include "skybox/skyboxwin_ui.h"
 
@@ -47,6 +46,8 @@ int64_t gPrefWarnDataLoss = 0;
 int64_t gPrefWarnQE1Size = 0;
 int64_t gPrefWarnClipping = 0;
 
+HdrDisplaySettings CurrentHdrDisplaySettings() { return {gHdrExposure, HdrToneFromCode(gHdrTone)}; }
+
 void ResetEditorGlobals() {
     ResetBatchGlobals();
     gCurrentImage.reset();
@@ -66,8 +67,6 @@ void ResetEditorGlobals() {
 
     gHdrExposure = 0.0;
     gHdrTone = 0;
-    // The HDR readers tone-map with these very values, whoever changes them.
-    BindHdrDisplaySettings(&gHdrExposure, &gHdrTone);
 
     gAppTitle = "Dravik Orvanta";
     gWindowX = 100;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/hdr.h"
 #include "formats/texinfo.h"
 #include "toolkit/image.h"
 
@@ -46,6 +47,8 @@ extern int64_t gUndoLimit;
 // HDR display settings.
 extern double gHdrExposure;
 extern int64_t gHdrTone;
+// The two as every HDR reader and the skybox take them.
+HdrDisplaySettings CurrentHdrDisplaySettings();
 
 // Program and main window.
 extern std::string gAppTitle;

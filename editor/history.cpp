@@ -4,11 +4,18 @@
 
 #include "editor/commands.h"
 #include "editor/mainwindow.h"
+#include "toolkit/memory.h"
 #include "toolkit/ui/ui.h"
 
 namespace {
 
 ImagePtr (*gHistoryCopier)(const Image&) = nullptr;
+uint64_t gHistoryBudgetOverride = 0;
+
+// Image editors keep their undo data to a fixed share of memory; a quarter
+// leaves room for the current picture, the adjustment being made and the
+// rest of the desktop.
+constexpr uint64_t kHistoryMemoryShare = 4;
 
 // The position before the last GoToHistoryStep, so a step that cannot be
 // shown puts the position back where the picture still is.
@@ -18,13 +25,36 @@ void ReportOutOfMemory() {
     UiMessageBox(gAppTitle, "Not enough memory for this operation.", UiButtons::Ok, UiIcon::Error, gMainWindow);
 }
 
-void RemoveEntry(size_t index) {
-    gHistory.erase(gHistory.begin() + std::ptrdiff_t(index));
+// Drops the oldest step after the original; the positions follow the steps.
+void DropOldestStep() {
+    gHistory.erase(gHistory.begin() + 1);
+    --gHistoryPos;
+    --gSavedPos;
+    if (gSavedPos < 0) gSavedPos = -1;
+}
+
+uint64_t HistoryBytes() {
+    uint64_t bytes = 0;
+    for (const HistoryEntry& entry : gHistory)
+        if (entry.image) bytes += entry.image->ByteCount();
+    return bytes;
 }
 
 }  // namespace
 
 void SetHistoryImageCopierForTesting(ImagePtr (*copier)(const Image&)) { gHistoryCopier = copier; }
+
+void SetHistoryMemoryBudgetForTesting(uint64_t bytes) { gHistoryBudgetOverride = bytes; }
+
+uint64_t GetHistoryMemoryBudget() {
+    if (gHistoryBudgetOverride > 0) return gHistoryBudgetOverride;
+    // Taken once: the limits of a session do not change while it runs.
+    static const uint64_t budget = [] {
+        const uint64_t usable = GetUsableMemoryBytes();
+        return usable > 0 ? usable / kHistoryMemoryShare : UINT64_MAX;
+    }();
+    return budget;
+}
 
 ImagePtr CopyImageForHistory(const Image& image) {
     return gHistoryCopier ? gHistoryCopier(image) : DuplicateImage(image);
@@ -50,17 +80,17 @@ void AppendHistoryStep(ImagePtr copy, HistoryEntry entry) {
     while (int64_t(gHistory.size()) > gHistoryPos + 1) gHistory.pop_back();
     if (gSavedPos > gHistoryPos) gSavedPos = -1;
 
+    // Room for the new step, within the step limit and the memory budget: the
+    // oldest edit goes first; the original and the new step always stay, so a
+    // step larger than the whole budget still leaves undo to the original.
+    const uint64_t newBytes = copy ? copy->ByteCount() : 0;
+    while (gHistory.size() >= 2 && (int64_t(gHistory.size()) >= gUndoLimit ||
+                                    HistoryBytes() + newBytes > GetHistoryMemoryBudget()))
+        DropOldestStep();
+
     entry.image = std::move(copy);
     gHistory.push_back(std::move(entry));
     gHistoryPos = int64_t(gHistory.size()) - 1;
-
-    // The oldest edit goes first; the original and the newest step always stay.
-    while (int64_t(gHistory.size()) > gUndoLimit && gHistory.size() >= 3) {
-        RemoveEntry(1);
-        --gHistoryPos;
-        --gSavedPos;
-        if (gSavedPos < 0) gSavedPos = -1;
-    }
 }
 
 bool PushHistoryStep(const Image& image, HistoryEntry entry) {

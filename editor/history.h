@@ -25,8 +25,10 @@ void CommitEdit(ImagePtr image, const std::string& label, const std::string& suf
 bool PushUndo(const std::string& label);
 
 // Appends a copy of `image` with the entry's fields (the entry's own image is
-// ignored), cutting the redo branch and trimming to gUndoLimit. False when
-// the copy could not be made.
+// ignored), cutting the redo branch and dropping the oldest edits while the
+// history would exceed gUndoLimit steps or GetHistoryMemoryBudget() bytes of
+// pixels (the original and the new step always stay). False when the copy
+// could not be made.
 bool PushHistoryStep(const Image& image, HistoryEntry entry);
 // Same, for a copy the caller already made; cannot fail.
 void AppendHistoryStep(ImagePtr copy, HistoryEntry entry);
@@ -53,6 +55,13 @@ void MarkSaved();
 int64_t SumHistoryClipCounts();
 std::string GetUndoLabel();
 std::string GetRedoLabel();
+
+// The most bytes of pixels the history's steps keep together: a share of the
+// memory the program can count on (toolkit/memory.h), so that a large picture
+// costs undo steps instead of the session.
+uint64_t GetHistoryMemoryBudget();
+// Test hook: a budget in bytes (0 restores the one from the machine).
+void SetHistoryMemoryBudgetForTesting(uint64_t bytes);
 
 // Test hook: replaces the image copy the history makes (null restores the
 // real one), so tests can make a copy fail.

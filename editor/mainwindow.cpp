@@ -15,8 +15,10 @@
 
 #include "editor/commands.h"
 #include "editor/globals.h"
+#include "formats/gro.h"
 #include "formats/texinfo.h"
 #include "toolkit/displays.h"
+#include "toolkit/files.h"
 #include "toolkit/ui/ui.h"
 
 int gMainWindow = 0;
@@ -175,6 +177,9 @@ void BuildMainWindow() {
     UiMenuItem(6, "Help\tCtrl+H");
     UiMenuItem(7, "About");
     UiMenuEnd();
+    // The stored size is the client area's; with the bars around it the
+    // frame may still run past the screen.
+    UiFitWindowToDisplay(gMainWindow);
     UiSetMenuItemChecked(gMainWindow, 11, true);
 
     gPreviewScroll = UiCreateScrollArea(gMainWindow, 4, 4, 819, 400, 1034, 1034, 1, true);
@@ -268,10 +273,7 @@ std::string DescribeFileLocation(const std::string& path) {
         const size_t cut = text.find_last_of("/\\");
         return cut == std::string::npos ? std::string() : text.substr(0, cut + 1);
     };
-    const size_t marker = path.find("::");
-    if (marker != std::string::npos) {
-        const std::string archive = path.substr(0, marker);
-        return GetTextAfterLastSeparator(archive) + " : " + folderOf(path.substr(marker + 2));
-    }
+    if (IsArchivePath(path))
+        return GetTextAfterLastSeparator(GetArchivePartOfPath(path)) + " : " + folderOf(GetEntryPartOfPath(path));
     return folderOf(path);
 }

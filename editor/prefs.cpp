@@ -1,5 +1,6 @@
 #include "editor/prefs.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -133,10 +134,14 @@ void LoadPreferences() {
         const int64_t h = ReadPrefInt("WindowHeight", 0);
         if (Fits32(x) && Fits32(y) && w >= 300 && Fits32(w) && h >= 200 && Fits32(h) &&
             IsPointOnAMonitor(x + 40, y + 20)) {
+            // A size beyond the largest display (stored on another machine,
+            // or edited by hand) would put the window's edges out of reach.
+            const DisplayRect largest = GetLargestDisplay();
+            const double scale = GetDpiScale();
             gWindowX = int32_t(x);
             gWindowY = int32_t(y);
-            gWindowWidth = int32_t(w);
-            gWindowHeight = int32_t(h);
+            gWindowWidth = int32_t(std::min(w, std::max<int64_t>(ToLogical(largest.UsableWidth(), scale), 1)));
+            gWindowHeight = int32_t(std::min(h, std::max<int64_t>(ToLogical(largest.UsableHeight(), scale), 1)));
             gWindowCentre = 0;
         }
         gStartMaximized = ReadSwitch("WindowMaximized", 0);

@@ -6,11 +6,12 @@
 #include <archive.h>
 #include <archive_entry.h>
 #include <locale.h>
-#include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <new>
 
+#include "formats/formats.h"
 #include "toolkit/files.h"
 
 std::vector<GroEntry> gGroEntries;
@@ -18,7 +19,7 @@ std::vector<std::string> gGroSelectedNames;
 
 namespace {
 
-constexpr char kSeparator[] = "::";
+constexpr char kNoMemoryText[] = "Not enough memory for this operation.";
 
 // Entry names are handed out in UTF-8 whatever the program's locale: libarchive
 // converts names to the thread's character set and, in the plain C locale,
@@ -55,12 +56,15 @@ public:
     ZipReader(const ZipReader&) = delete;
     ZipReader& operator=(const ZipReader&) = delete;
 
+    // True when the handle could not be made, or opening ran out of memory.
+    bool OutOfMemory() const { return !archive_ || archive_errno(archive_) == ENOMEM; }
+
     bool Open(const std::string& path) {
-        // Only plain files: a named pipe would wait for a writer forever.
-        struct stat st;
-        if (!archive_ || path.empty() || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+        if (!archive_) return false;
+        file_ = OpenRegularFileForReading(path);
+        if (!file_.Ok()) return false;
         if (archive_read_support_format_zip(archive_) != ARCHIVE_OK) return false;
-        return archive_read_open_filename(archive_, path.c_str(), 64 * 1024) == ARCHIVE_OK;
+        return archive_read_open_fd(archive_, file_.Descriptor(), 64 * 1024) == ARCHIVE_OK;
     }
 
     // The next directory entry; false at the end or when the directory is
@@ -76,6 +80,7 @@ public:
 
 private:
     Utf8NamesScope names_;  // declared first: it outlives the handle
+    ReadOnlyFile file_;     // libarchive reads it but leaves closing it to us
     archive* archive_;
 };
 
@@ -99,41 +104,42 @@ bool IsTexName(const std::string& name) {
     const size_t cut = name.find_last_of("/\\");
     const std::string last = cut == std::string::npos ? name : name.substr(cut + 1);
     const size_t dot = last.rfind('.');
-    return dot != std::string::npos && ToLowerAscii(last.substr(dot + 1)) == "tex";
+    return dot != std::string::npos &&
+           ToLowerAscii(last.substr(dot + 1)) == GetFormatInfo(ImageFormat::Tex).extension;
 }
 
-// Unpacks the current entry, which the directory says holds `claimed` bytes.
-// The buffer grows with the bytes that really arrive, so a directory that
-// lies about a huge size costs nothing until the data bears it out.
-std::vector<uint8_t> ReadEntryData(archive* a, int64_t claimed) {
-    std::vector<uint8_t> data;
+enum class Unpacked { Ok, Damaged, NoMemory };
+
+// Unpacks the current entry, which the directory says holds `claimed` bytes
+// (at most kMaxGroEntryBytes). The buffer grows with the bytes that really
+// arrive and never past the claim: a directory that lies about a large size
+// costs nothing until the data bears it out, and data that runs on past the
+// claim is damage, found as soon as its first surplus byte arrives.
+Unpacked ReadEntryData(archive* a, int64_t claimed, std::vector<uint8_t>& data) {
     try {
         data.reserve(size_t(std::min<int64_t>(claimed, int64_t(1) << 20)));
         std::vector<uint8_t> chunk(64 * 1024);
         for (;;) {
             const la_ssize_t got = archive_read_data(a, chunk.data(), chunk.size());
-            if (got < 0) return {};  // damaged data, bad checksum, encrypted, unknown method
+            // Damaged data, a bad checksum, encryption, an unknown method, or
+            // the unpacker's own memory running out.
+            if (got < 0) return archive_errno(a) == ENOMEM ? Unpacked::NoMemory : Unpacked::Damaged;
             if (got == 0) break;
-            if (int64_t(got) > claimed - int64_t(data.size())) return {};
+            const int64_t have = int64_t(data.size());
+            if (int64_t(got) > claimed - have) return Unpacked::Damaged;
+            if (size_t(have + got) > data.capacity()) {
+                const int64_t doubled = 2 * int64_t(data.capacity());
+                data.reserve(size_t(std::min<int64_t>(claimed, std::max<int64_t>(doubled, have + got))));
+            }
             data.insert(data.end(), chunk.begin(), chunk.begin() + got);
         }
     } catch (const std::bad_alloc&) {
-        return {};
+        return Unpacked::NoMemory;
     }
-    if (int64_t(data.size()) != claimed) return {};
-    return data;
+    return int64_t(data.size()) == claimed ? Unpacked::Ok : Unpacked::Damaged;
 }
 
 }  // namespace
-
-bool IsArchivePath(const std::string& path) { return path.find(kSeparator) != std::string::npos; }
-
-std::string GetArchivePartOfPath(const std::string& path) { return path.substr(0, path.find(kSeparator)); }
-
-std::string GetEntryPartOfPath(const std::string& path) {
-    const size_t at = path.find(kSeparator);
-    return at == std::string::npos ? std::string() : path.substr(at + 2);
-}
 
 int ListGroTextures(const std::string& archivePath) {
     gGroEntries.clear();
@@ -158,19 +164,36 @@ int ListGroTextures(const std::string& archivePath) {
 }
 
 std::vector<uint8_t> ExtractGroEntry(const std::string& archivePath, const std::string& entryName,
-                                     int64_t& outSize) {
-    ZipReader zip;
-    if (!zip.Open(archivePath)) return {};
-    archive_entry* entry = nullptr;
-    bool fatal = false;
-    int64_t claimed = 0;
-    while (zip.Next(entry, fatal)) {
-        if (StoredName(entry) != entryName) continue;
-        claimed = archive_entry_filetype(entry) == AE_IFDIR ? 0 : StoredSize(entry);
-        break;
-    }
+                                     int64_t& outSize, std::string* failure) {
+    std::string text = "Could not extract it from the archive.";
     std::vector<uint8_t> data;
-    if (claimed > 0) data = ReadEntryData(zip.get(), claimed);
-    outSize = claimed;
+    try {
+        ZipReader zip;
+        if (!zip.Open(archivePath)) {
+            if (zip.OutOfMemory()) text = kNoMemoryText;
+        } else {
+            archive_entry* entry = nullptr;
+            bool fatal = false;
+            int64_t claimed = 0;
+            while (zip.Next(entry, fatal)) {
+                if (StoredName(entry) != entryName) continue;
+                claimed = archive_entry_filetype(entry) == AE_IFDIR ? 0 : StoredSize(entry);
+                break;
+            }
+            outSize = claimed;
+            if (claimed > kMaxGroEntryBytes) {
+                text = "Could not extract it from the archive: it would unpack to " + std::to_string(claimed) +
+                       " bytes, more than any texture holds.";
+            } else if (claimed > 0) {
+                const Unpacked result = ReadEntryData(zip.get(), claimed, data);
+                if (result != Unpacked::Ok) std::vector<uint8_t>().swap(data);
+                if (result == Unpacked::NoMemory) text = kNoMemoryText;
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        std::vector<uint8_t>().swap(data);
+        text = kNoMemoryText;
+    }
+    if (data.empty() && failure) *failure = text;
     return data;
 }

@@ -96,6 +96,13 @@ ImagePtr ReadPcxFromMemory(const uint8_t* data, int64_t size, TexInfo& info) {
 
     // Planes of one scan line lie one after the other in this buffer.
     const int64_t lineBytes = int64_t(bytesPerLine) * planes;
+    // Data that end early leave the rest blank, but two bytes of run code give
+    // at most 63 bytes of scan line (padding and every plane included): a
+    // picture beyond that was never in this file. Raw files are held to the
+    // same bound, so one cut short keeps loading as before while a header of
+    // a few bytes cannot claim gigabytes.
+    if (!ClaimFitsBytes(uint64_t(lineBytes) * uint64_t(height), uint64_t(size) - kHeaderBytes, 63, 2))
+        return FailTexture(info, kDamagedFileText);
     std::vector<uint8_t> line;
     try {
         line.assign(size_t(lineBytes), 0);

@@ -7,6 +7,7 @@
 #include "editor/commands.h"
 #include "editor/globals.h"
 #include "editor/mainwindow.h"
+#include "formats/formats.h"
 #include "formats/gro_ui.h"
 #include "formats/texinfo.h"
 #include "skybox/skybox.h"
@@ -44,7 +45,7 @@ void WindowProgress(const std::string& text, int64_t done, int64_t total) {
 void ShowExposureText() { UiSetGadgetText(gSkyboxExposureField, FormatFixed(gHdrExposure, 1)); }
 
 void ApplyExposure() {
-    ApplyExposureToSkyboxFaces(WindowProgress);
+    ApplyExposureToSkyboxFaces(CurrentHdrDisplaySettings(), WindowProgress);
     UpdateSkyboxPreview();
 }
 
@@ -55,7 +56,7 @@ void ExposureUpdate() {
 
 void OpenFace(const std::string& path, int window) {
     OpenSkyboxFromFace(
-        path, WindowProgress,
+        path, CurrentHdrDisplaySettings(), WindowProgress,
         [] {
             ShowExposureText();
             UpdateSkyboxPreview();
@@ -66,7 +67,8 @@ void OpenFace(const std::string& path, int window) {
 void OnOpenFace(int window) {
     const std::string path =
         UiOpenFileRequester("Open one face of a skybox", gSkyboxFolder,
-                            "Skybox faces|*.tex;*.hdr;*.tga;*.png;*.dds|All files (*.*)|*.*", 0, window);
+                            "Skybox faces|" + JoinedFormatPatterns(FormatList::SkyboxFaces) + "|All files (*.*)|*.*",
+                            0, window);
     if (path.empty()) return;
     gSkyboxFolder = GetFolderPart(path);
     OpenFace(path, window);
@@ -175,10 +177,8 @@ int ShowSkyboxWindow(int parentWindow, const std::string& startFacePath, const s
         UiAddItem(gSkyLayoutGadget, item);
     UiSetGadgetState(gSkyLayoutGadget, 0);
     gSkyFormatGadget = UiCreateCombo(window, 320, 496, 260, 24);
-    for (const char* item : {"Truevision Graphics Adapter (*.tga)", "Portable Network Graphics (*.png)",
-                             "Tagged Image File Format (*.tif)", "Radiance HDR, keeps brightness (*.hdr)",
-                             "Dravik 1 texture (*.tex)"})
-        UiAddItem(gSkyFormatGadget, item);
+    for (ImageFormat format : FormatsIn(FormatList::SkyboxExport))
+        UiAddItem(gSkyFormatGadget, FormatLabel(FormatList::SkyboxExport, format));
     UiSetGadgetState(gSkyFormatGadget, 0);
     const int exportButton = UiCreateButton(window, 590, 495, 100, 26, "Export...");
     const int closeButton = UiCreateButton(window, 792, 526, 100, 26, "Close");

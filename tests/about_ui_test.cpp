@@ -1,7 +1,14 @@
 // The About window's ways to close, and opening the help page.
 #include "tests/editor_fixture.h"
 
+#include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <climits>
+#include <fstream>
+#include <thread>
 
 #include "editor/about.h"
 #include "editor/commands.h"
@@ -72,6 +79,41 @@ TEST_F(EditorAbout, HelpOpensThePageOrSaysWhereItShouldBe) {
             EXPECT_TRUE(opened.empty());
         }
     }
+}
+
+// The real launch: a stand-in xdg-open found first on PATH records the folder
+// it was started in and the page it was given.
+TEST_F(EditorAbout, HelpViewerStartsInThePagesFolder) {
+    ASSERT_EQ(mkdir((dir_ + "Help").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((dir_ + "bin").c_str(), 0755), 0);
+    const std::string page = dir_ + "Help/Orvanta-Help.html";
+    ASSERT_TRUE(WriteWholeFile(page, "<html></html>", 13));
+    const std::string record = dir_ + "started.txt";
+    const std::string script = "#!/bin/sh\npwd -P > '" + record + ".part' && printf '%s\\n' \"$1\" >> '" + record +
+                               ".part' && mv '" + record + ".part' '" + record + "'\n";
+    ASSERT_TRUE(WriteWholeFile(dir_ + "bin/xdg-open", script.data(), script.size()));
+    ASSERT_EQ(chmod((dir_ + "bin/xdg-open").c_str(), 0755), 0);
+    const char* oldPath = getenv("PATH");
+    const std::string savedPath = oldPath ? oldPath : "";
+    setenv("PATH", (dir_ + "bin:" + savedPath).c_str(), 1);
+    SetExecutableFolderOverride(dir_);
+
+    DispatchCommand(6);
+    setenv("PATH", savedPath.c_str(), 1);
+
+    // The viewer runs detached; wait for its record (a generous bound, not a timing claim).
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (access(record.c_str(), F_OK) != 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::ifstream in(record);
+    std::string folder, opened;
+    ASSERT_TRUE(std::getline(in, folder)) << "the stand-in viewer never ran";
+    std::getline(in, opened);
+    char real[PATH_MAX];
+    ASSERT_NE(realpath((dir_ + "Help").c_str(), real), nullptr);
+    EXPECT_EQ(folder, real);
+    EXPECT_EQ(opened, page);
+    EXPECT_TRUE(Messages().empty());
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,24 @@ TEST_F(EditorBatchTest, AcceptsSourcesByExtensionOnceIgnoringCase) {
         EXPECT_EQ(UiGetItemText(gBatchList, 4, 0), "e.tex");
     });
     EXPECT_EQ(gBatchItems.size(), 5u);
+}
+
+TEST_F(EditorBatchTest, CombosAndTheAddRequesterNameTheFormats) {
+    WithWindow([&] {
+        ASSERT_EQ(UiCountItems(gBatchSourceCombo), 9);
+        ASSERT_EQ(UiCountItems(gBatchTargetCombo), 9);
+        EXPECT_EQ(UiGetItemText(gBatchSourceCombo, 0), "Dravik texture (*.tex)");
+        EXPECT_EQ(UiGetItemText(gBatchSourceCombo, 8), "Radiance High Dynamic Range (*.hdr)");
+        EXPECT_EQ(UiGetItemText(gBatchTargetCombo, 6), "DirectDraw Surface (*.dds), format chosen automatically");
+        EXPECT_EQ(UiGetItemText(gBatchTargetCombo, 7), "Dravik 1 texture (*.tex)");
+        SetFormats(kSrcTif, kDstDds);
+        EXPECT_EQ(GetBatchSourceExtension(), "tif");
+        EXPECT_EQ(GetBatchTargetExtension(), "dds");
+        UiTestScriptPath("");
+        UiTestQueueGadget(gBatchAddFilesButton, UiEventType::Click);
+    });
+    ASSERT_FALSE(UiTestRequests().empty());
+    EXPECT_EQ(UiTestRequests().back().patterns, "Source format (*.tif)|*.tif;*.tiff");
 }
 
 TEST_F(EditorBatchTest, FolderTreesAndDropsAddMatchingFilesAndSurviveLinkLoops) {
@@ -269,6 +288,42 @@ TEST_F(EditorBatchTest, StopEndsTheRunBeforeTheNextItem) {
     });
     EXPECT_EQ(LastMessage(), "Stopped by the user.\nConverted: 1   Skipped: 0   Failed: 0\n\n");
     EXPECT_EQ(GetFileKind(dir_ + "2.tga"), FileKind::Missing);
+}
+
+// Each item's state is on screen before its work starts (the work keeps the
+// event loop away), and a Stop pressed during an item survives the repaint:
+// pressed during the first of three, the second is still converted.
+TEST_F(EditorBatchTest, EachItemIsShownBeforeItsWorkAndStopDuringTheFirstConvertsTwo) {
+    for (const char* name : {"1.png", "2.png", "3.png"}) Png(dir_ + name);
+    struct Shown {
+        std::optional<UiPaintRecord> status, bar, button;
+    };
+    std::vector<Shown> shown;
+    WithWindow([&] {
+        SetFormats(kSrcPng, kDstTga);
+        AddBatchFolder(dir_);
+        for (int gadget : {gBatchStatusText, gBatchProgressBar, gBatchCloseButton}) UiTestWatchPaints(gadget);
+        SetBatchItemHookForTesting([&](int64_t item) {
+            shown.push_back({UiTestLastPaint(gBatchStatusText), UiTestLastPaint(gBatchProgressBar),
+                             UiTestLastPaint(gBatchCloseButton)});
+            if (item == 1) UiTestQueueGadget(gBatchCloseButton, UiEventType::Click);
+        });
+        UiTestScriptMessageAnswer(1);
+        RunBatchConversion(0);
+        SetBatchItemHookForTesting(nullptr);
+    });
+    ASSERT_EQ(shown.size(), 2u);
+    for (size_t i = 0; i < shown.size(); ++i) {
+        SCOPED_TRACE(i + 1);
+        const std::string n = std::to_string(i + 1);
+        ASSERT_TRUE(shown[i].status && shown[i].bar && shown[i].button) << "not drawn before the item's work";
+        EXPECT_EQ(shown[i].status->text, "Converting " + n + " of 3: " + n + ".png");
+        EXPECT_EQ(shown[i].bar->state, int(i + 1) * 100 / 3);
+        EXPECT_EQ(shown[i].button->text, "Stop");
+    }
+    EXPECT_EQ(LastMessage(), "Stopped by the user.\nConverted: 2   Skipped: 0   Failed: 0\n\n");
+    EXPECT_EQ(GetFileKind(dir_ + "2.tga"), FileKind::File);
+    EXPECT_EQ(GetFileKind(dir_ + "3.tga"), FileKind::Missing);
 }
 
 TEST_F(EditorBatchTest, LongSummaryIsCutAtThreeThousandCharactersWithoutSplittingOne) {

@@ -40,16 +40,17 @@ std::vector<uint32_t> Opaque(std::vector<uint32_t> pixels) {
 struct BatchCase {
     const char* name;
     const char* extension;
-    int width, height, depth, withAlpha;
+    int width, height, depth;
+    bool withAlpha;
 };
 
 // Batches are about 1 MiB of file rows for textures and TIFF, 8 MiB for DDS.
 const BatchCase kCases[] = {
-    {"TexWithAlpha", "tex", 16000, 20, 32, 1},        // 16 rows a batch
-    {"TexWithoutAlpha", "tex", 16000, 25, 24, 0},     // 21 rows a batch
-    {"TiffWithAlpha", "tif", 16000, 20, 32, 1},       // 16 rows a batch
-    {"TiffWithoutAlpha", "tif", 16000, 25, 32, 0},    // 21 rows a batch
-    {"DdsUncompressedMips", "dds", 16384, 130, 32, 1},  // 128 rows a slice
+    {"TexWithAlpha", "tex", 16000, 20, 32, true},          // 16 rows a batch
+    {"TexWithoutAlpha", "tex", 16000, 25, 24, false},      // 21 rows a batch
+    {"TiffWithAlpha", "tif", 16000, 20, 32, true},         // 16 rows a batch
+    {"TiffWithoutAlpha", "tif", 16000, 25, 32, false},     // 21 rows a batch
+    {"DdsUncompressedMips", "dds", 16384, 130, 32, true},  // 128 rows a slice
 };
 
 void PrintTo(const BatchCase& c, std::ostream* out) { *out << c.name; }
@@ -60,12 +61,13 @@ TEST_P(BatchedWriters, ReadBackEveryRowAcrossBatches) {
     const BatchCase& c = GetParam();
     ImagePtr picture = PatternPicture(c.width, c.height, c.depth);
     ASSERT_TRUE(picture);
-    const std::string path = MakeTempFolder("batched") + "picture." + c.extension;
+    const TempFolder folder;
+    const std::string path = folder.path + "picture." + c.extension;
     const std::string ext = c.extension;
     TexInfo info;
     ImagePtr back;
     if (ext == "tex") {
-        ASSERT_EQ(WriteTexFile(picture.get(), path, c.withAlpha, 0, 0), 1);
+        ASSERT_EQ(WriteTexFile(picture.get(), path, c.withAlpha, 0, false), 1);
         back = LoadTexFile(path, info);
     } else if (ext == "tif") {
         ASSERT_EQ(WriteTiffFile(picture.get(), path, c.withAlpha), 1);
@@ -73,7 +75,7 @@ TEST_P(BatchedWriters, ReadBackEveryRowAcrossBatches) {
         ASSERT_TRUE(ReadWholeFile(path, file));
         back = ReadTiffFromMemory(file.data(), int64_t(file.size()), info);
     } else {
-        ASSERT_EQ(WriteDdsFile(*picture, path, kDdsSaveBgra32, 1), 1);
+        ASSERT_EQ(WriteDdsFile(*picture, path, DdsSaveFormat::Bgra32, true), 1);
         std::vector<uint8_t> file;
         ASSERT_TRUE(ReadWholeFile(path, file));
         // The top level, then 8192 x 65, 4096 x 32, ... down to 1 x 1.

@@ -410,6 +410,54 @@ TEST(ToolkitCodecs, BmpRle4Escapes) {
     EXPECT_EQ(error, "The BMP file is truncated.");
 }
 
+// A run of two bytes paints at most 255 pixels; skipping escapes are not
+// counted. A claim the stream can paint loads, a larger one is refused
+// without the picture being made: a 1 KB RLE8 or RLE4 file claiming
+// 32767 x 32767 among them.
+TEST(ToolkitCodecs, BmpRunLengthClaimsAreHeldToTheBytes) {
+    auto rleBmp = [](int bits, int32_t width, int32_t height, const std::vector<uint8_t>& stream) {
+        std::vector<uint8_t> f(62 + stream.size(), 0);
+        for (size_t i = 0; i < stream.size(); ++i) f[62 + i] = stream[i];
+        auto put32 = [&](size_t at, uint32_t v) { std::memcpy(&f[at], &v, 4); };
+        f[0] = 'B', f[1] = 'M';
+        put32(10, 62), put32(14, 40), put32(18, uint32_t(width)), put32(22, uint32_t(height));
+        f[26] = 1, f[28] = uint8_t(bits);
+        put32(30, bits == 8 ? 1 : 2), put32(46, 2);
+        f[60] = 255;  // entry 1 red
+        return f;
+    };
+    std::vector<uint8_t> kilobyte;
+    while (kilobyte.size() < 1024) kilobyte.insert(kilobyte.end(), {255, 1});
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> file;
+        bool loads;
+    } cases[] = {
+        {"510 pixels from 4 bytes", rleBmp(8, 255, 2, {255, 1, 0, 1}), true},
+        {"511 pixels from 4 bytes", rleBmp(8, 511, 1, {255, 1, 0, 1}), false},
+        {"RLE4, 510 pixels from 4 bytes", rleBmp(4, 255, 2, {255, 0x11, 0, 1}), true},
+        {"RLE4, 511 pixels from 4 bytes", rleBmp(4, 511, 1, {255, 0x11, 0, 1}), false},
+        {"1 KB claiming 32767 x 32767", rleBmp(8, 32767, 32767, kilobyte), false},
+        {"RLE4, 1 KB claiming 32767 x 32767", rleBmp(4, 32767, -32767, kilobyte), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string result = RunWithinMemory(64, [&] {
+            std::string error;
+            ImagePtr image = DecodeImageMemory(c.file.data(), c.file.size(), &error);
+            if (!image) return error;
+            // The run paints the stored first row red, the rest stays black.
+            const int row = image->height - 1;
+            return GetPixelColour(*image, 0, row) == MakeColour(255, 0, 0) &&
+                           GetPixelColour(*image, image->width - 1, row) == MakeColour(255, 0, 0) &&
+                           (image->height == 1 || GetPixelColour(*image, 0, 0) == MakeColour(0, 0, 0))
+                       ? std::string("loaded")
+                       : std::string("wrong pixels");
+        });
+        EXPECT_EQ(result, c.loads ? "loaded" : "The BMP file is truncated.");
+    }
+}
+
 TEST(ToolkitCodecs, RegisteredDecodersComeAfterBuiltIns) {
     static const auto sniff = [](const uint8_t* d, size_t n) { return n >= 4 && std::memcmp(d, "ZZ", 2) == 0; };
     static const auto greedy = [](const uint8_t*, size_t) { return true; };

@@ -9,6 +9,7 @@
 
 #include "formats/blockcomp.h"
 #include "formats/dk2.h"
+#include "formats/metaheader.h"
 #include "formats/tex.h"
 #include "tests/meta_texture_file.h"
 
@@ -115,6 +116,8 @@ TEST(FormatsDk2Reader, RecordDescribesVersionFlagsAndWraps) {
          "$Version: Dravik 2", "Flags: resident   U: clamp to edge   V: unknown (FF)"},
         {"no wrap fields", std::string("Dravik 2\0junk", 13), 0x02, false, 0, 0, "Dravik 2",
          "Flags: none   U: unknown (0)   V: unknown (0)"},
+        {"negative wraps print 64 bits", "Dravik 2", 0, true, -1, -2, "Dravik 2",
+         "Flags: none   U: unknown (FFFFFFFFFFFFFFFF)   V: unknown (FFFFFFFFFFFFFFFE)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -214,7 +217,8 @@ TEST(FormatsDk2Names, FormatsFlagsAndWrapModes) {
     for (const FlagCase& c : flags) EXPECT_EQ(DescribeDk2TexFlags(c.flags), c.text) << c.flags;
 
     struct WrapCase { int64_t mode; const char* text; } wraps[] = {
-        {82, "clamp to border"}, {0xABC0, "unknown (ABC0)"}, {-1, "unknown (FFFFFFFF)"}};
+        {82, "clamp to border"}, {0, "unknown (0)"}, {255, "unknown (FF)"}, {0xABC0, "unknown (ABC0)"},
+        {-1, "unknown (FFFFFFFFFFFFFFFF)"}, {INT32_MIN, "unknown (FFFFFFFF80000000)"}};
     for (const WrapCase& c : wraps) EXPECT_EQ(GetWrapModeName(c.mode), c.text) << c.mode;
 }
 

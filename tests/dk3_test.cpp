@@ -7,9 +7,9 @@
 #include <cstring>
 
 #include "formats/blockcomp.h"
-#include "formats/dk2.h"
 #include "formats/dk3.h"
 #include "formats/hdr.h"
+#include "formats/metaheader.h"
 #include "formats/tex.h"
 #include "tests/meta_texture_file.h"
 
@@ -157,19 +157,17 @@ TEST(FormatsDk3Reader, HdrPixelsKeepTheirValuesAndShowToneMapped) {
     struct Case { double exposure; int64_t tone; } cases[] = {{0.0, 0}, {1.5, 1}, {-2.0, 0}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.exposure);
-        double exposure = c.exposure;
-        int64_t tone = c.tone;
-        BindHdrDisplaySettings(&exposure, &tone);
+        const HdrTone tone = HdrToneFromCode(c.tone);
         Dk3File f;
         f.width = 2, f.height = 1, f.code = 12, f.pixels = interleaved, f.kind = "CColorTexture";
         TexInfo info;
-        ImagePtr img = Load(Build(f), info);
-        BindHdrDisplaySettings(nullptr, nullptr);
+        const Bytes file = Build(f);
+        ImagePtr img = LoadTextureFromMemory(file.data(), file.size(), info, "", 0, 0, {c.exposure, tone});
         ASSERT_NE(img, nullptr) << info.errorText;
         EXPECT_EQ(info.isHdr, 1);
         EXPECT_EQ(info.hasAlpha, 0);
         EXPECT_EQ(info.note, "Flags: none   U: repeat   V: clamp to border   CColorTexture   " +
-                                 MakeHdrExposureNote(c.exposure, int(c.tone)));
+                                 MakeHdrExposureNote(c.exposure, tone));
         ASSERT_NE(info.hdrData, nullptr);
         ASSERT_EQ(info.hdrData->bytes.size(), 8u);
         const double factor = std::pow(2.0, c.exposure);
@@ -180,8 +178,8 @@ TEST(FormatsDk3Reader, HdrPixelsKeepTheirValuesAndShowToneMapped) {
             EncodeRgbe(rgbe, r, g, b);
             for (int k = 0; k < 4; ++k) EXPECT_EQ(info.hdrData->bytes[size_t(i) * 4 + size_t(k)], rgbe[k]) << i;
             EXPECT_EQ(GetPixelColour(*img, i, 0),
-                      MakeColour(ToneMapHdrChannel(r, factor, int(tone)), ToneMapHdrChannel(g, factor, int(tone)),
-                                 ToneMapHdrChannel(b, factor, int(tone))))
+                      MakeColour(ToneMapHdrChannel(r, factor, tone), ToneMapHdrChannel(g, factor, tone),
+                                 ToneMapHdrChannel(b, factor, tone)))
                 << i;
         }
     }
@@ -212,6 +210,8 @@ TEST(FormatsDk3Reader, RecordNamesClassVersionFlagsAndWraps) {
          "Flags: constant, resident   U: unknown (FF)   V: clamp to border   CBaseTexture"},
         {"no version, animation, no wraps", "", "CAnimTexture", 0x200, 99, false, 0, "", "Mivo, unknown format 99",
          "Flags: none   U: unknown (0)   V: unknown (0)   Animated texture: first frame shown"},
+        {"negative wrap prints 64 bits", "ZO2017", "CStaticTexture", 0, 3, true, INT32_MIN, "ZO2017",
+         "translucent (32-bit)", "Flags: none   U: unknown (FFFFFFFF80000000)   V: clamp to border"},
         // The class listed first wins over one that appears earlier in the stream.
         {"class order", "ZO2017", "CBaseTexture CColorTexture", 0, 3, true, 80, "ZO2017", "translucent (32-bit)",
          "Flags: none   U: repeat   V: clamp to border   CColorTexture"},

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
+#include <sys/resource.h>
 
 #include <cstdlib>
 #include <string>
@@ -40,28 +41,6 @@ std::string NoisyBytes(size_t count) {
         c = char(state >> 24);
     }
     return text;
-}
-
-TEST(FormatsGro, ArchivePathsSplitAtTheFirstSeparator) {
-    struct Case {
-        const char* path;
-        bool isArchive;
-        const char* archive;
-        const char* entry;
-    } cases[] = {
-        {"D:\\a.gro::x.tex", true, "D:\\a.gro", "x.tex"},
-        {"/g/a.gro::b::c.tex", true, "/g/a.gro", "b::c.tex"},
-        {"/g/a.gro::", true, "/g/a.gro", ""},
-        {"::x.tex", true, "", "x.tex"},
-        {"/g/plain.tex", false, "/g/plain.tex", ""},
-        {"/g/one:colon.tex", false, "/g/one:colon.tex", ""},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.path);
-        EXPECT_EQ(IsArchivePath(c.path), c.isArchive);
-        EXPECT_EQ(GetArchivePartOfPath(c.path), c.archive);
-        EXPECT_EQ(GetEntryPartOfPath(c.path), c.entry);
-    }
 }
 
 class FormatsGroArchive : public ::testing::Test {
@@ -185,6 +164,60 @@ TEST_F(FormatsGroArchive, DamagedEntriesGiveNothing) {
             EXPECT_EQ(size, c.size);
         }
     }
+}
+
+// Entries out of all proportion to a texture: a claim over the limit fails
+// from the directory alone, before any memory is taken; data that runs on
+// past the claim fails as soon as it does. Either way the text says which,
+// and the process never grows by the size the data would unpack to.
+TEST_F(FormatsGroArchive, BombsFailAtOnceWithTheirText) {
+    constexpr uint64_t kMiB = uint64_t(1) << 20;
+    const uint64_t overLimit = uint64_t(kMaxGroEntryBytes) + 1;
+    const uint64_t overLimitData = (overLimit + 65535) / 65536 * 65536;
+    const std::string oneMiB = DeflatedZeros(kMiB);
+    const std::string damaged = "Could not extract it from the archive.";
+    auto tooLarge = [](uint64_t n) {
+        return "Could not extract it from the archive: it would unpack to " + std::to_string(n) +
+               " bytes, more than any texture holds.";
+    };
+    struct Case {
+        const char* what;
+        std::string packed;
+        uint64_t claim;
+        std::string text;  // empty: unpacks
+    } cases[] = {
+        {"4 GiB of zeros, claimed honestly", DeflatedZeros(4096 * kMiB), 4096 * kMiB, tooLarge(4096 * kMiB)},
+        {"one byte over the limit, the data there", DeflatedZeros(overLimitData), overLimit, tooLarge(overLimit)},
+        {"2^62 bytes claimed", oneMiB, uint64_t(1) << 62, tooLarge(uint64_t(1) << 62)},
+        {"claims 1 MiB, unpacks 512 MiB", DeflatedZeros(512 * kMiB), kMiB, damaged},
+        {"claims one byte less than it unpacks", oneMiB, kMiB - 1, damaged},
+        {"claims twice what it unpacks", oneMiB, 2 * kMiB, damaged},
+        {"claim and data agree", oneMiB, kMiB, ""},
+    };
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const uint32_t crc = c.text.empty() ? Crc32OfZeros(c.claim) : 0;
+        ASSERT_TRUE(WriteRawZip(dir_ + "bomb.gro", {{"e.tex", c.packed, c.claim, crc}}));
+        int64_t size = -7;
+        std::string failure = "untouched";
+        const std::vector<uint8_t> data = ExtractGroEntry(dir_ + "bomb.gro", "e.tex", size, &failure);
+        EXPECT_EQ(size, int64_t(c.claim));
+        if (c.text.empty()) {
+            EXPECT_EQ(data, std::vector<uint8_t>(c.claim, 0));
+            EXPECT_EQ(failure, "untouched");
+        } else {
+            EXPECT_TRUE(data.empty());
+            EXPECT_EQ(failure, c.text);
+            TexInfo info;
+            EXPECT_FALSE(LoadImageAnySource(dir_ + "bomb.gro::e.tex", info));
+            EXPECT_EQ(info.errorText, c.text);
+        }
+    }
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 128 * 1024) << "kilobytes more at the peak";
 }
 
 // Archives written by an independent ZIP writer (Python's compressors, the

@@ -1,21 +1,50 @@
 // The edit history: commits, undo and redo, revert, the undo limit, the saved
 // position, and what happens when a copy cannot be made.
 #include "tests/editor_fixture.h"
+#include "toolkit/memory.h"
 
 namespace {
 
 // Step n's picture is a solid colour with red = n, so the shown step can be
-// read off a pixel.
-ImagePtr StepPicture(int n) { return CreateImage(4, 4, 32, MakeColour(n, 0, 0)); }
+// read off a pixel. Four rows of `width` pixels: 16 bytes a column.
+ImagePtr StepPicture(int n, int width = 4) { return CreateImage(width, 4, 32, MakeColour(n, 0, 0)); }
+constexpr uint64_t kStepBytes = 64;  // a 4 x 4 step
 int ShownStep() { return ColourRed(GetPixelColour(*gCurrentImage, 0, 0)); }
 
 class EditorHistory : public EditorTest {
 public:
     void Open() { ShowPicture(StepPicture(0)); }
-    void Edit(int n) { CommitEdit(StepPicture(n), "Edit " + std::to_string(n), "_e" + std::to_string(n)); }
+    void Edit(int n, int width = 4) {
+        CommitEdit(StepPicture(n, width), "Edit " + std::to_string(n), "_e" + std::to_string(n));
+    }
+    // The step each entry holds, oldest first.
+    std::vector<int> KeptSteps() const {
+        std::vector<int> steps;
+        for (const HistoryEntry& e : gHistory) steps.push_back(ColourRed(GetPixelColour(*e.image, 0, 0)));
+        return steps;
+    }
     void Undo() { if (CanUndo()) ApplyHistoryEntry(GoToPreviousStep()); }
     void Redo() { if (CanRedo()) ApplyHistoryEntry(GoToNextStep()); }
     void Revert() { if (CanUndo()) ApplyHistoryEntry(GoToOriginalStep()); }
+    // Opens the picture, then plays the steps: E edit, S save, U undo, R redo,
+    // O revert to original.
+    void Play(const char* steps) {
+        Open();
+        int n = 0;
+        for (const char* s = steps; *s; ++s) {
+            switch (*s) {
+            case 'E': Edit(++n); break;
+            case 'S': MarkSaved(); UpdateTitleAndUndoMenu(); break;
+            case 'U': Undo(); break;
+            case 'R': Redo(); break;
+            case 'O': Revert(); break;
+            }
+        }
+    }
+    static bool TitleMarksUnsaved() {
+        const std::string title = UiGetWindowTitle(gMainWindow);
+        return title.size() >= 2 && title.compare(title.size() - 2, 2, " *") == 0;
+    }
 };
 
 TEST_F(EditorHistory, LimitKeepsTheOriginalAndTheNewestSteps) {
@@ -44,8 +73,79 @@ TEST_F(EditorHistory, LimitKeepsTheOriginalAndTheNewestSteps) {
     }
 }
 
+TEST_F(EditorHistory, MemoryBudgetDropsTheOldestEditsFirst) {
+    struct Case {
+        const char* what;
+        uint64_t budget;
+        int64_t limit;
+        std::vector<int> widths;  // of edits 1, 2, ...
+        std::vector<int> kept;
+    } cases[] = {
+        {"room for three steps", 3 * kStepBytes, 30, {4, 4, 4, 4, 4}, {0, 4, 5}},
+        {"the step limit is the smaller bound", 100 * kStepBytes, 3, {4, 4, 4, 4}, {0, 3, 4}},
+        {"a wide step makes room for itself", 5 * kStepBytes, 30, {4, 4, 4, 16}, {0, 4}},
+        {"a wide step in the middle goes in turn", 5 * kStepBytes, 30, {4, 8, 4, 4, 4}, {0, 3, 4, 5}},
+        // Larger than the budget on its own: the edit is still made and the
+        // original stays, so the user can go on and revert.
+        {"a step larger than the budget", 1, 30, {4, 4, 4}, {0, 3}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetHistoryMemoryBudgetForTesting(c.budget);
+        gUndoLimit = c.limit;
+        Open();
+        int n = 0;
+        for (int width : c.widths) Edit(++n, width);
+        EXPECT_EQ(KeptSteps(), c.kept);
+        EXPECT_EQ(gHistoryPos, int64_t(c.kept.size()) - 1);
+        EXPECT_EQ(ShownStep(), n);
+        EXPECT_EQ(GetUndoLabel(), "Edit " + std::to_string(n));
+        Undo();
+        EXPECT_EQ(ShownStep(), c.kept[c.kept.size() - 2]);
+        EXPECT_EQ(UiGetMenuItemText(gMainWindow, 31), "Redo Edit " + std::to_string(n) + "\tCtrl+Y");
+        Revert();
+        EXPECT_EQ(ShownStep(), 0);
+        EXPECT_FALSE(HasUnsavedEdits());
+    }
+}
+
+TEST_F(EditorHistory, SavedStepFollowsItsPictureWhenOlderStepsDrop) {
+    // Room for four steps.
+    struct Case {
+        const char* steps;
+        std::vector<int> kept;
+        int64_t savedPos;
+        bool unsaved;
+    } cases[] = {
+        {"EESEE", {0, 2, 3, 4}, 1, true},
+        {"EESEEUU", {0, 2, 3, 4}, 1, false},
+        {"EESEEUUU", {0, 2, 3, 4}, 1, false},
+        {"EESEEUUR", {0, 2, 3, 4}, 1, true},
+        {"EEEESUU", {0, 2, 3, 4}, 3, true},
+        {"EESEEEEE", {0, 5, 6, 7}, -1, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.steps);
+        SetHistoryMemoryBudgetForTesting(4 * kStepBytes);
+        Play(c.steps);
+        EXPECT_EQ(KeptSteps(), c.kept);
+        EXPECT_EQ(gSavedPos, c.savedPos);
+        EXPECT_EQ(HasUnsavedEdits(), c.unsaved);
+        EXPECT_EQ(TitleMarksUnsaved(), c.unsaved);
+    }
+}
+
+TEST_F(EditorHistory, BudgetComesFromTheMachinesMemory) {
+    const uint64_t usable = GetUsableMemoryBytes();
+    ASSERT_GT(usable, 0u);
+    EXPECT_EQ(GetHistoryMemoryBudget(), usable / 4);
+    SetHistoryMemoryBudgetForTesting(1000);
+    EXPECT_EQ(GetHistoryMemoryBudget(), 1000u);
+    SetHistoryMemoryBudgetForTesting(0);
+    EXPECT_EQ(GetHistoryMemoryBudget(), usable / 4);
+}
+
 TEST_F(EditorHistory, SavedPositionDecidesUnsavedEdits) {
-    // E edit, S save, U undo, R redo, O revert to original.
     struct Case {
         const char* steps;
         bool unsaved;
@@ -61,21 +161,10 @@ TEST_F(EditorHistory, SavedPositionDecidesUnsavedEdits) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.steps);
-        Open();
-        int n = 0;
-        for (const char* s = c.steps; *s; ++s) {
-            switch (*s) {
-            case 'E': Edit(++n); break;
-            case 'S': MarkSaved(); UpdateTitleAndUndoMenu(); break;
-            case 'U': Undo(); break;
-            case 'R': Redo(); break;
-            case 'O': Revert(); break;
-            }
-        }
+        Play(c.steps);
         EXPECT_EQ(HasUnsavedEdits(), c.unsaved);
         EXPECT_EQ(gSavedPos, c.savedPos);
-        const std::string title = UiGetWindowTitle(gMainWindow);
-        EXPECT_EQ(title.size() >= 2 && title.compare(title.size() - 2, 2, " *") == 0, c.unsaved) << title;
+        EXPECT_EQ(TitleMarksUnsaved(), c.unsaved) << UiGetWindowTitle(gMainWindow);
     }
 }
 

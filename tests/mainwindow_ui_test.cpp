@@ -5,6 +5,7 @@
 #include "editor/commands.h"
 #include "editor/globals.h"
 #include "editor/mainwindow.h"
+#include "tests/test_support.h"
 #include "tests/ui_fixture.h"
 #include "toolkit/displays.h"
 #include "toolkit/files.h"
@@ -16,9 +17,7 @@ protected:
     void SetUp() override {
         UiTest::SetUp();
         if (IsSkipped()) return;
-        std::string pattern = testing::TempDir() + "orvanta-mw-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        folder_ = pattern + "/";
+        folder_ = MakeTempFolder("orvanta-mw-");
         SetConfigFolderOverride(folder_);
         SetCommandProbeForTesting([this](const std::string& call) {
             calls_.push_back(call);
@@ -270,6 +269,37 @@ TEST_F(EditorMainWindowTest, EnlargementFactorAndNoteFollowThePictureSize) {
     gTexInfo.note = "HDR exposure: 0.0 EV, editor (clip)";
     Show(16, 16, MakeColour(1, 2, 3));
     EXPECT_EQ(UiGetStatusField(gMainWindow, 2), gTexInfo.note);
+}
+
+// Whatever size the preferences hold, the window, menu and status bar
+// included, fits the screen; a size that fits is kept as stored.
+TEST_F(EditorMainWindowTest, StoredSizeOpensAWindowThatFitsTheScreen) {
+    const struct {
+        std::string w, h;
+        bool exact;
+    } cases[] = {{"900", "500", true}, {"99999", "2000000000", false}, {"5000", "300", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.w + "x" + c.h);
+        ResetEditorGlobals();
+        const std::string prefs = "WindowX = 0\nWindowY = 0\nWindowWidth = " + c.w + "\nWindowHeight = " + c.h + "\n";
+        ASSERT_TRUE(CreateFolder(folder_ + "Orvanta"));
+        ASSERT_TRUE(WriteWholeFile(folder_ + "Orvanta/Orvanta.prefs", prefs.data(), prefs.size()));
+        Start();
+        LetWindowsPaint();
+        const DisplayRect screen = GetLargestDisplay();
+        const UiRect frame = UiGetWindowFrame(gMainWindow);
+        EXPECT_LE(frame.width, screen.UsableWidth());
+        EXPECT_LE(frame.height, screen.UsableHeight());
+        const int inner = UiGetWindowInnerWidth(gMainWindow);
+        if (c.exact) {
+            EXPECT_EQ(inner, std::atoi(c.w.c_str()));
+            EXPECT_EQ(UiGetWindowInnerHeight(gMainWindow), std::atoi(c.h.c_str()));
+        }
+        // The preview follows the window it got.
+        EXPECT_LE(UiGetGadgetRect(gPreviewScroll).width, inner);
+        ClearPreview();
+        UiCloseWindow(gMainWindow);
+    }
 }
 
 TEST_F(EditorMainWindowTest, CanvasHoldsTheWholePictureAtFractionalDpi) {

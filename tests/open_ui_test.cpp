@@ -5,8 +5,12 @@
 #include "editor/commands.h"
 #include "editor/prefs.h"
 #include "formats/tex.h"
+#include "tests/gro_zip.h"
+#include "tests/test_support.h"
 #include "toolkit/codecs.h"
+#include "toolkit/files.h"
 
+#include <sys/stat.h>
 #include <zlib.h>
 
 namespace {
@@ -39,6 +43,7 @@ TEST_F(EditorOpen, SuccessfulOpenShowsNameSizeAndFormat) {
     } cases[] = {
         {WritePng("a.png", false), "6 x 4  Portable Network Graphics"},
         {WritePng("b.PNG", true), "6 x 4  Portable Network Graphics, with transparency"},
+        {WritePng("we::ird.png", false), "6 x 4  Portable Network Graphics"},  // a file, not an archive entry
         {dir_ + "wall.tex", "8 x 2  RGB, DK1 version 4"},
         {dir_ + "stone.tex", "4 x 4  DK2, compressed opaque (4-bit, DXT1)"},
     };
@@ -64,12 +69,30 @@ TEST_F(EditorOpen, SuccessfulOpenShowsNameSizeAndFormat) {
     EXPECT_EQ(gSaveNameSuffix, "_levels");
 }
 
+TEST_F(EditorOpen, RequesterOffersTexturesThenEverySupportedImage) {
+    UiTestScriptPath("");
+    ShowOpenFileDialog();
+    ASSERT_FALSE(UiTestRequests().empty());
+    EXPECT_EQ(UiTestRequests().back().title, "Open file");
+    EXPECT_EQ(UiTestRequests().back().patterns,
+              "Dravik texture (*.tex)|*.tex|"
+              "All supported images|*.tex;*.tga;*.png;*.pcx;*.bmp;*.tif;*.tiff;*.jpg;*.jpeg;*.dds;*.hdr|"
+              "All files (*.*)|*.*");
+    EXPECT_FALSE(gCurrentImage);
+}
+
 TEST_F(EditorOpen, FailureIsReportedAndKeepsThePicture) {
     const std::string shown = WritePng("shown.png", false);
     // A PNG under a name outside the picture list goes to the texture
     // loader, which refuses it; TGA in capitals still reaches the TGA reader.
     WritePng("picture.gif", false);
     WritePng("picture.TGA", false);
+    // An archive entry that claims 4 GiB: refused by its size, not as damage.
+    ASSERT_TRUE(WriteRawZip(dir_ + "bomb.gro", {{"e.tex", "", uint64_t(4) << 30, 0}}));
+    // Named pipes are refused at once, whatever reader their name reaches.
+    ASSERT_EQ(mkfifo((dir_ + "pipe.png").c_str(), 0644), 0);
+    ASSERT_EQ(mkfifo((dir_ + "pipe.tex").c_str(), 0644), 0);
+    const PipeWatchdog watchdog({dir_ + "pipe.png", dir_ + "pipe.tex"});
     OpenFile(shown, 0);
     CommitEdit(CreateImage(6, 4, 32, MakeColour(50, 0, 0)), "Levels", "_levels");
     gSavedPos = 1;  // nothing unsaved, so no question comes first
@@ -78,9 +101,12 @@ TEST_F(EditorOpen, FailureIsReportedAndKeepsThePicture) {
         std::string reasonStart;
     } cases[] = {
         {dir_ + "missing.png", "This image format is not supported, or the file is damaged."},
+        {dir_ + "pipe.png", "The file cannot be opened."},
+        {dir_ + "pipe.tex", "The file cannot be opened."},
         {dir_ + "picture.TGA", "This TGA type is not supported (type 78)."},
         {dir_ + "picture.gif", ""},
         {dir_ + "x.gro::tex/a.tex", "Could not extract it from the archive."},
+        {dir_ + "bomb.gro::e.tex", "Could not extract it from the archive: it would unpack to 4294967296 bytes"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
@@ -97,6 +123,7 @@ TEST_F(EditorOpen, FailureIsReportedAndKeepsThePicture) {
         EXPECT_EQ(gCurrentPath, shown);
         EXPECT_EQ(gHistory.size(), 2u);
     }
+    EXPECT_FALSE(watchdog.Released()) << "opening waited for a named pipe's writer";
 }
 
 TEST_F(EditorOpen, UnsavedEditsAreAskedAboutFirst) {

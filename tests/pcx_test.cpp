@@ -143,6 +143,43 @@ TEST(FormatsPcx, Pictures) {
     }
 }
 
+// Two bytes of run code give at most 63 bytes of scan line, every plane and
+// the padding counted; raw files are held to the same bound. A claim the
+// bytes can hold loads, a larger one is refused without the picture being
+// made, however few the bytes.
+TEST(FormatsPcx, ClaimsAreHeldToTheBytes) {
+    const uint32_t grey = MakeColour(9, 9, 9);
+    struct Case {
+        const char* name;
+        Bytes file;
+        std::vector<uint32_t> pixels;  // empty: refused
+    } cases[] = {
+        {"63 line bytes from one run", Pcx({3, 21, 1}, {0xFF, 9}), std::vector<uint32_t>(21, grey)},
+        {"66 line bytes from one run", Pcx({3, 22, 1}, {0xFF, 9}), {}},
+        {"padding counts", Pcx({3, 1, 1, 22}, {0xFF, 9}), {}},
+        {"raw line cut short", Pcx({3, 21, 1, 0, 0}, {1, 2}), std::vector<uint32_t>(21, kOpaqueBlack)},
+        {"raw, 66 line bytes", Pcx({3, 22, 1, 0, 0}, {1, 2}), {}},
+        {"130 bytes claiming 32767 x 32767", Pcx({3, 32767, 32767}, {0xFF, 9}), {}},
+        {"raw, 130 bytes claiming 32767 x 32767", Pcx({4, 32767, 32767, 0, 0}, {1, 2}), {}},
+        {"1 x 32767 with 65535-byte lines", Pcx({4, 1, 32767, 65535}, {0xFF, 9}), {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.pixels.empty()) {
+            EXPECT_EQ(RunWithinMemory(64, [&] {
+                          TexInfo info;
+                          return Read(c.file, info) ? std::string("loaded") : info.errorText;
+                      }),
+                      kDamagedFileText);
+            continue;
+        }
+        TexInfo info;
+        ImagePtr image = Read(c.file, info);
+        ASSERT_TRUE(image) << info.errorText;
+        EXPECT_EQ(PixelsOf(*image), c.pixels);
+    }
+}
+
 TEST(FormatsPcx, WrittenLayoutAndRoundTrip) {
     const std::string dir = MakeTempFolder("pcx");
     ImagePtr picture = CreateImage(3, 2, 32, MakeColour(1, 2, 3, 100));

@@ -8,6 +8,7 @@
 
 #include "editor/globals.h"
 #include "editor/prefs.h"
+#include "tests/test_support.h"
 #include "toolkit/displays.h"
 #include "toolkit/files.h"
 
@@ -18,9 +19,7 @@ const std::string kBom = "\xEF\xBB\xBF";
 class EditorPrefs : public testing::Test {
 protected:
     void SetUp() override {
-        config_ = testing::TempDir() + "prefsXXXXXX";
-        ASSERT_NE(mkdtemp(config_.data()), nullptr);
-        config_ += "/";
+        config_ = MakeTempFolder("prefs");
         SetConfigFolderOverride(config_);
         ResetEditorGlobals();
     }
@@ -128,6 +127,39 @@ TEST_F(EditorPrefs, WindowRule) {
         EXPECT_EQ(gStartMaximized, c.remember ? 1 : 0) << name;
         EXPECT_EQ(gWindowX, c.used ? std::atoi(c.x.c_str()) : 100) << name;
         EXPECT_EQ(gWindowHeight, c.used ? std::atoi(c.h.c_str()) : 448) << name;
+    }
+}
+
+// A stored size beyond the largest display (another machine's, or typed by
+// hand) is cut to that display's free area; the stored place stays.
+TEST_F(EditorPrefs, StoredSizeIsBoundedByTheLargestDisplay) {
+    const DisplayRect full = {0, 0, 1920, 1080}, panel = {0, 0, 1920, 1080, 1920, 1040},
+                      wide = {1920, 0, 2560, 1440}, hiDpi = {0, 0, 3840, 2160};
+    struct Case {
+        std::vector<DisplayRect> displays;
+        double scale;
+        std::string w, h;
+        int width, height;
+    } cases[] = {
+        {{full}, 1, "1000", "700", 1000, 700},
+        {{full}, 1, "99999", "99999", 1920, 1080},
+        {{full}, 1, "2147483647", "500", 1920, 500},
+        {{panel}, 1, "5000", "5000", 1920, 1040},
+        {{full, wide}, 1, "5000", "5000", 2560, 1440},
+        {{hiDpi}, 2, "5000", "1000", 1920, 1000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.w + "x" + c.h);
+        ResetEditorGlobals();
+        SetDisplaysOverride(c.displays);
+        SetDpiScaleOverride(c.scale);
+        WriteRaw("WindowX = 100\nWindowY = 80\nWindowWidth = " + c.w + "\nWindowHeight = " + c.h + "\n");
+        LoadPreferences();
+        EXPECT_EQ(gWindowCentre, 0);
+        EXPECT_EQ(gWindowX, 100);
+        EXPECT_EQ(gWindowY, 80);
+        EXPECT_EQ(gWindowWidth, c.width);
+        EXPECT_EQ(gWindowHeight, c.height);
     }
 }
 

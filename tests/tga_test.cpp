@@ -156,6 +156,41 @@ TEST(FormatsTga, RunLengthPackets) {
     }
 }
 
+// A packet of 1 + bytes-per-pixel bytes stands for at most 128 pixels. A
+// claim the bytes can hold loads, one pixel more is refused, and a 22-byte
+// file claiming 32767 x 32767 is refused without the picture being made.
+TEST(FormatsTga, RunLengthClaimsAreHeldToTheBytes) {
+    const uint32_t colour = MakeColour(3, 2, 1), grey = MakeColour(7, 7, 7);
+    struct Case {
+        const char* name;
+        Bytes file;
+        uint32_t colour;  // of every pixel when it loads
+        bool loads;
+    } cases[] = {
+        {"128 pixels from one run", Tga(10, 24, 0x20, 128, 1, {0xFF, 1, 2, 3}), colour, true},
+        {"129 pixels from one run", Tga(10, 24, 0x20, 129, 1, {0xFF, 1, 2, 3}), 0, false},
+        {"grey: 256 pixels from two runs", Tga(11, 8, 0x20, 16, 16, {0xFF, 7, 0xFF, 7}), grey, true},
+        {"grey: 257 pixels from two runs", Tga(11, 8, 0x20, 257, 1, {0xFF, 7, 0xFF, 7}), 0, false},
+        {"no packets at all", Tga(10, 24, 0x20, 1, 1, {}), 0, false},
+        {"22 bytes claiming 32767 x 32767", Tga(10, 24, 0, 32767, 32767, {0xFF, 1, 2, 3}), 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (!c.loads) {
+            EXPECT_EQ(RunWithinMemory(64, [&] {
+                          TexInfo info;
+                          return Read(c.file, info) ? std::string("loaded") : info.errorText;
+                      }),
+                      "The TGA image data is incomplete.");
+            continue;
+        }
+        TexInfo info;
+        ImagePtr image = Read(c.file, info);
+        ASSERT_TRUE(image) << info.errorText;
+        EXPECT_EQ(PixelsOf(*image), std::vector<uint32_t>(size_t(image->width) * size_t(image->height), c.colour));
+    }
+}
+
 TEST(FormatsTga, WrittenLayoutAndRoundTrip) {
     const std::string dir = MakeTempFolder("tga");
     ImagePtr picture = CreateImage(2, 1, 32, MakeColour(10, 20, 30, 40));

@@ -115,6 +115,31 @@ TEST_F(ToolkitUiTest, SettingGadgetsFromCodeRaisesNoEvent) {
     EXPECT_EQ(UiGetGadgetState(tabs), 1);
 }
 
+// The program ends the layer at exit, and tests start it again in the same
+// process: list headers must still draw after that (they once drew through a
+// renderer that the first end had freed).
+TEST_F(ToolkitUiTest, LayerStartedAgainStillDrawsListHeaders) {
+    auto showList = [] {
+        const int window = UiOpenWindow(10, 10, 300, 200, "List", kUiCaption | kUiCloseBox);
+        const int list = UiCreateListView(window, 0, 0, 300, 200);
+        UiAddListColumn(list, "File", 100);
+        UiAddListColumn(list, "Location", 150);
+        UiAddItem(list, "a.tex\n/data/");
+        LetWindowsPaint();
+        return list;
+    };
+    showList();
+    for (int restart = 0; restart < 2; ++restart) {
+        UiShutdown();
+        EXPECT_FALSE(UiIsInitialised());
+        EXPECT_FALSE(UiIsWindow(window_));
+        ASSERT_TRUE(UiInit());
+        UiSetTestMode(true);
+        const int list = showList();
+        EXPECT_EQ(UiGetItemText(list, 0, 1), "/data/");
+    }
+}
+
 TEST_F(ToolkitUiTest, ModalRunDisablesOnlyTheParent) {
     const int tool = UiOpenWindow(0, 0, 200, 200, "Histogram", kUiCaption | kUiCloseBox, window_);
     const int dialog = UiOpenWindow(0, 0, 200, 100, "Levels", kUiDialogFlags, window_);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -27,6 +28,14 @@ protected:
     }
     // From here on, layer failures are collected instead of failing the test.
     void CollectFailures() { collectFailures_ = true; }
+    // Lets the window system deliver what it has queued and draw the windows
+    // shown (GTK paints on its frame clock, so a few short rounds).
+    static void LetWindowsPaint() {
+        for (int round = 0; round < 3; ++round) {
+            UiProcessPending();
+            usleep(2000);
+        }
+    }
     std::vector<std::string> failures_;
 
 private:

@@ -266,6 +266,13 @@ ImagePtr DecodeBmpData(const uint8_t* data, size_t size, std::string* error) {
     // The pixels must all be in the file before the picture is allocated.
     const uint64_t stride = ((uint64_t(info.width) * info.bits + 31) / 32) * 4;
     if (!rle && !in.Fits(info.dataOffset, stride * uint64_t(info.height))) return CodecFailure(error, kTruncated);
+    // A run of two bytes paints at most 255 pixels. The escapes that skip
+    // pixels (end of line, move, end of picture) could stand for any number,
+    // so they are not counted: a stream too short to paint the picture it
+    // claims is refused rather than a few bytes allocating gigabytes.
+    const uint64_t packed = in.Size() > info.dataOffset ? in.Size() - info.dataOffset : 0;
+    if (rle && !ClaimFitsBytes(uint64_t(info.width) * uint64_t(info.height), packed, 255, 2))
+        return CodecFailure(error, kTruncated);
 
     const bool alpha = (info.bits == 16 || info.bits == 32) && info.masks[3] != 0;
     ImagePtr image = CreateImage(int(info.width), int(info.height), alpha ? 32 : 24);

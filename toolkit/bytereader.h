@@ -136,3 +136,18 @@ inline int64_t CheckedPixelBytes(int64_t width, int64_t height, int64_t bytesPer
     const int64_t bytes = width * height * bytesPerPixel;
     return bytes > limit ? -1 : bytes;
 }
+
+// Widen, then check against the bytes present: true when `claimed` decoded
+// units (pixels, or decoded bytes) can come out of `bytesLeft` bytes of an
+// encoding whose best case turns `bytesPerPacket` bytes into `unitsPerPacket`
+// units (a TGA run of 1 + bytes-per-pixel bytes gives at most 128 pixels).
+// Readers of run-length and other packed data ask this before allocating, so
+// a file of a few bytes cannot make them allocate and fill gigabytes.
+inline bool ClaimFitsBytes(uint64_t claimed, uint64_t bytesLeft, uint64_t unitsPerPacket, uint64_t bytesPerPacket = 1) {
+    using Wide = unsigned __int128;
+    return Wide(claimed) * bytesPerPacket <= Wide(bytesLeft) * unitsPerPacket;
+}
+
+// Deflate's best case: a 258-byte match in two bits, about 1032 bytes out of
+// one byte in.
+constexpr uint64_t kDeflateBestRatio = 1032;

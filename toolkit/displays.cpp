@@ -1,6 +1,7 @@
 #include "toolkit/displays.h"
 
 #include <cmath>
+#include <cstdint>
 
 namespace {
 
@@ -19,6 +20,13 @@ std::vector<DisplayRect> GetDisplays() {
     }
     // Without a display system we still place windows somewhere sensible.
     return {DisplayRect{0, 0, 1920, 1080}};
+}
+
+DisplayRect GetLargestDisplay() {
+    DisplayRect largest;
+    for (const DisplayRect& d : GetDisplays())
+        if (int64_t(d.width) * d.height > int64_t(largest.width) * largest.height) largest = d;
+    return largest;
 }
 
 double GetDpiScale() {

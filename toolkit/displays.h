@@ -7,9 +7,17 @@
 
 struct DisplayRect {
     int x = 0, y = 0, width = 0, height = 0;  // device pixels
+    // The size of the part that panels and task bars leave free; 0 when
+    // unknown, which counts as the whole display.
+    int workWidth = 0, workHeight = 0;
+
+    int UsableWidth() const { return workWidth > 0 ? workWidth : width; }
+    int UsableHeight() const { return workHeight > 0 ? workHeight : height; }
 };
 
 std::vector<DisplayRect> GetDisplays();
+// The display with the largest area (the first of equal ones).
+DisplayRect GetLargestDisplay();
 // The DPI scale factor: device pixels per 96-DPI unit (1.0 at 96 DPI).
 double GetDpiScale();
 // Test hooks: a non-empty list (or a scale above 0) replaces the real values.

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <memory>
 #include <new>
 
 namespace {
@@ -32,9 +35,14 @@ FileKind GetFileKind(const std::string& path) {
     return FileKind::File;
 }
 
+bool IsRegularFile(const std::string& path) {
+    struct stat st;
+    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 int64_t GetFileSize(const std::string& path) {
     struct stat st;
-    if (path.empty() || stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return -1;
+    if (path.empty() || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
     return int64_t(st.st_size);
 }
 
@@ -56,32 +64,82 @@ bool CreateFolder(const std::string& path) {
 
 bool RemoveFile(const std::string& path) { return !path.empty() && unlink(path.c_str()) == 0; }
 
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data) {
-    data.clear();
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        close(fd);
-        return false;
+ReadOnlyFile::~ReadOnlyFile() {
+    if (fd_ >= 0) close(fd_);
+}
+
+ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) close(fd_);
+        fd_ = other.fd_;
+        other.fd_ = -1;
     }
+    return *this;
+}
+
+ReadOnlyFile OpenRegularFileForReading(const std::string& path, ReadFailure* failure) {
+    auto refuse = [failure](ReadFailure why) {
+        if (failure) *failure = why;
+        return ReadOnlyFile();
+    };
+    if (failure) *failure = ReadFailure::None;
+    // Looking first keeps devices from being opened at all (opening some has
+    // effects of its own); a socket cannot be opened anyway.
+    struct stat st;
+    if (path.empty() || stat(path.c_str(), &st) != 0) return refuse(ReadFailure::CannotOpen);
+    if (!S_ISREG(st.st_mode)) return refuse(ReadFailure::NotRegularFile);
+    // The name may point elsewhere by now: open without waiting for a pipe's
+    // writer and without taking a terminal, then judge what was opened.
+    ReadOnlyFile file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!file.Ok()) return refuse(ReadFailure::CannotOpen);
+    if (fstat(file.Descriptor(), &st) != 0) return refuse(ReadFailure::CannotOpen);
+    if (!S_ISREG(st.st_mode)) return refuse(ReadFailure::NotRegularFile);
+    const int flags = fcntl(file.Descriptor(), F_GETFL);
+    if (flags >= 0) fcntl(file.Descriptor(), F_SETFL, flags & ~O_NONBLOCK);
+    return file;
+}
+
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data, ReadFailure* failure) {
+    data.clear();
+    const ReadOnlyFile file = OpenRegularFileForReading(path, failure);
+    if (!file.Ok()) return false;
+    if (failure) *failure = ReadFailure::CannotRead;
+    struct stat st;
+    if (fstat(file.Descriptor(), &st) != 0) return false;
     const uint64_t size = uint64_t(st.st_size);
     try {
         data.resize(size_t(size));
     } catch (const std::bad_alloc&) {
-        close(fd);
         return false;
     }
     uint64_t done = 0;
     while (done < size) {
-        const ssize_t n = read(fd, data.data() + done, size_t(std::min<uint64_t>(size - done, 1u << 30)));
+        const ssize_t n =
+            read(file.Descriptor(), data.data() + done, size_t(std::min<uint64_t>(size - done, 1u << 30)));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         done += uint64_t(n);
     }
-    close(fd);
     if (done != size) {
         data.clear();
+        return false;
+    }
+    if (failure) *failure = ReadFailure::None;
+    return true;
+}
+
+bool ReadFileForDecoding(const std::string& path, std::vector<uint8_t>& data, std::string& errorText) {
+    // A short read is a failure, never a picture of zeros. Once the file
+    // opens, what failed was holding or reading its bytes: a file too large
+    // for memory says so instead of claiming it cannot be opened.
+    ReadFailure failure = ReadFailure::None;
+    if (!ReadWholeFile(path, data, &failure)) {
+        errorText =
+            failure == ReadFailure::CannotRead ? "The file is empty or too large." : "The file cannot be opened.";
+        return false;
+    }
+    if (data.empty()) {
+        errorText = "The file is empty or too large.";
         return false;
     }
     return true;
@@ -151,32 +209,188 @@ std::string ToLowerAscii(std::string text) {
     return text;
 }
 
-AtomicFile::AtomicFile(const std::string& path) : path_(path) {
-    std::string folder = GetFolderPart(path);
-    std::string name = GetFilePart(path);
-    tempPath_ = folder + "." + name + ".XXXXXX";
-    std::vector<char> templ(tempPath_.begin(), tempPath_.end());
-    templ.push_back(0);
-    const int fd = mkstemp(templ.data());
+std::string ToUpperAscii(std::string text) {
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+    return text;
+}
+
+std::string GetTextAfterLastSeparator(const std::string& text) {
+    std::string t = text;
+    std::replace(t.begin(), t.end(), '\\', '/');
+    const size_t cut = t.rfind('/');
+    return cut == std::string::npos ? t : t.substr(cut + 1);
+}
+
+namespace {
+
+constexpr char kArchiveSeparator[] = "::";
+
+// Where an archive entry path splits, or npos for a plain path. "::" may be
+// part of a real file's name ("we::ird.png"), so a path that names an
+// existing regular file as a whole is a file, whatever it contains.
+size_t ArchiveSeparatorAt(const std::string& path) {
+    const size_t at = path.find(kArchiveSeparator);
+    if (at == std::string::npos || IsRegularFile(path)) return std::string::npos;
+    return at;
+}
+
+}  // namespace
+
+bool IsArchivePath(const std::string& path) { return ArchiveSeparatorAt(path) != std::string::npos; }
+
+std::string GetArchivePartOfPath(const std::string& path) { return path.substr(0, ArchiveSeparatorAt(path)); }
+
+std::string GetEntryPartOfPath(const std::string& path) {
+    const size_t at = ArchiveSeparatorAt(path);
+    return at == std::string::npos ? std::string() : path.substr(at + 2);
+}
+
+std::string GetDisplayName(const std::string& path) {
+    if (IsArchivePath(path)) return GetTextAfterLastSeparator(GetEntryPartOfPath(path));
+    return GetFilePart(path);
+}
+
+namespace {
+
+constexpr int kMaxLinkHops = 40;  // the kernel's own limit for a chain of links
+
+// Follows symbolic links from `path` to the name a save really writes: an
+// existing file that is no link, or the missing name at the end of the chain
+// (a new file, or the target of a dangling link). False for a loop or a link
+// that cannot be read.
+bool ResolveSaveTarget(const std::string& path, std::string& target, struct stat& st, bool& exists) {
+    std::string current = path;
+    for (int hop = 0; hop <= kMaxLinkHops; ++hop) {
+        if (lstat(current.c_str(), &st) != 0) {
+            if (errno != ENOENT) return false;
+            exists = false;
+            target = current;
+            return true;
+        }
+        if (!S_ISLNK(st.st_mode)) {
+            exists = true;
+            target = current;
+            return true;
+        }
+        char body[4096];
+        const ssize_t n = readlink(current.c_str(), body, sizeof body);
+        if (n <= 0 || size_t(n) >= sizeof body) return false;
+        const std::string next(body, size_t(n));
+        const size_t cut = current.rfind('/');
+        current = next[0] == '/' || cut == std::string::npos ? next : current.substr(0, cut + 1) + next;
+    }
+    return false;
+}
+
+// Creates a new file with a short random name in the folder: O_EXCL never
+// opens a name that is already there, so no file of the user's is ever taken
+// for the temporary. Mode 0666 lets the umask decide, as for any new file.
+int CreateTemporary(int folderFd, std::string& name) {
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    uint64_t state = 0;
+    if (getrandom(&state, sizeof state, GRND_NONBLOCK) != ssize_t(sizeof state)) {
+        timespec now{};
+        clock_gettime(CLOCK_REALTIME, &now);
+        state = uint64_t(now.tv_nsec) ^ (uint64_t(now.tv_sec) << 30) ^ (uint64_t(getpid()) << 48);
+    }
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string candidate = ".orvanta-";
+        for (int i = 0; i < 6; ++i) {
+            state = state * 6364136223846793005u + 1442695040888963407u;
+            candidate += kLetters[(state >> 33) % 62];
+        }
+        const int fd = openat(folderFd, candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            name = candidate;
+            return fd;
+        }
+        if (errno != EEXIST) return -1;
+    }
+    return -1;
+}
+
+bool WriteAllAt(int fd, const uint8_t* data, size_t size, uint64_t offset) {
+    while (size > 0) {
+        const ssize_t n = pwrite(fd, data, size, off_t(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n;
+        size -= size_t(n);
+        offset += uint64_t(n);
+    }
+    return true;
+}
+
+class FdCloser {
+public:
+    explicit FdCloser(int fd) : fd_(fd) {}
+    ~FdCloser() {
+        if (fd_ >= 0) close(fd_);
+    }
+    FdCloser(const FdCloser&) = delete;
+    FdCloser& operator=(const FdCloser&) = delete;
+    // Closes now and tells whether the close succeeded.
+    bool Close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return close(fd) == 0;
+    }
+
+private:
+    int fd_;
+};
+
+}  // namespace
+
+AtomicFile::AtomicFile(const std::string& path) {
+    std::string target;
+    struct stat st;
+    bool exists = false;
+    if (path.empty() || !ResolveSaveTarget(path, target, st, exists)) return;
+    if (exists) {
+        // Never replace a folder, pipe or device. A file without any write
+        // bit is read-only by the user's choice, which binds root as well.
+        if (!S_ISREG(st.st_mode) || (st.st_mode & 0222) == 0) return;
+        if (faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) return;
+        targetDevice_ = uint64_t(st.st_dev);
+        targetInode_ = uint64_t(st.st_ino);
+        inPlace_ = st.st_nlink > 1;
+    }
+    // The file system's own separator only: a "\" is part of a Linux name.
+    const size_t cut = target.rfind('/');
+    const std::string folder = cut == std::string::npos ? std::string() : target.substr(0, cut + 1);
+    targetName_ = cut == std::string::npos ? target : target.substr(cut + 1);
+    if (targetName_.empty()) return;
+    folderFd_ = open(folder.empty() ? "." : folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd_ < 0) return;
+
+    const int fd = CreateTemporary(folderFd_, tempName_);
     if (fd < 0) return;
-    tempPath_ = templ.data();
-    FILE* f = fdopen(fd, "wb");
+    tempPath_ = folder + tempName_;
+    if (exists && !inPlace_) {
+        // Owner and group where the system allows it (root, or a group of
+        // ours); the permission bits after them, since a change of owner
+        // clears the set-id bits.
+        struct stat made;
+        if (fstat(fd, &made) == 0 && (made.st_uid != st.st_uid || made.st_gid != st.st_gid)) {
+            [[maybe_unused]] const int owned = fchown(fd, st.st_uid, st.st_gid);
+        }
+        fchmod(fd, st.st_mode & 07777);
+    }
+    FILE* f = fdopen(fd, "w+b");
     if (!f) {
         close(fd);
-        unlink(tempPath_.c_str());
-        return;
+        return;  // the destructor removes the temporary
     }
-    // Keep the permissions an ordinary new file would get.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
     file_ = f;
     ok_ = true;
 }
 
 AtomicFile::~AtomicFile() {
     if (file_) fclose(static_cast<FILE*>(file_));
-    if (!committed_ && !tempPath_.empty()) unlink(tempPath_.c_str());
+    if (!tempName_.empty()) unlinkat(folderFd_, tempName_.c_str(), 0);
+    if (folderFd_ >= 0) close(folderFd_);
 }
 
 bool AtomicFile::Write(const void* data, size_t size) {
@@ -190,20 +404,53 @@ bool AtomicFile::Write(const void* data, size_t size) {
         gWriteFailureAfter -= int64_t(size);
     }
     if (size && fwrite(data, 1, size, static_cast<FILE*>(file_)) != size) ok_ = false;
+    if (ok_) written_ += size;
     return ok_;
+}
+
+bool AtomicFile::CopyIntoTarget(int tempFd) {
+    // Not blocking: should a pipe have taken the file's place meanwhile, the
+    // open fails instead of waiting, and the inode check refuses anything else.
+    const int out = openat(folderFd_, targetName_.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (out < 0) return false;
+    FdCloser closer(out);
+    struct stat st;
+    if (fstat(out, &st) != 0 || !S_ISREG(st.st_mode) || uint64_t(st.st_dev) != targetDevice_ ||
+        uint64_t(st.st_ino) != targetInode_)
+        return false;
+    // The space is claimed before the first old byte is overwritten, so a
+    // full disk fails here with the old picture intact.
+    if (written_ > 0 && fallocate(out, FALLOC_FL_KEEP_SIZE, 0, off_t(written_)) != 0 &&
+        (errno == ENOSPC || errno == EDQUOT || errno == EFBIG))
+        return false;
+    constexpr size_t kChunk = size_t(1) << 20;
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kChunk]);
+    if (!buffer) return false;
+    for (uint64_t done = 0; done < written_;) {
+        const ssize_t n = pread(tempFd, buffer.get(), size_t(std::min<uint64_t>(kChunk, written_ - done)), off_t(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0 || !WriteAllAt(out, buffer.get(), size_t(n), done)) return false;
+        done += uint64_t(n);
+    }
+    return ftruncate(out, off_t(written_)) == 0 && fsync(out) == 0 && closer.Close();
 }
 
 bool AtomicFile::Commit() {
     if (!ok_ || committed_) return false;
     FILE* f = static_cast<FILE*>(file_);
     file_ = nullptr;
-    bool good = fflush(f) == 0;
-    good = fdatasync(fileno(f)) == 0 && good;  // the data must be on disk before the rename
+    // The data must be on disk before it becomes the file.
+    bool good = fflush(f) == 0 && fdatasync(fileno(f)) == 0;
+    if (good && inPlace_) good = CopyIntoTarget(fileno(f));
     good = fclose(f) == 0 && good;
-    if (!good || rename(tempPath_.c_str(), path_.c_str()) != 0) {
+    if (good && !inPlace_) good = renameat(folderFd_, tempName_.c_str(), folderFd_, targetName_.c_str()) == 0;
+    if (!good) {
         ok_ = false;
         return false;
     }
+    if (inPlace_) unlinkat(folderFd_, tempName_.c_str(), 0);
+    tempName_.clear();
+    tempPath_.clear();
     committed_ = true;
     return true;
 }

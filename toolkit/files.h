@@ -12,16 +12,61 @@
 enum class FileKind { Missing, File, Folder };
 
 FileKind GetFileKind(const std::string& path);
-// Size in bytes of a file; -1 when it is missing or a folder.
+// True when the path names a regular file (links followed): not a folder,
+// named pipe, socket or device.
+bool IsRegularFile(const std::string& path);
+// Size in bytes of a regular file; -1 when it is missing, a folder or any
+// other kind of file (a pipe or device has no size worth the name).
 int64_t GetFileSize(const std::string& path);
 bool FolderExists(const std::string& path);
 // Creates the folder and its missing parents; true when it exists afterwards.
 bool CreateFolder(const std::string& path);
 bool RemoveFile(const std::string& path);
 
-// Reads a whole file. A file that cannot be opened, shrinks while being read,
-// or fails to read is an error (false, `data` emptied).
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data);
+// A descriptor opened for reading, closed when the object dies.
+class ReadOnlyFile {
+public:
+    ReadOnlyFile() = default;
+    explicit ReadOnlyFile(int fd) : fd_(fd) {}
+    ~ReadOnlyFile();
+    ReadOnlyFile(ReadOnlyFile&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    ReadOnlyFile& operator=(ReadOnlyFile&& other) noexcept;
+    ReadOnlyFile(const ReadOnlyFile&) = delete;
+    ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
+
+    bool Ok() const { return fd_ >= 0; }
+    int Descriptor() const { return fd_; }
+
+private:
+    int fd_ = -1;
+};
+
+// Why a file could not be read.
+enum class ReadFailure {
+    None,
+    CannotOpen,      // missing, not permitted, or no such path
+    NotRegularFile,  // a folder, named pipe, socket or device
+    CannotRead,      // a regular file that could not be held in memory or read whole
+};
+
+// The one way the program opens a file to read it: only a regular file
+// (links followed) opens. The open never waits (a named pipe without a writer
+// is refused at once, not waited for), and the kind is checked on the opened
+// descriptor itself, so a file swapped for a pipe after a check cannot slip
+// through. A refused path gives a handle that is not Ok().
+ReadOnlyFile OpenRegularFileForReading(const std::string& path, ReadFailure* failure = nullptr);
+
+// Reads a whole regular file through OpenRegularFileForReading. A file that
+// cannot be opened, is not a regular file, shrinks while being read, or fails
+// to read is an error (false, `data` emptied, the reason in *failure).
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data, ReadFailure* failure = nullptr);
+
+// Reads a whole file for a decoder, with the reason worded for the user. A
+// file that cannot be opened (missing, a folder, not a plain file) gives "The
+// file cannot be opened."; one that opens but is empty or cannot be held or
+// read whole gives "The file is empty or too large.". False with the text in
+// errorText.
+bool ReadFileForDecoding(const std::string& path, std::vector<uint8_t>& data, std::string& errorText);
 
 struct FolderEntry {
     std::string name;
@@ -46,11 +91,49 @@ std::string GetFolderPart(const std::string& path);
 std::string GetFilePart(const std::string& path);
 std::string GetLowerExtension(const std::string& path);
 std::string ToLowerAscii(std::string text);
+std::string ToUpperAscii(std::string text);
+// The text after the last "/" (every "\" counted as "/"), or the whole text.
+std::string GetTextAfterLastSeparator(const std::string& text);
 
-// Writes a file through a temporary file in the target's folder that replaces
-// the target only at Commit(), after every byte was written and flushed. When
-// the object dies without a successful Commit() the temporary is removed and
-// the old file is untouched. Write() calls after a failure do nothing.
+// Archive entry paths: a ".gro" archive's file path, "::", then the entry's
+// name exactly as stored (with the archive's own folder separators), e.g.
+// "/g/pack.gro::a/b.tex". One text names a file on disk or an archive entry.
+//
+// True when the path contains "::" and does not, as a whole, name an
+// existing regular file (a file may have "::" in its name). Every caller that
+// tells archive entries from files asks this, never the text alone.
+bool IsArchivePath(const std::string& path);
+// The text before the first "::" of an archive entry path (the whole path
+// for any other path).
+std::string GetArchivePartOfPath(const std::string& path);
+// The text after the first "::" of an archive entry path (empty for any
+// other path).
+std::string GetEntryPartOfPath(const std::string& path);
+// The name shown to the user: the file name of a path, or the last component
+// of an archive entry path's entry part.
+std::string GetDisplayName(const std::string& path);
+
+// Writes a file so that a failed or interrupted save never harms what was
+// there before, and a successful one keeps what the user had around the
+// picture:
+// - A symbolic link is followed (through a chain of links, a dangling one
+//   included) and its target is written; the link stays a link.
+// - An existing target that is not a plain file (a folder, a named pipe, a
+//   device), or that is read-only (no write bit set, so also for root) or not
+//   writable by this process, is refused before anything is created.
+// - The data goes to a new temporary file with a short name of its own in the
+//   target's folder, so any legal target name works. It gets the old file's
+//   permission bits, and its owner and group where the system allows; a new
+//   file gets the usual 0666 less the umask. Commit() flushes it to disk and
+//   renames it over the target.
+// - A target with more than one hard link keeps its links: the complete,
+//   flushed temporary is copied into the file in place at Commit() and then
+//   removed. The space is reserved first where the file system can, so a
+//   full disk still leaves the old file as it was; only this case gives up
+//   the all-or-nothing rename (a crash during the copy can mix the two).
+// - Only the temporary this object created is ever removed: when the object
+//   dies without a successful Commit(), it goes and the old file is untouched.
+// Write() calls after a failure do nothing.
 class AtomicFile {
 public:
     explicit AtomicFile(const std::string& path);
@@ -61,16 +144,24 @@ public:
     bool Ok() const { return ok_; }
     bool Write(const void* data, size_t size);
     bool Write(const std::vector<uint8_t>& data) { return Write(data.data(), data.size()); }
-    // Flushes, closes and renames over the target; true when the file is in place.
+    // Puts the data in place; true when the target holds every byte written.
     bool Commit();
+    // The temporary file while it exists (empty when none was created).
     const std::string& TempPath() const { return tempPath_; }
 
 private:
-    std::string path_;
+    bool CopyIntoTarget(int tempFd);
+
+    std::string targetName_;  // the resolved target's name in its folder
+    std::string tempName_;
     std::string tempPath_;
-    void* file_ = nullptr;  // FILE*
+    int folderFd_ = -1;
+    void* file_ = nullptr;  // FILE* of the temporary
     bool ok_ = false;
     bool committed_ = false;
+    bool inPlace_ = false;  // several hard links: copy into the target
+    uint64_t targetDevice_ = 0, targetInode_ = 0;
+    uint64_t written_ = 0;
 };
 
 // Writes a whole buffer atomically; true on success.

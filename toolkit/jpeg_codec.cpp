@@ -16,6 +16,7 @@
 #include <cstring>
 #include <new>
 
+#include "toolkit/bytereader.h"
 #include "toolkit/codecs.h"
 #include "toolkit/files.h"
 
@@ -80,11 +81,12 @@ bool StartJpegDecode(JpegReader* r, const uint8_t* data, size_t size, bool* tooL
     const J_COLOR_SPACE space = r->cinfo.jpeg_color_space;
     r->cinfo.out_color_space = (space == JCS_CMYK || space == JCS_YCCK) ? JCS_CMYK : JCS_EXT_BGR;
     // Huffman coding spends at least one bit on each 8x8 block, so a file
-    // claiming more than about 512 pixels a byte is damaged; refusing it here
-    // keeps a tiny file from allocating a huge picture.
+    // claiming more than 512 pixels a byte is damaged; refusing it here keeps
+    // a tiny file from allocating a huge picture. 128 bytes of slack let any
+    // picture up to 256 x 256 through.
     const uint64_t pixels = uint64_t(r->cinfo.image_width) * r->cinfo.image_height;
     if (r->cinfo.image_width > unsigned(kMaxImageSide) || r->cinfo.image_height > unsigned(kMaxImageSide) ||
-        (!r->cinfo.arith_code && pixels > uint64_t(size) * 512 + 65536)) {
+        (!r->cinfo.arith_code && !ClaimFitsBytes(pixels, uint64_t(size) + 128, 512))) {
         *tooLarge = true;
         return false;
     }

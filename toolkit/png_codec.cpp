@@ -13,6 +13,7 @@
 #include <cstring>
 #include <new>
 
+#include "toolkit/bytereader.h"
 #include "toolkit/codecs.h"
 #include "toolkit/files.h"
 
@@ -174,9 +175,9 @@ ImagePtr DecodePngData(const uint8_t* data, size_t size, std::string* error) {
     }
     if (h.width < 1 || h.height < 1 || h.width > png_uint_32(kMaxImageSide) || h.height > png_uint_32(kMaxImageSide))
         return CodecFailure(error, "The PNG picture is too large.");
-    // Deflate packs at most about 1032 bytes into one, so a file far too small
-    // for its claimed size is refused before the picture is allocated.
-    if (h.rawBytes > uint64_t(size) * 1040 + 65536) return CodecFailure(error, "The PNG file is truncated.");
+    // A file far too small for its claimed size, even at deflate's best, is
+    // refused before the picture is allocated.
+    if (!ClaimFitsBytes(h.rawBytes, size, kDeflateBestRatio)) return CodecFailure(error, "The PNG file is truncated.");
 
     ImagePtr image = CreateImage(int(h.width), int(h.height), h.alpha ? 32 : 24);
     png_bytepp rows = static_cast<png_bytepp>(std::malloc(sizeof(png_bytep) * h.height));

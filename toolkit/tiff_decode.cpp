@@ -11,6 +11,7 @@
 #include <mutex>
 #include <new>
 
+#include "toolkit/bytereader.h"
 #include "toolkit/codecs.h"
 
 namespace {
@@ -108,7 +109,7 @@ bool PlausibleForFileSize(TIFF* tif, uint64_t fileSize) {
         case COMPRESSION_PACKBITS: ratio = 64; break;
         case COMPRESSION_LZW: ratio = 1400; break;
         case COMPRESSION_ADOBE_DEFLATE:
-        case COMPRESSION_DEFLATE: ratio = 1040; break;
+        case COMPRESSION_DEFLATE: ratio = kDeflateBestRatio; break;
         // Every 8 x 8 block costs at least one bit: 512 pixels a byte, times
         // up to 8 decoded bytes a pixel (four 12-bit samples).
         case COMPRESSION_OJPEG:
@@ -118,7 +119,7 @@ bool PlausibleForFileSize(TIFF* tif, uint64_t fileSize) {
     const uint64_t decoded = TIFFIsTiled(tif) ? uint64_t(TIFFTileSize64(tif)) * TIFFNumberOfTiles(tif)
                                               : uint64_t(TIFFStripSize64(tif)) * TIFFNumberOfStrips(tif);
     if (decoded == 0) return false;
-    return decoded / ratio <= fileSize + 65536;
+    return ClaimFitsBytes(decoded, fileSize + 65536, ratio);
 }
 
 ImagePtr TiffFailure(std::string* error, const TiffSource& src, const char* fallback) {

@@ -73,7 +73,7 @@ bool Readable(const Image& picture) {
     return picture.width <= kMaxReadableSide && picture.height <= kMaxReadableSide;
 }
 
-void CheckTex(const Image& picture, const std::string& folder, int withAlpha, int firstMip, int keepBit1) {
+void CheckTex(const Image& picture, const std::string& folder, bool withAlpha, int firstMip, bool keepBit1) {
     const std::string path = folder + "round.tex";
     FUZZ_CHECK(WriteTexFile(&picture, path, withAlpha, firstMip, keepBit1) == 1);
     const int64_t bpp = withAlpha ? 4 : 3;
@@ -91,12 +91,13 @@ void CheckTex(const Image& picture, const std::string& folder, int withAlpha, in
 }
 
 // Bytes of the level chain the writer promises in the header.
-int64_t DdsDataBytes(int w, int h, int format, bool withMips, int& levels) {
+int64_t DdsDataBytes(int w, int h, DdsSaveFormat format, bool withMips, int& levels) {
     static constexpr int kBlockFormat[] = {kBlockFormatDxt1, kBlockFormatDxt5, kBlockFormatBc5};
     int64_t total = 0;
     levels = 0;
     for (;;) {
-        total += format == kDdsSaveBgra32 ? int64_t(w) * h * 4 : GetBlockCompressedSize(w, h, kBlockFormat[format]);
+        total += format == DdsSaveFormat::Bgra32 ? int64_t(w) * h * 4
+                                                 : GetBlockCompressedSize(w, h, kBlockFormat[int(format)]);
         ++levels;
         if (!withMips || (w == 1 && h == 1)) return total;
         w = std::max(w / 2, 1);
@@ -104,7 +105,7 @@ int64_t DdsDataBytes(int w, int h, int format, bool withMips, int& levels) {
     }
 }
 
-void CheckDds(const Image& picture, const std::string& folder, int format, bool withMips) {
+void CheckDds(const Image& picture, const std::string& folder, DdsSaveFormat format, bool withMips) {
     const std::string path = folder + "round.dds";
     FUZZ_CHECK(WriteDdsFile(picture, path, format, withMips) == 1);
     const std::vector<uint8_t> file = ReadBack(path);
@@ -120,12 +121,12 @@ void CheckDds(const Image& picture, const std::string& folder, int format, bool 
     }
     FUZZ_CHECK(back && info.errorText.empty());
     FUZZ_CHECK(back->width == picture.width && back->height == picture.height);
-    if (format == kDdsSaveBgra32) FUZZ_CHECK(SamePicture(back.get(), picture, Kept::Everything));
+    if (format == DdsSaveFormat::Bgra32) FUZZ_CHECK(SamePicture(back.get(), picture, Kept::Everything));
     // Neither BC1 (never in its three-colour mode) nor BC5 stores alpha.
-    if (format == kDdsSaveDxt1 || format == kDdsSaveBc5) FUZZ_CHECK(AllOpaque(*back));
+    if (format == DdsSaveFormat::Dxt1 || format == DdsSaveFormat::Bc5) FUZZ_CHECK(AllOpaque(*back));
 }
 
-void CheckTga(const Image& picture, const std::string& folder, int withAlpha) {
+void CheckTga(const Image& picture, const std::string& folder, bool withAlpha) {
     const std::string path = folder + "round.tga";
     FUZZ_CHECK(WriteTgaFile(picture, path, withAlpha) == 1);
     const std::vector<uint8_t> file = ReadBack(path);
@@ -186,7 +187,7 @@ void CheckRgbe(double r, double g, double b) {
     }
 }
 
-void CheckTiff(const Image& picture, const std::string& folder, int withAlpha) {
+void CheckTiff(const Image& picture, const std::string& folder, bool withAlpha) {
     const std::string path = folder + "round.tif";
     FUZZ_CHECK(WriteTiffFile(&picture, path, withAlpha) == 1);
     const std::vector<uint8_t> file = ReadBack(path);
@@ -260,8 +261,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // A first mip would push a wide strip's full-size width past 31 bits.
     CheckTex(*picture, folder, options & 1, wide ? 0 : firstMip, (options >> 1) & 1);
-    for (int format : {kDdsSaveDxt1, kDdsSaveDxt5, kDdsSaveBc5, kDdsSaveBgra32})
-        if (!wide || format == kDdsSaveBgra32) CheckDds(*picture, folder, format, ((options >> (2 + format)) & 1) != 0);
+    for (DdsSaveFormat format : {DdsSaveFormat::Dxt1, DdsSaveFormat::Dxt5, DdsSaveFormat::Bc5, DdsSaveFormat::Bgra32})
+        if (!wide || format == DdsSaveFormat::Bgra32)
+            CheckDds(*picture, folder, format, ((options >> (2 + int(format))) & 1) != 0);
     CheckTiff(*picture, folder, (options >> 7) & 1);
     CheckRgbe(rgb[0], rgb[1], rgb[2]);
     if (wide) return 0;

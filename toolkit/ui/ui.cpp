@@ -13,10 +13,12 @@
 #include <cstdio>
 #include <deque>
 #include <exception>
+#include <filesystem>
 #include <new>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "toolkit/files.h"
 #include "toolkit/ui/ui_internal.h"
 
 namespace uiimpl {
@@ -51,8 +53,10 @@ std::vector<DisplayRect> RealDisplays() {
     std::vector<DisplayRect> list;
     if (!gInitialised) return list;
     for (unsigned i = 0; i < wxDisplay::GetCount(); ++i) {
-        const wxRect r = wxDisplay(i).GetGeometry();
-        list.push_back(DisplayRect{r.x, r.y, r.width, r.height});
+        const wxDisplay display(i);
+        const wxRect r = display.GetGeometry();
+        const wxRect work = display.GetClientArea();
+        list.push_back(DisplayRect{r.x, r.y, r.width, r.height, work.width, work.height});
     }
     return list;
 }
@@ -170,11 +174,11 @@ void DispatchWindowMessages(bool block) {
 
 // What escapes a window message (a callback out of memory, something wx
 // throws) is told to the user, and the program goes on.
-void RunLoopOnce(bool block) {
-    if (!gLoop) return;
+template <typename Work>
+void HandleWindowMessages(Work work) {
     std::string problem;
     try {
-        DispatchWindowMessages(block);
+        work();
         return;
     } catch (const std::bad_alloc&) {
         problem = "Not enough memory for this operation.";
@@ -190,6 +194,10 @@ void RunLoopOnce(bool block) {
             break;
         }
     UiMessageBox(title, problem, UiButtons::Ok, UiIcon::Error);
+}
+
+void RunLoopOnce(bool block) {
+    if (gLoop) HandleWindowMessages([block] { DispatchWindowMessages(block); });
 }
 
 UiEvent FirstCloseBoxEvent() {
@@ -311,10 +319,14 @@ void ApplyCompactStyle() {
     g_object_unref(provider);
 }
 
-}  // namespace
-
-bool UiInit() {
-    if (gInitialised) return true;
+// wxWidgets starts once per process and is never cleaned up: its native
+// renderer is a static that keeps a reference to the generic renderer, which
+// wxEntryCleanup frees, so list headers drawn after a restart read freed
+// memory. Ending the layer therefore leaves wx itself running until the
+// process ends, and starting the layer again reuses it.
+bool StartWxOnce() {
+    static bool started = false;
+    if (started) return true;
     static int argc = 1;
     static char name[] = "orvanta";
     static char* argv[] = {name, nullptr};
@@ -326,10 +338,19 @@ bool UiInit() {
     // The user's locale for texts, but numbers always use the point.
     std::setlocale(LC_NUMERIC, "C");
     wxTheApp->SetExitOnFrameDelete(false);
+    ApplyCompactStyle();
+    started = true;
+    return true;
+}
+
+}  // namespace
+
+bool UiInit() {
+    if (gInitialised) return true;
+    if (!StartWxOnce()) return false;
     gLoop = new wxGUIEventLoop();
     wxEventLoopBase::SetActive(gLoop);
     gInitialised = true;
-    ApplyCompactStyle();
     SetDisplaysProvider(RealDisplays, RealDpiScale);
     return true;
 }
@@ -351,7 +372,6 @@ void UiShutdown() {
     delete gLoop;
     gLoop = nullptr;
     gInitialised = false;
-    wxEntryCleanup();
 }
 
 // ---------------------------------------------------------------------------
@@ -451,6 +471,19 @@ void UiRestoreWindow(int window) {
         if (frame->IsIconized()) frame->Iconize(false);
         if (frame->IsMaximized()) frame->Maximize(false);
     }
+}
+
+void UiFitWindowToDisplay(int window) {
+    Object* w = FindWindowObject(window);
+    if (!w) return;
+    const DisplayRect display = GetLargestDisplay();
+    const wxSize frame = w->widget->GetSize();
+    const int excessX = std::max(frame.x - display.UsableWidth(), 0);
+    const int excessY = std::max(frame.y - display.UsableHeight(), 0);
+    if (excessX == 0 && excessY == 0) return;
+    const wxSize inner = w->widget->GetClientSize();
+    Quiet quiet;
+    KeepInnerSize(*w, wxSize(std::max(inner.x - excessX, 1), std::max(inner.y - excessY, 1)));
 }
 
 UiWindowState UiGetWindowState(int window) {
@@ -733,6 +766,21 @@ void UiProcessPending() {
     RunLoopOnce(false);
 }
 
+void UiPaintWindowNow(int window) {
+    Object* w = FindWindowObject(window);
+    if (!w) return;
+    GtkWidget* top = w->widget->GetHandle();
+    if (!top || !gtk_widget_get_mapped(top)) return;
+    // GTK lays out and paints on its frame clock, whose next frame is often not
+    // due yet when a poll runs; work that follows on this thread would then keep
+    // the old picture on screen until the next poll. Lay out and paint now.
+    // Nothing is dispatched here, so no input handler can run.
+    HandleWindowMessages([w, top] {
+        gtk_container_check_resize(GTK_CONTAINER(top));
+        w->widget->Update();
+    });
+}
+
 void UiBindGadget(int gadget, UiEventType type, UiCallback callback) {
     gGadgetCallbacks[gadget].emplace_back(type, std::move(callback));
 }
@@ -748,13 +796,23 @@ void UiUnbindCloseBox(int window) { gCloseCallbacks.erase(window); }
 
 bool UiShellOpen(const std::string& path) {
     if (gShellOpener) return gShellOpener(path);
+    // The viewer starts in the file's folder, so relative links and viewers that
+    // resolve names against their working folder find the page's neighbours.
+    // Everything the child needs is built here: after fork only async-signal-safe
+    // calls are allowed.
+    std::error_code error;
+    const std::string file = std::filesystem::absolute(path, error).string();  // still valid after the chdir
+    if (error) return false;
+    const std::string folder = GetFolderPart(file);
     // Double fork, so the opener is never left as a zombie and we never wait for it.
     const pid_t child = fork();
     if (child < 0) return false;
     if (child == 0) {
         const pid_t grandchild = fork();
         if (grandchild == 0) {
-            execlp("xdg-open", "xdg-open", path.c_str(), static_cast<char*>(nullptr));
+            // A folder that cannot be entered still leaves the page itself to open.
+            [[maybe_unused]] const int entered = chdir(folder.c_str());
+            execlp("xdg-open", "xdg-open", file.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
         _exit(grandchild < 0 ? 1 : 0);
@@ -839,6 +897,31 @@ void UiTestClearEvents() { gQueue.clear(); }
 
 void UiTestSetShellOpen(std::function<bool(const std::string&)> opener) { gShellOpener = std::move(opener); }
 
+namespace {
+
+std::map<int, UiPaintRecord> gLastPaints;
+
+gboolean RecordWatchedPaint(GtkWidget*, cairo_t*, gpointer gadget) {
+    const int number = GPOINTER_TO_INT(gadget);
+    if (Find(number)) gLastPaints[number] = {UiGetGadgetText(number), UiGetGadgetState(number)};
+    return FALSE;
+}
+
+}  // namespace
+
+void UiTestWatchPaints(int gadget) {
+    Object* o = Find(gadget);
+    if (!o || o->kind == Kind::Window) return;
+    // The handler goes with the widget; the records are cleared by UiTestReset.
+    g_signal_connect_after(o->widget->GetHandle(), "draw", G_CALLBACK(RecordWatchedPaint), GINT_TO_POINTER(gadget));
+}
+
+std::optional<UiPaintRecord> UiTestLastPaint(int gadget) {
+    auto it = gLastPaints.find(gadget);
+    if (it == gLastPaints.end()) return std::nullopt;
+    return it->second;
+}
+
 void UiTestResetRequesters();  // ui_requesters.cpp
 
 void UiTestReset() {
@@ -851,6 +934,7 @@ void UiTestReset() {
     gGadgetCallbacks.clear();
     gCloseCallbacks.clear();
     gShellOpener = nullptr;
+    gLastPaints.clear();
     UiTestResetRequesters();
     if (gInitialised) wxTheApp->ProcessIdle();
 }

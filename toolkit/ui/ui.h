@@ -49,7 +49,9 @@ constexpr int kUiFirstDialogId = 1000;
 // Starts wxWidgets (GTK), registers the displays provider. false when there
 // is no display to open windows on.
 bool UiInit();
-// Closes every window and ends wxWidgets. Safe to call twice.
+// Closes every window and ends the layer. Safe to call twice; UiInit starts
+// the layer again (wxWidgets itself starts once and lives until the process
+// ends, because it cannot be started a second time).
 void UiShutdown();
 bool UiIsInitialised();
 
@@ -101,6 +103,10 @@ int UiGetWindowInnerWidth(int window);
 int UiGetWindowInnerHeight(int window);
 // Sets the client size in 96-DPI units.
 void UiSetWindowInnerSize(int window, int innerWidth, int innerHeight);
+// Shrinks the client area so that the outer frame (menu and status bars
+// included) fits the work area of the largest display; a window that fits
+// already is left alone. Centred windows are centred again.
+void UiFitWindowToDisplay(int window);
 
 // Modal run of a dialog: disable the parent (only the parent) / enable and
 // activate it again. The dialog's own loop waits with UiWaitWindowEvent.
@@ -329,6 +335,10 @@ UiEvent UiWaitWindowEvent(int window);
 UiEvent UiPollEvent();
 // Lets pending window messages run (paint, layout) without taking events.
 void UiProcessPending();
+// Lays the window out and paints what has changed in it before returning,
+// dispatching no events: for a window whose state was just set and that long
+// work on this thread is about to keep from the event loop.
+void UiPaintWindowNow(int window);
 
 using UiCallback = std::function<void()>;
 // Runs for the gadget's events of the given type (None: every type).
@@ -370,8 +380,8 @@ std::optional<std::string> UiInputRequester(const std::string& title, const std:
 // ---------------------------------------------------------------------------
 // Shell and clock
 
-// Opens the file with the desktop's default program (xdg-open), not waiting
-// for it. false when it could not be started.
+// Opens the file with the desktop's default program (xdg-open), started in
+// the file's folder, not waiting for it. false when it could not be started.
 bool UiShellOpen(const std::string& path);
 // Milliseconds from an arbitrary start, monotonic.
 int64_t UiMilliseconds();
@@ -429,6 +439,16 @@ void UiTestClearRequests();
 
 // Shell open replaced (null restores xdg-open).
 void UiTestSetShellOpen(std::function<bool(const std::string&)> opener);
+
+// What a watched gadget showed (its text and state) when it was last drawn on
+// screen: tells a change that reached the screen from one that was only set.
+struct UiPaintRecord {
+    std::string text;
+    int state = 0;
+};
+void UiTestWatchPaints(int gadget);
+// nullopt while the gadget has not been drawn since the watch began.
+std::optional<UiPaintRecord> UiTestLastPaint(int gadget);
 
 // Closes every window, clears events, answers, requests and bindings: the
 // state between two tests.

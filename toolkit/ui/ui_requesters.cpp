@@ -1,5 +1,6 @@
 // Message boxes and the file, folder and text requesters, with their scripted
 // answers in test mode.
+#include <gtk/gtk.h>
 #include <wx/dirdlg.h>
 #include <wx/filedlg.h>
 #include <wx/filename.h>
@@ -74,6 +75,59 @@ void SplitStartPath(const std::string& startPath, wxString& folder, wxString& fi
         file = ToWx(normal.substr(cut + 1));
     }
 }
+
+// The desktop theme's icon for each kind of box; boxes without a kind show none.
+const char* ThemeIconName(UiIcon icon) {
+    switch (icon) {
+    case UiIcon::None: return nullptr;
+    case UiIcon::Error: return "dialog-error";
+    case UiIcon::Warning: return "dialog-warning";
+    case UiIcon::Information: return "dialog-information";
+    }
+    return nullptr;
+}
+
+// GTK 3's message dialog draws no icon of its own, and wx builds that dialog
+// only inside ShowModal. While one of these lives, the first message dialog
+// shown gets the theme's icon beside its text, before it is laid out. The
+// dialog stays GTK's own, so its texts, buttons, default button, keys and its
+// "alert" role for screen readers are all kept.
+class MessageIconAdder {
+public:
+    explicit MessageIconAdder(const char* iconName) : iconName_(iconName) {
+        if (!iconName_) return;
+        signal_ = g_signal_lookup("show", GTK_TYPE_WIDGET);
+        hook_ = g_signal_add_emission_hook(signal_, 0, &MessageIconAdder::OnShow, this, nullptr);
+    }
+    ~MessageIconAdder() {
+        if (hook_ != 0) g_signal_remove_emission_hook(signal_, hook_);
+    }
+    MessageIconAdder(const MessageIconAdder&) = delete;
+    MessageIconAdder& operator=(const MessageIconAdder&) = delete;
+
+private:
+    static gboolean OnShow(GSignalInvocationHint*, guint count, const GValue* values, gpointer data) {
+        auto* self = static_cast<MessageIconAdder*>(data);
+        gpointer shown = count > 0 && G_VALUE_HOLDS_OBJECT(&values[0]) ? g_value_get_object(&values[0]) : nullptr;
+        if (!GTK_IS_MESSAGE_DIALOG(shown)) return TRUE;  // not ours: keep waiting
+        GtkWidget* image = gtk_image_new_from_icon_name(self->iconName_, GTK_ICON_SIZE_DIALOG);
+        // Setting an image makes GTK call the dialog's kind "other"; the kind
+        // is set back (the image stays), so the dialog still reports it.
+        GtkMessageType kind = GTK_MESSAGE_OTHER;
+        g_object_get(shown, "message-type", &kind, nullptr);
+        G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+        gtk_message_dialog_set_image(GTK_MESSAGE_DIALOG(shown), image);
+        G_GNUC_END_IGNORE_DEPRECATIONS
+        g_object_set(shown, "message-type", kind, nullptr);
+        gtk_widget_show(image);
+        self->hook_ = 0;
+        return FALSE;  // GLib removes the hook
+    }
+
+    const char* iconName_;
+    guint signal_ = 0;
+    gulong hook_ = 0;
+};
 
 UiRequest MakeRequest(UiRequestKind kind, const std::string& title, int parent) {
     UiRequest r;
@@ -154,6 +208,7 @@ int UiMessageBox(const std::string& title, const std::string& text, UiButtons bu
         case UiIcon::Information: style |= wxICON_INFORMATION; break;
         }
         wxMessageDialog dialog(ParentWidget(parent), ToWx(text), ToWx(title), style);
+        const MessageIconAdder iconAdder(ThemeIconName(icon));
         switch (dialog.ShowModal()) {
         case wxID_OK:
         case wxID_YES: return 1;

@@ -1,0 +1,96 @@
+// The memory the program plans with: cgroup limit files (v1 and v2, the
+// group's chain of parents), resource limits, and the smallest of them.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <string>
+
+#include "tests/test_support.h"
+#include "toolkit/files.h"
+#include "toolkit/memory.h"
+
+namespace {
+
+TEST(ToolkitMemory, ControlGroupLimitTexts) {
+    struct Case {
+        const char* text;
+        uint64_t value;
+    } cases[] = {
+        {"1073741824\n", 1073741824u}, {" 42 ", 42}, {"max\n", 0}, {"", 0}, {"\n", 0},
+        {"12ab", 0}, {"-5", 0}, {"1.5", 0}, {"99999999999999999999999", UINT64_MAX},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ParseControlGroupLimit(c.text), c.value) << '"' << c.text << '"';
+}
+
+TEST(ToolkitMemory, ControlGroupChainGivesItsSmallestLimit) {
+    const std::string root = MakeTempFolder("cgroup");
+    auto put = [&root](const std::string& path, const std::string& text) {
+        ASSERT_TRUE(CreateFolder(GetFolderPart(root + path)));
+        ASSERT_TRUE(WriteWholeFile(root + path, text.data(), text.size()));
+    };
+    put("memory.max", "max\n");
+    put("user/memory.max", "2000\n");
+    put("user/app/memory.max", "max\n");
+    put("unified/memory.max", "7000\n");
+    put("memory/memory.limit_in_bytes", "5000\n");
+    put("memory/box/memory.limit_in_bytes", "9223372036854771712\n");
+    struct Case {
+        const char* what;
+        std::string procText;
+        uint64_t limit;
+    } cases[] = {
+        {"v2: a parent's limit holds for its children", "0::/user/app\n", 2000},
+        {"v2: a group missing from this view", "0::/gone/deeper\n", 7000},
+        {"v1: the memory controller's chain", "4:memory:/box\n", 5000},
+        {"v1: memory among other controllers", "4:cpu,memory:/box\n", 5000},
+        {"v1: other controllers only", "3:cpu,cpuacct:/box\n", 0},
+        {"both hierarchies", "4:memory:/box\n0::/user/app\n", 2000},
+        {"no text", "", 0},
+        {"malformed lines", "garbage\n4:memory\n", 0},
+    };
+    for (const Case& c : cases) EXPECT_EQ(FindControlGroupLimit(c.procText, root), c.limit) << c.what;
+}
+
+TEST(ToolkitMemory, SmallestLimitWins) {
+    constexpr uint64_t G = uint64_t(1) << 30;
+    struct Case {
+        MemoryLimits limits;
+        uint64_t smallest;
+    } cases[] = {
+        {{0, 0, 0, 0}, 0},
+        {{8 * G, 0, 0, 0}, 8 * G},
+        {{8 * G, 2 * G, 0, 0}, 2 * G},
+        {{8 * G, 0, 1 * G, 3 * G}, 1 * G},
+        {{8 * G, 16 * G, 0, 4 * G}, 4 * G},
+    };
+    for (const Case& c : cases) EXPECT_EQ(SmallestMemoryLimit(c.limits), c.smallest);
+}
+
+// A session started with a data limit (ulimit -d) plans with that limit.
+TEST(ToolkitMemory, ResourceLimitLowersUsableMemory) {
+    const MemoryLimits here = ReadMemoryLimits();
+    EXPECT_GT(here.physical, 0u);
+    EXPECT_LE(GetUsableMemoryBytes(), here.physical);
+    if (kAddressSanitizer) GTEST_SKIP() << "the sanitizer's allocator aborts instead of failing";
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        constexpr rlim_t kLimit = rlim_t(3) << 30;
+        rlimit lim{};
+        if (getrlimit(RLIMIT_DATA, &lim) != 0) _exit(2);
+        if (lim.rlim_max != RLIM_INFINITY && lim.rlim_max < kLimit) _exit(0);  // already lower
+        lim.rlim_cur = kLimit;
+        if (setrlimit(RLIMIT_DATA, &lim) != 0) _exit(3);
+        const bool ok = ReadMemoryLimits().dataSegment == kLimit && GetUsableMemoryBytes() <= kLimit;
+        _exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+}  // namespace
