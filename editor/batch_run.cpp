@@ -48,7 +48,7 @@ void PollBatchCancel() {
     UiPaintWindowNow(gBatchWindow);
 }
 
-void RunBatchConversion(int64_t selectedOnly) {
+void RunBatchConversion(bool selectedOnly) {
     const std::string ext = GetBatchTargetExtension();
     const bool useSource = UiGetGadgetState(gBatchUseSourceCheck) != 0;
     const bool force = UiGetGadgetState(gBatchForceCheck) != 0;
@@ -56,7 +56,7 @@ void RunBatchConversion(int64_t selectedOnly) {
 
     std::vector<std::string> work;
     for (size_t i = 0; i < gBatchItems.size(); ++i)
-        if (selectedOnly == 0 || UiIsItemSelected(gBatchList, int(i))) work.push_back(gBatchItems[i].path);
+        if (!selectedOnly || UiIsItemSelected(gBatchList, int(i))) work.push_back(gBatchItems[i].path);
     if (work.empty()) {
         UiMessageBox(kTitle, "Nothing selected.", UiButtons::Ok, UiIcon::Information, gBatchWindow);
         return;
