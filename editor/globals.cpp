@@ -1,11 +1,6 @@
 #include "editor/globals.h"
 
-#include "adjust/histogram.h"
-#include "adjust/levels_ui.h"
-#include "editor/batch.h"
 #include "formats/hdr.h"
-#include "skybox/skybox.h"
-#include "skybox/skyboxwin_ui.h"
 
 ImagePtr gCurrentImage;
 TexInfo gTexInfo;
@@ -47,8 +42,7 @@ int64_t gPrefWarnDataLoss = 0;
 int64_t gPrefWarnQE1Size = 0;
 int64_t gPrefWarnClipping = 0;
 
-void ResetEditorGlobals() {
-    ResetBatchGlobals();
+void SetEditorStartValues() {
     gCurrentImage.reset();
     ClearTexInfo(gTexInfo);
     gCurrentPath.clear();
@@ -81,8 +75,6 @@ void ResetEditorGlobals() {
     gLastDdsFormat = -1;
     gLastDdsMips = 1;
 
-    ResetHistogramGlobals();
-
     // Preferences start cleared; LoadPreferences gives them their defaults.
     gPrefRememberWindow = 0;
     gPrefBackground = 0;
@@ -96,8 +88,4 @@ void ResetEditorGlobals() {
     gPrefWarnDataLoss = 0;
     gPrefWarnQE1Size = 0;
     gPrefWarnClipping = 0;
-
-    ResetLevelsGlobals();
-    ResetSkyboxGlobals();
-    ResetSkyboxWindowGlobals();
 }

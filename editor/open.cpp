@@ -1,5 +1,5 @@
-// Opening a file as the current picture, and the question about unsaved edits
-// that guards replacing it (also asked before quitting).
+#include "editor/open.h"
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -55,8 +55,8 @@ void ReportLoadFailure(const std::string& path, const std::string& reason) {
 
 }  // namespace
 
-void OpenFile(const std::string& path, int reload) {
-    if (reload == 0 && !ConfirmDiscardEdits()) return;
+void OpenFile(const std::string& path, bool reload) {
+    if (!reload && !ConfirmDiscardEdits()) return;
 
     TexInfo loaded;
     ImagePtr image = ReadForOpening(path, loaded);
@@ -78,7 +78,7 @@ void OpenFile(const std::string& path, int reload) {
     gTexInfo = std::move(loaded);
     gTexInfo.errorText.clear();
     gCurrentPath = path;
-    if (reload == 0) {
+    if (!reload) {
         gSavePath.clear();
         gSaveNameSuffix.clear();
     }
@@ -105,7 +105,7 @@ void ShowOpenFileDialog() {
         "All supported images|*.tex;*.tga;*.png;*.pcx;*.bmp;*.tif;*.tiff;*.jpg;*.jpeg;*.dds;*.hdr|"
         "All files (*.*)|*.*";
     const std::string path = UiOpenFileRequester("Open file", gLastOpenFolder, patterns, 0, gMainWindow);
-    if (!path.empty()) OpenFile(path, 0);
+    if (!path.empty()) OpenFile(path, false);
 }
 
 void OpenGroArchiveDialog() {
@@ -113,7 +113,7 @@ void OpenGroArchiveDialog() {
                                                     "Dravik archive (*.gro)|*.gro|All files (*.*)|*.*", 0, gMainWindow);
     if (archive.empty()) return;
     const std::string entry = ShowGroChooser(archive, gMainWindow, 0);
-    if (!entry.empty()) OpenFile(archive + "::" + entry, 0);
+    if (!entry.empty()) OpenFile(archive + "::" + entry, false);
 }
 
 bool ConfirmDiscardEdits() {
