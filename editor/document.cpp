@@ -1,15 +1,34 @@
-// The tools' view of the open picture (adjust/document_ui.h) over the
-// editor's globals.
-#include "adjust/document_ui.h"
+// The open picture as the editor shows it, and the tools' view of it
+// (adjust/document_ui.h) over the editor's globals.
+#include "editor/document.h"
 
 #include <utility>
 
+#include "adjust/document_ui.h"
+#include "adjust/histogram_ui.h"
 #include "editor/globals.h"
 #include "editor/hdr_menu.h"
 #include "editor/history.h"
 #include "editor/mainwindow.h"
 #include "editor/open.h"
 #include "toolkit/ui/ui.h"
+
+void ShowChangedPicture(const std::string& statusText, PictureStep step) {
+    SetStatusText(statusText);
+    RefreshPreview();
+    UpdateHistogram(gCurrentImage.get(), gTexInfo, gHdrExposure);
+    if (step.copy) {
+        HistoryEntry entry = MakeCurrentHistoryEntry(step.label);
+        // The count belongs to this step only; left behind it would be
+        // charged to whichever step is recorded next.
+        gEditClippedCount = 0;
+        if (step.startsHistory)
+            ResetEditHistory(std::move(step.copy), std::move(entry));
+        else
+            AppendHistoryStep(std::move(step.copy), std::move(entry));
+    }
+    UpdateTitleAndUndoMenu();
+}
 
 const Image* GetCurrentPicture() { return gCurrentImage.get(); }
 const TexInfo& GetCurrentPictureInfo() { return gTexInfo; }

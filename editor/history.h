@@ -30,8 +30,11 @@ bool PushHistoryStep(const Image& image, HistoryEntry entry);
 // Same, for a copy the caller already made; cannot fail.
 void AppendHistoryStep(ImagePtr copy, HistoryEntry entry);
 
-// The history becomes this one step, which is also the saved step.
+// The history becomes this one step, which is also the saved step. False
+// when the copy could not be made (the history is then empty).
 bool ResetEditHistory(const Image& image, HistoryEntry entry);
+// Same, for a copy the caller already made; cannot fail.
+void ResetEditHistory(ImagePtr copy, HistoryEntry entry);
 void ClearHistory();
 
 // An entry describing the current state (no image), labelled `label`.

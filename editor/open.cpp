@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "editor/commands.h"
+#include "editor/document.h"
 #include "editor/globals.h"
 #include "editor/history.h"
 #include "editor/mainwindow.h"
@@ -86,17 +86,9 @@ void OpenFile(const std::string& path, bool reload) {
     WritePrefString("LastOpenFolder", gLastOpenFolder);
 
     UiSetStatusField(gMainWindow, 0, GetDisplayName(path));
-    SetStatusText(std::to_string(gTexInfo.width) + " x " + std::to_string(gTexInfo.height) + "  " +
-                  DescribeFormat(gTexInfo));
-    RefreshPreview();
-    UpdateHistogram(gCurrentImage.get(), gTexInfo, gHdrExposure);
-
-    HistoryEntry entry = MakeCurrentHistoryEntry("Original");
-    gEditClippedCount = 0;
-    ClearHistory();
-    AppendHistoryStep(std::move(original), std::move(entry));
-    gSavedPos = 0;
-    UpdateTitleAndUndoMenu();
+    ShowChangedPicture(
+        std::to_string(gTexInfo.width) + " x " + std::to_string(gTexInfo.height) + "  " + DescribeFormat(gTexInfo),
+        {std::move(original), "Original", true});
 }
 
 void ShowOpenFileDialog() {

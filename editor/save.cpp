@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "editor/commands.h"
+#include "editor/document.h"
 #include "editor/globals.h"
 #include "editor/history.h"
 #include "editor/mainwindow.h"
@@ -274,12 +274,8 @@ bool ResizeCurrentImage(int width, int height) {
     }
     gTexInfo.note = "Resized from " + std::to_string(oldWidth) + " x " + std::to_string(oldHeight) + "   " + note;
 
-    SetStatusText(std::to_string(width) + " x " + std::to_string(height) + "  (resized)");
-    RefreshPreview();
-    UpdateHistogram(gCurrentImage.get(), gTexInfo, gHdrExposure);
-    AppendHistoryStep(std::move(stepCopy), MakeCurrentHistoryEntry("Resize"));
-    gEditClippedCount = 0;
-    UpdateTitleAndUndoMenu();
+    ShowChangedPicture(std::to_string(width) + " x " + std::to_string(height) + "  (resized)",
+                       {std::move(stepCopy), "Resize"});
     return true;
 }
 
