@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "formats/sizing.h"
+#include "toolkit/rows.h"
 
 namespace {
 
@@ -17,12 +18,7 @@ void ReadRowBgra(const Image& image, int y, uint8_t* out) {
         std::memcpy(out, src, size_t(image.width) * 4);
         return;
     }
-    for (int x = 0; x < image.width; ++x, src += 3, out += 4) {
-        out[0] = src[0];
-        out[1] = src[1];
-        out[2] = src[2];
-        out[3] = 255;
-    }
+    AddOpaqueAlphaRow(src, out, image.width);
 }
 
 // A new 32-bit image of the source's size; `rowOp(src, dst, width)` turns each

@@ -5,6 +5,7 @@
 #include "adjust/channels.h"
 #include "adjust/document_ui.h"
 #include "formats/dispatch.h"
+#include "formats/formats.h"
 #include "toolkit/files.h"
 #include "toolkit/ui/ui.h"
 
@@ -24,11 +25,11 @@ constexpr ExtractCommand kExtractCommands[] = {
 void LoadAlphaFromImage() {
     const std::string path = UiOpenFileRequester(
         "Choose a mask (white = opaque, black = transparent)", GetLastOpenFolder(),
-        "All supported images|*.tex;*.tga;*.png;*.pcx;*.bmp;*.tif;*.tiff;*.jpg;*.jpeg;*.dds|All files (*.*)|*.*", 0,
+        "All supported images|" + JoinedFormatPatterns(FormatList::Mask) + "|All files (*.*)|*.*", 0,
         GetMainWindow());
     if (path.empty()) return;
     TexInfo maskInfo;
-    ImagePtr mask = LoadImageAnySource(path, maskInfo);
+    ImagePtr mask = LoadImageAnySource(path, maskInfo, CurrentHdrDisplaySettings());
     const std::string name = GetDisplayName(path);
     if (!mask) {
         FreeTexHdrData(maskInfo);

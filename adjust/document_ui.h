@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <string>
 
+#include "formats/hdr.h"
 #include "formats/texinfo.h"
 #include "toolkit/image.h"
 
@@ -92,12 +93,12 @@ bool ResizeCurrentImage(int width, int height);
 void PreviewPictureOnce(Image* image);
 
 // ---- HDR display settings ----------------------------------------------
-// The exposure (EV) and tone (0 editor clip, 1 filmic) HDR pictures are shown
-// with; the skybox window shares them.
-double GetHdrExposure();
+
+// The exposure and tone HDR pictures are shown with, as every HDR reader and
+// the skybox take them. The skybox window shares and changes them.
+HdrDisplaySettings CurrentHdrDisplaySettings();
 void SetHdrExposure(double exposure);
-int64_t GetHdrTone();
-void SetHdrTone(int64_t tone);
+void SetHdrTone(HdrTone tone);
 // After a tool changed them: the HDR menu's tone ticks follow, and an open
 // HDR picture is made anew from its file with them.
 void ApplyHdrDisplaySettings();

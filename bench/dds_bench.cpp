@@ -51,7 +51,8 @@ void BM_SaveDdsDxt5Mips_Ours(benchmark::State& state) {
     bench::ScratchFile out("save.dds");
     bool ok = true;
     const double seconds =
-        bench::TimeEachIteration(state, [&] { ok = ok && WriteDdsFile(picture, out.path, kDdsSaveDxt5, 1) == 1; });
+        bench::TimeEachIteration(state,
+                                 [&] { ok = ok && WriteDdsFile(picture, out.path, DdsSaveFormat::Dxt5, true) == 1; });
     TexInfo info;
     std::vector<uint8_t> bytes;
     ImagePtr top;
@@ -118,7 +119,7 @@ void BM_SaveDdsDxt5Mips_Squish(benchmark::State& state) {
 
 const bench::PictureFile& Dxt1File() {
     static const bench::PictureFile dds(kOpenSide, 24, "open8192.dds", [](const Image& picture, const std::string& path) {
-        return WriteDdsFile(picture, path, kDdsSaveDxt1, 0) == 1;
+        return WriteDdsFile(picture, path, DdsSaveFormat::Dxt1, false) == 1;
     });
     return dds;
 }

@@ -10,9 +10,11 @@
 #include <set>
 #include <utility>
 
+#include "adjust/document_ui.h"
 #include "editor/mainwindow.h"
 #include "editor/prefs.h"
 #include "formats/dispatch.h"
+#include "formats/formats.h"
 #include "formats/gro.h"
 #include "formats/gro_ui.h"
 #include "toolkit/files.h"
@@ -35,37 +37,26 @@ namespace {
 
 std::function<void(int)> gWindowHook;
 
-constexpr const char* kSourceExtensions[] = {"tex", "tga", "png", "pcx", "bmp", "tif", "jpg", "dds", "hdr"};
-constexpr const char* kTargetExtensions[] = {"tga", "png", "pcx", "bmp", "tif", "jpg", "dds", "tex", "hdr"};
-constexpr const char* kSourceEntries[] = {
-    "Dravik texture (*.tex)",
-    "Truevision Graphics Adapter (*.tga)",
-    "Portable Network Graphics (*.png)",
-    "PiCture eXchange (*.pcx)",
-    "Microsoft BMP (*.bmp)",
-    "Tagged Image File Format (*.tif)",
-    "Joint Photographic Experts Group (*.jpg)",
-    "DirectDraw Surface (*.dds)",
-    "Radiance High Dynamic Range (*.hdr)",
-};
-constexpr const char* kTargetEntries[] = {
-    "Truevision Graphics Adapter (*.tga)",
-    "Portable Network Graphics (*.png)",
-    "PiCture eXchange (*.pcx)",
-    "Microsoft BMP (*.bmp)",
-    "Tagged Image File Format (*.tif)",
-    "Joint Photographic Experts Group (*.jpg)",
-    "DirectDraw Surface (*.dds), format chosen automatically",
-    "Dravik 1 texture (*.tex)",
-    "Radiance High Dynamic Range (*.hdr), HDR sources only",
-};
-constexpr int kFormatCount = 9;
-
-std::string ExtensionAt(int gadget, const char* const* table) {
-    const int index = gadget ? UiGetGadgetState(gadget) : -1;
-    if (index < 0 || index >= kFormatCount) return "";
-    return table[index];
+// The format a combo has selected; null without a selection.
+const FormatInfo* SelectedFormat(int gadget, FormatList list) {
+    return gadget ? FormatAt(list, UiGetGadgetState(gadget)) : nullptr;
 }
+
+std::string ExtensionAt(int gadget, FormatList list) {
+    const FormatInfo* format = SelectedFormat(gadget, list);
+    return format ? format->extension : "";
+}
+
+bool IsSelected(int gadget, FormatList list, ImageFormat wanted) {
+    const FormatInfo* format = SelectedFormat(gadget, list);
+    return format && format->format == wanted;
+}
+
+void FillFormatCombo(int combo, FormatList list) {
+    for (ImageFormat format : FormatsIn(list)) UiAddItem(combo, FormatLabel(list, format));
+}
+
+int64_t LastIndexOf(FormatList list) { return int64_t(FormatsIn(list).size()) - 1; }
 
 // Rows selected in the list, in row order.
 int CountSelectedRows() {
@@ -108,9 +99,8 @@ int64_t AddFolderTree(const std::string& folder, std::set<std::string>& visited)
 }
 
 std::string SourcePatterns(const std::string& ext) {
-    if (ext == "tif") return "Source format (*.tif)|*.tif;*.tiff";
-    if (ext == "jpg") return "Source format (*.jpg)|*.jpg;*.jpeg";
-    return "Source format (*." + ext + ")|*." + ext;
+    const FormatInfo* format = FindFormatByCanonicalExtension(ext);
+    return "Source format (*." + ext + ")|" + (format ? FormatPattern(format->format) : "*." + ext);
 }
 
 void HandleAddFiles() {
@@ -196,10 +186,10 @@ void BuildWindow(int parentWindow) {
     gBatchInfoText = UiCreateLabel(w, 500, 312, 492, 20, "", kUiSunken);
     UiCreateLabel(w, 500, 344, 100, 20, "Source format:");
     gBatchSourceCombo = UiCreateCombo(w, 610, 340, 382, 24);
-    for (const char* entry : kSourceEntries) UiAddItem(gBatchSourceCombo, entry);
+    FillFormatCombo(gBatchSourceCombo, FormatList::BatchSource);
     UiCreateLabel(w, 500, 376, 100, 20, "Output format:");
     gBatchTargetCombo = UiCreateCombo(w, 610, 372, 382, 24);
-    for (const char* entry : kTargetEntries) UiAddItem(gBatchTargetCombo, entry);
+    FillFormatCombo(gBatchTargetCombo, FormatList::BatchTarget);
     gBatchUseSourceCheck = UiCreateCheckBox(w, 500, 406, 492, 22, "Use source folder as output folder");
     gBatchFolderButton = UiCreateButton(w, 500, 432, 120, 26, "Output folder...");
     gBatchFolderText = UiCreateLabel(w, 626, 437, 366, 20, "");
@@ -219,8 +209,10 @@ void BuildWindow(int parentWindow) {
 }
 
 void ApplyPreferences() {
-    UiSetGadgetState(gBatchSourceCombo, int(ClampInt(ReadPrefInt("BatchSource", 0), 0, kFormatCount - 1)));
-    UiSetGadgetState(gBatchTargetCombo, int(ClampInt(ReadPrefInt("BatchOutput", 0), 0, kFormatCount - 1)));
+    UiSetGadgetState(gBatchSourceCombo,
+                     int(ClampInt(ReadPrefInt("BatchSource", 0), 0, LastIndexOf(FormatList::BatchSource))));
+    UiSetGadgetState(gBatchTargetCombo,
+                     int(ClampInt(ReadPrefInt("BatchOutput", 0), 0, LastIndexOf(FormatList::BatchTarget))));
     UiSetGadgetState(gBatchUseSourceCheck, ReadPrefInt("BatchUseSource", 1) != 0 ? 1 : 0);
     UiSetGadgetState(gBatchForceCheck, ReadPrefInt("BatchForce", 0) != 0 ? 1 : 0);
     UiSetGadgetState(gBatchFit1024Check, ReadPrefInt("BatchFit1024", 1) != 0 ? 1 : 0);
@@ -248,8 +240,8 @@ void ResetBatchGlobals() {
     gBatchCancel = 0;
 }
 
-std::string GetBatchSourceExtension() { return ExtensionAt(gBatchSourceCombo, kSourceExtensions); }
-std::string GetBatchTargetExtension() { return ExtensionAt(gBatchTargetCombo, kTargetExtensions); }
+std::string GetBatchSourceExtension() { return ExtensionAt(gBatchSourceCombo, FormatList::BatchSource); }
+std::string GetBatchTargetExtension() { return ExtensionAt(gBatchTargetCombo, FormatList::BatchTarget); }
 
 std::string GetListDisplayName(const std::string& path) {
     if (IsArchivePath(path)) return GetTextAfterLastSeparator(GetEntryPartOfPath(path));
@@ -258,10 +250,9 @@ std::string GetListDisplayName(const std::string& path) {
 
 bool IsAcceptedBatchSource(const std::string& path) {
     const std::string name = IsArchivePath(path) ? GetEntryPartOfPath(path) : path;
-    std::string ext = GetLowerExtension(GetTextAfterLastSeparator(name));
-    if (ext == "tiff") ext = "tif";
-    if (ext == "jpeg") ext = "jpg";
-    return !ext.empty() && ext == GetBatchSourceExtension();
+    // ".tiff" and ".jpeg" files count as the format's own extension.
+    const FormatInfo* format = FindFormat(GetLowerExtension(GetTextAfterLastSeparator(name)));
+    return format && format->extension == GetBatchSourceExtension();
 }
 
 int64_t AddBatchFile(const std::string& path) {
@@ -297,7 +288,7 @@ void DropNonMatchingBatchItems() {
 }
 
 void UpdateBatchControls() {
-    const bool tex = GetBatchSourceExtension() == "tex";
+    const bool tex = IsSelected(gBatchSourceCombo, FormatList::BatchSource, ImageFormat::Tex);
     UiEnableGadget(gBatchAddGroButton, tex);
     UiEnableGadget(gBatchAddAllGroButton, tex);
     const bool any = !gBatchItems.empty();
@@ -313,7 +304,7 @@ void UpdateBatchControls() {
         UiSetGadgetText(gBatchFolderText, "(next to each source file)");
     else
         UiSetGadgetText(gBatchFolderText, gBatchOutputFolder.empty() ? "(no folder chosen)" : gBatchOutputFolder);
-    UiEnableGadget(gBatchFit1024Check, GetBatchTargetExtension() == "tex");
+    UiEnableGadget(gBatchFit1024Check, IsSelected(gBatchTargetCombo, FormatList::BatchTarget, ImageFormat::Tex));
     UpdateBatchCountText();
 }
 
@@ -333,7 +324,7 @@ void ShowBatchEntryInfo() {
     }
     const std::string& path = gBatchItems[size_t(row)].path;
     TexInfo info;
-    ImagePtr image = LoadImageAnySource(path, info);
+    ImagePtr image = LoadImageAnySource(path, info, CurrentHdrDisplaySettings());
     if (!image) {
         UiSetGadgetText(gBatchInfoText, GetListDisplayName(path) + ": " + info.errorText);
         FreeTexHdrData(info);

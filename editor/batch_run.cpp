@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "adjust/document_ui.h"
 #include "editor/batch.h"
 #include "formats/dispatch.h"
+#include "formats/formats.h"
 #include "formats/gro.h"
 #include "formats/sizing.h"
 #include "toolkit/files.h"
@@ -19,12 +21,6 @@ constexpr const char* kTitle = "Batch conversion";
 constexpr size_t kSummaryLimit = 3000;
 
 std::function<void(int64_t)> gItemHook;
-
-std::string ToUpper(std::string text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-    return text;
-}
 
 // The name part without its extension ("a.b.tga" gives "a.b").
 std::string WithoutExtension(const std::string& name) {
@@ -50,6 +46,8 @@ void PollBatchCancel() {
 
 void RunBatchConversion(bool selectedOnly) {
     const std::string ext = GetBatchTargetExtension();
+    const FormatInfo* target = FindFormatByCanonicalExtension(ext);
+    const bool toTexture = target && target->format == ImageFormat::Tex;
     const bool useSource = UiGetGadgetState(gBatchUseSourceCheck) != 0;
     const bool force = UiGetGadgetState(gBatchForceCheck) != 0;
     const bool fit = UiGetGadgetState(gBatchFit1024Check) != 0;
@@ -71,9 +69,10 @@ void RunBatchConversion(bool selectedOnly) {
                      UiIcon::Warning, gBatchWindow);
         return;
     }
-    const bool dropsAlpha = ext == "jpg" || ext == "pcx" || ext == "bmp";
+    const bool dropsAlpha = target && target->dropsAlpha;
     if (dropsAlpha &&
-        UiMessageBox(kTitle, ToUpper(ext) + " has no transparency: any transparency in the files will be lost.\nContinue?",
+        UiMessageBox(kTitle,
+                     ToUpperAscii(ext) + " has no transparency: any transparency in the files will be lost.\nContinue?",
                      UiButtons::YesNo, UiIcon::Warning, gBatchWindow) != 1)
         return;
 
@@ -144,14 +143,14 @@ void RunBatchConversion(bool selectedOnly) {
             continue;
         }
         TexInfo info;
-        ImagePtr image = LoadImageAnySource(path, info);
+        ImagePtr image = LoadImageAnySource(path, info, CurrentHdrDisplaySettings());
         if (!image) {
             ++failed;
             log += name + ": " + info.errorText + "\n";
             FreeTexHdrData(info);
             continue;
         }
-        if (ext == "tex" && (info.width > 1024 || info.height > 1024)) {
+        if (toTexture && (info.width > 1024 || info.height > 1024)) {
             if (!fit) {
                 ++failed;
                 log += name + ": larger than 1024 pixels (not allowed for Dravik 1)\n";
@@ -199,7 +198,7 @@ void RunBatchConversion(bool selectedOnly) {
     summary += log;
     if (resized > 0) summary += std::to_string(resized) + " file(s) were resized to fit 1024 pixels for Dravik 1.\n";
     if (lostAlpha > 0)
-        summary += std::to_string(lostAlpha) + " file(s) lost their transparency (" + ToUpper(ext) + ").\n";
+        summary += std::to_string(lostAlpha) + " file(s) lost their transparency (" + ToUpperAscii(ext) + ").\n";
     if (summary.size() > kSummaryLimit) {
         // File names may hold UTF-8; a cut inside a character would make the
         // whole text unshowable.

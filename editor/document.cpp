@@ -63,10 +63,9 @@ void PreviewPictureOnce(Image* image) {
     gCurrentImage = std::move(real);
 }
 
-double GetHdrExposure() { return gHdrExposure; }
+HdrDisplaySettings CurrentHdrDisplaySettings() { return {gHdrExposure, HdrToneFromCode(gHdrTone)}; }
 void SetHdrExposure(double exposure) { gHdrExposure = exposure; }
-int64_t GetHdrTone() { return gHdrTone; }
-void SetHdrTone(int64_t tone) { gHdrTone = tone; }
+void SetHdrTone(HdrTone tone) { gHdrTone = int64_t(tone); }
 
 void ApplyHdrDisplaySettings() {
     ShowToneMenuTicks();

@@ -1,6 +1,5 @@
 #include "editor/globals.h"
 
-#include "formats/hdr.h"
 
 ImagePtr gCurrentImage;
 TexInfo gTexInfo;
@@ -60,8 +59,6 @@ void SetEditorStartValues() {
 
     gHdrExposure = 0.0;
     gHdrTone = 0;
-    // The HDR readers tone-map with these very values, whoever changes them.
-    BindHdrDisplaySettings(&gHdrExposure, &gHdrTone);
 
     gAppTitle = "Dravik Orvanta";
     gWindowX = 100;

@@ -6,6 +6,7 @@
 #include "editor/globals.h"
 #include "editor/mainwindow.h"
 #include "editor/open.h"
+#include "toolkit/files.h"
 #include "toolkit/ui/ui.h"
 
 namespace {

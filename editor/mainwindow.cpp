@@ -18,6 +18,7 @@
 #include "formats/gro.h"
 #include "formats/texinfo.h"
 #include "toolkit/displays.h"
+#include "toolkit/files.h"
 #include "toolkit/ui/ui.h"
 
 int gMainWindow = 0;

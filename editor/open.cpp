@@ -4,12 +4,14 @@
 #include <utility>
 #include <vector>
 
+#include "adjust/document_ui.h"
 #include "editor/document.h"
 #include "editor/globals.h"
 #include "editor/history.h"
 #include "editor/mainwindow.h"
 #include "editor/prefs.h"
 #include "formats/dispatch.h"
+#include "formats/formats.h"
 #include "formats/gro.h"
 #include "formats/gro_ui.h"
 #include "formats/tex.h"
@@ -18,17 +20,19 @@
 
 namespace {
 
-// Extensions read as pictures; everything else (".tex", unknown, none) is a
-// texture and the texture loader tells the generations apart by content.
+// Extensions of the picture formats are read as pictures; everything else
+// (".tex", unknown, none) is a texture and the texture loader tells the
+// generations apart by content.
 bool IsPictureExtension(const std::string& ext) {
-    static const std::string kList = ",png,tga,bmp,jpg,jpeg,tif,tiff,pcx,hdr,dds,";
-    return kList.find("," + ext + ",") != std::string::npos;
+    const FormatInfo* format = FindFormat(ext);
+    return format && format->reader != FormatReader::Texture;
 }
 
 ImagePtr ReadForOpening(const std::string& path, TexInfo& info) {
-    if (IsArchivePath(path)) return LoadArchiveEntryAsTexture(path, info);
-    if (IsPictureExtension(GetLowerExtension(path))) return LoadImageFileByExtension(path, info);
-    return LoadTexFile(path, info, 0, 0);
+    const HdrDisplaySettings display = CurrentHdrDisplaySettings();
+    if (IsArchivePath(path)) return LoadArchiveEntryAsTexture(path, info, display);
+    if (IsPictureExtension(GetLowerExtension(path))) return LoadImageFileByExtension(path, info, display);
+    return LoadTexFile(path, info, 0, 0, display);
 }
 
 std::string DescribeFormat(const TexInfo& info) {
@@ -92,10 +96,9 @@ void OpenFile(const std::string& path, bool reload) {
 }
 
 void ShowOpenFileDialog() {
-    const std::string patterns =
-        "Dravik texture (*.tex)|*.tex|"
-        "All supported images|*.tex;*.tga;*.png;*.pcx;*.bmp;*.tif;*.tiff;*.jpg;*.jpeg;*.dds;*.hdr|"
-        "All files (*.*)|*.*";
+    const std::string patterns = FormatLabel(FormatList::Open, ImageFormat::Tex) + "|" +
+                                 FormatPattern(ImageFormat::Tex) + "|All supported images|" +
+                                 JoinedFormatPatterns(FormatList::Open) + "|All files (*.*)|*.*";
     const std::string path = UiOpenFileRequester("Open file", gLastOpenFolder, patterns, 0, gMainWindow);
     if (!path.empty()) OpenFile(path, false);
 }

@@ -5,6 +5,7 @@
 
 #include "editor/globals.h"
 #include "editor/prefs.h"
+#include "formats/formats.h"
 #include "toolkit/numbers.h"
 #include "toolkit/ui/ui.h"
 
@@ -27,14 +28,6 @@ namespace {
 
 PreferencesDialogHook gDialogHook;
 int gPrefWindow = 0;
-
-// The order matches the patterns of Save As, so the index means the same there.
-const char* const kSaveFormats[] = {
-    "Truevision Graphics Adapter (*.tga)",  "Portable Network Graphics (*.png)",
-    "PiCture eXchange (*.pcx)",             "Microsoft BMP (*.bmp)",
-    "Tagged Image File Format (*.tif)",     "Joint Photographic Experts Group (*.jpg)",
-    "DirectDraw Surface (*.dds)",           "Dravik 1 texture (*.tex)",
-};
 
 void UpdateHdrControls() {
     const bool fixed = UiGetGadgetState(gPrefHdrFixedOption) == 1;
@@ -64,7 +57,10 @@ void BuildGeneralPage(int page) {
 void BuildSavingPage(int page) {
     UiCreateLabel(page, 12, 16, 440, 20, "Default format for Save As:");
     gPrefSaveFormatCombo = UiCreateCombo(page, 12, 40, 444, 24);
-    for (const char* item : kSaveFormats) UiAddItem(gPrefSaveFormatCombo, item);
+    // The patterns of Save As, so the index means the same there; the HDR
+    // pattern is offered only to HDR pictures and cannot be preferred.
+    for (ImageFormat format : FormatsIn(FormatList::SaveAs))
+        if (!GetFormatInfo(format).holdsHdr) UiAddItem(gPrefSaveFormatCombo, FormatLabel(FormatList::SaveAs, format));
     UiCreateFrame(page, 8, 80, 460, 86, "Save As suggests");
     gPrefSaveLastFolderOption = UiCreateOption(page, 20, 104, 420, 22, "The folder where you last saved", true);
     gPrefSaveSourceOption = UiCreateOption(page, 20, 134, 420, 22, "The folder of the source file");

@@ -12,24 +12,14 @@
 #include "editor/mainwindow.h"
 #include "editor/prefs.h"
 #include "formats/dds.h"
-#include "formats/gro.h"
-#include "formats/hdr.h"
-#include "formats/pcx.h"
+#include "formats/dispatch.h"
+#include "formats/formats.h"
 #include "formats/sizing.h"
-#include "formats/tex.h"
-#include "formats/tga.h"
-#include "formats/tiff.h"
-#include "toolkit/codecs.h"
 #include "toolkit/files.h"
 #include "toolkit/numbers.h"
 #include "toolkit/ui/ui.h"
 
 namespace {
-
-// Pattern order of the Save As requester; the same index picks the extension
-// added to a name typed without one.
-constexpr const char* kPatternExtensions[] = {"tga", "png", "pcx", "bmp", "tif", "jpg", "dds", "tex", "hdr"};
-constexpr int kPatternCount = int(sizeof(kPatternExtensions) / sizeof(kPatternExtensions[0]));
 
 SaveDdsDialogHook gDdsDialogHook;
 
@@ -41,69 +31,47 @@ bool AskYesNo(const std::string& text, UiIcon icon) {
     return UiMessageBox(gAppTitle, text, UiButtons::YesNo, icon, gMainWindow) == 1;
 }
 
-std::string ToUpperAscii(std::string text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-    return text;
-}
-
-// JPEG keeps no alpha: the stored colours are written as they are, without
-// blending them over anything.
-ImagePtr CopyColourChannels(const Image& image) {
-    ImagePtr copy = CreateImage(image.width, image.height, 24);
-    if (!copy) return nullptr;
-    const int bpp = image.BytesPerPixel();
-    for (int y = 0; y < image.height; ++y) {
-        const uint8_t* src = image.RowFromTop(y);
-        uint8_t* dst = copy->RowFromTop(y);
-        for (int x = 0; x < image.width; ++x, src += bpp, dst += 3) {
-            dst[0] = src[0];
-            dst[1] = src[1];
-            dst[2] = src[2];
-        }
-    }
-    return copy;
+// The format Save As writes for an extension: the table's, and PNG for a
+// name it does not know.
+ImageFormat SaveAsFormatOf(const std::string& ext) {
+    const FormatInfo* row = FindFormat(ext);
+    return row ? row->format : ImageFormat::Png;
 }
 
 // The result of one writer: 1 written, 0 failed (reported by the caller),
 // -1 refused with its own message already shown.
-int WriteByExtension(const std::string& path, const std::string& ext, int hasAlpha, int asked) {
-    const Image& image = *gCurrentImage;
-    if (ext == "bmp") return EncodeBmpFile(image, path) ? 1 : 0;
-    if (ext == "jpg" || ext == "jpeg") {
-        ImagePtr colours = CopyColourChannels(image);
-        return colours && EncodeJpegFile(*colours, path, 90) ? 1 : 0;
-    }
-    if (ext == "hdr") {
+int WriteByExtension(const std::string& path, const std::string& ext, int hasAlpha, bool asked) {
+    SaveRequest request;
+    request.format = SaveAsFormatOf(ext);
+    request.withAlpha = hasAlpha != 0;
+    if (request.format == ImageFormat::Hdr) {
         if (gTexInfo.isHdr == 0) {
             ShowError("Only HDR textures can be saved as .hdr.");
             return -1;
         }
         // The RGBE block is the picture's true content; the display image
         // is only its tone-mapped view.
-        return WriteHdrFile(gTexInfo.hdrData.get(), gTexInfo.width, gTexInfo.height, path);
-    }
-    if (ext == "tif" || ext == "tiff") return WriteTiffFile(&image, path, hasAlpha);
-    if (ext == "tga") return WriteTgaFile(image, path, hasAlpha);
-    if (ext == "pcx") return WritePcxFile(image, path);
-    if (ext == "dds") {
-        if (asked == 1 || gLastDdsFormat == -1) {
-            const bool isNormalMap = ToLowerAscii(gTexInfo.formatText).find("normal") != std::string::npos;
-            if (!ShowSaveDdsDialog(gMainWindow, hasAlpha, isNormalMap, gLastDdsFormat, gLastDdsMips)) return -1;
+        request.hdrData = gTexInfo.hdrData.get();
+        request.hdrWidth = gTexInfo.width;
+        request.hdrHeight = gTexInfo.height;
+    } else if (request.format == ImageFormat::Dds) {
+        if (asked || gLastDdsFormat == -1) {
+            if (!ShowSaveDdsDialog(gMainWindow, hasAlpha, IsNormalMapFormatText(gTexInfo.formatText), gLastDdsFormat,
+                                   gLastDdsMips))
+                return -1;
         }
-        if (asked == 1 && gPrefWarnDataLoss == 1 && hasAlpha == 1 && (gLastDdsFormat == 0 || gLastDdsFormat == 2)) {
+        request.ddsFormat = DdsSaveFormat(gLastDdsFormat);
+        request.ddsMips = gLastDdsMips != 0;
+        const bool keepsNoAlpha = request.ddsFormat == DdsSaveFormat::Dxt1 || request.ddsFormat == DdsSaveFormat::Bc5;
+        if (asked && gPrefWarnDataLoss == 1 && hasAlpha == 1 && keepsNoAlpha) {
             if (!AskYesNo("This DDS format has no alpha channel; the transparency will be lost.\nSave anyway?",
                           UiIcon::Warning))
                 return -1;
         }
-        return WriteDdsFile(image, path, int(gLastDdsFormat), int(gLastDdsMips));
+    } else if (request.format == ImageFormat::Tex) {
+        KeepTextureMipAndFlag(gTexInfo, request);
     }
-    if (ext == "tex") {
-        if (gTexInfo.kind == 1 && gTexInfo.texVersion == 4 && gTexInfo.isEffect == 0)
-            return WriteTexFile(&image, path, hasAlpha, gTexInfo.firstMip, (gTexInfo.flags & 2) ? 1 : 0);
-        return WriteTexFile(&image, path, hasAlpha, 0, 0);
-    }
-    return EncodePngFile(image, path, hasAlpha == 1 ? 32 : 24) ? 1 : 0;
+    return SaveImage(gCurrentImage.get(), path, request);
 }
 
 }  // namespace
@@ -111,16 +79,13 @@ int WriteByExtension(const std::string& path, const std::string& ext, int hasAlp
 void SetSaveDdsDialogHookForTesting(SaveDdsDialogHook hook) { gDdsDialogHook = std::move(hook); }
 
 std::string GetSaveAsPatterns(bool withHdr) {
-    std::string patterns =
-        "Truevision Graphics Adapter (*.tga)|*.tga|"
-        "Portable Network Graphics (*.png)|*.png|"
-        "PiCture eXchange (*.pcx)|*.pcx|"
-        "Microsoft BMP (*.bmp)|*.bmp|"
-        "Tagged Image File Format (*.tif)|*.tif;*.tiff|"
-        "Joint Photographic Experts Group (*.jpg)|*.jpg;*.jpeg|"
-        "DirectDraw Surface (*.dds)|*.dds|"
-        "Dravik 1 texture (*.tex)|*.tex";
-    if (withHdr) patterns += "|Radiance High Dynamic Range (*.hdr)|*.hdr";
+    std::string patterns;
+    for (ImageFormat format : FormatsIn(FormatList::SaveAs)) {
+        // Only an HDR picture has brightness for an HDR file to keep.
+        if (GetFormatInfo(format).holdsHdr && !withHdr) continue;
+        if (!patterns.empty()) patterns += "|";
+        patterns += FormatLabel(FormatList::SaveAs, format) + "|" + FormatPattern(format);
+    }
     return patterns;
 }
 
@@ -140,11 +105,10 @@ std::string ProposeSaveName() {
 }
 
 std::string AddPatternExtension(const std::string& name, int patternIndex) {
-    static const std::string kKnown = ",png,tga,bmp,tif,tiff,jpg,jpeg,pcx,dds,tex,hdr,";
-    const std::string ext = GetLowerExtension(name);
-    if (!ext.empty() && kKnown.find("," + ext + ",") != std::string::npos) return name;
-    if (patternIndex < 0 || patternIndex >= kPatternCount) patternIndex = 1;
-    return name + "." + kPatternExtensions[patternIndex];
+    if (FindFormat(GetLowerExtension(name))) return name;
+    const FormatInfo* chosen = FormatAt(FormatList::SaveAs, patternIndex);
+    if (!chosen) chosen = FormatAt(FormatList::SaveAs, 1);
+    return name + "." + chosen->extension;
 }
 
 void HandleSaveCommand() {
@@ -175,7 +139,7 @@ void SaveCurrentImageAs(const std::string& path, bool asked) {
     if (!gCurrentImage) return;
     const int hasAlpha = gTexInfo.hasAlpha;
     const std::string ext = GetLowerExtension(path);
-    if (ext == "tex" && !OfferResizeFor1024Limit()) return;
+    if (SaveAsFormatOf(ext) == ImageFormat::Tex && !OfferResizeFor1024Limit()) return;
     if (asked && !ConfirmLossySave(ext)) return;
 
     const int written = WriteByExtension(path, ext, hasAlpha, asked);
@@ -194,32 +158,25 @@ void SaveCurrentImageAs(const std::string& path, bool asked) {
 
 bool ConfirmLossySave(const std::string& ext) {
     if (gPrefWarnDataLoss == 0) return true;
-    std::string name;
-    if (ext == "jpg" || ext == "jpeg")
-        name = "JPG";
-    else if (ext == "pcx")
-        name = "PCX";
-    else if (ext == "tex")
-        name = "Dravik 1 .tex";
-    else
-        name = ToUpperAscii(ext);
+    // A name the table does not know is written as PNG and warned about as PNG.
+    const FormatInfo& format = GetFormatInfo(SaveAsFormatOf(ext));
+    const std::string name = format.lossName ? format.lossName : ToUpperAscii(ext);
 
     std::string lines;
-    if (gTexInfo.isHdr == 1 && ext != "hdr") {
+    if (gTexInfo.isHdr == 1 && !format.holdsHdr) {
         lines += "- HDR brightness: " + name + " stores the image as shown (exposure " + FormatFixed(gHdrExposure, 1) +
                  " EV" + (gHdrTone == 1 ? ", filmic" : ", editor clip") +
                  "). Brightness beyond white is lost; use .hdr to keep it.\n";
     }
-    if (gTexInfo.hasAlpha == 1 && (name == "PCX" || name == "JPG" || name == "BMP"))
-        lines += "- Transparency: " + name + " has no alpha channel.\n";
-    if (ext == "tex" && (!IsPowerOfTwo(gTexInfo.width) || !IsPowerOfTwo(gTexInfo.height))) {
+    if (gTexInfo.hasAlpha == 1 && format.dropsAlpha) lines += "- Transparency: " + name + " has no alpha channel.\n";
+    if (format.format == ImageFormat::Tex && (!IsPowerOfTwo(gTexInfo.width) || !IsPowerOfTwo(gTexInfo.height))) {
         lines += "- Size: " + std::to_string(gTexInfo.width) + " x " + std::to_string(gTexInfo.height) +
                  " is not a power of 2; Dravik 1 may not show it correctly.\n";
     }
     const int64_t clipped = SumHistoryClipCounts();
     if (clipped > 0)
         lines += "- Clipping: your adjustments pushed " + std::to_string(clipped) + " values to pure black or white.\n";
-    if (name == "JPG") lines += "- Image detail: JPG compression slightly changes the image (lossy).\n";
+    if (format.lossy) lines += "- Image detail: JPG compression slightly changes the image (lossy).\n";
     if (lines.empty()) return true;
     return AskYesNo("Saving as " + name + " loses information:\n\n" + lines + "\nSave anyway?", UiIcon::Warning);
 }
@@ -288,7 +245,7 @@ bool ShowSaveDdsDialog(int parentWindow, bool hasAlpha, bool isNormalMap, int64_
     UiAddItem(list, "DXT5 / BC3 - compressed, with transparency");
     UiAddItem(list, "BC5 / ATI2 - compressed normal map (red + green)");
     UiAddItem(list, "BGRA 32-bit - uncompressed, no quality loss");
-    UiSetGadgetState(list, isNormalMap ? 2 : (hasAlpha ? 1 : 0));
+    UiSetGadgetState(list, int(SuggestDdsSaveFormat(isNormalMap, hasAlpha != 0)));
     const int mipsBox = UiCreateCheckBox(window, 80, 48, 288, 24, "Generate mipmaps (recommended for games)");
     UiSetGadgetState(mipsBox, 1);
     const int ok = UiCreateButton(window, 196, 110, 80, 28, "OK", true);

@@ -188,21 +188,31 @@ int64_t CountMipChainPixels(int64_t w, int64_t h) {
     return total;
 }
 
-int WriteDdsFile(const Image& image, const std::string& path, int format, int withMips) {
+bool IsNormalMapFormatText(const std::string& formatText) {
+    return ToLowerAscii(formatText).find("normal") != std::string::npos;
+}
+
+DdsSaveFormat SuggestDdsSaveFormat(bool isNormalMap, bool hasAlpha) {
+    if (isNormalMap) return DdsSaveFormat::Bc5;
+    return hasAlpha ? DdsSaveFormat::Dxt5 : DdsSaveFormat::Dxt1;
+}
+
+int WriteDdsFile(const Image& image, const std::string& path, DdsSaveFormat format, bool withMips) {
     // A code outside the table would give a header that promises data the
     // writer cannot make; refuse it before anything is touched.
     static constexpr struct {
         const char* fourCc;
         int blockFormat;
     } kSaveFormats[] = {{"DXT1", kBlockFormatDxt1}, {"DXT5", kBlockFormatDxt5}, {"ATI2", kBlockFormatBc5}, {nullptr, 0}};
-    if (format < kDdsSaveDxt1 || format > kDdsSaveBgra32) return 0;
+    const int code = int(format);
+    if (code < int(DdsSaveFormat::Dxt1) || code > int(DdsSaveFormat::Bgra32)) return 0;
     if (!image.pixels || image.width < 1 || image.height < 1) return 0;
     if (image.depth != 32 && image.depth != 24) return 0;
 
-    const bool compressed = format != kDdsSaveBgra32;
-    const int blockFormat = kSaveFormats[format].blockFormat;
+    const bool compressed = format != DdsSaveFormat::Bgra32;
+    const int blockFormat = kSaveFormats[code].blockFormat;
     const int w = image.width, h = image.height;
-    const int levels = LevelCount(w, h, withMips != 0);
+    const int levels = LevelCount(w, h, withMips);
     const int64_t topSize = compressed ? GetBlockCompressedSize(w, h, blockFormat) : int64_t(w) * 4;
     if (topSize <= 0 || topSize > int64_t(UINT32_MAX)) return 0;
 
@@ -219,7 +229,7 @@ int WriteDdsFile(const Image& image, const std::string& path, int format, int wi
     PutU32(&header[76], 32);
     if (compressed) {
         PutU32(&header[80], kPixelFormatFourCc);
-        PutU32(&header[84], uint32_t(MakeFourCc(kSaveFormats[format].fourCc)));
+        PutU32(&header[84], uint32_t(MakeFourCc(kSaveFormats[code].fourCc)));
     } else {
         PutU32(&header[80], kPixelFormatRgb | kPixelFormatAlpha);
         PutU32(&header[88], 32);

@@ -18,20 +18,28 @@
 // Fills info.width, info.height, formatText, hasAlpha and bytesPerPixel.
 ImagePtr ReadDdsFromMemory(const uint8_t* data, int64_t size, TexInfo& info);
 
-// Save format codes for WriteDdsFile.
-enum DdsSaveFormat : int {
-    kDdsSaveDxt1 = 0,
-    kDdsSaveDxt5 = 1,
-    kDdsSaveBc5 = 2,
-    kDdsSaveBgra32 = 3,
+// The formats WriteDdsFile makes. The codes are the index of the format in the
+// DDS window's list and the value the preferences keep for the last choice.
+enum class DdsSaveFormat : int {
+    Dxt1 = 0,
+    Dxt5 = 1,
+    Bc5 = 2,
+    Bgra32 = 3,
 };
 
+// True when a picture's format text names a normal map ("normal" in any
+// letter case): such a picture is saved as BC5 unless the user says otherwise.
+bool IsNormalMapFormatText(const std::string& formatText);
+// The format a save picks when nobody is asked, and the one the DDS window
+// starts at: BC5 for a normal map, else DXT5 with transparency, else DXT1.
+DdsSaveFormat SuggestDdsSaveFormat(bool isNormalMap, bool hasAlpha);
+
 // Writes `image` as a DDS file in one of the save formats above, with the full
-// mip chain down to 1 x 1 when withMips is nonzero. The file is replaced only
-// when every byte was written: 1 on success, 0 otherwise (an unknown format
-// code, an empty image, a level that could not be made, a failed write), in
+// mip chain down to 1 x 1 when withMips is set. The file is replaced only
+// when every byte was written: 1 on success, 0 otherwise (a code outside the
+// enum, an empty image, a level that could not be made, a failed write), in
 // which case any file already at `path` is left as it was.
-int WriteDdsFile(const Image& image, const std::string& path, int format, int withMips);
+int WriteDdsFile(const Image& image, const std::string& path, DdsSaveFormat format, bool withMips);
 
 // Appends the image's pixels as rows from the top, each pixel the bytes blue,
 // green, red, alpha. Returns the number of bytes appended (width x height x 4).

@@ -1,59 +1,24 @@
-// Load and save by extension. The program's own readers take PCX, HDR, DDS,
-// TGA and TIFF from a buffer read once; everything else goes to the toolkit
+// Load and save by format. The program's own readers take PCX, HDR, DDS, TGA
+// and TIFF from a buffer read once; everything else goes to the toolkit
 // decoder, which recognises the content whatever the name says. A TIFF file
-// the own reader refuses goes on to the toolkit's libtiff decoder.
+// the own reader refuses goes on to the toolkit's libtiff decoder. Saving goes
+// through one writer dispatch whatever chose the format.
 #include "formats/dispatch.h"
 
 #include <cstdint>
 #include <utility>
 #include <vector>
 
-#include "formats/dds.h"
 #include "formats/gro.h"
-#include "formats/hdr.h"
 #include "formats/pcx.h"
 #include "formats/tex.h"
 #include "formats/tga.h"
 #include "formats/tiff.h"
 #include "toolkit/codecs.h"
 #include "toolkit/files.h"
+#include "toolkit/rows.h"
 
 namespace {
-
-std::string ToUpperAscii(std::string text) {
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-    return text;
-}
-
-// The program's own readers take (data, size, info).
-using MemoryReader = ImagePtr (*)(const uint8_t*, int64_t, TexInfo&);
-
-ImagePtr ReadDds(const uint8_t* data, int64_t size, TexInfo& info) { return ReadDdsFromMemory(data, size, info); }
-
-MemoryReader OwnReaderFor(const std::string& ext) {
-    if (ext == "dds") return ReadDds;
-    if (ext == "tga") return ReadTgaFromMemory;
-    if (ext == "pcx") return ReadPcxFromMemory;
-    if (ext == "hdr") return ReadHdrFromMemory;
-    return nullptr;
-}
-
-struct FormatName {
-    const char* ext;
-    const char* formatText;
-    const char* note;
-};
-constexpr FormatName kToolkitFormats[] = {
-    {"png", "Portable Network Graphics", ""},
-    {"bmp", "Microsoft BMP", ""},
-    {"jpg", "Joint Photographic Experts Group", ""},
-    {"jpeg", "Joint Photographic Experts Group", ""},
-    {"tif", "Tagged Image File Format",
-     "Read with libtiff's TIFF reader (semi-transparent pixels may look darker)"},
-    {"tiff", "Tagged Image File Format",
-     "Read with libtiff's TIFF reader (semi-transparent pixels may look darker)"},
-};
 
 // The toolkit decoder reads TGA by content too (a TGA under another name).
 [[maybe_unused]] const bool kTgaDecoderRegistered = (RegisterTgaImageDecoder(), true);
@@ -82,64 +47,58 @@ ImagePtr LoadWithToolkitDecoder(const std::string& path, const std::string& ext,
     info.height = image->height;
     info.hasAlpha = HasTransparentPixels(image.get());
 
-    info.formatText = ToUpperAscii(ext) + " image";
-    for (const FormatName& name : kToolkitFormats) {
-        if (ext == name.ext) {
-            info.formatText = name.formatText;
-            info.note = name.note;
-            break;
-        }
+    // Formats the toolkit decoder reads by name keep their name; any other
+    // extension is named after itself.
+    const FormatInfo* row = FindFormat(ext);
+    if (row && (row->reader == FormatReader::Toolkit || row->reader == FormatReader::OwnThenToolkit)) {
+        info.formatText = row->name;
+        info.note = row->toolkitNote;
+    } else {
+        info.formatText = ToUpperAscii(ext) + " image";
     }
     return image;
 }
 
-// JPEG keeps no alpha: the colour channels are copied as they are, without
+// JPEG keeps no alpha: the stored colours are written as they are, without
 // blending them over anything.
-bool WriteJpegCopy(const Image& image, const std::string& path) {
-    ImagePtr copy = CreateImage(image.width, image.height, 24, MakeColour(0, 0, 0));
+bool WriteJpegWithoutAlpha(const Image& image, const std::string& path) {
+    ImagePtr copy = CreateImageUnfilled(image.width, image.height, 24);
     if (!copy) return false;
-    DrawImage(*copy, image, 0, 0, DrawMode::Copy);
+    const int bpp = image.BytesPerPixel();
+    for (int y = 0; y < image.height; ++y) CopyColourRow(image.RowFromTop(y), bpp, copy->RowFromTop(y), 3, image.width);
     return EncodeJpegFile(*copy, path, 90);
 }
 
 }  // namespace
 
-ImagePtr LoadImageFileByExtension(const std::string& path, TexInfo& info) {
+ImagePtr LoadImageFileByExtension(const std::string& path, TexInfo& info, const HdrDisplaySettings& display) {
     ClearTexInfo(info);
     info.kind = 0;
     info.frameCount = 1;
     const std::string ext = GetLowerExtension(path);
+    const FormatInfo* row = FindFormat(ext);
+    if (!row || (row->reader != FormatReader::Own && row->reader != FormatReader::OwnThenToolkit))
+        return LoadWithToolkitDecoder(path, ext, {}, info);
 
-    if (ext == "tif" || ext == "tiff") {
-        std::vector<uint8_t> data;
-        if (!ReadFileForDecoding(path, data, info)) return nullptr;
-        if (ImagePtr image = ReadTiffFromMemory(data.data(), int64_t(data.size()), info)) {
-            info.formatText = "Tagged Image File Format";
-            info.hasAlpha = HasTransparentPixels(image.get());
-            info.width = image->width;
-            info.height = image->height;
-            return image;
-        }
-        // Not the plain kind the own reader takes: libtiff reads the same bytes.
-        return LoadWithToolkitDecoder(path, ext, std::move(data), info);
+    std::vector<uint8_t> data;
+    if (!ReadFileForDecoding(path, data, info.errorText)) return nullptr;
+    ImagePtr image = row->ownReader(data.data(), int64_t(data.size()), info, display);
+    if (row->reader == FormatReader::OwnThenToolkit) {
+        // Not the plain kind the own reader takes: the toolkit reads the same bytes.
+        if (!image) return LoadWithToolkitDecoder(path, ext, std::move(data), info);
+        info.formatText = row->name;
+        info.hasAlpha = HasTransparentPixels(image.get());
+    } else if (!image) {
+        FreeTexHdrData(info);
+        if (info.errorText.empty()) info.errorText = kDamagedFileText;
+        return nullptr;
     }
-    if (MemoryReader reader = OwnReaderFor(ext)) {
-        std::vector<uint8_t> data;
-        if (!ReadFileForDecoding(path, data, info)) return nullptr;
-        ImagePtr image = reader(data.data(), int64_t(data.size()), info);
-        if (!image) {
-            FreeTexHdrData(info);
-            if (info.errorText.empty()) info.errorText = kDamagedFileText;
-            return nullptr;
-        }
-        info.width = image->width;
-        info.height = image->height;
-        return image;
-    }
-    return LoadWithToolkitDecoder(path, ext, {}, info);
+    info.width = image->width;
+    info.height = image->height;
+    return image;
 }
 
-ImagePtr LoadArchiveEntryAsTexture(const std::string& path, TexInfo& info) {
+ImagePtr LoadArchiveEntryAsTexture(const std::string& path, TexInfo& info, const HdrDisplaySettings& display) {
     // An archive entry is always an engine texture; the record is not cleared
     // first, the texture loader does that.
     int64_t size = 0;
@@ -150,56 +109,67 @@ ImagePtr LoadArchiveEntryAsTexture(const std::string& path, TexInfo& info) {
         info.errorText = failure;
         return nullptr;
     }
-    return LoadTextureFromMemory(data.data(), data.size(), info, "", 0, 0);
+    return LoadTextureFromMemory(data.data(), data.size(), info, "", 0, 0, display);
 }
 
-ImagePtr LoadImageAnySource(const std::string& path, TexInfo& info) {
-    if (IsArchivePath(path)) return LoadArchiveEntryAsTexture(path, info);
-    if (GetLowerExtension(path) == "tex") return LoadTexFile(path, info, 0, 0);
-    return LoadImageFileByExtension(path, info);
+ImagePtr LoadImageAnySource(const std::string& path, TexInfo& info, const HdrDisplaySettings& display) {
+    if (IsArchivePath(path)) return LoadArchiveEntryAsTexture(path, info, display);
+    const FormatInfo* row = FindFormatByCanonicalExtension(GetLowerExtension(path));
+    if (row && row->reader == FormatReader::Texture) return LoadTexFile(path, info, 0, 0, display);
+    return LoadImageFileByExtension(path, info, display);
 }
 
-int SaveImageByExtension(const Image& image, const std::string& path, int withAlpha) {
-    const std::string ext = GetLowerExtension(path);
-    if (ext == "tga") return WriteTgaFile(image, path, withAlpha);
-    if (ext == "tif") return WriteTiffFile(&image, path, withAlpha);
-    if (ext == "tex") return WriteTexFile(&image, path, withAlpha, 0, 0) ? 1 : 0;
-    return EncodePngFile(image, path, withAlpha ? 32 : 24) ? 1 : 0;
+int SaveImage(const Image* image, const std::string& path, const SaveRequest& request) {
+    if (request.format == ImageFormat::Hdr)
+        return WriteHdrFile(request.hdrData, request.hdrWidth, request.hdrHeight, path) != 0 ? 1 : 0;
+    if (!image) return 0;
+    bool ok = false;
+    switch (request.format) {
+    case ImageFormat::Tex:
+        ok = WriteTexFile(image, path, request.withAlpha, request.texFirstMip, request.texKeepFlagBit1) != 0;
+        break;
+    case ImageFormat::Tga: ok = WriteTgaFile(*image, path, request.withAlpha) != 0; break;
+    case ImageFormat::Png: ok = EncodePngFile(*image, path, request.withAlpha ? 32 : 24); break;
+    case ImageFormat::Pcx: ok = WritePcxFile(*image, path) != 0; break;
+    case ImageFormat::Bmp: ok = EncodeBmpFile(*image, path); break;
+    case ImageFormat::Tiff: ok = WriteTiffFile(image, path, request.withAlpha) != 0; break;
+    case ImageFormat::Jpeg: ok = WriteJpegWithoutAlpha(*image, path); break;
+    case ImageFormat::Dds: ok = WriteDdsFile(*image, path, request.ddsFormat, request.ddsMips) != 0; break;
+    case ImageFormat::Hdr: break;
+    }
+    return ok ? 1 : 0;
+}
+
+void KeepTextureMipAndFlag(const TexInfo& source, SaveRequest& request) {
+    const bool keep = source.kind == 1 && source.texVersion == 4 && source.isEffect == 0;
+    request.texFirstMip = keep ? source.firstMip : 0;
+    request.texKeepFlagBit1 = keep && (source.flags & 2) != 0;
+}
+
+int SaveImageByExtension(const Image& image, const std::string& path, bool withAlpha) {
+    const FormatInfo* row = FindFormatByCanonicalExtension(GetLowerExtension(path));
+    SaveRequest request;
+    request.format = row && row->savedByExtension ? row->format : ImageFormat::Png;
+    request.withAlpha = withAlpha;
+    return SaveImage(&image, path, request);
 }
 
 std::string SaveImageForBatch(const Image& image, const TexInfo& info, const std::string& path,
                               const std::string& extension) {
-    const std::string ext = ToLowerAscii(extension);
-    const int hasAlpha = info.hasAlpha != 0 ? 1 : 0;
-    bool ok = false;
-    if (ext == "tga") {
-        ok = WriteTgaFile(image, path, hasAlpha) != 0;
-    } else if (ext == "png") {
-        ok = EncodePngFile(image, path, hasAlpha ? 32 : 24);
-    } else if (ext == "pcx") {
-        ok = WritePcxFile(image, path) != 0;
-    } else if (ext == "bmp") {
-        ok = EncodeBmpFile(image, path);
-    } else if (ext == "tif") {
-        ok = WriteTiffFile(&image, path, hasAlpha) != 0;
-    } else if (ext == "jpg") {
-        ok = WriteJpegCopy(image, path);
-    } else if (ext == "dds") {
-        int format = hasAlpha ? kDdsSaveDxt5 : kDdsSaveDxt1;
-        if (ToLowerAscii(info.formatText).find("normal") != std::string::npos) format = kDdsSaveBc5;
-        ok = WriteDdsFile(image, path, format, 1) != 0;
-    } else if (ext == "tex") {
-        // An untouched version-4 texture keeps its first mip level and flag;
-        // a shrunk one starts its mip chain afresh.
-        int firstMip = 0, keepFlag = 0;
-        if (info.kind == 1 && info.texVersion == 4 && info.isEffect == 0 && image.width == info.width) {
-            firstMip = info.firstMip;
-            keepFlag = (info.flags & 2) != 0 ? 1 : 0;
-        }
-        ok = WriteTexFile(&image, path, hasAlpha, firstMip, keepFlag) != 0;
-    } else if (ext == "hdr") {
+    const FormatInfo* row = FindFormatByCanonicalExtension(extension);
+    if (!row) return "could not write the file";
+    SaveRequest request;
+    request.format = row->format;
+    request.withAlpha = info.hasAlpha != 0;
+    request.ddsFormat = SuggestDdsSaveFormat(IsNormalMapFormatText(info.formatText), info.hasAlpha != 0);
+    request.ddsMips = true;
+    // A shrunk texture starts its mip chain afresh.
+    if (image.width == info.width) KeepTextureMipAndFlag(info, request);
+    if (row->holdsHdr) {
         if (info.isHdr == 0 || !info.hdrData) return "not an HDR texture";
-        ok = WriteHdrFile(info.hdrData.get(), info.width, info.height, path) != 0;
+        request.hdrData = info.hdrData.get();
+        request.hdrWidth = info.width;
+        request.hdrHeight = info.height;
     }
-    return ok ? "" : "could not write the file";
+    return SaveImage(&image, path, request) ? "" : "could not write the file";
 }

@@ -14,8 +14,10 @@
 #include <vector>
 
 #include "formats/blockcomp.h"
+#include "formats/metaheader.h"
 #include "formats/tex.h"
 #include "toolkit/bytereader.h"
+#include "toolkit/rows.h"
 
 namespace {
 
@@ -92,69 +94,11 @@ ImagePtr DecodeBgrRows(const uint8_t* pixels, int width, int height, int bytesPe
         for (int y = 0; y < height; ++y) std::memcpy(image->RowFromTop(y), pixels + size_t(y) * rowBytes, rowBytes);
         return image;
     }
-    for (int y = 0; y < height; ++y) {
-        const uint8_t* src = pixels + size_t(y) * rowBytes;
-        uint8_t* dst = image->RowFromTop(y);
-        for (int x = 0; x < width; ++x, src += 3, dst += 4) {
-            dst[0] = src[0];
-            dst[1] = src[1];
-            dst[2] = src[2];
-            dst[3] = 255;
-        }
-    }
+    for (int y = 0; y < height; ++y) AddOpaqueAlphaRow(pixels + size_t(y) * rowBytes, image->RowFromTop(y), width);
     return image;
 }
 
 }  // namespace
-
-static std::string RemoveVersionTags(std::string text) {
-    static const std::string tag = "$Version: ";
-    for (size_t at = text.find(tag); at != std::string::npos; at = text.find(tag, at)) text.erase(at, tag.size());
-    return text;
-}
-
-std::string ReadMetaVersionText(const uint8_t* data, size_t size) {
-    ByteReader reader(data, size);
-    reader.Seek(16);
-    const int32_t versionLength = reader.I32();
-    if (reader.Overrun() || versionLength < 1 || versionLength > 999) return {};
-    const uint8_t* text = reader.Span(20, uint64_t(versionLength));
-    if (!text) return {};
-    const void* zero = std::memchr(text, 0, size_t(versionLength));
-    const size_t n = zero ? size_t(static_cast<const uint8_t*>(zero) - text) : size_t(versionLength);
-    return RemoveVersionTags(std::string(reinterpret_cast<const char*>(text), n));
-}
-
-bool ReadMetaTextureHeader(const uint8_t* data, size_t size, const char* generation, MetaTextureHeader& header,
-                           std::string& errorText) {
-    const std::string layout = std::string("Unknown Dravik ") + generation + " layout: ";
-    const int64_t objs = FindTextInBuffer(data, size, 0, "OBJS");
-    if (objs < 0) {
-        errorText = layout + "OBJS chunk missing.";
-        return false;
-    }
-    ByteReader reader(data, size);
-    const int64_t star = FindTextInBuffer(data, size, objs, "STAR");
-    if (star < 16 || !reader.Fits(uint64_t(star), 8)) {
-        errorText = layout + "STAR chunk missing.";
-        return false;
-    }
-    reader.Seek(uint64_t(star) - 16);
-    header.star = star;
-    header.width = reader.I32();
-    header.height = reader.I32();
-    header.flags = reader.I32();
-    header.code = reader.I32();
-    reader.Skip(4);
-    header.dataSize = reader.I32();
-    const uint64_t dataEnd = uint64_t(star) + 8 + uint64_t(std::max(header.dataSize, 0));
-    if (header.dataSize > 0 && reader.Fits(dataEnd, 8)) {
-        reader.Seek(dataEnd);
-        header.wrapU = reader.I32();
-        header.wrapV = reader.I32();
-    }
-    return true;
-}
 
 std::string GetDk2FormatName(int64_t code) {
     switch (code) {
@@ -172,38 +116,9 @@ std::string GetDk2FormatName(int64_t code) {
     }
 }
 
-std::string JoinFlagWords(int64_t flags, const FlagWord* words, size_t count) {
-    std::string text;
-    for (size_t i = 0; i < count; ++i) {
-        if (!(flags & words[i].bit)) continue;
-        if (!text.empty()) text += ", ";
-        text += words[i].word;
-    }
-    return text.empty() ? "none" : text;
-}
-
 std::string DescribeDk2TexFlags(int64_t flags) {
     static constexpr FlagWord kWords[] = {{0x01, "mipmaps"}, {0x04, "constant"}, {0x08, "resident"}, {0x40, "fastDXTc"}};
     return JoinFlagWords(flags, kWords, std::size(kWords));
-}
-
-std::string GetWrapModeName(int64_t mode) {
-    switch (mode) {
-        case 80: return "repeat";
-        case 81: return "clamp to edge";
-        case 82: return "clamp to border";
-        default: break;
-    }
-    // Widened before printing: a negative value shows its 64-bit two's complement,
-    // so -1 reads as sixteen F digits.
-    uint64_t bits = uint64_t(mode);
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string hex;
-    do {
-        hex.insert(hex.begin(), kDigits[bits & 15]);
-        bits >>= 4;
-    } while (bits != 0);
-    return "unknown (" + hex + ")";
 }
 
 ImagePtr ReadDk2Texture(const uint8_t* data, size_t size, TexInfo& info) {
@@ -214,16 +129,12 @@ ImagePtr ReadDk2Texture(const uint8_t* data, size_t size, TexInfo& info) {
     if (FindTextInBuffer(data, size, 0, "CStaticTexture") < 0)
         return FailTexture(info, "This Dravik 2 file is not a CStaticTexture (other kinds are not supported yet).");
     MetaTextureHeader header;
-    if (!ReadMetaTextureHeader(data, size, "2", header, info.errorText)) return nullptr;
+    if (!ReadMetaTextureHeader(data, size, "2", header, info)) return nullptr;
     const auto [star, width, height, flags, code, packedSize, wrapU, wrapV] = header;
-    info.width = width;
-    info.height = height;
-    info.flags = flags;
-    info.frameCount = 1;
     info.formatText = GetDk2FormatName(code);
 
-    if (width < 1 || height < 1 || width > kMaxTextureSide || height > kMaxTextureSide)
-        return FailTexture(info, "Invalid dimensions: " + std::to_string(width) + " x " + std::to_string(height));
+    if (std::string refused = CheckTextureDimensions(width, height); !refused.empty())
+        return FailTexture(info, std::move(refused));
     const uint64_t packedAt = uint64_t(star) + 8;
     if (packedSize < 1 || !reader.Fits(packedAt, uint64_t(packedSize)))
         return FailTexture(info, "The packed image data is incomplete.");

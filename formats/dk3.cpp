@@ -15,8 +15,8 @@
 
 #include "formats/blockcomp.h"
 #include "formats/dds.h"
-#include "formats/dk2.h"
 #include "formats/hdr.h"
+#include "formats/metaheader.h"
 #include "formats/tex.h"
 #include "toolkit/bytereader.h"
 
@@ -67,7 +67,7 @@ void FillChannel(uint8_t* out, int64_t count, int channel, uint8_t value) {
 // most 256 x 256 tone-curve evaluations however large it is.
 class HdrToneTable {
 public:
-    HdrToneTable(const double* exponentFactors, double scale, int tone)
+    HdrToneTable(const double* exponentFactors, double scale, HdrTone tone)
         : factors_(exponentFactors), scale_(scale), tone_(tone), bytes_(256 * 256), made_(256, false) {}
 
     const uint8_t* ForExponent(int e) {
@@ -83,7 +83,7 @@ public:
 private:
     const double* factors_;
     double scale_;
-    int tone_;
+    HdrTone tone_;
     std::vector<uint8_t> bytes_;
     std::vector<bool> made_;
 };
@@ -162,7 +162,7 @@ std::string DescribeDk3TexFlags(int64_t flags) {
     return JoinFlagWords(flags, kWords, std::size(kWords));
 }
 
-ImagePtr ReadDk3Texture(const uint8_t* data, size_t size, TexInfo& info) {
+ImagePtr ReadDk3Texture(const uint8_t* data, size_t size, TexInfo& info, const HdrDisplaySettings& display) {
     info.kind = 3;
     ByteReader reader(data, size);
     info.versionText = ReadMetaVersionText(data, size);
@@ -179,16 +179,12 @@ ImagePtr ReadDk3Texture(const uint8_t* data, size_t size, TexInfo& info) {
     }
     if (className.empty()) return FailTexture(info, "This Dravik 3 file does not contain a texture.");
     MetaTextureHeader header;
-    if (!ReadMetaTextureHeader(data, size, "3", header, info.errorText)) return nullptr;
+    if (!ReadMetaTextureHeader(data, size, "3", header, info)) return nullptr;
     const auto [star, width, height, flags, code, dataSize, wrapU, wrapV] = header;
-    info.width = width;
-    info.height = height;
-    info.flags = flags;
-    info.frameCount = 1;
     info.formatText = mivoNames ? "Mivo, " + GetDk3FormatName(code, true) : GetDk3FormatName(code, false);
 
-    if (width < 1 || height < 1 || width > kMaxTextureSide || height > kMaxTextureSide)
-        return FailTexture(info, "Invalid dimensions: " + std::to_string(width) + " x " + std::to_string(height));
+    if (std::string refused = CheckTextureDimensions(width, height); !refused.empty())
+        return FailTexture(info, std::move(refused));
     if (dataSize == 0)
         return FailTexture(info, "This texture file contains no image data (" + std::to_string(width) + " x " +
                               std::to_string(height) + ", " + info.formatText + ").");
@@ -260,14 +256,12 @@ ImagePtr ReadDk3Texture(const uint8_t* data, size_t size, TexInfo& info) {
         }
         info.hdrData = std::move(block);
     }
-    const double exposure = GetHdrDisplayExposure();
-    const int tone = GetHdrDisplayTone();
-    info.note += "   " + MakeHdrExposureNote(exposure, tone);
+    info.note += "   " + MakeHdrExposureNote(display.exposure, display.tone);
 
     ImagePtr image = CreateImageUnfilled(width, height, 32);
     std::unique_ptr<HdrToneTable> table;
     try {
-        table = std::make_unique<HdrToneTable>(factors, std::pow(2.0, exposure), tone);
+        table = std::make_unique<HdrToneTable>(factors, std::pow(2.0, display.exposure), display.tone);
     } catch (const std::bad_alloc&) {
     }
     if (!image || !table) {

@@ -1,12 +1,24 @@
-// Third-generation textures: the pixel decoding and the names the reader shows
-// for formats and flags. ReadDk3Texture itself is declared in formats/tex.h
-// beside the loader that calls it; the wrap-mode names are shared with the
-// second generation (formats/dk2.h).
+// Third-generation textures: the reader, its pixel decoding and the names it
+// shows for formats and flags. The texture loader (formats/tex.h) recognises
+// the files and calls the reader; what both meta-header generations share is
+// in formats/metaheader.h.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+
+#include "formats/hdr.h"
+#include "formats/texinfo.h"
+#include "toolkit/image.h"
+
+// Reads a third-generation texture whose meta header ("CTSEMETA") starts at
+// data[0]; size counts the bytes from there to the end of the file. Returns a
+// new 32-bit image, or null with info.errorText set. An HDR texture (format
+// 12) is shown under `display` and also leaves its RGBE block in
+// info.hdrData. The buffer stays the caller's.
+ImagePtr ReadDk3Texture(const uint8_t* data, size_t size, TexInfo& info, const HdrDisplaySettings& display = {});
 
 // The stored pixels of a width x height texture as width x height pixels of
 // 4 bytes (blue, green, red, alpha; rows from the top). The bytes per pixel b

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <new>
 
+#include "formats/formats.h"
 #include "toolkit/files.h"
 
 std::vector<GroEntry> gGroEntries;
@@ -18,7 +19,6 @@ std::vector<std::string> gGroSelectedNames;
 
 namespace {
 
-constexpr char kSeparator[] = "::";
 constexpr char kNoMemoryText[] = "Not enough memory for this operation.";
 
 // Entry names are handed out in UTF-8 whatever the program's locale: libarchive
@@ -104,7 +104,8 @@ bool IsTexName(const std::string& name) {
     const size_t cut = name.find_last_of("/\\");
     const std::string last = cut == std::string::npos ? name : name.substr(cut + 1);
     const size_t dot = last.rfind('.');
-    return dot != std::string::npos && ToLowerAscii(last.substr(dot + 1)) == "tex";
+    return dot != std::string::npos &&
+           ToLowerAscii(last.substr(dot + 1)) == GetFormatInfo(ImageFormat::Tex).extension;
 }
 
 enum class Unpacked { Ok, Damaged, NoMemory };
@@ -139,28 +140,6 @@ Unpacked ReadEntryData(archive* a, int64_t claimed, std::vector<uint8_t>& data) 
 }
 
 }  // namespace
-
-namespace {
-
-// Where an archive entry path splits, or npos for a plain path. "::" may be
-// part of a real file's name ("we::ird.png"), so a path that names an
-// existing regular file as a whole is a file, whatever it contains.
-size_t ArchiveSeparatorAt(const std::string& path) {
-    const size_t at = path.find(kSeparator);
-    if (at == std::string::npos || IsRegularFile(path)) return std::string::npos;
-    return at;
-}
-
-}  // namespace
-
-bool IsArchivePath(const std::string& path) { return ArchiveSeparatorAt(path) != std::string::npos; }
-
-std::string GetArchivePartOfPath(const std::string& path) { return path.substr(0, ArchiveSeparatorAt(path)); }
-
-std::string GetEntryPartOfPath(const std::string& path) {
-    const size_t at = ArchiveSeparatorAt(path);
-    return at == std::string::npos ? std::string() : path.substr(at + 2);
-}
 
 int ListGroTextures(const std::string& archivePath) {
     gGroEntries.clear();

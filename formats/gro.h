@@ -3,10 +3,8 @@
 // and unpacks one entry into memory for the texture loader. Nothing here
 // writes archives, and no archive stays open between calls.
 //
-// A texture inside an archive is named by one text, the archive entry path:
-// the archive's file path, "::", then the entry's name exactly as stored
-// (with the archive's own folder separators), e.g. "/g/pack.gro::a/b.tex".
-// A path that names an existing file as a whole is that file, "::" or not.
+// A texture inside an archive is named by one text, the archive entry path
+// (toolkit/files.h splits and tells it apart from a file).
 #pragma once
 
 #include <cstdint>
@@ -26,17 +24,6 @@ struct GroEntry {
 extern std::vector<GroEntry> gGroEntries;
 // The entry names picked in the chooser last, in list order.
 extern std::vector<std::string> gGroSelectedNames;
-
-// True when the path contains "::" and does not, as a whole, name an
-// existing regular file (a file may have "::" in its name). Every caller that
-// tells archive entries from files asks this, never the text alone.
-bool IsArchivePath(const std::string& path);
-// The text before the first "::" of an archive entry path (the whole path
-// for any other path).
-std::string GetArchivePartOfPath(const std::string& path);
-// The text after the first "::" of an archive entry path (empty for any
-// other path).
-std::string GetEntryPartOfPath(const std::string& path);
 
 // Refills gGroEntries with the archive's ".tex" entries (not directories; the
 // extension of the name's last part compared in lower case). The number

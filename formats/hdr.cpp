@@ -24,9 +24,6 @@ constexpr int kMinRleWidth = 8;
 constexpr int kMaxRleWidth = 32767;
 constexpr double kGammaExponent = 0.45454545454545453;  // 1 / 2.2
 
-const double* gBoundExposure = nullptr;
-const int64_t* gBoundTone = nullptr;
-
 // File text goes into messages; bytes above 127 are taken as Latin-1 so the
 // message stays valid UTF-8.
 std::string LineForMessage(const std::string& line) {
@@ -114,8 +111,8 @@ void DecodeRleScanline(ByteReader& reader, uint8_t* row, int width) {
     }
 }
 
-double ToneCurve(double t, int tone) {
-    if (tone == 1) t = t * (2.51 * t + 0.03) / (t * (2.43 * t + 0.59) + 0.14);
+double ToneCurve(double t, HdrTone tone) {
+    if (tone == HdrTone::Filmic) t = t * (2.51 * t + 0.03) / (t * (2.43 * t + 0.59) + 0.14);
     // The filmic curve gives NaN once t * t overflows; its limit there is
     // above white, so that counts as white like any value above 1.
     if (!(t <= 1.0)) t = 1.0;
@@ -127,7 +124,7 @@ double ToneCurve(double t, int tone) {
 // power functions than one per channel, with the very same results.
 class ToneLookup {
 public:
-    ToneLookup(double exposure, int tone) : factor_(std::pow(2.0, exposure)), tone_(tone) {}
+    ToneLookup(double exposure, HdrTone tone) : factor_(std::pow(2.0, exposure)), tone_(tone) {}
 
     const uint8_t* ForExponent(int e) {
         uint8_t* entry = bytes_[e];
@@ -141,7 +138,7 @@ public:
 
 private:
     double factor_;
-    int tone_;
+    HdrTone tone_;
     uint8_t bytes_[256][256];
     bool ready_[256] = {};
 };
@@ -160,28 +157,18 @@ void PutPlanesAsLiterals(std::vector<uint8_t>& out, const uint8_t* row, int widt
 
 }  // namespace
 
-void BindHdrDisplaySettings(const double* exposure, const int64_t* tone) {
-    gBoundExposure = exposure;
-    gBoundTone = tone;
+std::string MakeHdrExposureNote(double exposure, HdrTone tone) {
+    return "HDR exposure: " + FormatFixed(exposure, 1) + " EV" +
+           (tone == HdrTone::Filmic ? ", filmic" : ", editor (clip)");
 }
 
-double GetHdrDisplayExposure() { return gBoundExposure ? *gBoundExposure : 0.0; }
-
-int GetHdrDisplayTone() { return gBoundTone && *gBoundTone == 1 ? 1 : 0; }
-
-std::string MakeHdrExposureNote(double exposure, int tone) {
-    return "HDR exposure: " + FormatFixed(exposure, 1) + " EV" + (tone == 1 ? ", filmic" : ", editor (clip)");
-}
-
-int ToneMapHdrChannel(double value, double factor) { return ToneMapHdrChannel(value, factor, GetHdrDisplayTone()); }
-
-int ToneMapHdrChannel(double value, double factor, int tone) {
+int ToneMapHdrChannel(double value, double factor, HdrTone tone) {
     const double t = ToneCurve(value * factor, tone);
     if (!(t > 0.0)) return 0;  // only a negative value gets here; pow would give NaN
     return int(std::pow(t, kGammaExponent) * 255.0 + 0.5);
 }
 
-ImagePtr ToneMapHdrBlock(const HdrBlock& block, int width, int height, double exposure, int tone) {
+ImagePtr ToneMapHdrBlock(const HdrBlock& block, int width, int height, double exposure, HdrTone tone) {
     if (width < 1 || height < 1) return nullptr;
     const uint64_t rowBytes = uint64_t(width) * 4;
     if (block.bytes.size() / rowBytes < uint64_t(height)) return nullptr;
@@ -209,7 +196,7 @@ ImagePtr ToneMapHdrBlock(const HdrBlock& block, int width, int height, double ex
     return image;
 }
 
-ImagePtr ReadHdrFromMemory(const uint8_t* data, int64_t size, TexInfo& info) {
+ImagePtr ReadHdrFromMemory(const uint8_t* data, int64_t size, TexInfo& info, const HdrDisplaySettings& display) {
     ByteReader reader(data, size > 0 ? uint64_t(size) : 0);
     if (reader.Size() < 11 || !reader.TagAt(0, "#?")) return FailTexture(info, "This is not a Radiance HDR file.");
 
@@ -267,12 +254,10 @@ ImagePtr ReadHdrFromMemory(const uint8_t* data, int64_t size, TexInfo& info) {
     info.bytesPerPixel = 4;
     info.formatText = "Radiance High Dynamic Range";
 
-    const double exposure = GetHdrDisplayExposure();
-    const int tone = GetHdrDisplayTone();
-    ImagePtr image = ToneMapHdrBlock(*info.hdrData, int(width), int(height), exposure, tone);
+    ImagePtr image = ToneMapHdrBlock(*info.hdrData, int(width), int(height), display.exposure, display.tone);
     // The block is whole and fits the size, so only memory can be missing.
     if (!image) return FailTexture(info, "Not enough memory for the image.");
-    info.note = MakeHdrExposureNote(exposure, tone);
+    info.note = MakeHdrExposureNote(display.exposure, display.tone);
     return image;
 }
 

@@ -9,8 +9,12 @@
 #include <cstring>
 #include <new>
 
+#include "formats/dk2.h"
+#include "formats/dk3.h"
+#include "formats/metaheader.h"
 #include "toolkit/bytereader.h"
 #include "toolkit/files.h"
+#include "toolkit/rows.h"
 
 namespace {
 
@@ -53,36 +57,11 @@ void Decode16BitRows(const uint8_t* src, Image& image, bool oneBitAlpha) {
     }
 }
 
-void DecodeRgbRows(const uint8_t* src, Image& image) {
-    const int w = image.width;
-    for (int y = 0; y < image.height; ++y) {
-        uint8_t* out = image.RowFromTop(y);
-        for (int x = 0; x < w; ++x, src += 3, out += 4) {
-            out[0] = src[2];
-            out[1] = src[1];
-            out[2] = src[0];
-            out[3] = 255;
-        }
-    }
-}
-
-// R, G, B, A and B, G, R, A differ by the outer colour bytes of each word;
-// the same swap serves reading and writing.
-void SwapRedBlueRow(const uint8_t* src, uint8_t* out, size_t bytes) {
-    for (size_t i = 0; i < bytes; i += 4) {
-        uint32_t v;
-        std::memcpy(&v, src + i, 4);
-        v = (v & 0xFF00FF00u) | ((v >> 16) & 0xFFu) | ((v & 0xFFu) << 16);
-        std::memcpy(out + i, &v, 4);
-    }
-}
-
-void DecodeRgbaRows(const uint8_t* src, Image& image) {
-    const size_t rowBytes = size_t(image.width) * 4;
-    for (int y = 0; y < image.height; ++y, src += rowBytes) {
-        uint8_t* out = image.RowFromTop(y);
-        SwapRedBlueRow(src, out, rowBytes);
-    }
+// R, G, B(, A) rows from the top.
+void DecodeRgbRows(const uint8_t* src, int bytesPerPixel, Image& image) {
+    const size_t rowBytes = size_t(image.width) * size_t(bytesPerPixel);
+    for (int y = 0; y < image.height; ++y, src += rowBytes)
+        SwapRedBlueRow(src, bytesPerPixel, image.RowFromTop(y), 4, image.width);
 }
 
 void PutU32(uint8_t*& p, uint32_t v) {
@@ -100,15 +79,16 @@ void PutTag(uint8_t*& p, const char* tag) {
 
 }  // namespace
 
-ImagePtr LoadTexFile(const std::string& path, TexInfo& info, int frame, int depth) {
+ImagePtr LoadTexFile(const std::string& path, TexInfo& info, int frame, int depth,
+                     const HdrDisplaySettings& display) {
     ClearTexInfo(info);
     std::vector<uint8_t> data;
-    if (!ReadFileForDecoding(path, data, info)) return nullptr;
-    return LoadTextureFromMemory(data.data(), data.size(), info, path, frame, depth);
+    if (!ReadFileForDecoding(path, data, info.errorText)) return nullptr;
+    return LoadTextureFromMemory(data.data(), data.size(), info, path, frame, depth, display);
 }
 
 ImagePtr LoadTextureFromMemory(const uint8_t* data, size_t size, TexInfo& info, const std::string& path,
-                               int frame, int depth) {
+                               int frame, int depth, const HdrDisplaySettings& display) {
     ClearTexInfo(info);
     if (!data || size < 8) {
         info.errorText = "The file is empty or too small.";
@@ -126,19 +106,10 @@ ImagePtr LoadTextureFromMemory(const uint8_t* data, size_t size, TexInfo& info, 
         }
     }
     if (meta >= 0) {
-        // The header may lie in the last bytes of the buffer: a length or text
-        // that does not fit leaves the version text empty.
-        ByteReader reader(data, size);
-        const int64_t length = I32At(reader, uint64_t(meta) + 16);
-        std::string version;
-        if (!reader.Overrun() && length >= 1 && length <= 999) {
-            if (const uint8_t* text = reader.Span(uint64_t(meta) + 20, uint64_t(length)))
-                version = TextUpToZero(text, size_t(length));
-        }
         const uint8_t* rest = data + meta;
         const size_t restSize = size - size_t(meta);
-        if (version.find("Dravik 2") != std::string::npos) return ReadDk2Texture(rest, restSize, info);
-        return ReadDk3Texture(rest, restSize, info);
+        if (IsDk2MetaHeader(rest, restSize)) return ReadDk2Texture(rest, restSize, info);
+        return ReadDk3Texture(rest, restSize, info, display);
     }
 
     info.kind = 1;
@@ -162,7 +133,7 @@ ImagePtr LoadTextureFromMemory(const uint8_t* data, size_t size, TexInfo& info, 
         const std::string found = FindFileIgnoringCase(GetFolderPart(path), baseName);
         if (!found.empty()) {
             baseFound = true;
-            baseImage = LoadTexFile(found, baseInfo, 0, depth + 1);
+            baseImage = LoadTexFile(found, baseInfo, 0, depth + 1, display);
         }
     }
     if (baseFound && !baseImage && info.dataOffset == 0) {
@@ -245,12 +216,16 @@ std::string ParseTexHeader(const uint8_t* data, size_t size, TexInfo& info) {
     return "";
 }
 
+std::string CheckTextureDimensions(int64_t width, int64_t height) {
+    if (width >= 1 && width <= kMaxTextureSide && height >= 1 && height <= kMaxTextureSide) return "";
+    return "Invalid dimensions: " + std::to_string(width) + " x " + std::to_string(height);
+}
+
 std::string ValidateTexDimensions(TexInfo& info, int32_t width0, int32_t height0) {
     if (info.firstMip < 0 || info.firstMip > 31) return "Invalid firstMip value: " + std::to_string(info.firstMip);
     info.width = width0 >> info.firstMip;
     info.height = height0 >> info.firstMip;
-    if (info.width < 1 || info.width > kMaxTextureSide || info.height < 1 || info.height > kMaxTextureSide)
-        return "Invalid dimensions: " + std::to_string(info.width) + " x " + std::to_string(info.height);
+    if (std::string refused = CheckTextureDimensions(info.width, info.height); !refused.empty()) return refused;
     if (info.frameCount < 1) return "The file contains no frames.";
     return "";
 }
@@ -303,8 +278,7 @@ ImagePtr DecodeTexFrame(const uint8_t* data, size_t size, const TexInfo& info, i
     if (!image) return nullptr;
     switch (bpp) {
         case 2: Decode16BitRows(src, *image, (info.flags & 1) != 0); break;
-        case 3: DecodeRgbRows(src, *image); break;
-        default: DecodeRgbaRows(src, *image); break;
+        default: DecodeRgbRows(src, bpp, *image); break;
     }
     return image;
 }
@@ -409,7 +383,7 @@ int CountMipLevels(int width, int height) {
     return count;
 }
 
-int WriteTexFile(const Image* image, const std::string& path, int withAlpha, int firstMip, int keepFlagBit1) {
+int WriteTexFile(const Image* image, const std::string& path, bool withAlpha, int firstMip, bool keepFlagBit1) {
     if (!image || !image->pixels || firstMip < 0 || firstMip > 20) return 0;
     if (image->depth != 32 && image->depth != 24) return 0;
     const int w = image->width, h = image->height;
@@ -450,18 +424,8 @@ int WriteTexFile(const Image* image, const std::string& path, int withAlpha, int
     for (int y0 = 0; y0 < h && out.Ok(); y0 += int(rowsPerBatch)) {
         const int y1 = std::min(h, y0 + int(rowsPerBatch));
         for (int y = y0; y < y1; ++y) {
-            const uint8_t* src = image->RowFromTop(y);
-            uint8_t* row = batch.get() + size_t(y - y0) * rowBytes;
-            if (bpp == 4 && srcBpp == 4) {
-                SwapRedBlueRow(src, row, rowBytes);
-            } else {
-                for (int x = 0; x < w; ++x, src += srcBpp, row += bpp) {
-                    row[0] = src[2];
-                    row[1] = src[1];
-                    row[2] = src[0];
-                    if (bpp == 4) row[3] = 255;  // a 24-bit picture is opaque
-                }
-            }
+            // A 24-bit picture is opaque.
+            SwapRedBlueRow(image->RowFromTop(y), srcBpp, batch.get() + size_t(y - y0) * rowBytes, bpp, w);
         }
         out.Write(batch.get(), size_t(y1 - y0) * rowBytes);
     }

@@ -4,7 +4,7 @@
 // The loader tells the three generations apart by their first bytes. First-
 // generation files (versions 3 and 4, animated, and effect textures that are
 // shown through their base texture) are decoded here; the second and third
-// generation go to ReadDk2Texture / ReadDk3Texture. Only the first frame asked
+// generation go to ReadDk2Texture / ReadDk3Texture (formats/dk2.h, dk3.h). Only the first frame asked
 // for is decoded; mip levels other than the stored one and the animation
 // trailer are not kept. The writer writes version 4 only: one frame, one
 // stored level, the fixed one-animation trailer.
@@ -18,22 +18,28 @@
 #include <cstdint>
 #include <string>
 
+#include "formats/hdr.h"
 #include "formats/texinfo.h"
 #include "toolkit/image.h"
 
 // The largest side, in pixels, that any texture generation's reader takes.
 constexpr int kMaxTextureSide = 16384;
+// Every generation's refusal of a side outside 1..kMaxTextureSide
+// ("Invalid dimensions: " + width + " x " + height); empty for a good size.
+std::string CheckTextureDimensions(int64_t width, int64_t height);
 
 // Reads the file whole and decodes it with LoadTextureFromMemory. Callers
 // outside the loader pass frame 0 and depth 0; depth counts how far down a
-// chain of effect textures this load is.
-ImagePtr LoadTexFile(const std::string& path, TexInfo& info, int frame = 0, int depth = 0);
+// chain of effect textures this load is. An HDR texture is shown under
+// `display`.
+ImagePtr LoadTexFile(const std::string& path, TexInfo& info, int frame = 0, int depth = 0,
+                     const HdrDisplaySettings& display = {});
 
 // Decodes a texture of any generation from memory (the buffer stays the
 // caller's). `path` names where the data came from; an effect texture looks
 // for its base texture in that path's folder. An empty path searches nowhere.
 ImagePtr LoadTextureFromMemory(const uint8_t* data, size_t size, TexInfo& info, const std::string& path,
-                               int frame = 0, int depth = 0);
+                               int frame = 0, int depth = 0, const HdrDisplaySettings& display = {});
 
 // Reads and checks a first-generation header into `info`; empty text when the
 // frames (or an effect texture's buffer) lie wholly inside the buffer.
@@ -72,12 +78,6 @@ void ExpandRgb565ToPalette(uint16_t colour, int64_t* palette, int index);
 // says which mip level the picture is; `keepFlagBit1` carries the engine flag
 // of a re-saved texture over. 1 when the whole file was written, else 0; a
 // failed save leaves an existing file untouched.
-int WriteTexFile(const Image* image, const std::string& path, int withAlpha, int firstMip, int keepFlagBit1);
+int WriteTexFile(const Image* image, const std::string& path, bool withAlpha, int firstMip, bool keepFlagBit1);
 // 1 + the number of times the smaller side halves before it reaches 1.
 int CountMipLevels(int width, int height);
-
-// Second- and third-generation readers (formats/dk2.cpp, formats/dk3.cpp).
-// They take the buffer from the "CTSEMETA" header on and set info.errorText
-// themselves.
-ImagePtr ReadDk2Texture(const uint8_t* data, size_t size, TexInfo& info);
-ImagePtr ReadDk3Texture(const uint8_t* data, size_t size, TexInfo& info);

@@ -1,5 +1,5 @@
 // TexInfo: the record every reader fills to describe what it loaded, and the
-// small operations on pictures and paths that everything else relies on.
+// HDR block it may own.
 #pragma once
 
 #include <cstdint>
@@ -67,25 +67,4 @@ inline ImagePtr FailTexture(TexInfo& info, std::string message) {
     return nullptr;
 }
 
-// The image itself when it is 32-bit; otherwise a new 32-bit copy with alpha
-// 255 everywhere (the source is released either way). Null when the new image
-// cannot be made.
-ImagePtr ConvertTo32Bit(ImagePtr image);
-
-// 1 as soon as a pixel has alpha below 255 (rows from the top), else 0;
-// 0 for a missing or 24-bit image.
-int HasTransparentPixels(const Image* image);
-
 void FreeTexHdrData(TexInfo& info);
-
-// Reads a whole file for a reader. A file that cannot be opened (missing, a
-// folder, not a plain file) gives "The file cannot be opened."; one that opens
-// but is empty or cannot be held or read whole gives "The file is empty or too
-// large."; both leave the text in info.errorText.
-bool ReadFileForDecoding(const std::string& path, std::vector<uint8_t>& data, TexInfo& info);
-
-// The name shown to the user: the file name of a path, or the last component
-// of an archive entry path's entry part.
-std::string GetDisplayName(const std::string& path);
-// The text after the last "/" (every "\" counted as "/"), or the whole text.
-std::string GetTextAfterLastSeparator(const std::string& text);

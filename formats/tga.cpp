@@ -13,6 +13,7 @@
 #include "toolkit/bytereader.h"
 #include "toolkit/codecs.h"
 #include "toolkit/files.h"
+#include "toolkit/rows.h"
 
 namespace {
 
@@ -312,7 +313,7 @@ ImagePtr ReadTgaFromMemory(const uint8_t* data, int64_t size, TexInfo& info) {
     return image;
 }
 
-int WriteTgaFile(const Image& image, const std::string& path, int withAlpha) {
+int WriteTgaFile(const Image& image, const std::string& path, bool withAlpha) {
     if (!image.pixels || image.width < 1 || image.height < 1) return 0;
     if (image.width > kMaxTgaSide || image.height > kMaxTgaSide) return 0;
     if (image.depth != 24 && image.depth != 32) return 0;
@@ -340,24 +341,13 @@ int WriteTgaFile(const Image& image, const std::string& path, int withAlpha) {
     uint8_t* out = file.data() + kHeaderBytes;
     for (int y = 0; y < h; ++y) {
         const uint8_t* src = image.RowFromTop(y);
-        if (srcBpp == bpp) {
+        if (srcBpp == bpp)
             std::memcpy(out, src, size_t(w) * size_t(bpp));
-            out += size_t(w) * size_t(bpp);
-        } else if (bpp == 3) {
-            // Alpha is left out; the colour bytes are kept as stored.
-            for (int x = 0; x < w; ++x, src += 4, out += 3) {
-                out[0] = src[0];
-                out[1] = src[1];
-                out[2] = src[2];
-            }
-        } else {
-            for (int x = 0; x < w; ++x, src += 3, out += 4) {
-                out[0] = src[0];
-                out[1] = src[1];
-                out[2] = src[2];
-                out[3] = 255;
-            }
-        }
+        else if (bpp == 3)
+            CopyColourRow(src, 4, out, 3, w);  // alpha left out, colours kept as stored
+        else
+            AddOpaqueAlphaRow(src, out, w);
+        out += size_t(w) * size_t(bpp);
     }
     // Extension and developer offsets stay 0; the signature closes the file.
     std::memcpy(file.data() + file.size() - sizeof(kFooterSignature), kFooterSignature, sizeof(kFooterSignature));
@@ -375,15 +365,8 @@ ImagePtr DecodeForToolkit(const uint8_t* data, size_t size, std::string* error) 
     if (info.hasAlpha) return image;
     ImagePtr opaque = CreateImageUnfilled(image->width, image->height, 24);
     if (!opaque) return CodecFailure(error, "Not enough memory for the image.");
-    for (int y = 0; y < image->height; ++y) {
-        const uint8_t* src = image->RowFromTop(y);
-        uint8_t* dst = opaque->RowFromTop(y);
-        for (int x = 0; x < image->width; ++x, src += 4, dst += 3) {
-            dst[0] = src[0];
-            dst[1] = src[1];
-            dst[2] = src[2];
-        }
-    }
+    for (int y = 0; y < image->height; ++y)
+        CopyColourRow(image->RowFromTop(y), 4, opaque->RowFromTop(y), 3, image->width);
     return opaque;
 }
 

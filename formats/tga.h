@@ -20,10 +20,10 @@
 ImagePtr ReadTgaFromMemory(const uint8_t* data, int64_t size, TexInfo& info);
 
 // Writes the image as an uncompressed true-colour TGA: 32 bits with alpha
-// when withAlpha is nonzero, else 24 bits (colour bytes as stored, alpha
+// when withAlpha is set, else 24 bits (colour bytes as stored, alpha
 // dropped). The file is replaced only when every byte was written: 1 on
 // success, 0 otherwise (empty image, a side above 65535, a failed write).
-int WriteTgaFile(const Image& image, const std::string& path, int withAlpha);
+int WriteTgaFile(const Image& image, const std::string& path, bool withAlpha);
 
 // Lets the toolkit's content decoder read TGA too. TGA has no magic, so it is
 // tried after every format that has one; calling this again has no effect.

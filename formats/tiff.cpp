@@ -8,6 +8,7 @@
 
 #include "toolkit/bytereader.h"
 #include "toolkit/files.h"
+#include "toolkit/rows.h"
 
 namespace {
 
@@ -95,31 +96,8 @@ void AppendTiffRows(std::vector<uint8_t>& out, const Image& image, int y0, int y
     const size_t rowBytes = size_t(image.width) * size_t(samples);
     size_t at = out.size();
     out.resize(at + rowBytes * size_t(y1 - y0));
-    for (int y = y0; y < y1; ++y, at += rowBytes) {
-        const uint8_t* src = image.RowFromTop(y);
-        uint8_t* dst = out.data() + at;
-        if (samples == 3) {
-            for (int x = 0; x < image.width; ++x, src += srcBpp, dst += 3) {
-                dst[0] = src[2];
-                dst[1] = src[1];
-                dst[2] = src[0];
-            }
-        } else if (srcBpp == 4) {
-            for (int x = 0; x < image.width; ++x, src += 4, dst += 4) {
-                dst[0] = src[2];
-                dst[1] = src[1];
-                dst[2] = src[0];
-                dst[3] = src[3];
-            }
-        } else {
-            for (int x = 0; x < image.width; ++x, src += srcBpp, dst += 4) {
-                dst[0] = src[2];
-                dst[1] = src[1];
-                dst[2] = src[0];
-                dst[3] = 255;
-            }
-        }
-    }
+    for (int y = y0; y < y1; ++y, at += rowBytes)
+        SwapRedBlueRow(image.RowFromTop(y), srcBpp, out.data() + at, samples, image.width);
 }
 
 }  // namespace
@@ -188,21 +166,7 @@ ImagePtr ReadTiffFromMemory(const uint8_t* data, int64_t size, TexInfo& info) {
         const uint64_t r = y - uint64_t(s) * rps;
         const uint8_t* src = file.Span(stripAt + r * rowBytes, rowBytes);
         if (!src) break;
-        uint8_t* dst = image->RowFromTop(int(y));
-        if (spp == 3) {
-            for (uint32_t x = 0; x < w; ++x, src += 3, dst += 4) {
-                dst[0] = src[2];
-                dst[1] = src[1];
-                dst[2] = src[0];
-            }
-        } else {
-            for (uint32_t x = 0; x < w; ++x, src += 4, dst += 4) {
-                dst[0] = src[2];
-                dst[1] = src[1];
-                dst[2] = src[0];
-                dst[3] = src[3];
-            }
-        }
+        SwapRedBlueRow(src, int(spp), image->RowFromTop(int(y)), 4, int(w));
     }
     info.bytesPerPixel = int32_t(spp);
     return image;
@@ -220,7 +184,7 @@ void WriteTiffIfdEntry(std::vector<uint8_t>& out, uint16_t tag, uint16_t type, u
     }
 }
 
-int WriteTiffFile(const Image* image, const std::string& path, int withAlpha) {
+int WriteTiffFile(const Image* image, const std::string& path, bool withAlpha) {
     if (!image || !image->pixels || image->width < 1 || image->height < 1) return 0;
     if (image->depth != 32 && image->depth != 24) return 0;
     const uint32_t samples = withAlpha ? 4 : 3;

@@ -20,11 +20,11 @@
 // the end of a short file stay opaque black.
 ImagePtr ReadTiffFromMemory(const uint8_t* data, int64_t size, TexInfo& info);
 
-// Writes the image as an uncompressed TIFF file, RGBA when withAlpha is
-// nonzero, else RGB. The file is replaced only when every byte was written:
+// Writes the image as an uncompressed TIFF file, RGBA when withAlpha is set,
+// else RGB. The file is replaced only when every byte was written:
 // 1 on success, 0 otherwise (no image, a failed write), in which case any
 // file already at `path` is left as it was.
-int WriteTiffFile(const Image* image, const std::string& path, int withAlpha);
+int WriteTiffFile(const Image* image, const std::string& path, bool withAlpha);
 
 // Appends one 12-byte IFD entry: tag, type, count, then the value, as a SHORT
 // padded with a zero SHORT when the type is SHORT (3) and the count 1, else as

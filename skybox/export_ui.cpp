@@ -3,13 +3,12 @@
 #include "skybox/skybox_ui.h"
 
 #include "formats/dispatch.h"
-#include "formats/hdr.h"
+#include "formats/formats.h"
 #include "toolkit/files.h"
 #include "toolkit/ui/ui.h"
 
 namespace {
 
-constexpr const char* kFormats[5] = {"tga", "png", "tif", "hdr", "tex"};
 constexpr const char* kLayoutSuffixes[3] = {"_strip", "_cross", "_panorama"};
 
 std::string WithoutExtension(const std::string& fileName) {
@@ -21,14 +20,17 @@ std::string WithoutExtension(const std::string& fileName) {
 
 void ExportSkybox(int64_t layoutEntry, int64_t formatEntry, const SkyboxProgress& progress, int parent) {
     if (!gSkyFaces[0].loaded) return;
-    if (layoutEntry < 0 || layoutEntry > 3 || formatEntry < 0 || formatEntry > 4) return;
-    const std::string ext = kFormats[formatEntry];
+    const FormatInfo* format = FormatAt(FormatList::SkyboxExport, formatEntry);
+    if (layoutEntry < 0 || layoutEntry > 3 || !format) return;
+    const std::string ext = format->extension;
+    SaveRequest request;
+    request.format = format->format;
 
-    if (ext == "hdr" && !AreAllLoadedFacesHdr()) {
+    if (format->holdsHdr && !AreAllLoadedFacesHdr()) {
         UiMessageBox("Skybox", "Only HDR skyboxes can be saved as .hdr.", UiButtons::Ok, UiIcon::Warning, parent);
         return;
     }
-    if (ext == "tex" && layoutEntry >= 1) {
+    if (format->format == ImageFormat::Tex && layoutEntry >= 1) {
         UiMessageBox("Skybox",
                      "Combined images are larger than 1024 pixels; Dravik 1 .tex is only available for separate faces.",
                      UiButtons::Ok, UiIcon::Warning, parent);
@@ -47,9 +49,10 @@ void ExportSkybox(int64_t layoutEntry, int64_t formatEntry, const SkyboxProgress
             const std::string file = folder + fileName;
             ShowSkyboxProgress(progress, "Saving " + fileName + "...", int64_t(i), 6);
             // One failed face does not stop the others.
-            const int written = ext == "hdr" ? WriteHdrFile(face.hdrData.get(), int(face.width), int(face.height), file)
-                                             : (face.image ? SaveImageByExtension(*face.image, file, 0) : 0);
-            if (!written) ok = false;
+            request.hdrData = face.hdrData.get();
+            request.hdrWidth = int(face.width);
+            request.hdrHeight = int(face.height);
+            if (!SaveImage(face.image.get(), file, request)) ok = false;
             list += fileName + "\n";
             lastPath = file;
         }
@@ -62,14 +65,18 @@ void ExportSkybox(int64_t layoutEntry, int64_t formatEntry, const SkyboxProgress
         if (GetLowerExtension(path) != ext) path += "." + ext;
         const std::string fileName = GetFilePart(path);
         ShowSkyboxProgress(progress, "Saving " + fileName + "...", 0, 1);
-        if (ext == "hdr") {
+        if (format->holdsHdr) {
             int64_t width = 0, height = 0;
             HdrBlockPtr block = BuildHdrSkyboxImage(layout, width, height, progress);
-            ok = block && WriteHdrFile(block.get(), int(width), int(height), path) != 0;
+            request.hdrData = block.get();
+            request.hdrWidth = int(width);
+            request.hdrHeight = int(height);
+            ok = block && SaveImage(nullptr, path, request) != 0;
         } else {
             ImagePtr image = BuildSkyboxImage(layout, progress);
             // Only the cross has empty corners worth keeping transparent.
-            ok = image && SaveImageByExtension(*image, path, layout == 1 ? 1 : 0) != 0;
+            request.withAlpha = layout == 1;
+            ok = image && SaveImage(image.get(), path, request) != 0;
         }
         list = fileName;
         lastPath = path;

@@ -37,23 +37,23 @@ double ComputeSkyboxAutoExposure() {
     return std::log(0.18 / mean) / std::log(2.0);
 }
 
-void ToneMapSkyFace(int64_t faceIndex) {
+void ToneMapSkyFace(int64_t faceIndex, const HdrDisplaySettings& display) {
     if (faceIndex < 0 || faceIndex >= 6) return;
     SkyFace& face = gSkyFaces[size_t(faceIndex)];
     if (!HasUsableBlock(face)) return;
-    ImagePtr image = ToneMapHdrBlock(*face.hdrData, int(face.width), int(face.height), GetHdrDisplayExposure(),
-                                     GetHdrDisplayTone());
+    ImagePtr image =
+        ToneMapHdrBlock(*face.hdrData, int(face.width), int(face.height), display.exposure, display.tone);
     // Without memory for the new picture the face keeps its old one.
     if (image) face.image = std::move(image);
 }
 
-void ApplyExposureToSkyboxFaces(const SkyboxProgress& progress) {
+void ApplyExposureToSkyboxFaces(const HdrDisplaySettings& display, const SkyboxProgress& progress) {
     for (size_t i = 0; i < gSkyFaces.size(); ++i) {
         if (!gSkyFaces[i].loaded) continue;
         ShowSkyboxProgress(progress,
                            "Applying exposure to face " + gSkyFaces[i].letter + " (" + std::to_string(i + 1) + " of 6)...",
                            int64_t(i), 6);
-        ToneMapSkyFace(int64_t(i));
+        ToneMapSkyFace(int64_t(i), display);
     }
 }
 

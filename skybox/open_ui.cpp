@@ -3,9 +3,9 @@
 #include "skybox/skybox_ui.h"
 #include "toolkit/ui/ui.h"
 
-int64_t OpenSkyboxFromFace(const std::string& facePath, const SkyboxProgress& progress,
-                           const std::function<void()>& refresh, int parent) {
-    const int64_t count = LoadSkyboxSetFromFace(facePath, progress);
+int64_t OpenSkyboxFromFace(const std::string& facePath, const HdrDisplaySettings& display,
+                           const SkyboxProgress& progress, const std::function<void()>& refresh, int parent) {
+    const int64_t count = LoadSkyboxSetFromFace(facePath, progress, display);
     if (count == 0) {
         const size_t slash = facePath.find_last_of("/\\");
         const std::string fileName = slash == std::string::npos ? facePath : facePath.substr(slash + 1);
@@ -28,7 +28,7 @@ int64_t OpenSkyboxFromFace(const std::string& facePath, const SkyboxProgress& pr
                          UiButtons::Ok, UiIcon::Warning, parent);
     }
     const std::string report = FitSkyboxFaceOrientation(progress);
-    ApplyExposureToSkyboxFaces(progress);
+    ApplyExposureToSkyboxFaces(display, progress);
     if (refresh) refresh();
     if (!report.empty()) UiMessageBox("Skybox", report, UiButtons::Ok, UiIcon::Information, parent);
     return 0;

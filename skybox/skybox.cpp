@@ -6,7 +6,6 @@
 
 #include "formats/dispatch.h"
 #include "formats/gro.h"
-#include "formats/tex.h"
 #include "toolkit/files.h"
 
 std::array<SkyFace, 6> gSkyFaces;
@@ -38,25 +37,14 @@ void ResetSkyboxGlobals() {
     std::memset(gEdgeSamples, 0, sizeof(gEdgeSamples));
 }
 
-int64_t LoadSkyboxFace(int64_t faceIndex, const std::string& path) {
+int64_t LoadSkyboxFace(int64_t faceIndex, const std::string& path, const HdrDisplaySettings& display) {
     if (faceIndex < 0 || faceIndex >= int64_t(gSkyFaces.size())) return 0;
     SkyFace& face = gSkyFaces[size_t(faceIndex)];
+    face.displayName = GetDisplayName(path);
+    // Whatever an archive entry's extension, archives hold engine textures;
+    // the reader's reason for a failure is not shown.
     TexInfo info;
-    ImagePtr image;
-    if (IsArchivePath(path)) {
-        const std::string entry = GetEntryPartOfPath(path);
-        int64_t size = 0;
-        const std::vector<uint8_t> data = ExtractGroEntry(GetArchivePartOfPath(path), entry, size);
-        // Whatever the entry's extension, archives hold engine textures.
-        if (!data.empty()) image = LoadTextureFromMemory(data.data(), data.size(), info, std::string(), 0, 0);
-        face.displayName = GetTextAfterLastSeparator(entry);
-    } else {
-        if (GetLowerExtension(path) == "tex")
-            image = LoadTexFile(path, info, 0, 0);
-        else
-            image = LoadImageFileByExtension(path, info);
-        face.displayName = GetTextAfterLastSeparator(path);
-    }
+    ImagePtr image = LoadImageAnySource(path, info, display);
     if (image) image = ConvertTo32Bit(std::move(image));
     if (!image) {
         FreeTexHdrData(info);
@@ -103,7 +91,8 @@ std::string PadNumber(int64_t value, int64_t width) {
 
 }  // namespace
 
-int64_t LoadSkyboxSetFromFace(const std::string& facePath, const SkyboxProgress& progress) {
+int64_t LoadSkyboxSetFromFace(const std::string& facePath, const SkyboxProgress& progress,
+                              const HdrDisplaySettings& display) {
     ResetSkyboxFaces();
 
     std::string archive, folder, fileName;
@@ -193,7 +182,7 @@ int64_t LoadSkyboxSetFromFace(const std::string& facePath, const SkyboxProgress&
     for (size_t i = 0; i < 6; ++i) {
         ShowSkyboxProgress(progress, std::string("Loading face ") + kFaceOrder[i] + " (" + std::to_string(i + 1) + " of 6)...",
                            int64_t(i), 6);
-        if (!paths[i].empty() && LoadSkyboxFace(int64_t(i), paths[i])) ++count;
+        if (!paths[i].empty() && LoadSkyboxFace(int64_t(i), paths[i], display)) ++count;
     }
     return count;
 }

@@ -14,6 +14,7 @@
 #include <functional>
 #include <string>
 
+#include "formats/hdr.h"
 #include "formats/texinfo.h"
 #include "toolkit/image.h"
 
@@ -72,12 +73,14 @@ void ShowSkyboxProgress(const SkyboxProgress& progress, const std::string& text,
 // Start-up state: empty table, no set name, zero edge samples.
 void ResetSkyboxGlobals();
 void ResetSkyboxFaces();
-// Loads one face from a file or an archive entry path; 1 on success. A face
-// that fails keeps only its letter and displayName.
-int64_t LoadSkyboxFace(int64_t faceIndex, const std::string& path);
+// Loads one face from a file or an archive entry path, an HDR face shown
+// under `display`; 1 on success. A face that fails keeps only its letter and
+// displayName.
+int64_t LoadSkyboxFace(int64_t faceIndex, const std::string& path, const HdrDisplaySettings& display = {});
 // Resets the table, derives the other five names from the picked one, finds
 // and loads them; the number of faces loaded (0 when no scheme applies).
-int64_t LoadSkyboxSetFromFace(const std::string& facePath, const SkyboxProgress& progress = {});
+int64_t LoadSkyboxSetFromFace(const std::string& facePath, const SkyboxProgress& progress = {},
+                              const HdrDisplaySettings& display = {});
 // At least one face loaded and every loaded face HDR.
 bool AreAllLoadedFacesHdr();
 
@@ -101,10 +104,10 @@ std::string FitSkyboxFaceOrientation(const SkyboxProgress& progress = {});
 // EV that brings the geometric mean luminance of the HDR faces (every 7th
 // pixel) to middle grey; 0.0 when there is no HDR pixel to measure.
 double ComputeSkyboxAutoExposure();
-// Rebuilds an HDR face's image from its RGBE block with the bound display
-// exposure and tone; other faces keep their image.
-void ToneMapSkyFace(int64_t faceIndex);
-void ApplyExposureToSkyboxFaces(const SkyboxProgress& progress = {});
+// Rebuilds an HDR face's image from its RGBE block under `display`; other
+// faces keep their image.
+void ToneMapSkyFace(int64_t faceIndex, const HdrDisplaySettings& display);
+void ApplyExposureToSkyboxFaces(const HdrDisplaySettings& display, const SkyboxProgress& progress = {});
 // Average of the side faces' bottom image rows, opaque, as 0xAABBGGRR.
 uint32_t AverageSideFacesBottomColor();
 // Average of the side faces' bottom RGBE rows as one RGBE pixel (bytes R, G,

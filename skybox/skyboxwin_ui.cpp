@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "adjust/document_ui.h"
+#include "formats/formats.h"
 #include "formats/gro_ui.h"
 #include "formats/texinfo.h"
 #include "skybox/skybox.h"
@@ -36,10 +37,12 @@ void WindowProgress(const std::string& text, int64_t done, int64_t total) {
     UiProcessPending();
 }
 
-void ShowExposureText() { UiSetGadgetText(gSkyboxExposureField, FormatFixed(GetHdrExposure(), 1)); }
+double Exposure() { return CurrentHdrDisplaySettings().exposure; }
+
+void ShowExposureText() { UiSetGadgetText(gSkyboxExposureField, FormatFixed(Exposure(), 1)); }
 
 void ApplyExposure() {
-    ApplyExposureToSkyboxFaces(WindowProgress);
+    ApplyExposureToSkyboxFaces(CurrentHdrDisplaySettings(), WindowProgress);
     UpdateSkyboxPreview();
 }
 
@@ -50,7 +53,7 @@ void ExposureUpdate() {
 
 void OpenFace(const std::string& path, int window) {
     OpenSkyboxFromFace(
-        path, WindowProgress,
+        path, CurrentHdrDisplaySettings(), WindowProgress,
         [] {
             ShowExposureText();
             UpdateSkyboxPreview();
@@ -61,7 +64,8 @@ void OpenFace(const std::string& path, int window) {
 void OnOpenFace(int window) {
     const std::string path =
         UiOpenFileRequester("Open one face of a skybox", gSkyboxFolder,
-                            "Skybox faces|*.tex;*.hdr;*.tga;*.png;*.dds|All files (*.*)|*.*", 0, window);
+                            "Skybox faces|" + JoinedFormatPatterns(FormatList::SkyboxFaces) + "|All files (*.*)|*.*",
+                            0, window);
     if (path.empty()) return;
     gSkyboxFolder = GetFolderPart(path);
     OpenFace(path, window);
@@ -81,7 +85,7 @@ void OnExposureLeft() {
     const double value = ParseFloatText(text);
     // "NaN" and "Infinity" read as numbers but would turn every face black
     // or white for good; the exposure keeps its last usable value.
-    if (!std::isfinite(value) || value == GetHdrExposure()) return;
+    if (!std::isfinite(value) || value == Exposure()) return;
     SetHdrExposure(value);
     ApplyExposure();
 }
@@ -139,7 +143,7 @@ void UpdateSkyboxPreview() {
     }
     UiSetGadgetState(gSkyboxProgressBar, 0);
     std::string status = "Set: " + gSkyboxName + "  -  faces:" + faces;
-    if (AreAllLoadedFacesHdr()) status += "  -  HDR, exposure " + FormatFixed(GetHdrExposure(), 1) + " EV";
+    if (AreAllLoadedFacesHdr()) status += "  -  HDR, exposure " + FormatFixed(Exposure(), 1) + " EV";
     UiSetGadgetText(gSkyboxStatusText, status);
 }
 
@@ -153,13 +157,13 @@ int ShowSkyboxWindow(int parentWindow, const std::string& startFacePath, const s
     const int fromArchive = UiCreateButton(window, 124, 8, 110, 26, "From .gro...");
     UiCreateLabel(window, 250, 13, 70, 20, "Exposure:");
     const int stepDown = UiCreateButton(window, 320, 8, 30, 26, "-");
-    gSkyboxExposureField = UiCreateTextField(window, 352, 9, 50, 24, FormatFixed(GetHdrExposure(), 1));
+    gSkyboxExposureField = UiCreateTextField(window, 352, 9, 50, 24, FormatFixed(Exposure(), 1));
     const int stepUp = UiCreateButton(window, 404, 8, 30, 26, "+");
     const int automatic = UiCreateButton(window, 440, 8, 110, 26, "Auto (whole set)");
     gSkyboxToneCombo = UiCreateCombo(window, 560, 9, 150, 24);
     UiAddItem(gSkyboxToneCombo, "Editor (clip)");
     UiAddItem(gSkyboxToneCombo, "Filmic");
-    UiSetGadgetState(gSkyboxToneCombo, GetHdrTone() == 1 ? 1 : 0);
+    UiSetGadgetState(gSkyboxToneCombo, CurrentHdrDisplaySettings().tone == HdrTone::Filmic ? 1 : 0);
     gSkyboxCanvas = UiCreateCanvas(window, 8, 42, 884, 420);
     gSkyboxStatusText = UiCreateLabel(window, 8, 468, 680, 20, "");
     gSkyboxProgressBar = UiCreateProgressBar(window, 692, 466, 200, 20, 100);
@@ -170,10 +174,8 @@ int ShowSkyboxWindow(int parentWindow, const std::string& startFacePath, const s
         UiAddItem(gSkyLayoutGadget, item);
     UiSetGadgetState(gSkyLayoutGadget, 0);
     gSkyFormatGadget = UiCreateCombo(window, 320, 496, 260, 24);
-    for (const char* item : {"Truevision Graphics Adapter (*.tga)", "Portable Network Graphics (*.png)",
-                             "Tagged Image File Format (*.tif)", "Radiance HDR, keeps brightness (*.hdr)",
-                             "Dravik 1 texture (*.tex)"})
-        UiAddItem(gSkyFormatGadget, item);
+    for (ImageFormat format : FormatsIn(FormatList::SkyboxExport))
+        UiAddItem(gSkyFormatGadget, FormatLabel(FormatList::SkyboxExport, format));
     UiSetGadgetState(gSkyFormatGadget, 0);
     const int exportButton = UiCreateButton(window, 590, 495, 100, 26, "Export...");
     const int closeButton = UiCreateButton(window, 792, 526, 100, 26, "Close");
@@ -196,10 +198,10 @@ int ShowSkyboxWindow(int parentWindow, const std::string& startFacePath, const s
         } else if (gadget == fromArchive) {
             OnFromArchive(window);
         } else if (gadget == stepDown) {
-            SetHdrExposure(GetHdrExposure() - 1.0);
+            SetHdrExposure(Exposure() - 1.0);
             ExposureUpdate();
         } else if (gadget == stepUp) {
-            SetHdrExposure(GetHdrExposure() + 1.0);
+            SetHdrExposure(Exposure() + 1.0);
             ExposureUpdate();
         } else if (gadget == automatic) {
             SetHdrExposure(std::round(ComputeSkyboxAutoExposure() * 10.0) / 10.0);
@@ -209,7 +211,7 @@ int ShowSkyboxWindow(int parentWindow, const std::string& startFacePath, const s
         } else if (gadget == gSkyboxToneCombo) {
             const int selection = UiGetGadgetState(gSkyboxToneCombo);
             if (event.type == UiEventType::Change && (selection == 0 || selection == 1)) {
-                SetHdrTone(selection);
+                SetHdrTone(HdrToneFromCode(selection));
                 ApplyExposure();
             }
         } else if (gadget == exportButton) {

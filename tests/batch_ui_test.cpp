@@ -85,6 +85,24 @@ TEST_F(EditorBatchTest, AcceptsSourcesByExtensionOnceIgnoringCase) {
     EXPECT_EQ(gBatchItems.size(), 5u);
 }
 
+TEST_F(EditorBatchTest, CombosAndTheAddRequesterNameTheFormats) {
+    WithWindow([&] {
+        ASSERT_EQ(UiCountItems(gBatchSourceCombo), 9);
+        ASSERT_EQ(UiCountItems(gBatchTargetCombo), 9);
+        EXPECT_EQ(UiGetItemText(gBatchSourceCombo, 0), "Dravik texture (*.tex)");
+        EXPECT_EQ(UiGetItemText(gBatchSourceCombo, 8), "Radiance High Dynamic Range (*.hdr)");
+        EXPECT_EQ(UiGetItemText(gBatchTargetCombo, 6), "DirectDraw Surface (*.dds), format chosen automatically");
+        EXPECT_EQ(UiGetItemText(gBatchTargetCombo, 7), "Dravik 1 texture (*.tex)");
+        SetFormats(kSrcTif, kDstDds);
+        EXPECT_EQ(GetBatchSourceExtension(), "tif");
+        EXPECT_EQ(GetBatchTargetExtension(), "dds");
+        UiTestScriptPath("");
+        UiTestQueueGadget(gBatchAddFilesButton, UiEventType::Click);
+    });
+    ASSERT_FALSE(UiTestRequests().empty());
+    EXPECT_EQ(UiTestRequests().back().patterns, "Source format (*.tif)|*.tif;*.tiff");
+}
+
 TEST_F(EditorBatchTest, FolderTreesAndDropsAddMatchingFilesAndSurviveLinkLoops) {
     const std::string top = MakeFolder("tree");
     CreateFolder(top + "sub/");

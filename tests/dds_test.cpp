@@ -10,6 +10,7 @@
 
 #include "formats/dds.h"
 #include "formats/sizing.h"
+#include "tests/test_support.h"
 #include "toolkit/files.h"
 
 namespace {
@@ -65,20 +66,10 @@ ImagePtr RampImage(int w, int h) {
     return img;
 }
 
-struct TempFolder {
-    std::string path;
-    TempFolder() {
-        std::string pattern = testing::TempDir() + "orvanta_dds_XXXXXX";
-        if (mkdtemp(pattern.data())) path = pattern + "/";
-    }
-    ~TempFolder() { std::filesystem::remove_all(path); }
-};
-
 // Runs a command; its output is discarded unless it redirects it itself.
 bool Shell(const std::string& command, bool quiet = true) {
     return std::system((command + (quiet ? " >/dev/null 2>&1" : " 2>/dev/null")).c_str()) == 0;
 }
-bool HaveTool(const std::string& name) { return Shell("command -v " + name); }
 bool HavePillow() { return Shell("/usr/bin/python3 -c 'import PIL.Image'"); }
 
 // Pixels as Pillow decodes a file: width, height, then RGBA rows from the top.
@@ -196,26 +187,26 @@ TEST(FormatsDdsReader, EveryTruncationFailsCleanly) {
 }
 
 TEST(FormatsDdsWriter, HeaderFieldsSizesAndCounts) {
-    struct Case { int w, h, format, mips; uint32_t flags, pitch, levels, caps; size_t fileSize; };
+    struct Case { int w, h; DdsSaveFormat format; bool mips; uint32_t flags, pitch, levels, caps; size_t fileSize; };
     const Case cases[] = {
-        {256, 256, kDdsSaveDxt1, 1, 0xA1007, 32768, 9, 0x401008, 43832},
-        {5, 3, kDdsSaveDxt5, 0, 0x81007, 32, 1, 0x1000, 160},
-        {3, 1, kDdsSaveBgra32, 1, 0x2100F, 12, 2, 0x401008, 144},
-        {1, 1, kDdsSaveBgra32, 1, 0x100F, 4, 1, 0x1000, 132},
-        {256, 64, kDdsSaveBc5, 1, 0xA1007, 16384, 9, 0x401008, 22032},
+        {256, 256, DdsSaveFormat::Dxt1, 1, 0xA1007, 32768, 9, 0x401008, 43832},
+        {5, 3, DdsSaveFormat::Dxt5, 0, 0x81007, 32, 1, 0x1000, 160},
+        {3, 1, DdsSaveFormat::Bgra32, 1, 0x2100F, 12, 2, 0x401008, 144},
+        {1, 1, DdsSaveFormat::Bgra32, 1, 0x100F, 4, 1, 0x1000, 132},
+        {256, 64, DdsSaveFormat::Bc5, 1, 0xA1007, 16384, 9, 0x401008, 22032},
     };
     TempFolder tmp;
     const char* fourCc[] = {"DXT1", "DXT5", "ATI2"};
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " format " << c.format);
+        SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << " format " << int(c.format));
         ASSERT_EQ(WriteDdsFile(*RampImage(c.w, c.h), tmp.path + "h.dds", c.format, c.mips), 1);
         const Bytes b = FileBytes(tmp.path + "h.dds");
         ASSERT_EQ(b.size(), c.fileSize);
-        const bool raw = c.format == kDdsSaveBgra32;
+        const bool raw = c.format == DdsSaveFormat::Bgra32;
         const uint32_t expected[][2] = {
             {0, 0x20534444}, {4, 124}, {8, c.flags}, {12, uint32_t(c.h)}, {16, uint32_t(c.w)}, {20, c.pitch},
             {24, 0}, {28, c.levels}, {32, 0}, {72, 0}, {76, 32}, {80, raw ? 0x41u : 0x4u},
-            {84, raw ? 0u : uint32_t(MakeFourCc(fourCc[c.format]))}, {88, raw ? 32u : 0u},
+            {84, raw ? 0u : uint32_t(MakeFourCc(fourCc[int(c.format)]))}, {88, raw ? 32u : 0u},
             {92, raw ? 0x00FF0000u : 0u}, {100, raw ? 0xFFu : 0u}, {104, raw ? 0xFF000000u : 0u},
             {108, c.caps}, {112, 0}, {124, 0}};
         for (const auto& [at, value] : expected) EXPECT_EQ(U32At(b, at), value) << "offset " << at;
@@ -230,16 +221,17 @@ TEST(FormatsDdsWriter, HeaderFieldsSizesAndCounts) {
 TEST(FormatsDdsWriter, RoundTripsKeepWhatEachFormatCanHold) {
     TempFolder tmp;
     ImagePtr img = RampImage(37, 21);
-    struct Case { int format, channels, tolerance, hasAlpha; };
-    const Case cases[] = {{kDdsSaveDxt1, 7, 24, 0}, {kDdsSaveDxt5, 7, 24, 1}, {kDdsSaveDxt5, 8, 8, 1},
-                          {kDdsSaveBc5, 3, 4, 0},   {kDdsSaveBgra32, 15, 0, 1}};
+    struct Case { DdsSaveFormat format; int channels, tolerance, hasAlpha; };
+    const Case cases[] = {{DdsSaveFormat::Dxt1, 7, 24, 0}, {DdsSaveFormat::Dxt5, 7, 24, 1},
+                          {DdsSaveFormat::Dxt5, 8, 8, 1},  {DdsSaveFormat::Bc5, 3, 4, 0},
+                          {DdsSaveFormat::Bgra32, 15, 0, 1}};
     for (const Case& c : cases) {
         ASSERT_EQ(WriteDdsFile(*img, tmp.path + "r.dds", c.format, 1), 1);
         TexInfo info;
         ImagePtr back = Read(FileBytes(tmp.path + "r.dds"), info);
         ASSERT_NE(back, nullptr) << info.errorText;
-        EXPECT_EQ(info.hasAlpha, c.hasAlpha) << c.format;
-        EXPECT_LE(MaxDifference(*img, *back, c.channels), c.tolerance) << c.format;
+        EXPECT_EQ(info.hasAlpha, c.hasAlpha) << int(c.format);
+        EXPECT_LE(MaxDifference(*img, *back, c.channels), c.tolerance) << int(c.format);
     }
     // Every further level is the halving of the one before, stored as BGRA rows.
     const Bytes b = FileBytes(tmp.path + "r.dds");
@@ -259,18 +251,18 @@ TEST(FormatsDdsWriter, FailuresLeaveTheOldFile) {
     ASSERT_TRUE(WriteWholeFile(path, old.data(), old.size()));
     ImagePtr img = RampImage(64, 64);
     for (int format : {-1, 4, 99}) {
-        EXPECT_EQ(WriteDdsFile(*img, path, format, 1), 0) << format;
-        EXPECT_EQ(WriteDdsFile(*img, tmp.path + "new.dds", format, 0), 0) << format;
+        EXPECT_EQ(WriteDdsFile(*img, path, DdsSaveFormat(format), true), 0) << format;
+        EXPECT_EQ(WriteDdsFile(*img, tmp.path + "new.dds", DdsSaveFormat(format), false), 0) << format;
     }
-    EXPECT_EQ(WriteDdsFile(Image{}, path, kDdsSaveDxt1, 0), 0);
-    EXPECT_EQ(WriteDdsFile(*img, tmp.path + "missing/x.dds", kDdsSaveDxt1, 0), 0);
+    EXPECT_EQ(WriteDdsFile(Image{}, path, DdsSaveFormat::Dxt1, 0), 0);
+    EXPECT_EQ(WriteDdsFile(*img, tmp.path + "missing/x.dds", DdsSaveFormat::Dxt1, 0), 0);
     // The disk fills during the header, the top level or a later level.
     const int64_t dxt1[] = {0, 100, 138, 128 + 2048 + 3}, raw[] = {0, 138, 128 + 16384 + 3};
-    for (int format : {kDdsSaveDxt1, kDdsSaveBgra32}) {
-        for (int64_t after : format == kDdsSaveDxt1 ? std::vector<int64_t>(std::begin(dxt1), std::end(dxt1))
+    for (DdsSaveFormat format : {DdsSaveFormat::Dxt1, DdsSaveFormat::Bgra32}) {
+        for (int64_t after : format == DdsSaveFormat::Dxt1 ? std::vector<int64_t>(std::begin(dxt1), std::end(dxt1))
                                                     : std::vector<int64_t>(std::begin(raw), std::end(raw))) {
             SetWriteFailureAfterBytes(after);
-            EXPECT_EQ(WriteDdsFile(*img, path, format, 1), 0) << format << " after " << after;
+            EXPECT_EQ(WriteDdsFile(*img, path, format, true), 0) << int(format) << " after " << after;
             SetWriteFailureAfterBytes(-1);
         }
     }
@@ -311,10 +303,11 @@ TEST(FormatsDdsPeers, ExchangesFilesWithOtherPrograms) {
     }
     const bool haveNvtt = HaveTool("nvdecompress") && HaveTool("nvddsinfo");
     ImagePtr img = RampImage(36, 20);
-    for (int format : {kDdsSaveDxt1, kDdsSaveDxt5, kDdsSaveBc5, kDdsSaveBgra32}) {
-        for (int mips : {0, 1}) {
-            SCOPED_TRACE(testing::Message() << "format " << format << " mips " << mips);
-            const int channels = format == kDdsSaveBc5 ? 3 : 15, tolerance = format == kDdsSaveBgra32 ? 0 : 2;
+    for (DdsSaveFormat format : {DdsSaveFormat::Dxt1, DdsSaveFormat::Dxt5, DdsSaveFormat::Bc5, DdsSaveFormat::Bgra32}) {
+        for (bool mips : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "format " << int(format) << " mips " << mips);
+            const int channels = format == DdsSaveFormat::Bc5 ? 3 : 15;
+            const int tolerance = format == DdsSaveFormat::Bgra32 ? 0 : 2;
             ASSERT_EQ(WriteDdsFile(*img, dds, format, mips), 1);
             TexInfo info;
             ImagePtr ours = Read(FileBytes(dds), info);

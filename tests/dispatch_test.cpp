@@ -4,6 +4,7 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -116,6 +117,47 @@ TEST(FormatsDispatch, SaveByExtensionFallsBackToPng) {
     ASSERT_TRUE(back) << info.errorText;
     EXPECT_EQ(info.formatText, "Truevision Graphics Adapter");
     EXPECT_EQ(GetPixelColour(*back, 2, 1), MakeColour(200, 100, 50, 128));
+}
+
+// Each place that writes by name has its own rule for names it does not
+// know, and every place writes JPEG from the stored colours, unblended.
+TEST(FormatsDispatch, EachWriterKeepsItsRuleForNames) {
+    const std::string dir = MakeTempFolder("dispatch");
+    ImagePtr picture = MakePicture(true);
+    TexInfo info;
+    info.hasAlpha = 1;
+    info.width = picture->width;
+    struct Case {
+        const char* name;
+        bool byExtension;      // SaveImageByExtension, else SaveImageForBatch
+        const char* written;   // what the file is, by its first bytes; "" when none is written
+    } cases[] = {
+        {"a.tiff", true, "\x89PNG"},  {"b.tif", true, "II*"},      {"c.jpeg", true, "\x89PNG"},
+        {"d.tex", true, "TVER"},      {"e.tiff", false, ""},        {"f.jpeg", false, ""},
+        {"g.TIF", false, "II*"},      {"h.jpg", false, "\xff\xd8\xff"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir + c.name;
+        if (c.byExtension) {
+            EXPECT_EQ(SaveImageByExtension(*picture, path, true), 1);
+        } else {
+            EXPECT_EQ(SaveImageForBatch(*picture, info, path, GetLowerExtension(path)),
+                      c.written[0] ? "" : "could not write the file");
+        }
+        std::vector<uint8_t> bytes;
+        ReadWholeFile(path, bytes);
+        const std::string magic = c.written;
+        EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + std::min(bytes.size(), magic.size())), magic);
+    }
+    // The stored colours of the transparent pixel, not a blend over anything.
+    ImagePtr colours = CreateImage(picture->width, picture->height, 24);
+    DrawImage(*colours, *picture, 0, 0, DrawMode::Copy);
+    ASSERT_TRUE(EncodeJpegFile(*colours, dir + "plain.jpg", 90));
+    std::vector<uint8_t> ours, plain;
+    ASSERT_TRUE(ReadWholeFile(dir + "h.jpg", ours));
+    ASSERT_TRUE(ReadWholeFile(dir + "plain.jpg", plain));
+    EXPECT_EQ(ours, plain);
 }
 
 }  // namespace

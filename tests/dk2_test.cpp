@@ -9,6 +9,7 @@
 
 #include "formats/blockcomp.h"
 #include "formats/dk2.h"
+#include "formats/metaheader.h"
 #include "formats/tex.h"
 #include "tests/meta_texture_file.h"
 

@@ -7,9 +7,9 @@
 #include <cstring>
 
 #include "formats/blockcomp.h"
-#include "formats/dk2.h"
 #include "formats/dk3.h"
 #include "formats/hdr.h"
+#include "formats/metaheader.h"
 #include "formats/tex.h"
 #include "tests/meta_texture_file.h"
 
@@ -157,19 +157,17 @@ TEST(FormatsDk3Reader, HdrPixelsKeepTheirValuesAndShowToneMapped) {
     struct Case { double exposure; int64_t tone; } cases[] = {{0.0, 0}, {1.5, 1}, {-2.0, 0}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.exposure);
-        double exposure = c.exposure;
-        int64_t tone = c.tone;
-        BindHdrDisplaySettings(&exposure, &tone);
+        const HdrTone tone = HdrToneFromCode(c.tone);
         Dk3File f;
         f.width = 2, f.height = 1, f.code = 12, f.pixels = interleaved, f.kind = "CColorTexture";
         TexInfo info;
-        ImagePtr img = Load(Build(f), info);
-        BindHdrDisplaySettings(nullptr, nullptr);
+        const Bytes file = Build(f);
+        ImagePtr img = LoadTextureFromMemory(file.data(), file.size(), info, "", 0, 0, {c.exposure, tone});
         ASSERT_NE(img, nullptr) << info.errorText;
         EXPECT_EQ(info.isHdr, 1);
         EXPECT_EQ(info.hasAlpha, 0);
         EXPECT_EQ(info.note, "Flags: none   U: repeat   V: clamp to border   CColorTexture   " +
-                                 MakeHdrExposureNote(c.exposure, int(c.tone)));
+                                 MakeHdrExposureNote(c.exposure, tone));
         ASSERT_NE(info.hdrData, nullptr);
         ASSERT_EQ(info.hdrData->bytes.size(), 8u);
         const double factor = std::pow(2.0, c.exposure);
@@ -180,8 +178,8 @@ TEST(FormatsDk3Reader, HdrPixelsKeepTheirValuesAndShowToneMapped) {
             EncodeRgbe(rgbe, r, g, b);
             for (int k = 0; k < 4; ++k) EXPECT_EQ(info.hdrData->bytes[size_t(i) * 4 + size_t(k)], rgbe[k]) << i;
             EXPECT_EQ(GetPixelColour(*img, i, 0),
-                      MakeColour(ToneMapHdrChannel(r, factor, int(tone)), ToneMapHdrChannel(g, factor, int(tone)),
-                                 ToneMapHdrChannel(b, factor, int(tone))))
+                      MakeColour(ToneMapHdrChannel(r, factor, tone), ToneMapHdrChannel(g, factor, tone),
+                                 ToneMapHdrChannel(b, factor, tone)))
                 << i;
         }
     }

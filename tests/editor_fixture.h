@@ -7,6 +7,7 @@
 #include "editor/globals.h"
 #include "editor/history.h"
 #include "editor/mainwindow.h"
+#include "tests/test_support.h"
 #include "tests/ui_fixture.h"
 #include "toolkit/files.h"
 
@@ -16,8 +17,7 @@ protected:
         UiTest::SetUp();
         if (IsSkipped()) return;
         ResetEditorGlobals();
-        std::string templ = testing::TempDir() + "editorXXXXXX";
-        dir_ = std::string(mkdtemp(templ.data())) + "/";
+        dir_ = MakeTempFolder("editor");
         SetConfigFolderOverride(dir_ + "config/");
         BuildMainWindow();
     }

@@ -43,28 +43,6 @@ std::string NoisyBytes(size_t count) {
     return text;
 }
 
-TEST(FormatsGro, ArchivePathsSplitAtTheFirstSeparator) {
-    struct Case {
-        const char* path;
-        bool isArchive;
-        const char* archive;
-        const char* entry;
-    } cases[] = {
-        {"D:\\a.gro::x.tex", true, "D:\\a.gro", "x.tex"},
-        {"/g/a.gro::b::c.tex", true, "/g/a.gro", "b::c.tex"},
-        {"/g/a.gro::", true, "/g/a.gro", ""},
-        {"::x.tex", true, "", "x.tex"},
-        {"/g/plain.tex", false, "/g/plain.tex", ""},
-        {"/g/one:colon.tex", false, "/g/one:colon.tex", ""},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.path);
-        EXPECT_EQ(IsArchivePath(c.path), c.isArchive);
-        EXPECT_EQ(GetArchivePartOfPath(c.path), c.archive);
-        EXPECT_EQ(GetEntryPartOfPath(c.path), c.entry);
-    }
-}
-
 class FormatsGroArchive : public ::testing::Test {
 protected:
     void SetUp() override {

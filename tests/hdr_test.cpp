@@ -37,7 +37,7 @@ Bytes Repeat(const Bytes& pixel, int times) {
 ImagePtr Read(const Bytes& file, TexInfo& info) { return ReadHdrFromMemory(file.data(), int64_t(file.size()), info); }
 
 // The display bytes the reader must give for one block pixel.
-void ExpectShownAs(const Image& image, int x, int y, const uint8_t* rgbe, double factor, int tone) {
+void ExpectShownAs(const Image& image, int x, int y, const uint8_t* rgbe, double factor, HdrTone tone) {
     const uint32_t c = GetPixelColour(image, x, y);
     if (rgbe[3] == 0) {
         EXPECT_EQ(c, kOpaqueBlack) << x << "," << y;
@@ -65,7 +65,8 @@ TEST(FormatsHdr, ToneCurveKnownValues) {
         {-1.0, 1, 0, 0},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(ToneMapHdrChannel(c.value, c.factor, c.tone), c.expected) << c.value << " tone " << c.tone;
+        EXPECT_EQ(ToneMapHdrChannel(c.value, c.factor, HdrToneFromCode(c.tone)), c.expected)
+            << c.value << " tone " << c.tone;
 }
 
 TEST(FormatsHdr, EncodeRgbe) {
@@ -170,7 +171,8 @@ TEST(FormatsHdr, ScanlinesFillTheBlockTopRowFirst) {
         ASSERT_NE(info.hdrData, nullptr);
         EXPECT_EQ(info.hdrData->bytes, c.block);
         for (int y = 0; y < c.height; ++y)
-            for (int x = 0; x < c.width; ++x) ExpectShownAs(*image, x, y, &c.block[size_t(y * c.width + x) * 4], 1.0, 0);
+            for (int x = 0; x < c.width; ++x)
+                ExpectShownAs(*image, x, y, &c.block[size_t(y * c.width + x) * 4], 1.0, HdrTone::EditorClip);
     }
 }
 
@@ -213,7 +215,7 @@ TEST(FormatsHdr, ClaimsAreHeldToTheBytes) {
     }
 }
 
-TEST(FormatsHdr, DisplayFollowsTheBoundExposureAndTone) {
+TEST(FormatsHdr, DisplayFollowsTheGivenExposureAndTone) {
     Bytes pixels;
     for (int e = 100; e < 164; ++e) pixels.insert(pixels.end(), {uint8_t(e * 3), uint8_t(255 - e), 128, uint8_t(e)});
     const Bytes file = File("-Y 4 +X 16", pixels);
@@ -227,17 +229,14 @@ TEST(FormatsHdr, DisplayFollowsTheBoundExposureAndTone) {
                  {-10.0, 1, "HDR exposure: -10.0 EV, filmic"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.note);
-        double exposure = c.exposure;
-        int64_t tone = c.tone;
-        BindHdrDisplaySettings(&exposure, &tone);
+        const HdrTone tone = HdrToneFromCode(c.tone);
         TexInfo info;
-        ImagePtr image = Read(file, info);
-        BindHdrDisplaySettings(nullptr, nullptr);
+        ImagePtr image = ReadHdrFromMemory(file.data(), int64_t(file.size()), info, {c.exposure, tone});
         ASSERT_NE(image, nullptr);
         EXPECT_EQ(info.note, c.note);
         for (int y = 0; y < 4; ++y)
             for (int x = 0; x < 16; ++x)
-                ExpectShownAs(*image, x, y, &pixels[size_t(y * 16 + x) * 4], std::pow(2.0, c.exposure), int(c.tone));
+                ExpectShownAs(*image, x, y, &pixels[size_t(y * 16 + x) * 4], std::pow(2.0, c.exposure), tone);
     }
 }
 
@@ -331,7 +330,8 @@ TEST(FormatsHdr, DispatchReadsHdrByExtension) {
     ASSERT_NE(info.hdrData, nullptr);
     EXPECT_EQ(info.hdrData->bytes, block.bytes);
     EXPECT_EQ(GetPixelColour(*image, 2, 1),
-              MakeColour(255, ToneMapHdrChannel(0.50390625, 1.0, 0), ToneMapHdrChannel(0.25390625, 1.0, 0)));
+              MakeColour(255, ToneMapHdrChannel(0.50390625, 1.0, HdrTone::EditorClip),
+                         ToneMapHdrChannel(0.25390625, 1.0, HdrTone::EditorClip)));
 
     TexInfo bad;
     EXPECT_EQ(LoadImageFileByExtension(dir + "bad.hdr", bad), nullptr);

@@ -59,7 +59,7 @@ TEST(ToolkitImage, FlattenOverWhiteRule) {
     EXPECT_EQ(FlattenOverWhite(255, 17), 255);
 }
 
-TEST(FormatsImageModel, ConvertTo32BitAndTransparency) {
+TEST(ToolkitImage, ConvertTo32BitAndTransparency) {
     ImagePtr rgb = CreateImage(5, 3, 24, MakeColour(1, 2, 3));
     ImagePtr rgba = ConvertTo32Bit(std::move(rgb));
     ASSERT_NE(rgba, nullptr);
@@ -69,20 +69,6 @@ TEST(FormatsImageModel, ConvertTo32BitAndTransparency) {
     SetPixelColour(*rgba, 4, 2, MakeColour(1, 2, 3, 254));  // bottom-right only
     EXPECT_EQ(HasTransparentPixels(rgba.get()), 1);
     EXPECT_EQ(HasTransparentPixels(nullptr), 0);
-}
-
-TEST(FormatsImageModel, DisplayNames) {
-    struct Case { const char* path; const char* name; };
-    const Case cases[] = {
-        {"C:\\tex\\wall.tex", "wall.tex"},
-        {"/home/a/wall.tex", "wall.tex"},
-        {"/a/pak0.gro::textures\\walls\\wall.tex", "wall.tex"},
-        {"/a/pak0.gro::textures/walls/wall.tex", "wall.tex"},
-        {"/a/pak0.gro::wall.tex", "wall.tex"},
-        {"plain", "plain"},
-    };
-    for (const Case& c : cases) EXPECT_EQ(GetDisplayName(c.path), c.name) << c.path;
-    EXPECT_EQ(GetTextAfterLastSeparator("a\\b/c"), "c");
 }
 
 TEST(FormatsImageModel, FreeTexHdrDataTwiceIsHarmless) {

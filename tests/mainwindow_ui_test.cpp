@@ -5,6 +5,7 @@
 #include "editor/commands.h"
 #include "editor/globals.h"
 #include "editor/mainwindow.h"
+#include "tests/test_support.h"
 #include "tests/ui_fixture.h"
 #include "toolkit/displays.h"
 #include "toolkit/files.h"
@@ -16,9 +17,7 @@ protected:
     void SetUp() override {
         UiTest::SetUp();
         if (IsSkipped()) return;
-        std::string pattern = testing::TempDir() + "orvanta-mw-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        folder_ = pattern + "/";
+        folder_ = MakeTempFolder("orvanta-mw-");
         SetConfigFolderOverride(folder_);
         SetCommandProbeForTesting([this](const std::string& call) {
             calls_.push_back(call);

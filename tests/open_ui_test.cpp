@@ -8,6 +8,7 @@
 #include "tests/gro_zip.h"
 #include "tests/test_support.h"
 #include "toolkit/codecs.h"
+#include "toolkit/files.h"
 
 #include <sys/stat.h>
 #include <zlib.h>
@@ -66,6 +67,18 @@ TEST_F(EditorOpen, SuccessfulOpenShowsNameSizeAndFormat) {
     OpenFile(gCurrentPath, 1);
     EXPECT_EQ(gSavePath, dir_ + "out.png");
     EXPECT_EQ(gSaveNameSuffix, "_levels");
+}
+
+TEST_F(EditorOpen, RequesterOffersTexturesThenEverySupportedImage) {
+    UiTestScriptPath("");
+    ShowOpenFileDialog();
+    ASSERT_FALSE(UiTestRequests().empty());
+    EXPECT_EQ(UiTestRequests().back().title, "Open file");
+    EXPECT_EQ(UiTestRequests().back().patterns,
+              "Dravik texture (*.tex)|*.tex|"
+              "All supported images|*.tex;*.tga;*.png;*.pcx;*.bmp;*.tif;*.tiff;*.jpg;*.jpeg;*.dds;*.hdr|"
+              "All files (*.*)|*.*");
+    EXPECT_FALSE(gCurrentImage);
 }
 
 TEST_F(EditorOpen, FailureIsReportedAndKeepsThePicture) {

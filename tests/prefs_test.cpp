@@ -8,6 +8,7 @@
 
 #include "editor/globals.h"
 #include "editor/prefs.h"
+#include "tests/test_support.h"
 #include "toolkit/displays.h"
 #include "toolkit/files.h"
 
@@ -18,9 +19,7 @@ const std::string kBom = "\xEF\xBB\xBF";
 class EditorPrefs : public testing::Test {
 protected:
     void SetUp() override {
-        config_ = testing::TempDir() + "prefsXXXXXX";
-        ASSERT_NE(mkdtemp(config_.data()), nullptr);
-        config_ += "/";
+        config_ = MakeTempFolder("prefs");
         SetConfigFolderOverride(config_);
         ResetEditorGlobals();
     }

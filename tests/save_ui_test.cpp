@@ -87,6 +87,11 @@ TEST_F(EditorSave, ProposedNameFolderAndPatterns) {
     EXPECT_EQ(asked.title, "Save As");
     EXPECT_EQ(asked.patternIndex, 5);
     EXPECT_EQ(asked.patterns, GetSaveAsPatterns(false));
+    EXPECT_EQ(GetSaveAsPatterns(false),
+              "Truevision Graphics Adapter (*.tga)|*.tga|Portable Network Graphics (*.png)|*.png|"
+              "PiCture eXchange (*.pcx)|*.pcx|Microsoft BMP (*.bmp)|*.bmp|"
+              "Tagged Image File Format (*.tif)|*.tif;*.tiff|Joint Photographic Experts Group (*.jpg)|*.jpg;*.jpeg|"
+              "DirectDraw Surface (*.dds)|*.dds|Dravik 1 texture (*.tex)|*.tex");
     EXPECT_EQ(GetSaveAsPatterns(true).substr(GetSaveAsPatterns(false).size()),
               "|Radiance High Dynamic Range (*.hdr)|*.hdr");
 }

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "tests/test_support.h"
 #include "toolkit/files.h"
 #include "toolkit/numbers.h"
 #include "toolkit/settings.h"
@@ -43,9 +44,8 @@ TEST(ToolkitSettings, LookupAndEncodings) {
 }
 
 TEST(ToolkitSettings, RewritesByteExactlyAndKeepsForeignLines) {
-    std::string folder = testing::TempDir() + "settingsXXXXXX";
-    ASSERT_NE(mkdtemp(folder.data()), nullptr);
-    const std::string path = folder + "/test.prefs";
+    const std::string folder = MakeTempFolder("settings");
+    const std::string path = folder + "test.prefs";
 
     EXPECT_TRUE(WriteSettingsValue(path, "Alpha", "1"));
     EXPECT_TRUE(WriteSettingsValue(path, "Beta", "/some folder/x"));
@@ -72,7 +72,7 @@ TEST(ToolkitSettings, RewritesByteExactlyAndKeepsForeignLines) {
     EXPECT_EQ(ReadText(path), expected);
     EXPECT_EQ(ScanFolder(folder).size(), 1u);  // no temporary left behind
     EXPECT_FALSE(WriteSettingsValue(folder, "A", "1"));
-    EXPECT_FALSE(WriteSettingsValue(folder + "/missing/x.prefs", "A", "1"));
+    EXPECT_FALSE(WriteSettingsValue(folder + "missing/x.prefs", "A", "1"));
 }
 
 TEST(ToolkitNumbers, ParsingSaturationAndFormatting) {

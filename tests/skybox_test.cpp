@@ -53,10 +53,7 @@ HdrBlockPtr UniformBlock(int width, int height, uint8_t r, uint8_t g, uint8_t b,
 class SkyboxTest : public testing::Test {
 protected:
     void SetUp() override { ResetSkyboxGlobals(); }
-    void TearDown() override {
-        ResetSkyboxGlobals();
-        BindHdrDisplaySettings(nullptr, nullptr);
-    }
+    void TearDown() override { ResetSkyboxGlobals(); }
 };
 
 TEST(SkyboxNames, RecognizersReadTheBaseName) {
@@ -365,17 +362,15 @@ TEST_F(SkyboxTest, AutoExposureBringsGeometricMeanToMiddleGrey) {
 }
 
 TEST_F(SkyboxTest, ExposureRetonesHdrFacesOnly) {
-    double exposure = 0.0;
-    int64_t tone = 0;
-    BindHdrDisplaySettings(&exposure, &tone);
+    HdrDisplaySettings display;
     SetFace(0, CreateImage(2, 2, 32, MakeColour(1, 2, 3)), UniformBlock(2, 2, 128, 128, 128, 128));
     SetFace(2, CreateImage(2, 2, 32, MakeColour(1, 2, 3)));
     std::vector<std::string> texts;
     const auto record = [&](const std::string& t, int64_t, int64_t) { texts.push_back(t); };
-    ApplyExposureToSkyboxFaces(record);
+    ApplyExposureToSkyboxFaces(display, record);
     const int dark = ColourRed(GetPixelColour(*gSkyFaces[0].image, 0, 0));
-    exposure = 1.0;
-    ApplyExposureToSkyboxFaces(record);
+    display.exposure = 1.0;
+    ApplyExposureToSkyboxFaces(display, record);
     EXPECT_GT(ColourRed(GetPixelColour(*gSkyFaces[0].image, 0, 0)), dark);
     EXPECT_EQ(GetPixelColour(*gSkyFaces[2].image, 0, 0), MakeColour(1, 2, 3));
     ASSERT_EQ(texts.size(), 4u);

@@ -167,7 +167,7 @@ TEST_F(SkyboxUiTest, OpeningWarnsAboutNamesAndMissingFaces) {
         UiTestClearRequests();
         if (row.message[0]) UiTestScriptMessageAnswer(1);
         int refreshed = 0;
-        EXPECT_EQ(OpenSkyboxFromFace(folder + row.picked, {}, [&] { ++refreshed; }), 0);
+        EXPECT_EQ(OpenSkyboxFromFace(folder + row.picked, HdrDisplaySettings{}, {}, [&] { ++refreshed; }), 0);
         EXPECT_EQ(refreshed, 1);
         EXPECT_EQ(LastMessage(), row.message);
     }

@@ -145,7 +145,7 @@ TEST_F(EditorSkyboxWindow, ExposureFieldAndButtons) {
         EXPECT_EQ(seen_.finalField, row.field);
         EXPECT_EQ(seen_.finalStatus, "Set: sky  -  faces: N E S W U  -  HDR, exposure " + FormatFixed(row.exposure, 1) + " EV");
         // The open HDR picture was shown again with the window's exposure.
-        EXPECT_EQ(gTexInfo.note, MakeHdrExposureNote(row.exposure, 0));
+        EXPECT_EQ(gTexInfo.note, MakeHdrExposureNote(row.exposure, HdrTone::EditorClip));
     }
 }
 
@@ -161,7 +161,7 @@ TEST_F(EditorSkyboxWindow, ToneComboCarriesOverToTheMainWindow) {
     EXPECT_EQ(gHdrTone, 1);
     EXPECT_FALSE(UiIsMenuItemChecked(gMainWindow, kToneEditor));
     EXPECT_TRUE(UiIsMenuItemChecked(gMainWindow, kToneFilmic));
-    EXPECT_EQ(gTexInfo.note, MakeHdrExposureNote(0.0, 1));
+    EXPECT_EQ(gTexInfo.note, MakeHdrExposureNote(0.0, HdrTone::Filmic));
     EXPECT_NE(GetPixelColour(*gCurrentImage, 0, 0), clipped);
 }
 

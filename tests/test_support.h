@@ -16,6 +16,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -34,6 +35,18 @@ inline std::string MakeTempFolder(const std::string& prefix) {
     }
     return templ + "/";
 }
+
+// A MakeTempFolder folder that is removed with everything in it when the
+// object goes (never the shared folder it falls back to).
+struct TempFolder {
+    std::string path = MakeTempFolder("orvanta_");
+    TempFolder() = default;
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    ~TempFolder() {
+        if (path != testing::TempDir()) std::filesystem::remove_all(path);
+    }
+};
 
 inline bool HaveTool(const std::string& name) {
     return system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;

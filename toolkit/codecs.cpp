@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "toolkit/files.h"
+#include "toolkit/rows.h"
 
 namespace {
 
@@ -106,14 +107,8 @@ void CopyRowForEncoding(const Image& image, int y, bool withAlpha, uint8_t* out)
         }
         return;
     }
-    if (!withAlpha) {
+    if (!withAlpha)
         std::memcpy(out, row, size_t(w) * 3);
-        return;
-    }
-    for (int x = 0; x < w; ++x, row += 3, out += 4) {
-        out[0] = row[0];
-        out[1] = row[1];
-        out[2] = row[2];
-        out[3] = 255;
-    }
+    else
+        AddOpaqueAlphaRow(row, out, w);
 }

@@ -128,6 +128,23 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data, ReadFail
     return true;
 }
 
+bool ReadFileForDecoding(const std::string& path, std::vector<uint8_t>& data, std::string& errorText) {
+    // A short read is a failure, never a picture of zeros. Once the file
+    // opens, what failed was holding or reading its bytes: a file too large
+    // for memory says so instead of claiming it cannot be opened.
+    ReadFailure failure = ReadFailure::None;
+    if (!ReadWholeFile(path, data, &failure)) {
+        errorText =
+            failure == ReadFailure::CannotRead ? "The file is empty or too large." : "The file cannot be opened.";
+        return false;
+    }
+    if (data.empty()) {
+        errorText = "The file is empty or too large.";
+        return false;
+    }
+    return true;
+}
+
 std::vector<FolderEntry> ScanFolder(const std::string& path) {
     std::vector<FolderEntry> entries;
     DIR* dir = opendir(path.empty() ? "." : path.c_str());
@@ -190,6 +207,48 @@ std::string ToLowerAscii(std::string text) {
     for (char& c : text)
         if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
     return text;
+}
+
+std::string ToUpperAscii(std::string text) {
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+    return text;
+}
+
+std::string GetTextAfterLastSeparator(const std::string& text) {
+    std::string t = text;
+    std::replace(t.begin(), t.end(), '\\', '/');
+    const size_t cut = t.rfind('/');
+    return cut == std::string::npos ? t : t.substr(cut + 1);
+}
+
+namespace {
+
+constexpr char kArchiveSeparator[] = "::";
+
+// Where an archive entry path splits, or npos for a plain path. "::" may be
+// part of a real file's name ("we::ird.png"), so a path that names an
+// existing regular file as a whole is a file, whatever it contains.
+size_t ArchiveSeparatorAt(const std::string& path) {
+    const size_t at = path.find(kArchiveSeparator);
+    if (at == std::string::npos || IsRegularFile(path)) return std::string::npos;
+    return at;
+}
+
+}  // namespace
+
+bool IsArchivePath(const std::string& path) { return ArchiveSeparatorAt(path) != std::string::npos; }
+
+std::string GetArchivePartOfPath(const std::string& path) { return path.substr(0, ArchiveSeparatorAt(path)); }
+
+std::string GetEntryPartOfPath(const std::string& path) {
+    const size_t at = ArchiveSeparatorAt(path);
+    return at == std::string::npos ? std::string() : path.substr(at + 2);
+}
+
+std::string GetDisplayName(const std::string& path) {
+    if (IsArchivePath(path)) return GetTextAfterLastSeparator(GetEntryPartOfPath(path));
+    return GetFilePart(path);
 }
 
 namespace {

@@ -61,6 +61,13 @@ ReadOnlyFile OpenRegularFileForReading(const std::string& path, ReadFailure* fai
 // to read is an error (false, `data` emptied, the reason in *failure).
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data, ReadFailure* failure = nullptr);
 
+// Reads a whole file for a decoder, with the reason worded for the user. A
+// file that cannot be opened (missing, a folder, not a plain file) gives "The
+// file cannot be opened."; one that opens but is empty or cannot be held or
+// read whole gives "The file is empty or too large.". False with the text in
+// errorText.
+bool ReadFileForDecoding(const std::string& path, std::vector<uint8_t>& data, std::string& errorText);
+
 struct FolderEntry {
     std::string name;
     bool isFolder = false;
@@ -84,6 +91,27 @@ std::string GetFolderPart(const std::string& path);
 std::string GetFilePart(const std::string& path);
 std::string GetLowerExtension(const std::string& path);
 std::string ToLowerAscii(std::string text);
+std::string ToUpperAscii(std::string text);
+// The text after the last "/" (every "\" counted as "/"), or the whole text.
+std::string GetTextAfterLastSeparator(const std::string& text);
+
+// Archive entry paths: a ".gro" archive's file path, "::", then the entry's
+// name exactly as stored (with the archive's own folder separators), e.g.
+// "/g/pack.gro::a/b.tex". One text names a file on disk or an archive entry.
+//
+// True when the path contains "::" and does not, as a whole, name an
+// existing regular file (a file may have "::" in its name). Every caller that
+// tells archive entries from files asks this, never the text alone.
+bool IsArchivePath(const std::string& path);
+// The text before the first "::" of an archive entry path (the whole path
+// for any other path).
+std::string GetArchivePartOfPath(const std::string& path);
+// The text after the first "::" of an archive entry path (empty for any
+// other path).
+std::string GetEntryPartOfPath(const std::string& path);
+// The name shown to the user: the file name of a path, or the last component
+// of an archive entry path's entry part.
+std::string GetDisplayName(const std::string& path);
 
 // Writes a file so that a failed or interrupted save never harms what was
 // there before, and a successful one keeps what the user had around the

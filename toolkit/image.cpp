@@ -6,6 +6,8 @@
 
 #include <sys/mman.h>
 
+#include "toolkit/rows.h"
+
 namespace {
 
 int PitchFor(int width, int depth) {
@@ -143,11 +145,25 @@ void DrawImage(Image& dst, const Image& src, int x, int y, DrawMode mode) {
         if (mode == DrawMode::AlphaBlend) {
             BlendRow(d, dbpp, s, sbpp, w);
         } else {
-            for (int i = 0; i < w; ++i) {
-                d[i * dbpp] = s[i * sbpp];
-                d[i * dbpp + 1] = s[i * sbpp + 1];
-                d[i * dbpp + 2] = s[i * sbpp + 2];
-            }
+            CopyColourRow(s, sbpp, d, dbpp, w);
         }
     }
+}
+
+ImagePtr ConvertTo32Bit(ImagePtr image) {
+    if (!image || image->depth == 32) return image;
+    ImagePtr result = CreateImage(image->width, image->height, 32, kOpaqueBlack);
+    if (!result) return nullptr;
+    DrawImage(*result, *image, 0, 0, DrawMode::Copy);
+    return result;
+}
+
+int HasTransparentPixels(const Image* image) {
+    if (!image || image->depth != 32 || !image->pixels) return 0;
+    for (int y = 0; y < image->height; ++y) {
+        const uint8_t* row = image->RowFromTop(y);
+        for (int x = 0; x < image->width; ++x)
+            if (row[x * 4 + 3] != 255) return 1;
+    }
+    return 0;
 }

@@ -87,6 +87,15 @@ enum class ResizeMode {
 // null on a bad size or no memory. See resize.cpp for the exact sampling rules.
 ImagePtr ResizeImage(const Image& src, int width, int height, ResizeMode mode);
 
+// The image itself when it is 32-bit; otherwise a new 32-bit copy with alpha
+// 255 everywhere (the source is released either way). Null when the new image
+// cannot be made.
+ImagePtr ConvertTo32Bit(ImagePtr image);
+
+// 1 as soon as a pixel has alpha below 255 (rows from the top), else 0;
+// 0 for a missing or 24-bit image.
+int HasTransparentPixels(const Image* image);
+
 // Flattens one colour byte c with alpha a over white, in whole numbers:
 // ((c - 255) * a + 65025) / 255.
 constexpr int FlattenOverWhite(int c, int a) { return ((c - 255) * a + 65025) / 255; }

@@ -22,11 +22,13 @@
 // Exit status: 0 done, 1 a load or a write failed, 2 wrong arguments.
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "formats/dds.h"
 #include "formats/dispatch.h"
+#include "formats/formats.h"
 #include "formats/texinfo.h"
 #include "toolkit/files.h"
 
@@ -63,18 +65,16 @@ int Open(const std::string& path) {
 int Convert(const std::string& in, const std::string& out) {
     // Save As writes ".tiff" and ".jpeg" like ".tif" and ".jpg", and any
     // other name as PNG.
-    std::string ext = GetLowerExtension(out);
-    if (ext == "tiff") ext = "tif";
-    if (ext == "jpeg") ext = "jpg";
-    static const std::string kKnown = ",tga,png,pcx,bmp,tif,jpg,dds,tex,hdr,";
-    if (ext.empty() || kKnown.find("," + ext + ",") == std::string::npos) ext = "png";
+    const FormatInfo* format = FindFormat(GetLowerExtension(out));
+    const std::string ext = format ? format->extension : "png";
+    const bool toTexture = format && format->format == ImageFormat::Tex;
 
     TexInfo info;
     ImagePtr image = Load(in, info);
     if (!image) return 1;
     // The program never writes an engine texture above its size limit
     // without shrinking it first; this tool does not shrink.
-    if (ext == "tex" && (info.width > 1024 || info.height > 1024)) {
+    if (toTexture && (info.width > 1024 || info.height > 1024)) {
         std::fprintf(stderr, "%s: larger than 1024 pixels (not allowed for Dravik 1)\n", in.c_str());
         FreeTexHdrData(info);
         return 1;
@@ -91,25 +91,28 @@ int Convert(const std::string& in, const std::string& out) {
 int Dds(const std::vector<std::string>& args) {
     // args: IN OUT then options in any order
     if (args.size() < 2) return Usage();
-    int format = -1, mips = 0;
-    static const std::map<std::string, int> kFormats = {
-        {"dxt1", kDdsSaveDxt1}, {"dxt5", kDdsSaveDxt5}, {"bc5", kDdsSaveBc5}, {"rgba", kDdsSaveBgra32}};
+    std::optional<DdsSaveFormat> format;
+    bool mips = false;
+    static const std::map<std::string, DdsSaveFormat> kFormats = {{"dxt1", DdsSaveFormat::Dxt1},
+                                                                  {"dxt5", DdsSaveFormat::Dxt5},
+                                                                  {"bc5", DdsSaveFormat::Bc5},
+                                                                  {"rgba", DdsSaveFormat::Bgra32}};
     for (size_t i = 2; i < args.size(); ++i) {
         if (args[i] == "--mips") {
-            mips = 1;
+            mips = true;
         } else if (args[i] == "--format" && i + 1 < args.size() && kFormats.count(args[i + 1]) != 0) {
             format = kFormats.at(args[++i]);
         } else {
             return Usage();
         }
     }
-    if (format < 0) return Usage();
+    if (!format) return Usage();
 
     TexInfo info;
     ImagePtr image = Load(args[0], info);
     if (!image) return 1;
     FreeTexHdrData(info);
-    if (WriteDdsFile(*image, args[1], format, mips) != 1) {
+    if (WriteDdsFile(*image, args[1], *format, mips) != 1) {
         std::fprintf(stderr, "Saving failed:\n%s\n", args[1].c_str());
         return 1;
     }

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "formats/tex.h"
+#include "formats/dk2.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TexInfo info;

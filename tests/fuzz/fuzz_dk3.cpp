@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "formats/tex.h"
+#include "formats/dk3.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TexInfo info;
