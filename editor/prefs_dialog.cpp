@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <string>
+#include <tuple>
 
 #include "editor/globals.h"
 #include "editor/prefs.h"
@@ -85,34 +86,16 @@ void ForgetControls() {
 }
 
 // The twelve preference globals, so "Defaults" can show the defaults without
-// touching what is in force until OK.
-struct PreferenceValues {
-    int64_t rememberWindow, background, undoSteps;
-    double normalStrength;
-    int64_t hdrFixed;
-    double hdrExposure;
-    int64_t hdrTone, saveFormat, saveSourceFolder, warnDataLoss, warnQE1Size, warnClipping;
-};
-
-PreferenceValues TakePreferences() {
-    return {gPrefRememberWindow, gPrefBackground,  gPrefUndoSteps,        gPrefNormalStrength,
-            gPrefHdrFixed,       gPrefHdrExposure, gPrefHdrTone,          gPrefSaveFormat,
-            gPrefSaveSourceFolder, gPrefWarnDataLoss, gPrefWarnQE1Size, gPrefWarnClipping};
+// touching what is in force until OK: TakePreferences copies their values,
+// assigning those to PreferenceGlobals() puts them back.
+auto PreferenceGlobals() {
+    return std::tie(gPrefRememberWindow, gPrefBackground, gPrefUndoSteps, gPrefNormalStrength, gPrefHdrFixed,
+                    gPrefHdrExposure, gPrefHdrTone, gPrefSaveFormat, gPrefSaveSourceFolder, gPrefWarnDataLoss,
+                    gPrefWarnQE1Size, gPrefWarnClipping);
 }
 
-void RestorePreferences(const PreferenceValues& v) {
-    gPrefRememberWindow = v.rememberWindow;
-    gPrefBackground = v.background;
-    gPrefUndoSteps = v.undoSteps;
-    gPrefNormalStrength = v.normalStrength;
-    gPrefHdrFixed = v.hdrFixed;
-    gPrefHdrExposure = v.hdrExposure;
-    gPrefHdrTone = v.hdrTone;
-    gPrefSaveFormat = v.saveFormat;
-    gPrefSaveSourceFolder = v.saveSourceFolder;
-    gPrefWarnDataLoss = v.warnDataLoss;
-    gPrefWarnQE1Size = v.warnQE1Size;
-    gPrefWarnClipping = v.warnClipping;
+auto TakePreferences() {
+    return std::apply([](const auto&... value) { return std::make_tuple(value...); }, PreferenceGlobals());
 }
 
 }  // namespace
@@ -196,10 +179,10 @@ bool ShowPreferencesDialog(int parent) {
             UpdateHdrControls();
         } else if (event.gadget == defaults) {
             // The controls show the defaults; what is in force stays until OK.
-            const PreferenceValues inForce = TakePreferences();
+            const auto inForce = TakePreferences();
             SetDefaultPreferences();
             ShowPreferenceValues();
-            RestorePreferences(inForce);
+            PreferenceGlobals() = inForce;
         }
         return UiDialogStep::Stay;
     };
