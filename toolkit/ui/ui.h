@@ -20,7 +20,8 @@
 // Modal dialogs: UiRunModalBegin disables the parent only (other windows, such
 // as a tool window beside the main window, keep working); the dialog then
 // waits with UiWaitWindowEvent, which drops events of other windows, and
-// UiRunModalEnd enables and activates the parent again.
+// UiRunModalEnd enables and activates the parent again. UiRunModalDialog
+// runs all of it; the dialogs use that.
 //
 // Command ids 0..34 belong to the main window's menu; dialogs give their own
 // shortcuts ids of kUiFirstDialogId and above.
