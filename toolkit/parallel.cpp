@@ -148,7 +148,9 @@ int ParallelThreadCount() {
     return machine;
 }
 
-void SetThreadCountForTesting(int n) { gTestingThreads.store(std::clamp(n, 0, kMaxThreads), std::memory_order_relaxed); }
+void SetThreadCountForTesting(int n) {
+    gTestingThreads.store(std::clamp(n, 0, kMaxThreads), std::memory_order_relaxed);
+}
 
 namespace parallel_detail {
 
