@@ -120,9 +120,16 @@ TEST_F(ParallelTest, MachineCountIsAtLeastOne) {
 
 TEST_F(ParallelTest, ForkedChildGetsAWorkingPool) {
     SetThreadCountForTesting(4);
+    // Every worker must be past its start-up before the fork: a thread that
+    // is still starting may hold the allocator's lock (a sanitizer's is not
+    // fork-safe), and the child could then never allocate.
     std::atomic<int> warm{0};
-    ParallelForBands(4, 1, [&](int64_t b, int64_t e) { warm.fetch_add(int(e - b)); });
-    ASSERT_EQ(warm.load(), 4);
+    std::atomic<bool> warmMet{true};
+    ParallelForBands(4, 1, [&](int64_t b, int64_t e) {
+        for (int64_t i = b; i < e; ++i)
+            if (!MeetAll(warm, 4)) warmMet = false;
+    });
+    ASSERT_TRUE(warmMet.load());
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
