@@ -35,6 +35,10 @@ const Image& Picture8192(bool mixedAlpha) {
 }
 
 // Argument 0: opaque picture; 1: mixed alpha. Argument 1: threads, 0 for all.
+void PictureAndThreads(benchmark::internal::Benchmark* b) {
+    b->ArgNames({"mixed", "threads"})->ArgsProduct({{0, 1}, {1, 0}})->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
 void BM_HalveImage8192(benchmark::State& state) {
     const Image& src = Picture8192(state.range(0) != 0);
     SetThreadCountForTesting(int(state.range(1)));
@@ -45,11 +49,7 @@ void BM_HalveImage8192(benchmark::State& state) {
     state.SetBytesProcessed(int64_t(state.iterations()) * 8192 * 8192 * 4);
     SetThreadCountForTesting(0);
 }
-BENCHMARK(BM_HalveImage8192)
-    ->ArgNames({"mixed", "threads"})
-    ->ArgsProduct({{0, 1}, {1, 0}})
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+BENCHMARK(BM_HalveImage8192)->Apply(PictureAndThreads);
 
 void BM_ShrinkByHalving8192To1024(benchmark::State& state) {
     const Image& src = Picture8192(state.range(0) != 0);
@@ -60,10 +60,6 @@ void BM_ShrinkByHalving8192To1024(benchmark::State& state) {
     }
     SetThreadCountForTesting(0);
 }
-BENCHMARK(BM_ShrinkByHalving8192To1024)
-    ->ArgNames({"mixed", "threads"})
-    ->ArgsProduct({{0, 1}, {1, 0}})
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+BENCHMARK(BM_ShrinkByHalving8192To1024)->Apply(PictureAndThreads);
 
 }  // namespace

@@ -33,6 +33,18 @@ bool MeetAll(std::atomic<int>& arrived, int count) {
     return true;
 }
 
+// `bands` bands of one index, each waiting for all the others to start: true
+// only when that many threads really worked at once.
+bool AllBandsMeet(int bands) {
+    std::atomic<int> arrived{0};
+    std::atomic<bool> met{true};
+    ParallelForBands(bands, 1, [&](int64_t begin, int64_t end) {
+        for (int64_t i = begin; i < end; ++i)
+            if (!MeetAll(arrived, bands)) met = false;
+    });
+    return met.load();
+}
+
 TEST_F(ParallelTest, BandsCoverEveryIndexOnce) {
     struct Case {
         int threads;
@@ -79,15 +91,7 @@ TEST_F(ParallelTest, NothingRunsForAnEmptyRange) {
 TEST_F(ParallelTest, BandsRunConcurrently) {
     for (int threads : {2, 3, 8}) {
         SetThreadCountForTesting(threads);
-        std::atomic<int> arrived{0};
-        std::atomic<bool> allMet{true};
-        // Exactly `threads` bands, each waiting for all the others to start:
-        // this finishes only when every thread really works at once.
-        ParallelForBands(threads, 1, [&](int64_t begin, int64_t end) {
-            for (int64_t i = begin; i < end; ++i)
-                if (!MeetAll(arrived, threads)) allMet = false;
-        });
-        EXPECT_TRUE(allMet.load()) << threads;
+        EXPECT_TRUE(AllBandsMeet(threads)) << threads;
     }
 }
 
@@ -123,26 +127,14 @@ TEST_F(ParallelTest, ForkedChildGetsAWorkingPool) {
     // Every worker must be past its start-up before the fork: a thread that
     // is still starting may hold the allocator's lock (a sanitizer's is not
     // fork-safe), and the child could then never allocate.
-    std::atomic<int> warm{0};
-    std::atomic<bool> warmMet{true};
-    ParallelForBands(4, 1, [&](int64_t b, int64_t e) {
-        for (int64_t i = b; i < e; ++i)
-            if (!MeetAll(warm, 4)) warmMet = false;
-    });
-    ASSERT_TRUE(warmMet.load());
+    ASSERT_TRUE(AllBandsMeet(4));
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         // The parent's workers do not exist here; a pool that still counted
         // on them would hang, which the alarm turns into a failure.
         alarm(60);
-        std::atomic<int> arrived{0};
-        std::atomic<bool> met{true};
-        ParallelForBands(4, 1, [&](int64_t b, int64_t e) {
-            for (int64_t i = b; i < e; ++i)
-                if (!MeetAll(arrived, 4)) met = false;
-        });
-        _exit(met.load() ? 0 : 1);
+        _exit(AllBandsMeet(4) ? 0 : 1);
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
