@@ -156,8 +156,8 @@ namespace parallel_detail {
 
 void RunBands(int64_t count, int64_t grain, BandCall call, void* context) {
     if (count <= 0) return;
-    const int threads = ParallelThreadCount();
-    if (threads <= 1 || tInsideBand) {
+    const int threads = tInsideBand ? 1 : ParallelThreadCount();
+    if (threads <= 1) {
         call(context, 0, count);
         return;
     }
