@@ -5,6 +5,7 @@
 
 #include <wx/display.h>
 #include <wx/evtloop.h>
+#include <wx/log.h>
 
 #include <cerrno>
 #include <chrono>
@@ -331,10 +332,16 @@ bool StartWxOnce() {
     static char name[] = "orvanta";
     static char* argv[] = {name, nullptr};
     wxApp::SetInstance(new wxApp());
+    // Until a display is open, wx must not report through message boxes: a
+    // box without a display ends the process with a GTK trap instead of the
+    // clean failure the caller reports. Its text goes to standard error.
+    delete wxLog::SetActiveTarget(new wxLogStderr());
     if (!wxEntryStart(argc, argv)) {
         wxEntryCleanup();
         return false;
     }
+    // With the display open, wx's own target (message boxes) comes back.
+    delete wxLog::SetActiveTarget(nullptr);
     // The user's locale for texts, but numbers always use the point.
     std::setlocale(LC_NUMERIC, "C");
     wxTheApp->SetExitOnFrameDelete(false);
@@ -528,6 +535,40 @@ void UiRunModalEnd(int dialog, int parent) {
     (void)dialog;
     UiEnableWindow(parent, true);
     UiActivateWindow(parent);
+}
+
+bool UiRunModalDialog(int window, int parent, const UiDialogLoop& loop) {
+    constexpr int kReturnId = kUiFirstDialogId, kEscapeId = kUiFirstDialogId + 1;
+    if (loop.returnConfirms) UiAddShortcut(window, 0, kUiKeyReturn, kReturnId);
+    if (loop.escapeCancels) UiAddShortcut(window, 0, kUiKeyEscape, kEscapeId);
+    UiRunModalBegin(window, parent);
+    if (loop.onStart) loop.onStart();
+
+    auto isClickOn = [](const UiEvent& event, int button) {
+        return button != 0 && event.kind == UiEventKind::Gadget && event.type == UiEventType::Click &&
+               event.gadget == button;
+    };
+    auto isMenu = [](const UiEvent& event, bool registered, int id) {
+        return registered && event.kind == UiEventKind::Menu && event.id == id;
+    };
+    UiDialogStep step = UiDialogStep::Stay;
+    for (int waits = 0; step == UiDialogStep::Stay; ++waits) {
+        if (loop.beforeWait) loop.beforeWait(waits);
+        const UiEvent event = UiWaitWindowEvent(window);
+        if (event.kind == UiEventKind::CloseBox || isMenu(event, loop.escapeCancels, kEscapeId) ||
+            isClickOn(event, loop.cancel))
+            step = UiDialogStep::Cancel;
+        else if (isMenu(event, loop.returnConfirms, kReturnId) || isClickOn(event, loop.ok))
+            step = loop.onConfirm ? loop.onConfirm(event) : UiDialogStep::Confirm;
+        else if (loop.onEvent)
+            step = loop.onEvent(event);
+    }
+
+    const bool confirmed = step == UiDialogStep::Confirm;
+    if (loop.onEnd) loop.onEnd(confirmed);
+    UiRunModalEnd(window, parent);
+    UiCloseWindow(window);
+    return confirmed;
 }
 
 // ---------------------------------------------------------------------------
