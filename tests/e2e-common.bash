@@ -45,17 +45,29 @@ wait_for_window() {
 
 window_geometry() { xwininfo -id "$window" | awk '/Width:/{w=$2} /Height:/{h=$2} END{print w"x"h}'; }
 
+# What a program that does not end is doing: its state, where the kernel
+# holds it, and every thread's stack when gdb is there.
+describe_stuck_program() {
+  echo "--- state: $(grep -E '^State' /proc/"$pid"/status 2>/dev/null) wchan: $(cat /proc/"$pid"/wchan 2>/dev/null)"
+  echo "--- windows: $(xwininfo -root -children | grep -c '"orvanta"') focus: $(xdotool getwindowfocus 2>&1)"
+  command -v gdb >/dev/null && gdb -p "$pid" -batch -ex "thread apply all bt 12" 2>/dev/null | grep -E '^(#|Thread)' | head -60
+}
+
 # Ctrl+Q with no unsaved edits quits without asking; the exit code must be 0.
 quit_and_check() {
   xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window" 2>/dev/null
   sleep 0.3
+  # The X server outlives the programs it serves: a key that an earlier run
+  # pressed into a window that vanished at once (its Ctrl+Q) can still be
+  # down in the server, and pressing a held key does nothing.
+  xdotool keyup ctrl+q 2>/dev/null
   xdotool key --window "$window" --clearmodifiers ctrl+q
   local status= _
   for _ in $(seq 1 100); do
     if ! kill -0 "$pid" 2>/dev/null; then wait "$pid"; status=$?; break; fi
     sleep 0.1
   done
-  [[ -n "$status" ]] || fail "the program did not end within 10 seconds of Ctrl+Q"
+  [[ -n "$status" ]] || { describe_stuck_program; fail "the program did not end within 10 seconds of Ctrl+Q"; }
   pid=
   [[ "$status" == 0 ]] || fail "exit code $status, expected 0"
 }

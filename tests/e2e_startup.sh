@@ -33,7 +33,15 @@ done
 [[ -n "$menu" ]] || fail "F10 opened no menu popup"
 echo "File menu popup ${menu}"
 xdotool key --window "$window" Escape
-sleep 0.3
+# While the popup is open it holds the keyboard, so Ctrl+Q would go to the
+# menu: wait until it is really gone.
+popup=$(list_windows | awk -v g="$menu" '$2 == g {print $1; exit}')
+closed=
+for _ in $(seq 1 50); do
+  xwininfo -id "$popup" 2>/dev/null | grep -q "Map State: IsViewable" || { closed=1; break; }
+  sleep 0.1
+done
+[[ -n "$closed" ]] || fail "Escape did not close the File menu"
 
 if command -v import >/dev/null; then
   import -window "$window" "$work/shot.png" 2>/dev/null && echo "screenshot taken"
