@@ -182,8 +182,8 @@ public:
     void WaitForConflicts(const FileIdentity& source, const FileIdentity& output, const std::string& lowerOutput) {
         WaitUntil([&] {
             for (const Flight& f : flights_)
-                if (f.lowerOutput == lowerOutput || MayBeSameFile(f.output, output) || MayBeSameFile(f.source, output) ||
-                    MayBeSameFile(f.output, source))
+                if (f.lowerOutput == lowerOutput || MayBeSameFile(f.output, output) ||
+                    MayBeSameFile(f.source, output) || MayBeSameFile(f.output, source))
                     return false;
             return true;
         });
@@ -212,7 +212,8 @@ public:
         }
         // Also when the system refuses a thread: the item is converted all
         // the same, only without overlap.
-        Finished(index, lowerOutput, ConvertItemThenFlush(work, [](uint64_t) {}, [] {}));
+        results_[index] = ConvertItemThenFlush(work, [](uint64_t) {}, [] {});
+        NoteWritten(lowerOutput, *results_[index]);
     }
 
     // The results in item order; items never reached have none.
@@ -274,9 +275,8 @@ private:
         changed_.notify_all();
     }
 
-    void Finished(size_t index, const std::string& lowerOutput, ItemResult result) {
+    void NoteWritten(const std::string& lowerOutput, const ItemResult& result) {
         if (result.kind == ItemKind::Converted) written_.insert(lowerOutput);
-        results_[index] = std::move(result);
     }
 
     // Joins the threads of finished items and takes in their results.
@@ -287,25 +287,30 @@ private:
                 continue;
             }
             it->thread.join();  // the thread has nothing left to do but end
-            if (results_[it->index]->kind == ItemKind::Converted) written_.insert(it->lowerOutput);
+            NoteWritten(it->lowerOutput, *results_[it->index]);
             it = flights_.erase(it);
         }
     }
 
     // Waits until `ready` holds, reaping finished items; the caller's
-    // `waiting` runs each time a slice of the wait passes without news.
+    // `waiting` runs after every slice of the wait.
     template <typename Ready>
     void WaitUntil(Ready ready) {
+        using Clock = std::chrono::steady_clock;
         std::unique_lock<std::mutex> lock(mutex_);
+        Clock::time_point slice = Clock::now() + kWaitSlice;
         for (;;) {
             Reap();
             if (ready()) return;
             const uint64_t seen = generation_;
-            if (!changed_.wait_for(lock, kWaitSlice, [&] { return generation_ != seen; }) && waiting_) {
+            changed_.wait_until(lock, slice, [&] { return generation_ != seen; });
+            if (Clock::now() < slice) continue;
+            if (waiting_) {
                 lock.unlock();
                 waiting_();
                 lock.lock();
             }
+            slice = Clock::now() + kWaitSlice;
         }
     }
 

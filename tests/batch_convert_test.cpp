@@ -15,6 +15,7 @@
 #include "formats/tex.h"
 #include "formats/tga.h"
 #include "tests/test_support.h"
+#include "toolkit/parallel.h"
 #include "toolkit/codecs.h"
 #include "toolkit/files.h"
 
@@ -142,6 +143,11 @@ TEST(BatchConvert, OverlappedRunsMatchOneByOneRuns) {
     const auto mkdirs = [](const std::string& root, std::initializer_list<const char*> names) {
         for (const char* n : names) ASSERT_TRUE(CreateFolder(root + n));
     };
+    const auto fourPngs = [&](const std::string& r) {
+        mkdirs(r, {"src", "out"});
+        for (int i = 1; i <= 4; ++i) Png(r + "src/" + std::to_string(i) + ".png", i);
+    };
+    const std::vector<std::string> fourSources = {"src/1.png", "src/2.png", "src/3.png", "src/4.png"};
     std::vector<std::string> many;
     for (int i = 0; i < 14; ++i) many.push_back("src/p" + std::to_string(i) + ".png");
 
@@ -198,29 +204,17 @@ TEST(BatchConvert, OverlappedRunsMatchOneByOneRuns) {
          "Converted: 2   Skipped: 0   Failed: 2\n\nb.png: could not write the file\n"
          "c.png: This image format is not supported, or the file is damaged.\n"},
         {"a full disk fails every write and leaves nothing behind",
-         [&](const std::string& r) {
-             mkdirs(r, {"src", "out"});
-             for (int i = 0; i < 4; ++i) Png(r + "src/" + std::to_string(i) + ".png", i);
-         },
-         {"src/0.png", "src/1.png", "src/2.png", "src/3.png"}, Into("dds"),
-         "Converted: 0   Skipped: 0   Failed: 4\n\n0.png: could not write the file\n1.png: could not write the "
-         "file\n2.png: could not write the file\n3.png: could not write the file\n",
+         fourPngs, fourSources, Into("dds"),
+         "Converted: 0   Skipped: 0   Failed: 4\n\n1.png: could not write the file\n2.png: could not write the "
+         "file\n3.png: could not write the file\n4.png: could not write the file\n",
          0, 0},
         // The flag is seen as an item is shown (the window's poll), so that
         // item is still converted.
         {"Stop seen as the first item is shown converts one",
-         [&](const std::string& r) {
-             mkdirs(r, {"src", "out"});
-             for (int i = 1; i <= 4; ++i) Png(r + "src/" + std::to_string(i) + ".png", i);
-         },
-         {"src/1.png", "src/2.png", "src/3.png", "src/4.png"}, Into("tga"),
+         fourPngs, fourSources, Into("tga"),
          "Stopped by the user.\nConverted: 1   Skipped: 0   Failed: 0\n\n", 1},
         {"Stop seen as the second item is shown converts two",
-         [&](const std::string& r) {
-             mkdirs(r, {"src", "out"});
-             for (int i = 1; i <= 4; ++i) Png(r + "src/" + std::to_string(i) + ".png", i);
-         },
-         {"src/1.png", "src/2.png", "src/3.png", "src/4.png"}, Into("tga"),
+         fourPngs, fourSources, Into("tga"),
          "Stopped by the user.\nConverted: 2   Skipped: 0   Failed: 0\n\n", 2},
         {"HDR target: only HDR sources are written",
          [&](const std::string& r) {
@@ -286,6 +280,40 @@ TEST(BatchConvert, OverlappedRunsMatchOneByOneRuns) {
             }
         }
     }
+}
+
+// While items convert in the background the caller is called back, so a
+// window stays alive; a Stop given then ends the run before the next item,
+// and the items already started are finished and counted.
+TEST(BatchConvert, WaitingForLongItemsCallsBackAndStopEndsBeforeTheNextItem) {
+    TempFolder folder;
+    const std::string src = folder.path + "src/", out = folder.path + "out/";
+    ASSERT_TRUE(CreateFolder(src) && CreateFolder(out));
+    std::vector<std::string> sources;
+    for (int i = 1; i <= 5; ++i) {
+        sources.push_back(src + std::to_string(i) + ".tga");
+        // One thread for everything makes the first three long for sure.
+        const int side = i <= 3 ? 2048 : 8;
+        ASSERT_EQ(WriteTgaFile(*Picture(side * 2, side, i), sources.back(), 0), 1);
+    }
+    const BatchSettings settings = Into("dds", out);
+    bool collisions = false;
+    const std::vector<std::string> outputs = PlanBatchOutputs(sources, settings, collisions);
+    std::vector<int64_t> shown;
+    int waits = 0;
+    BatchCallbacks callbacks;
+    callbacks.stopRequested = [&] { return waits > 0; };
+    callbacks.itemStarts = [&](int64_t item, int64_t, const std::string&) { shown.push_back(item); };
+    callbacks.waiting = [&] { ++waits; };
+    SetThreadCountForTesting(1);
+    const BatchOutcome outcome = ConvertBatchItems(sources, outputs, settings, callbacks);
+    SetThreadCountForTesting(0);
+    EXPECT_GE(waits, 1);
+    EXPECT_EQ(shown, (std::vector<int64_t>{1, 2, 3}));
+    EXPECT_EQ(ComposeBatchSummary(outcome, "dds"), "Stopped by the user.\nConverted: 3   Skipped: 0   Failed: 0\n\n");
+    std::vector<std::string> names;
+    for (const FolderEntry& e : ScanFolder(out)) names.push_back(e.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"1.dds", "2.dds", "3.dds"}));
 }
 
 TEST(BatchConvert, PlannedOutputsFollowTheFolderRule) {
