@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and runs every test headless under Xvfb,
 # then the same tests built with AddressSanitizer + UndefinedBehaviorSanitizer,
-# then each reader's fuzz target on a fixed set of generated inputs
+# then every fuzz target, sanitized too, on a fixed set of generated inputs
 # (FUZZ_SECONDS=N explores with fresh random inputs for N seconds instead).
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -30,7 +30,7 @@ export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0
 (cd build-asan && xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" ctest --output-on-failure -j "$jobs")
 
 if ls tests/fuzz/fuzz_*.cpp >/dev/null 2>&1; then
-  echo "== Fuzzing each reader"
+  echo "== Fuzz targets under AddressSanitizer + UndefinedBehaviorSanitizer"
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DORVANTA_FUZZ=ON -DORVANTA_GUI=OFF "$werror" >/dev/null
   cmake --build build-fuzz
