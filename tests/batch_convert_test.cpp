@@ -316,34 +316,4 @@ TEST(BatchConvert, WaitingForLongItemsCallsBackAndStopEndsBeforeTheNextItem) {
     EXPECT_EQ(names, (std::vector<std::string>{"1.dds", "2.dds", "3.dds"}));
 }
 
-TEST(BatchConvert, PlannedOutputsFollowTheFolderRule) {
-    BatchSettings beside = Beside("dds");
-    BatchSettings into = Into("png", "/o/");
-    bool collisions = true;
-    EXPECT_EQ(PlanBatchOutputs({"/a/x.tga", "/b/y.v2.TGA"}, beside, collisions),
-              (std::vector<std::string>{"/a/x.dds", "/b/y.v2.dds"}));
-    EXPECT_FALSE(collisions);
-    EXPECT_EQ(PlanBatchOutputs({"/g/pack.gro::t/x.tex", "/a/X.tga"}, into, collisions),
-              (std::vector<std::string>{"/o/x.png", "/o/X.png"}));
-    EXPECT_TRUE(collisions);
-    EXPECT_EQ(PlanBatchOutputs({"/g/pack.gro::t/x.tex"}, beside, collisions),
-              (std::vector<std::string>{"/g/x.dds"}));
-}
-
-TEST(BatchConvert, SummaryNotesAndTheCutAtThreeThousandCharacters) {
-    BatchOutcome outcome;
-    outcome.converted = 3;
-    outcome.resized = 1;
-    outcome.lostAlpha = 2;
-    EXPECT_EQ(ComposeBatchSummary(outcome, "jpg"),
-              "Converted: 3   Skipped: 0   Failed: 0\n\n1 file(s) were resized to fit 1024 pixels for Dravik "
-              "1.\n2 file(s) lost their transparency (JPG).\n");
-    outcome.stopped = true;
-    outcome.log = std::string(2990, 'x');
-    const std::string cut = ComposeBatchSummary(outcome, "jpg");
-    EXPECT_EQ(cut.size(), 3004u);
-    EXPECT_EQ(cut.rfind("Stopped by the user.\nConverted: 3", 0), 0u);
-    EXPECT_EQ(cut.substr(3000), "\n...");
-}
-
 }  // namespace
