@@ -243,10 +243,7 @@ void ResetBatchGlobals() {
 std::string GetBatchSourceExtension() { return ExtensionAt(gBatchSourceCombo, FormatList::BatchSource); }
 std::string GetBatchTargetExtension() { return ExtensionAt(gBatchTargetCombo, FormatList::BatchTarget); }
 
-std::string GetListDisplayName(const std::string& path) {
-    if (IsArchivePath(path)) return GetTextAfterLastSeparator(GetEntryPartOfPath(path));
-    return GetTextAfterLastSeparator(path);
-}
+std::string GetListDisplayName(const std::string& path) { return GetDisplayName(path); }
 
 bool IsAcceptedBatchSource(const std::string& path) {
     const std::string name = IsArchivePath(path) ? GetEntryPartOfPath(path) : path;

@@ -9,8 +9,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "toolkit/files.h"
@@ -262,6 +265,129 @@ TEST_F(ToolkitAtomicSave, OwnersAreKeptAndOtherUsersFilesRefused) {
     ASSERT_EQ(chown((dir_ + "grouped.png").c_str(), 0, 0), 0);
     ASSERT_TRUE(Save(dir_ + "grouped.png", "new"));
     EXPECT_EQ(LinkStat(dir_ + "grouped.png").st_gid, 0u);
+}
+
+// A held commit: the old file stays until Finish(), which puts the new one
+// in place or, when that fails, leaves the target as it was; a held file
+// that is never finished goes without a trace.
+TEST_F(ToolkitAtomicSave, DeferredCommitsWaitForFinish) {
+    struct Case {
+        const char* what;
+        std::function<void(const std::string&)> meanwhile;  // between Commit() and Finish()
+        bool finish;
+        bool finished;    // what Finish() says
+        std::string now;  // what x.png reads at the end ("" when it is a folder or missing)
+    } cases[] = {
+        {"finished", nullptr, true, true, "new"},
+        {"dropped", nullptr, false, false, "old"},
+        {"target became a folder",
+         [](const std::string& d) {
+             RemoveFile(d + "x.png");
+             mkdir((d + "x.png").c_str(), 0755);
+         },
+         true, false, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string d = MakeTempFolder("case");
+        ASSERT_TRUE(Save(d + "x.png", "old"));
+        {
+            DeferredCommits held;
+            {
+                AtomicFile file(d + "x.png");
+                ASSERT_TRUE(file.Write("new", 3));
+                ASSERT_TRUE(file.Commit());
+                EXPECT_FALSE(file.Commit());  // handed over once
+            }
+            EXPECT_EQ(ReadText(d + "x.png"), "old");
+            EXPECT_EQ(NamesIn(d).size(), 2u);  // the temporary waits
+            if (c.meanwhile) c.meanwhile(d);
+            if (c.finish) {
+                EXPECT_EQ(held.Finish(), c.finished);
+                EXPECT_TRUE(held.Finish());  // nothing left to do
+            }
+        }
+        EXPECT_EQ(NamesIn(d), std::vector<std::string>{"x.png"});
+        EXPECT_EQ(GetFileKind(d + "x.png") == FileKind::File ? ReadText(d + "x.png") : "", c.now);
+    }
+
+    // Scopes nest; outside them a commit is immediate again.
+    {
+        DeferredCommits outer;
+        {
+            DeferredCommits inner;
+            ASSERT_TRUE(Save(dir_ + "a.png", "inner"));
+            EXPECT_EQ(GetFileKind(dir_ + "a.png"), FileKind::Missing);
+        }
+        ASSERT_TRUE(Save(dir_ + "b.png", "outer"));
+        EXPECT_EQ(GetFileKind(dir_ + "b.png"), FileKind::Missing);
+        EXPECT_TRUE(outer.Finish());
+    }
+    EXPECT_EQ(GetFileKind(dir_ + "a.png"), FileKind::Missing);
+    EXPECT_EQ(ReadText(dir_ + "b.png"), "outer");
+    ASSERT_TRUE(Save(dir_ + "c.png", "now"));
+    EXPECT_EQ(ReadText(dir_ + "c.png"), "now");
+
+    // A full disk is still the writer's failure, not the flush's.
+    DeferredCommits held;
+    SetWriteFailureAfterBytes(0);
+    EXPECT_FALSE(Save(dir_ + "c.png", "new"));
+    SetWriteFailureAfterBytes(-1);
+    EXPECT_TRUE(held.Finish());
+    EXPECT_EQ(ReadText(dir_ + "c.png"), "now");
+}
+
+// The disk-full injection counts the writes of every thread together:
+// with room for one of two writes exactly one of them fails.
+TEST_F(ToolkitAtomicSave, WriteFailureInjectionIsSharedByThreads) {
+    for (int round = 0; round < 20; ++round) {
+        SetWriteFailureAfterBytes(100);
+        std::atomic<int> failed{0};
+        std::vector<std::thread> writers;
+        for (int t = 0; t < 2; ++t)
+            writers.emplace_back([&, t] {
+                AtomicFile file(dir_ + "t" + std::to_string(t) + ".bin");
+                const std::vector<uint8_t> bytes(60, uint8_t(t));
+                if (!file.Write(bytes)) ++failed;
+            });
+        for (std::thread& w : writers) w.join();
+        SetWriteFailureAfterBytes(-1);
+        ASSERT_EQ(failed.load(), 1) << "round " << round;
+    }
+}
+
+TEST_F(ToolkitAtomicSave, IdentitiesMeetWhereTwoPathsMayBeOneFile) {
+    ASSERT_TRUE(CreateFolder(dir_ + "real"));
+    ASSERT_TRUE(Save(dir_ + "real/a.png", "a"));
+    ASSERT_TRUE(Save(dir_ + "real/b.png", "b"));
+    ASSERT_EQ(symlink((dir_ + "real").c_str(), (dir_ + "via").c_str()), 0);
+    ASSERT_EQ(symlink("a.png", (dir_ + "real/l.png").c_str()), 0);
+    ASSERT_EQ(symlink("later.png", (dir_ + "real/dangling.png").c_str()), 0);
+    ASSERT_EQ(link((dir_ + "real/b.png").c_str(), (dir_ + "hard.png").c_str()), 0);
+    const std::string cwd = std::filesystem::current_path().string();
+    struct Case {
+        const char *a, *b;
+        bool same;
+    } cases[] = {
+        {"real/a.png", "real/a.png", true},
+        {"real/a.png", "real/A.PNG", true},
+        {"real/a.png", "via/a.png", true},
+        {"real/a.png", "real/l.png", true},
+        {"real/a.png", "real/./../real/a.png", true},
+        {"real/later.png", "via/dangling.png", true},
+        {"real/new.png", "via/new.png", true},
+        {"hard.png", "real/b.png", true},
+        {"real/b.png::t/x.tex", "via/b.png", true},
+        {"real/a.png", "real/b.png", false},
+        {"real/a.png", "real/a.tga", false},
+        {"real/new.png", "new.png", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(MayBeSameFile(GetFileIdentity(dir_ + c.a), GetFileIdentity(dir_ + c.b)), c.same)
+            << c.a << " and " << c.b;
+    ASSERT_EQ(chdir((dir_ + "real").c_str()), 0);
+    EXPECT_TRUE(MayBeSameFile(GetFileIdentity("a.png"), GetFileIdentity(dir_ + "via/a.png")));
+    ASSERT_EQ(chdir(cwd.c_str()), 0);
 }
 
 }  // namespace

@@ -7,19 +7,23 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <memory>
 #include <new>
+#include <utility>
 
 namespace {
 
 std::string gConfigFolderOverride;
 std::string gExecutableFolderOverride;
-int64_t gWriteFailureAfter = -1;
+std::atomic<int64_t> gWriteFailureAfter{-1};
+thread_local DeferredCommits* tDeferredCommits = nullptr;
 
 std::string WithTrailingSlash(std::string folder) {
     if (!folder.empty() && folder.back() != '/') folder += '/';
@@ -395,13 +399,13 @@ AtomicFile::~AtomicFile() {
 
 bool AtomicFile::Write(const void* data, size_t size) {
     if (!ok_) return false;
-    if (gWriteFailureAfter >= 0) {
-        if (int64_t(size) > gWriteFailureAfter) {
-            gWriteFailureAfter = 0;
+    for (int64_t left = gWriteFailureAfter.load(std::memory_order_relaxed); left >= 0;) {
+        if (int64_t(size) > left) {
+            gWriteFailureAfter.store(0, std::memory_order_relaxed);
             ok_ = false;
             return false;
         }
-        gWriteFailureAfter -= int64_t(size);
+        if (gWriteFailureAfter.compare_exchange_weak(left, left - int64_t(size), std::memory_order_relaxed)) break;
     }
     if (size && fwrite(data, 1, size, static_cast<FILE*>(file_)) != size) ok_ = false;
     if (ok_) written_ += size;
@@ -437,6 +441,12 @@ bool AtomicFile::CopyIntoTarget(int tempFd) {
 
 bool AtomicFile::Commit() {
     if (!ok_ || committed_) return false;
+    if (tDeferredCommits) return tDeferredCommits->Hold(*this);
+    return CommitNow();
+}
+
+bool AtomicFile::CommitNow() {
+    if (!ok_ || committed_) return false;
     FILE* f = static_cast<FILE*>(file_);
     file_ = nullptr;
     // The data must be on disk before it becomes the file.
@@ -460,4 +470,71 @@ bool WriteWholeFile(const std::string& path, const void* data, size_t size) {
     return file.Write(data, size) && file.Commit();
 }
 
-void SetWriteFailureAfterBytes(int64_t bytes) { gWriteFailureAfter = bytes; }
+DeferredCommits::DeferredCommits() : outer_(tDeferredCommits) { tDeferredCommits = this; }
+
+DeferredCommits::~DeferredCommits() { tDeferredCommits = outer_; }
+
+bool DeferredCommits::Hold(AtomicFile& file) {
+    // What the writer wrote must be in the temporary now, so a full disk is
+    // still the writer's failure; only the flush and the rename wait.
+    if (fflush(static_cast<FILE*>(file.file_)) != 0) {
+        file.ok_ = false;
+        return false;
+    }
+    std::unique_ptr<AtomicFile> held(new (std::nothrow) AtomicFile);
+    if (!held) return file.CommitNow();
+    try {
+        held_.reserve(held_.size() + 1);
+    } catch (const std::bad_alloc&) {
+        return file.CommitNow();
+    }
+    // The writer's object dies empty; the held one owns the temporary.
+    AtomicFile& to = *held;
+    to.targetName_ = std::move(file.targetName_);
+    to.tempName_ = std::exchange(file.tempName_, std::string());
+    to.tempPath_ = std::exchange(file.tempPath_, std::string());
+    to.folderFd_ = std::exchange(file.folderFd_, -1);
+    to.file_ = std::exchange(file.file_, nullptr);
+    to.ok_ = std::exchange(file.ok_, false);
+    to.inPlace_ = file.inPlace_;
+    to.targetDevice_ = file.targetDevice_;
+    to.targetInode_ = file.targetInode_;
+    to.written_ = file.written_;
+    held_.push_back(std::move(held));
+    return true;
+}
+
+bool DeferredCommits::Finish() {
+    bool all = true;
+    for (std::unique_ptr<AtomicFile>& file : held_) all = file->CommitNow() && all;
+    held_.clear();
+    return all;
+}
+
+FileIdentity GetFileIdentity(const std::string& path) {
+    const std::string file = IsArchivePath(path) ? GetArchivePartOfPath(path) : path;
+    FileIdentity identity;
+    std::string target;
+    struct stat st;
+    bool exists = false;
+    if (!ResolveSaveTarget(file, target, st, exists)) {
+        identity.entry = ToLowerAscii(file);
+        return identity;
+    }
+    const size_t cut = target.rfind('/');
+    const std::string folder = cut == std::string::npos ? "." : target.substr(0, cut + 1);
+    char real[PATH_MAX];
+    identity.entry = ToLowerAscii((realpath(folder.c_str(), real) ? std::string(real) : folder) + "/" +
+                                  (cut == std::string::npos ? target : target.substr(cut + 1)));
+    if (exists) {
+        identity.device = uint64_t(st.st_dev);
+        identity.inode = uint64_t(st.st_ino);
+    }
+    return identity;
+}
+
+bool MayBeSameFile(const FileIdentity& a, const FileIdentity& b) {
+    return a.entry == b.entry || (a.inode != 0 && a.device == b.device && a.inode == b.inode);
+}
+
+void SetWriteFailureAfterBytes(int64_t bytes) { gWriteFailureAfter.store(bytes, std::memory_order_relaxed); }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -145,11 +146,17 @@ public:
     bool Write(const void* data, size_t size);
     bool Write(const std::vector<uint8_t>& data) { return Write(data.data(), data.size()); }
     // Puts the data in place; true when the target holds every byte written.
+    // While a DeferredCommits lives on this thread, the file is only handed
+    // to it (true: every byte reached the temporary); the flush and the
+    // rename happen at its Finish().
     bool Commit();
     // The temporary file while it exists (empty when none was created).
     const std::string& TempPath() const { return tempPath_; }
 
 private:
+    friend class DeferredCommits;
+    AtomicFile() = default;
+    bool CommitNow();
     bool CopyIntoTarget(int tempFd);
 
     std::string targetName_;  // the resolved target's name in its folder
@@ -167,6 +174,48 @@ private:
 // Writes a whole buffer atomically; true on success.
 bool WriteWholeFile(const std::string& path, const void* data, size_t size);
 
+// Holds back the slow end of the atomic saves made on its thread while it
+// lives: their Commit() hands the written temporary over, and Finish() later
+// flushes each one to disk and renames it into place, in the order they were
+// handed over. A writer runs unchanged; its caller can meanwhile let go of
+// the picture, and several files can wait for the disk at once from
+// different threads. Files not finished when it dies are dropped: their
+// temporaries go and their targets stay as they were. Scopes nest; the
+// innermost one on a thread collects.
+class DeferredCommits {
+public:
+    DeferredCommits();
+    ~DeferredCommits();
+    DeferredCommits(const DeferredCommits&) = delete;
+    DeferredCommits& operator=(const DeferredCommits&) = delete;
+
+    // Commits every file handed over so far; true when all of them are in
+    // place (also when there were none). Any thread may call it.
+    bool Finish();
+
+private:
+    friend class AtomicFile;
+    bool Hold(AtomicFile& file);
+
+    DeferredCommits* outer_;
+    std::vector<std::unique_ptr<AtomicFile>> held_;
+};
+
+// What reading or saving a path reaches, for telling whether two paths may
+// name one file: symbolic links followed as a save follows them (a dangling
+// last link to its target), the folder resolved to its real path, and the
+// result lower-cased, since names that differ only in letter case are one
+// file on some file systems; for an existing file also its device and inode,
+// so hard links meet. An archive entry path stands for its archive.
+struct FileIdentity {
+    std::string entry;
+    uint64_t device = 0, inode = 0;  // 0, 0 while nothing exists there
+};
+FileIdentity GetFileIdentity(const std::string& path);
+// True when the two may be one file (never false for one file).
+bool MayBeSameFile(const FileIdentity& a, const FileIdentity& b);
+
 // Test hook: after `bytes` more bytes have gone through AtomicFile::Write, the
 // next write fails as if the disk were full. -1 switches the injection off.
+// The count is shared by every thread's writes.
 void SetWriteFailureAfterBytes(int64_t bytes);

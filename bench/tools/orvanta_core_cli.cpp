@@ -16,8 +16,8 @@
 //       after the DDS window.
 //   orvanta_cli batch OUTFOLDER FILES...
 //       a batch run to DDS: every file loaded and written into OUTFOLDER by
-//       the batch's writer; same names are numbered (name_2), existing
-//       outputs are skipped; prints the run's summary line and log.
+//       the batch's own conversion; same names are numbered (name_2),
+//       existing outputs are skipped; prints the run's summary.
 //
 // Exit status: 0 done, 1 a load or a write failed, 2 wrong arguments.
 #include <cstdio>
@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/batch_convert.h"
 #include "formats/dds.h"
 #include "formats/dispatch.h"
 #include "formats/formats.h"
@@ -119,53 +120,24 @@ int Dds(const std::vector<std::string>& args) {
     return 0;
 }
 
-// The per-item steps of a batch run with DDS as the target, the output
-// folder set, the force box off and "add a number" chosen for same names.
+// A batch run to DDS through the batch's own conversion, as the batch window
+// starts it with the output folder set, the force box off and "add a number"
+// chosen for same names.
 int Batch(const std::string& outFolder, const std::vector<std::string>& files) {
     if (!FolderExists(outFolder)) {
         std::fprintf(stderr, "The output folder does not exist:\n%s\n", outFolder.c_str());
         return 1;
     }
-    const std::string folder = outFolder.back() == '/' ? outFolder : outFolder + "/";
-    std::map<std::string, int64_t> counts;
-    int64_t converted = 0, skipped = 0, failed = 0;
-    std::string log;
-    for (const std::string& path : files) {
-        const std::string name = GetFilePart(path);
-        const size_t dot = name.rfind('.');
-        const std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
-        std::string output = folder + stem + ".dds";
-        const int64_t occurrence = ++counts[ToLowerAscii(output)];
-        if (occurrence >= 2) output = folder + stem + "_" + std::to_string(occurrence) + ".dds";
-        if (ToLowerAscii(output) == ToLowerAscii(path)) {
-            ++skipped;
-            log += name + ": skipped (output would overwrite the source file)\n";
-            continue;
-        }
-        if (GetFileKind(output) == FileKind::File) {
-            ++skipped;
-            log += GetFilePart(output) + ": skipped (already exists)\n";
-            continue;
-        }
-        TexInfo info;
-        ImagePtr image = LoadImageAnySource(path, info);
-        if (!image) {
-            ++failed;
-            log += name + ": " + info.errorText + "\n";
-        } else {
-            const std::string result = SaveImageForBatch(*image, info, output, "dds");
-            if (result.empty()) {
-                ++converted;
-            } else {
-                ++failed;
-                log += name + ": " + result + "\n";
-            }
-        }
-        FreeTexHdrData(info);
-    }
-    std::printf("Converted: %lld   Skipped: %lld   Failed: %lld\n%s", static_cast<long long>(converted),
-                static_cast<long long>(skipped), static_cast<long long>(failed), log.c_str());
-    return failed == 0 ? 0 : 1;
+    BatchSettings settings;
+    settings.extension = "dds";
+    settings.useSourceFolder = false;
+    settings.outputFolder = outFolder.back() == '/' ? outFolder : outFolder + "/";
+    settings.sameNames = BatchSameNames::Number;
+    bool collisions = false;
+    const std::vector<std::string> outputs = PlanBatchOutputs(files, settings, collisions);
+    const BatchOutcome outcome = ConvertBatchItems(files, outputs, settings, {});
+    std::fputs(ComposeBatchSummary(outcome, settings.extension).c_str(), stdout);
+    return outcome.failed == 0 ? 0 : 1;
 }
 
 }  // namespace
