@@ -14,6 +14,7 @@
 #include "tests/editor_fixture.h"
 #include "toolkit/codecs.h"
 #include "toolkit/files.h"
+#include "toolkit/parallel.h"
 
 namespace {
 
@@ -324,6 +325,30 @@ TEST_F(EditorBatchTest, EachItemIsShownBeforeItsWorkAndStopDuringTheFirstConvert
     EXPECT_EQ(LastMessage(), "Stopped by the user.\nConverted: 2   Skipped: 0   Failed: 0\n\n");
     EXPECT_EQ(GetFileKind(dir_ + "2.tga"), FileKind::File);
     EXPECT_EQ(GetFileKind(dir_ + "3.tga"), FileKind::Missing);
+}
+
+// Items convert in the background and the window is polled while the run
+// waits for them; a Stop taken in such a wait still counts from the next
+// item's poll, so the item after the one in hand is converted, as when the
+// window was polled once per item. Large items on one thread make the run
+// wait for the first three before it starts the fourth.
+TEST_F(EditorBatchTest, StopTakenWhileWaitingForItemsStillConvertsTheNextOne) {
+    for (const char* name : {"1.png", "2.png", "3.png", "4.png", "5.png"}) Png(dir_ + name, 4096, 4096);
+    SetThreadCountForTesting(1);
+    WithWindow([&] {
+        SetFormats(kSrcPng, kDstDds);
+        AddBatchFolder(dir_);
+        SetBatchItemHookForTesting([&](int64_t item) {
+            if (item == 3) UiTestQueueGadget(gBatchCloseButton, UiEventType::Click);
+        });
+        UiTestScriptMessageAnswer(1);
+        RunBatchConversion(0);
+        SetBatchItemHookForTesting(nullptr);
+    });
+    SetThreadCountForTesting(0);
+    EXPECT_EQ(LastMessage(), "Stopped by the user.\nConverted: 4   Skipped: 0   Failed: 0\n\n");
+    EXPECT_EQ(GetFileKind(dir_ + "4.dds"), FileKind::File);
+    EXPECT_EQ(GetFileKind(dir_ + "5.dds"), FileKind::Missing);
 }
 
 TEST_F(EditorBatchTest, LongSummaryIsCutAtThreeThousandCharactersWithoutSplittingOne) {
