@@ -35,6 +35,9 @@ void WindowProgress(const std::string& text, int64_t done, int64_t total) {
     int64_t percent = total > 0 ? done * 100 / total : 0;
     UiSetGadgetState(gSkyboxProgressBar, int(std::clamp<int64_t>(percent, 0, 100)));
     UiProcessPending();
+    // The step's work keeps the event loop away until the next report, and
+    // the toolkit's frame clock is seldom due right now: paint it now.
+    UiPaintWindowNow(gSkyboxWindow);
 }
 
 double Exposure() { return CurrentHdrDisplaySettings().exposure; }
