@@ -140,6 +140,13 @@ double Psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
     return 10 * std::log10(255.0 * 255.0 / (sum / double(a.size())));
 }
 
+bool SamePicture(const Image& a, const Image& b) {
+    if (a.width != b.width || a.height != b.height || a.depth != b.depth) return false;
+    for (int y = 0; y < a.height; ++y)
+        if (std::memcmp(a.RowFromTop(y), b.RowFromTop(y), size_t(a.width) * a.BytesPerPixel()) != 0) return false;
+    return true;
+}
+
 struct DecodeCase {
     const char* name;
     const char* options;
@@ -208,9 +215,29 @@ TEST_F(ToolkitCodecsMagick, DecodeMatchesImageMagick) {
         EXPECT_EQ(image->width, kW);
         EXPECT_EQ(image->height, kH);
         EXPECT_EQ(image->depth, c.depth);
-        const Diff d = Compare(*image, Reference(path, c.sixteen), c.premultiplied);
+        const std::vector<uint8_t> reference = Reference(path, c.sixteen);
+        const Diff d = Compare(*image, reference, c.premultiplied);
         EXPECT_LE(d.colour, c.tolerance);
         EXPECT_EQ(d.alpha, 0);
+
+        // Straight into 32 bits, from memory and from the file (which a PNG
+        // decodes as it is read): the picture the 24-bit decode gives once
+        // made 32-bit, byte for byte, and the depth the source had.
+        ImagePtr widened = ConvertTo32Bit(DuplicateImage(*image));
+        ASSERT_NE(widened, nullptr);
+        for (const bool fromFile : {false, true}) {
+            SCOPED_TRACE(fromFile ? "from the file" : "from memory");
+            int sourceDepth = 0;
+            error = "stale";
+            ImagePtr direct = fromFile ? DecodeImageFileTo32Bit(path, &sourceDepth, &error)
+                                       : DecodeImageMemoryTo32Bit(file.data(), file.size(), &sourceDepth, &error);
+            ASSERT_NE(direct, nullptr) << error;
+            EXPECT_EQ(error, "");
+            EXPECT_EQ(direct->depth, 32);
+            EXPECT_EQ(sourceDepth, c.depth);
+            EXPECT_TRUE(SamePicture(*direct, *widened));
+            EXPECT_EQ(Compare(*direct, reference, c.premultiplied).alpha, 0);
+        }
     }
 }
 
@@ -236,13 +263,6 @@ TEST_F(ToolkitCodecsMagick, DecodeTopDownBmp) {
     EXPECT_EQ(Compare(*up, Reference(folder_ + "up.bmp")).colour, 0);
 }
 
-bool SamePicture(const Image& a, const Image& b) {
-    if (a.width != b.width || a.height != b.height || a.depth != b.depth) return false;
-    for (int y = 0; y < a.height; ++y)
-        if (std::memcmp(a.RowFromTop(y), b.RowFromTop(y), size_t(a.width) * a.BytesPerPixel()) != 0) return false;
-    return true;
-}
-
 // Cut short, a file must fail with a reason unless the cut only took bytes
 // the picture does not need (then the picture must be intact). With bytes
 // flipped it must fail with a reason or give a picture of a sane size.
@@ -266,6 +286,8 @@ TEST_F(ToolkitCodecsMagick, DamagedFilesFailCleanly) {
         ImagePtr whole = DecodeImageMemory(file.data(), file.size(), &error);
         ASSERT_NE(whole, nullptr) << error;
         const size_t cuts[] = {2, 9, 30, 60, file.size() / 3, file.size() / 2, file.size() - 9, file.size() - 1};
+        ImagePtr whole32 = ConvertTo32Bit(DuplicateImage(*whole));
+        const std::string cutPath = folder_ + "cut";
         for (size_t cut : cuts) {
             std::vector<uint8_t> part(file.begin(), file.begin() + long(cut));  // exact size for ASan
             ImagePtr image = DecodeImageMemory(part.data(), part.size(), &error);
@@ -273,6 +295,14 @@ TEST_F(ToolkitCodecsMagick, DamagedFilesFailCleanly) {
                 EXPECT_TRUE(SamePicture(*image, *whole)) << "cut at " << cut;
             } else {
                 EXPECT_FALSE(error.empty()) << "cut at " << cut;
+            }
+            // The same cut file read from disk (a PNG as it decodes).
+            ASSERT_TRUE(WriteWholeFile(cutPath, part.data(), part.size()));
+            image = DecodeImageFileTo32Bit(cutPath, nullptr, &error);
+            if (image) {
+                EXPECT_TRUE(SamePicture(*image, *whole32)) << "file cut at " << cut;
+            } else {
+                EXPECT_FALSE(error.empty()) << "file cut at " << cut;
             }
         }
         // The pixel data proper cut in half always fails.
@@ -289,6 +319,63 @@ TEST_F(ToolkitCodecsMagick, DamagedFilesFailCleanly) {
             } else {
                 EXPECT_FALSE(error.empty()) << "flip at " << pos;
             }
+        }
+    }
+}
+
+// A PNG file is read in pieces as it decodes: a picture of several pieces
+// comes out as from memory, and a file cut short or damaged anywhere fails
+// with its reason.
+TEST(ToolkitCodecs, PngFilesDecodeAsTheyAreRead) {
+    const TempFolder folder;
+    for (const int bits : {24, 32}) {
+        SCOPED_TRACE(bits);
+        // Noise does not compress: the file is some 2 to 3 MiB.
+        ImagePtr picture = CreateImage(1031, 701, 32);
+        uint32_t state = 12345;
+        for (int y = 0; y < picture->height; ++y) {
+            uint8_t* row = picture->RowFromTop(y);
+            for (int x = 0; x < picture->width * 4; ++x) {
+                state = state * 1664525u + 1013904223u;
+                row[x] = uint8_t(state >> 24);
+                if (bits == 24 && x % 4 == 3) row[x] = 255;
+            }
+        }
+        std::vector<uint8_t> file;
+        ASSERT_TRUE(EncodePngMemory(*picture, bits, file));
+        ASSERT_GT(file.size(), size_t(2) << 20);
+        const std::string path = folder.path + "noise.png";
+        ASSERT_TRUE(WriteWholeFile(path, file.data(), file.size()));
+
+        std::string error;
+        int sourceDepth = 0;
+        ImagePtr fromFile = DecodeImageFileTo32Bit(path, &sourceDepth, &error);
+        ASSERT_NE(fromFile, nullptr) << error;
+        EXPECT_EQ(sourceDepth, bits);
+        EXPECT_TRUE(SamePicture(*fromFile, *picture));
+        ImagePtr fromFile24 = DecodeImageFile(path, &error);
+        ASSERT_NE(fromFile24, nullptr) << error;
+        EXPECT_EQ(fromFile24->depth, bits);
+        EXPECT_TRUE(SamePicture(*ConvertTo32Bit(std::move(fromFile24)), *picture));
+
+        struct Damage {
+            const char* name;
+            size_t keep;   // bytes of the file kept
+            size_t flip;   // a byte flipped, or SIZE_MAX
+            const char* error;
+        } damages[] = {
+            {"cut inside the first piece read", 100000, SIZE_MAX, "The PNG file is truncated."},
+            {"cut just after it", (size_t(1) << 20) + 1, SIZE_MAX, "The PNG file is truncated."},
+            {"cut in the last piece", file.size() - 20, SIZE_MAX, "The PNG file is truncated."},
+            {"a byte of the pixel data flipped", file.size(), file.size() / 2, "The PNG file is damaged."},
+        };
+        for (const Damage& d : damages) {
+            SCOPED_TRACE(d.name);
+            std::vector<uint8_t> bad(file.begin(), file.begin() + long(d.keep));
+            if (d.flip != SIZE_MAX) bad[d.flip] ^= 0x10;
+            ASSERT_TRUE(WriteWholeFile(path, bad.data(), bad.size()));
+            EXPECT_EQ(DecodeImageFileTo32Bit(path, nullptr, &error), nullptr);
+            EXPECT_EQ(error, d.error);
         }
     }
 }

@@ -6,11 +6,16 @@
 // owned by the caller, so a jump never skips a destructor and nothing leaks.
 #include <png.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "toolkit/bytereader.h"
@@ -35,17 +40,47 @@ void PngWarningFn(png_structp, png_const_charp) {}
 
 // ---- reading ---------------------------------------------------------------
 
+// Where the decoder's bytes come from: a file already in memory, or an open
+// file read ahead in large pieces as the decoder asks (libpng asks a few
+// kilobytes at a time), so a big file is never held whole beside its picture.
 struct PngSource {
-    const uint8_t* data;
-    size_t size;
-    size_t pos;
+    const uint8_t* data = nullptr;  // the whole file, or null when reading fd
+    int fd = -1;
+    uint64_t size = 0;  // of the file, for the plausibility check
+    uint64_t pos = 0;   // next byte of `data` the decoder gets
+    uint8_t* ahead = nullptr;  // read-ahead buffer of fd
+    size_t aheadSize = 0;
+    size_t aheadPos = 0;
+    size_t aheadFill = 0;
 };
+
+constexpr const char* kTruncated = "The PNG file is truncated.";
+constexpr const char* kUnreadable = "The PNG file cannot be read.";
+constexpr size_t kReadAheadBytes = size_t(1) << 20;
 
 void PngReadFn(png_structp png, png_bytep out, png_size_t length) {
     auto* src = static_cast<PngSource*>(png_get_io_ptr(png));
-    if (length > src->size - src->pos) png_error(png, "The PNG file is truncated.");
-    std::memcpy(out, src->data + src->pos, length);
-    src->pos += length;
+    if (src->data) {
+        if (length > src->size - src->pos) png_error(png, kTruncated);
+        std::memcpy(out, src->data + src->pos, length);
+        src->pos += length;
+        return;
+    }
+    while (length > 0) {
+        if (src->aheadPos == src->aheadFill) {
+            const ssize_t n = read(src->fd, src->ahead, src->aheadSize);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) png_error(png, kUnreadable);
+            if (n == 0) png_error(png, kTruncated);
+            src->aheadPos = 0;
+            src->aheadFill = size_t(n);
+        }
+        const size_t take = std::min(length, src->aheadFill - src->aheadPos);
+        std::memcpy(out, src->ahead + src->aheadPos, take);
+        src->aheadPos += take;
+        out += take;
+        length -= take;
+    }
 }
 
 struct PngReader {
@@ -69,11 +104,15 @@ struct PngHeader {
     uint64_t rawBytes;  // decompressed size of the image data, for the plausibility check
 };
 
-// Reads the header and sets the transforms that give 8-bit B, G, R[, A].
-bool ReadPngHeader(PngReader* r, PngHeader* h) {
+// Reads the header and sets the transforms that give 8-bit B, G, R[, A];
+// with opaque32, a source without alpha gets alpha 255 as a fourth byte.
+bool ReadPngHeader(PngReader* r, PngHeader* h, bool opaque32) {
     if (setjmp(png_jmpbuf(r->png))) return false;
     png_set_read_fn(r->png, &r->source, PngReadFn);
     png_set_user_limits(r->png, kMaxImageSide, kMaxImageSide);
+    // The decoder takes the compressed data in larger pieces: fewer calls
+    // into zlib for a big picture.
+    png_set_compression_buffer_size(r->png, 65536);
     png_read_info(r->png, r->info);
     int bitDepth = 0, colourType = 0;
     png_get_IHDR(r->png, r->info, &h->width, &h->height, &bitDepth, &colourType, &h->interlace, nullptr, nullptr);
@@ -86,9 +125,10 @@ bool ReadPngHeader(PngReader* r, PngHeader* h) {
     if (bitDepth == 16) png_set_strip_16(r->png);
     if (!(colourType & PNG_COLOR_MASK_COLOR)) png_set_gray_to_rgb(r->png);
     png_set_bgr(r->png);
+    if (opaque32 && !h->alpha) png_set_filler(r->png, 0xFF, PNG_FILLER_AFTER);
     if (h->interlace != PNG_INTERLACE_NONE) png_set_interlace_handling(r->png);
     png_read_update_info(r->png, r->info);
-    return png_get_rowbytes(r->png, r->info) == size_t(h->width) * (h->alpha ? 4 : 3);
+    return png_get_rowbytes(r->png, r->info) == size_t(h->width) * (h->alpha || opaque32 ? 4 : 3);
 }
 
 bool ReadPngRows(PngReader* r, png_bytepp rows) {
@@ -96,6 +136,41 @@ bool ReadPngRows(PngReader* r, png_bytepp rows) {
     png_read_image(r->png, rows);
     png_read_end(r->png, nullptr);
     return true;
+}
+
+ImagePtr PngFailure(const PngReader& r, std::string* error, const char* otherwise) {
+    if (std::strstr(r.message.text, "truncated")) return CodecFailure(error, kTruncated);
+    if (std::strstr(r.message.text, kUnreadable)) return CodecFailure(error, kUnreadable);
+    return CodecFailure(error, otherwise);
+}
+
+// Decodes from the source set in r. Every pixel is written by the decoder
+// (each interlace pass fills its own).
+ImagePtr DecodePng(PngReader& r, std::string* error, int* sourceDepth) {
+    if (error) error->clear();
+    r.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &r.message, PngErrorFn, PngWarningFn);
+    if (r.png) r.info = png_create_info_struct(r.png);
+    if (!r.png || !r.info) return CodecFailure(error, "Not enough memory to read the PNG file.");
+
+    const bool opaque32 = sourceDepth != nullptr;
+    PngHeader h{};
+    if (!ReadPngHeader(&r, &h, opaque32)) {
+        if (std::strstr(r.message.text, "user limit")) return CodecFailure(error, "The PNG picture is too large.");
+        return PngFailure(r, error, kDamaged);
+    }
+    if (h.width < 1 || h.height < 1 || h.width > png_uint_32(kMaxImageSide) || h.height > png_uint_32(kMaxImageSide))
+        return CodecFailure(error, "The PNG picture is too large.");
+    // A file far too small for its claimed size, even at deflate's best, is
+    // refused before the picture is allocated.
+    if (!ClaimFitsBytes(h.rawBytes, r.source.size, kDeflateBestRatio)) return CodecFailure(error, kTruncated);
+
+    ImagePtr image = CreateDecodedImage(int(h.width), int(h.height), h.alpha || opaque32 ? 32 : 24);
+    std::unique_ptr<png_bytep[]> rows(new (std::nothrow) png_bytep[h.height]);
+    if (!image || !rows) return CodecFailure(error, "Not enough memory to read the PNG file.");
+    for (png_uint_32 y = 0; y < h.height; ++y) rows[y] = image->RowFromTop(int(y));
+    if (!ReadPngRows(&r, rows.get())) return PngFailure(r, error, kDamaged);
+    if (sourceDepth) *sourceDepth = h.alpha ? 32 : 24;
+    return image;
 }
 
 // ---- writing ---------------------------------------------------------------
@@ -158,41 +233,29 @@ bool WritePng(PngWriter* w, const Image* image, bool alpha, uint8_t* rowBuffer) 
 
 }  // namespace
 
-ImagePtr DecodePngData(const uint8_t* data, size_t size, std::string* error) {
-    if (error) error->clear();
-    if (!IsPngData(data, size)) return CodecFailure(error, "The file is not a PNG image.");
+ImagePtr DecodePngData(const uint8_t* data, size_t size, std::string* error, int* sourceDepth) {
+    if (!IsPngData(data, size)) {
+        if (error) error->clear();
+        return CodecFailure(error, "The file is not a PNG image.");
+    }
     PngReader r;
-    r.source = {data, size, 0};
-    r.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &r.message, PngErrorFn, PngWarningFn);
-    if (r.png) r.info = png_create_info_struct(r.png);
-    if (!r.png || !r.info) return CodecFailure(error, "Not enough memory to read the PNG file.");
+    r.source.data = data;
+    r.source.size = size;
+    return DecodePng(r, error, sourceDepth);
+}
 
-    PngHeader h{};
-    if (!ReadPngHeader(&r, &h)) {
-        if (std::strstr(r.message.text, "truncated")) return CodecFailure(error, "The PNG file is truncated.");
-        if (std::strstr(r.message.text, "user limit")) return CodecFailure(error, "The PNG picture is too large.");
-        return CodecFailure(error, kDamaged);
-    }
-    if (h.width < 1 || h.height < 1 || h.width > png_uint_32(kMaxImageSide) || h.height > png_uint_32(kMaxImageSide))
-        return CodecFailure(error, "The PNG picture is too large.");
-    // A file far too small for its claimed size, even at deflate's best, is
-    // refused before the picture is allocated.
-    if (!ClaimFitsBytes(h.rawBytes, size, kDeflateBestRatio)) return CodecFailure(error, "The PNG file is truncated.");
-
-    ImagePtr image = CreateImage(int(h.width), int(h.height), h.alpha ? 32 : 24);
-    png_bytepp rows = static_cast<png_bytepp>(std::malloc(sizeof(png_bytep) * h.height));
-    if (!image || !rows) {
-        std::free(rows);
-        return CodecFailure(error, "Not enough memory to read the PNG file.");
-    }
-    for (png_uint_32 y = 0; y < h.height; ++y) rows[y] = image->RowFromTop(int(y));
-    const bool ok = ReadPngRows(&r, rows);
-    std::free(rows);
-    if (!ok) {
-        if (std::strstr(r.message.text, "truncated")) return CodecFailure(error, "The PNG file is truncated.");
-        return CodecFailure(error, kDamaged);
-    }
-    return image;
+ImagePtr DecodePngFile(const ReadOnlyFile& file, std::string* error, int* sourceDepth) {
+    struct stat st;
+    if (!file.Ok() || fstat(file.Descriptor(), &st) != 0 || lseek(file.Descriptor(), 0, SEEK_SET) != 0)
+        return CodecFailure(error, kUnreadable);
+    std::unique_ptr<uint8_t[]> ahead(new (std::nothrow) uint8_t[kReadAheadBytes]);
+    if (!ahead) return CodecFailure(error, "Not enough memory to read the PNG file.");
+    PngReader r;
+    r.source.fd = file.Descriptor();
+    r.source.size = uint64_t(st.st_size);
+    r.source.ahead = ahead.get();
+    r.source.aheadSize = kReadAheadBytes;
+    return DecodePng(r, error, sourceDepth);
 }
 
 bool EncodePngMemory(const Image& image, int bits, std::vector<uint8_t>& out) {
