@@ -11,10 +11,11 @@
 // null image and a short English reason in *error (error may be null); they
 // never crash, hang, print or exit.
 //
-// Encoders write the whole file to memory first and then save it through
-// AtomicFile, so a failed save leaves any old file untouched. A 32-bit image
-// written without alpha (JPEG, BMP, PNG at 24 bits) is flattened over white
-// with FlattenOverWhite; a 24-bit image written with alpha gets alpha 255.
+// Encoders save through AtomicFile, so a failed save leaves any old file
+// untouched: PNG as it is encoded, JPEG and BMP after encoding the whole file
+// in memory. A 32-bit image written without alpha (JPEG, BMP, PNG at 24 bits)
+// is flattened over white with FlattenOverWhite; a 24-bit image written with
+// alpha gets alpha 255. PNG files are 8-bit RGB or RGBA, not interlaced.
 #pragma once
 
 #include <cstddef>
