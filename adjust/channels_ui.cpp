@@ -1,24 +1,15 @@
-// The "Channels" submenu: each command builds a new picture from the current
-// one and commits it as one edit.
+#include "adjust/channels_ui.h"
+
 #include <string>
 
 #include "adjust/channels.h"
-#include "editor/commands.h"
-#include "editor/globals.h"
-#include "editor/history.h"
-#include "editor/mainwindow.h"
+#include "adjust/document_ui.h"
 #include "formats/dispatch.h"
 #include "formats/formats.h"
 #include "toolkit/files.h"
 #include "toolkit/ui/ui.h"
 
 namespace {
-
-constexpr int kMenuExtractRed = 17;
-constexpr int kMenuExtractAlpha = 20;
-constexpr int kMenuLoadAlpha = 21;
-constexpr int kMenuRemoveAlpha = 22;
-constexpr int kMenuInvertAlpha = 23;
 
 struct ExtractCommand {
     const char* label;
@@ -33,20 +24,20 @@ constexpr ExtractCommand kExtractCommands[] = {
 
 void LoadAlphaFromImage() {
     const std::string path = UiOpenFileRequester(
-        "Choose a mask (white = opaque, black = transparent)", gLastOpenFolder,
+        "Choose a mask (white = opaque, black = transparent)", GetLastOpenFolder(),
         "All supported images|" + JoinedFormatPatterns(FormatList::Mask) + "|All files (*.*)|*.*", 0,
-        gMainWindow);
+        GetMainWindow());
     if (path.empty()) return;
     TexInfo maskInfo;
     ImagePtr mask = LoadImageAnySource(path, maskInfo, CurrentHdrDisplaySettings());
     const std::string name = GetDisplayName(path);
     if (!mask) {
         FreeTexHdrData(maskInfo);
-        UiMessageBox(gAppTitle, name + " could not be loaded:\n" + maskInfo.errorText, UiButtons::Ok, UiIcon::Error,
-                     gMainWindow);
+        UiMessageBox(GetAppTitle(), name + " could not be loaded:\n" + maskInfo.errorText, UiButtons::Ok,
+                     UiIcon::Error, GetMainWindow());
         return;
     }
-    ImagePtr result = ApplyMaskAsAlpha(*gCurrentImage, *mask);
+    ImagePtr result = ApplyMaskAsAlpha(*GetCurrentPicture(), *mask);
     mask.reset();
     FreeTexHdrData(maskInfo);
     CommitEdit(std::move(result), "Alpha loaded from " + name, "_withalpha");
@@ -55,24 +46,24 @@ void LoadAlphaFromImage() {
 }  // namespace
 
 void HandleChannelCommand(int64_t menuId) {
-    if (menuId < kMenuExtractRed || menuId > kMenuInvertAlpha) return;
-    if (!gCurrentImage) {
-        UiMessageBox(gAppTitle, "Please open a .tex file first.", UiButtons::Ok, UiIcon::None, gMainWindow);
-        return;
-    }
-    if (menuId <= kMenuExtractAlpha) {
-        if (menuId == kMenuExtractAlpha && gTexInfo.hasAlpha == 0 &&
-            UiMessageBox(gAppTitle,
+    const int64_t first = CommandNumber(CommandId::ExtractRed);
+    if (menuId < first || menuId > CommandNumber(CommandId::InvertAlpha)) return;
+    if (!RequireOpenPicture()) return;
+    const Image& picture = *GetCurrentPicture();
+    const auto command = CommandId(menuId);
+    if (command <= CommandId::ExtractAlpha) {
+        if (command == CommandId::ExtractAlpha && GetCurrentPictureInfo().hasAlpha == 0 &&
+            UiMessageBox(GetAppTitle(),
                          "This image has no transparency; the alpha channel is completely white.\nExtract it anyway?",
-                         UiButtons::YesNo, UiIcon::None, gMainWindow) != 1)
+                         UiButtons::YesNo, UiIcon::None, GetMainWindow()) != 1)
             return;
-        const ExtractCommand& c = kExtractCommands[menuId - kMenuExtractRed];
-        CommitEdit(ExtractChannelAsGrayscale(*gCurrentImage, menuId - kMenuExtractRed), c.label, c.suffix);
-    } else if (menuId == kMenuLoadAlpha) {
+        const ExtractCommand& c = kExtractCommands[menuId - first];
+        CommitEdit(ExtractChannelAsGrayscale(picture, menuId - first), c.label, c.suffix);
+    } else if (command == CommandId::LoadAlpha) {
         LoadAlphaFromImage();
-    } else if (menuId == kMenuRemoveAlpha) {
-        CommitEdit(MakeOpaqueCopy(*gCurrentImage), "Alpha removed (fully opaque)", "_opaque");
+    } else if (command == CommandId::RemoveAlpha) {
+        CommitEdit(MakeOpaqueCopy(picture), "Alpha removed (fully opaque)", "_opaque");
     } else {
-        CommitEdit(InvertAlphaCopy(*gCurrentImage), "Alpha inverted", "_invalpha");
+        CommitEdit(InvertAlphaCopy(picture), "Alpha inverted", "_invalpha");
     }
 }

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 
 #include "toolkit/numbers.h"
+#include "toolkit/parallel.h"
 
 int gHistogramWindow = 0;
 int gHistogramChannelGadget = 0;
@@ -35,16 +37,28 @@ void ResetHistogramGlobals() {
 
 namespace {
 
-void CountRows(const Image& image) {
-    int64_t* const red = gHistogramCounts[kHistRed];
-    int64_t* const green = gHistogramCounts[kHistGreen];
-    int64_t* const blue = gHistogramCounts[kHistBlue];
-    int64_t* const alpha = gHistogramCounts[kHistAlpha];
-    int64_t* const lum = gHistogramCounts[kHistLuminance];
-    const int bpp = image.BytesPerPixel();
-    if (!image.pixels || (bpp != 3 && bpp != 4)) return;
+// Bands count into their own rows and the caller stores the sum; counts are
+// whole numbers, so any order of summing gives the one-pass result.
+struct RowCounts {
+    int64_t counts[5][256] = {};
     int64_t transparent = 0;
-    for (int y = 0; y < image.height; ++y) {
+
+    void Add(const RowCounts& other) {
+        for (int r = 0; r < 5; ++r)
+            for (int v = 0; v < 256; ++v) counts[r][v] += other.counts[r][v];
+        transparent += other.transparent;
+    }
+};
+
+void CountBand(const Image& image, int64_t firstRow, int64_t endRow, RowCounts& out) {
+    int64_t* const red = out.counts[kHistRed];
+    int64_t* const green = out.counts[kHistGreen];
+    int64_t* const blue = out.counts[kHistBlue];
+    int64_t* const alpha = out.counts[kHistAlpha];
+    int64_t* const lum = out.counts[kHistLuminance];
+    const int bpp = image.BytesPerPixel();
+    int64_t transparent = 0;
+    for (int y = int(firstRow); y < int(endRow); ++y) {
         const uint8_t* p = image.RowFromTop(y);
         const uint8_t* const end = p + size_t(image.width) * size_t(bpp);
         for (; p < end; p += bpp) {
@@ -61,7 +75,22 @@ void CountRows(const Image& image) {
             ++lum[(r * 2126 + g * 7152 + b * 722) / 10000];
         }
     }
-    gHistogramTransparent = transparent;
+    out.transparent += transparent;
+}
+
+void CountRows(const Image& image) {
+    const int bpp = image.BytesPerPixel();
+    if (!image.pixels || (bpp != 3 && bpp != 4)) return;
+    RowCounts total;
+    std::mutex merge;
+    ParallelForBands(image.height, GrainForRows(image.width), [&](int64_t first, int64_t end) {
+        RowCounts band;
+        CountBand(image, first, end, band);
+        std::lock_guard<std::mutex> lock(merge);
+        total.Add(band);
+    });
+    std::memcpy(gHistogramCounts, total.counts, sizeof gHistogramCounts);
+    gHistogramTransparent = total.transparent;
 }
 
 // Brightness in stops of one RGBE pixel; false for black (E = 0).
@@ -79,27 +108,42 @@ void CountHdr(const HdrBlock& block) {
     const uint64_t pixels = std::min<uint64_t>(uint64_t(std::max(block.width, 0)) * uint64_t(std::max(block.height, 0)),
                                                block.bytes.size() / 4);
     const uint8_t* const data = block.bytes.data();
-    double lo = 1000.0, hi = -1000.0;
-    double s = 0.0;
     // Two passes over the bytes instead of a per-pixel list: the range first,
-    // then the bins; the brightness is recomputed identically.
-    for (uint64_t i = 0; i < pixels; ++i) {
-        if (!RgbeStops(data + i * 4, s)) continue;
-        lo = std::min(lo, s);
-        hi = std::max(hi, s);
-    }
+    // then the bins; the brightness is recomputed identically. Minimum,
+    // maximum and counts do not depend on the order the bands finish in.
+    std::mutex merge;
+    double lo = 1000.0, hi = -1000.0;
+    ParallelForBands(int64_t(pixels), kMinBandWork, [&](int64_t first, int64_t end) {
+        double bandLo = 1000.0, bandHi = -1000.0, s = 0.0;
+        for (int64_t i = first; i < end; ++i) {
+            if (!RgbeStops(data + i * 4, s)) continue;
+            bandLo = std::min(bandLo, s);
+            bandHi = std::max(bandHi, s);
+        }
+        std::lock_guard<std::mutex> lock(merge);
+        lo = std::min(lo, bandLo);
+        hi = std::max(hi, bandHi);
+    });
     lo = std::floor(lo);
     hi = std::ceil(hi);
     if (hi - lo < 4.0) hi = lo + 4.0;
     gHdrHistogramMin = lo;
     gHdrHistogramMax = hi;
     const double scale = kHdrHistogramBinCount / (hi - lo);
-    for (uint64_t i = 0; i < pixels; ++i) {
-        if (!RgbeStops(data + i * 4, s)) continue;
-        const double pos = (s - lo) * scale;
-        const int bin = pos <= 0.0 ? 0 : pos >= kHdrHistogramBinCount - 1 ? kHdrHistogramBinCount - 1 : int(pos);
-        ++gHdrHistogramBins[bin];
-    }
+    int64_t bins[kHdrHistogramBinCount] = {};
+    ParallelForBands(int64_t(pixels), kMinBandWork, [&](int64_t first, int64_t end) {
+        int64_t bandBins[kHdrHistogramBinCount] = {};
+        double s = 0.0;
+        for (int64_t i = first; i < end; ++i) {
+            if (!RgbeStops(data + i * 4, s)) continue;
+            const double pos = (s - lo) * scale;
+            const int bin = pos <= 0.0 ? 0 : pos >= kHdrHistogramBinCount - 1 ? kHdrHistogramBinCount - 1 : int(pos);
+            ++bandBins[bin];
+        }
+        std::lock_guard<std::mutex> lock(merge);
+        for (int b = 0; b < kHdrHistogramBinCount; ++b) bins[b] += bandBins[b];
+    });
+    for (int b = 0; b < kHdrHistogramBinCount; ++b) gHdrHistogramBins[b] += bins[b];
 }
 
 }  // namespace

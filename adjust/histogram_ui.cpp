@@ -5,7 +5,6 @@
 #include <string>
 
 #include "adjust/histogram.h"
-#include "editor/commands.h"
 #include "toolkit/numbers.h"
 #include "toolkit/ui/ui.h"
 

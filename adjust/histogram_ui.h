@@ -8,7 +8,11 @@
 #include "formats/texinfo.h"
 #include "toolkit/image.h"
 
-// ShowHistogramWindow and UpdateHistogram are declared in editor/commands.h.
+// Opens the window beside `ownerWindow` (or brings it to the front) showing
+// `image`; the white point of an HDR picture follows `exposure`.
+void ShowHistogramWindow(const Image* image, const TexInfo& info, double exposure, int ownerWindow);
+// Shows `image` in the open window; nothing while it is closed or without an image.
+void UpdateHistogram(const Image* image, const TexInfo& info, double exposure);
 void FillHistogramChannelList();
 void DrawHistogram();
 void DrawHistogramChannel(int row, uint32_t colour, int64_t largest, int x, int y, int width, int height);

@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <mutex>
+
+#include "toolkit/parallel.h"
 
 namespace {
 
@@ -50,7 +54,10 @@ void BuildLevelsLut(const LevelsSet& set, LevelsLut& lut) {
 }
 
 ImagePtr ApplyLevelsToCopy(const Image& image, const LevelsLut& lut, int showClipping, const LevelsClipMarks& marks) {
-    ImagePtr copy = DuplicateImage(image);
+    if (!image.pixels) return nullptr;
+    // Each band copies its rows (padding included, as a whole copy would)
+    // and maps them while they are still in the cache.
+    ImagePtr copy = CreateImageUnfilled(image.width, image.height, image.depth);
     if (!copy) return nullptr;
     const int bpp = copy->BytesPerPixel();
     const bool hasAlpha = bpp == 4;
@@ -61,26 +68,33 @@ ImagePtr ApplyLevelsToCopy(const Image& image, const LevelsLut& lut, int showCli
     const uint8_t* mr = marks[0].data();
     const uint8_t* mg = marks[1].data();
     const uint8_t* mb = marks[2].data();
-    uint8_t* row = copy->FirstStoredRow();
-    for (int y = 0; y < copy->height; ++y, row += copy->pitch) {
-        uint8_t* p = row;
-        for (int x = 0; x < copy->width; ++x, p += bpp) {
-            const uint8_t r = p[kRed], g = p[kGreen], b = p[kBlue];
-            if (clipping && (!hasAlpha || p[kAlpha] >= 1)) {
-                const uint8_t a = mr[r], bm = mg[g], c = mb[b];
-                if (a | bm | c) {
-                    const bool toWhite = a == kClipToWhite || bm == kClipToWhite || c == kClipToWhite;
-                    p[kRed] = toWhite ? 255 : 0;
-                    p[kGreen] = 0;
-                    p[kBlue] = toWhite ? 0 : 255;
-                    continue;
+    const size_t pitch = size_t(copy->pitch);
+    uint8_t* const first = copy->FirstStoredRow();
+    const uint8_t* const source = image.FirstStoredRow();
+    const int width = copy->width;
+    ParallelForBands(copy->height, GrainForRows(width), [&](int64_t begin, int64_t end) {
+        std::memcpy(first + size_t(begin) * pitch, source + size_t(begin) * pitch, size_t(end - begin) * pitch);
+        uint8_t* row = first + size_t(begin) * pitch;
+        for (int64_t y = begin; y < end; ++y, row += pitch) {
+            uint8_t* p = row;
+            for (int x = 0; x < width; ++x, p += bpp) {
+                const uint8_t r = p[kRed], g = p[kGreen], b = p[kBlue];
+                if (clipping && (!hasAlpha || p[kAlpha] >= 1)) {
+                    const uint8_t a = mr[r], bm = mg[g], c = mb[b];
+                    if (a | bm | c) {
+                        const bool toWhite = a == kClipToWhite || bm == kClipToWhite || c == kClipToWhite;
+                        p[kRed] = toWhite ? 255 : 0;
+                        p[kGreen] = 0;
+                        p[kBlue] = toWhite ? 0 : 255;
+                        continue;
+                    }
                 }
+                p[kRed] = lr[r];
+                p[kGreen] = lg[g];
+                p[kBlue] = lb[b];
             }
-            p[kRed] = lr[r];
-            p[kGreen] = lg[g];
-            p[kBlue] = lb[b];
         }
-    }
+    });
     return copy;
 }
 
@@ -156,17 +170,26 @@ void ComputeChannelHistograms(const Image& image, ChannelHistogram& histogram) {
     if (!image.pixels) return;
     const int bpp = image.BytesPerPixel();
     const bool hasAlpha = bpp == 4;
-    int64_t* hr = histogram[0].data();
-    int64_t* hg = histogram[1].data();
-    int64_t* hb = histogram[2].data();
-    const uint8_t* row = image.FirstStoredRow();
-    for (int y = 0; y < image.height; ++y, row += image.pitch) {
-        const uint8_t* p = row;
-        for (int x = 0; x < image.width; ++x, p += bpp) {
-            if (hasAlpha && p[kAlpha] == 0) continue;
-            ++hr[p[kRed]];
-            ++hg[p[kGreen]];
-            ++hb[p[kBlue]];
+    // Each band counts on its own; counts are whole numbers, so summing the
+    // bands in any order gives the one-pass result.
+    std::mutex merge;
+    ParallelForBands(image.height, GrainForRows(image.width), [&](int64_t begin, int64_t end) {
+        ChannelHistogram local{};
+        int64_t* hr = local[0].data();
+        int64_t* hg = local[1].data();
+        int64_t* hb = local[2].data();
+        const uint8_t* row = image.FirstStoredRow() + size_t(begin) * size_t(image.pitch);
+        for (int64_t y = begin; y < end; ++y, row += image.pitch) {
+            const uint8_t* p = row;
+            for (int x = 0; x < image.width; ++x, p += bpp) {
+                if (hasAlpha && p[kAlpha] == 0) continue;
+                ++hr[p[kRed]];
+                ++hg[p[kGreen]];
+                ++hb[p[kBlue]];
+            }
         }
-    }
+        std::lock_guard<std::mutex> lock(merge);
+        for (size_t c = 0; c < 3; ++c)
+            for (size_t v = 0; v < 256; ++v) histogram[c][v] += local[c][v];
+    });
 }

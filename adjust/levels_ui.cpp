@@ -4,10 +4,7 @@
 #include <cmath>
 #include <string>
 
-#include "editor/commands.h"
-#include "editor/globals.h"
-#include "editor/history.h"
-#include "editor/mainwindow.h"
+#include "adjust/document_ui.h"
 #include "toolkit/numbers.h"
 #include "toolkit/ui/ui.h"
 
@@ -28,7 +25,6 @@ namespace {
 
 LevelsDialogHook gDialogHook;
 
-constexpr int kEscapeId = kUiFirstDialogId;
 // Each input value owns two canvas pixels of the plot.
 constexpr int kPlotWidth = 512;
 constexpr int kPlotHeight = 150;
@@ -173,7 +169,7 @@ void DrawLevelsHistogram() {
     UiShowCanvas(gLevelsCanvas);
 }
 
-void UpdateLevelsPreview(int live) {
+void UpdateLevelsPreview(bool live) {
     BuildLevelsLut(gLevelsRecords, gLevelsLut);
     BuildLevelsClipMask(gLevelsRecords, gLevelsClipMask);
     gLevelsClippedCount = CountMarkedHistogramValues(gLevelsCounts, gLevelsClipMask);
@@ -194,7 +190,7 @@ void UpdateLevelsPreview(int live) {
 
     DrawLevelsHistogram();
 
-    if (live == 1 && gLevelsSourceImage && gLevelsPreviewCallback) {
+    if (live && gLevelsSourceImage && gLevelsPreviewCallback) {
         // No memory for the preview copy: the preview simply stays as it was.
         ImagePtr copy = ApplyLevelsToCopy(*gLevelsSourceImage, gLevelsLut, UiGetGadgetState(gLevelsShowClipCheck),
                                           gLevelsClipMask);
@@ -202,22 +198,10 @@ void UpdateLevelsPreview(int live) {
     }
 }
 
-void PreviewWithImage(Image* image) {
-    if (image) {
-        // The preview redraws whatever gCurrentImage is; lend it the picture for
-        // one redraw and give the real one back before anything else can run.
-        ImagePtr real = std::move(gCurrentImage);
-        gCurrentImage.reset(image);
-        RefreshPreview();
-        (void)gCurrentImage.release();
-        gCurrentImage = std::move(real);
-    } else {
-        RefreshPreview();
-    }
-}
+void PreviewWithImage(Image* image) { PreviewPictureOnce(image); }
 
-int RunLevelsDialog(int parentWindow, const Image& source, LevelsSet& destination, LevelsPreviewProc preview,
-                    int64_t& clippedCount) {
+bool RunLevelsDialog(int parentWindow, const Image& source, LevelsSet& destination, LevelsPreviewProc preview,
+                     int64_t& clippedCount) {
     gLevelsSourceImage = &source;
     gLevelsPreviewCallback = preview;
     ResetAllLevelsRecords(gLevelsRecords);
@@ -231,7 +215,7 @@ int RunLevelsDialog(int parentWindow, const Image& source, LevelsSet& destinatio
     if (!window) {
         gLevelsSourceImage = nullptr;
         gLevelsPreviewCallback = nullptr;
-        return 0;
+        return false;
     }
     gLevelsWindow = window;
     UiCreateLabel(window, 14, 14, 60, 20, "Channel:");
@@ -258,66 +242,60 @@ int RunLevelsDialog(int parentWindow, const Image& source, LevelsSet& destinatio
     const int ok = UiCreateButton(window, 378, 344, 80, 28, "OK", true);
     const int cancel = UiCreateButton(window, 466, 344, 80, 28, "Cancel");
     UiSetGadgetState(gLevelsChannelCombo, 0);
-    UiAddShortcut(window, 0, kUiKeyEscape, kEscapeId);
-
-    UiRunModalBegin(window, parentWindow);
-    UpdateLevelsPreview(1);
-    if (gDialogHook) gDialogHook(ok, cancel, autoButton, resetButton);
 
     const int fields[5] = {gLevelsInBlackField, gLevelsGammaField, gLevelsInWhiteField, gLevelsOutBlackField,
                            gLevelsOutWhiteField};
     int held = kNoHandle;
     int64_t lastFullPreview = 0;
-    int result = -1;
-    while (result < 0) {
-        const UiEvent event = UiWaitWindowEvent(window);
-        if (event.kind == UiEventKind::CloseBox || (event.kind == UiEventKind::Menu && event.id == kEscapeId)) {
-            result = 0;
-            continue;
+    UiDialogLoop loop;
+    loop.ok = ok;
+    loop.cancel = cancel;
+    loop.escapeCancels = true;
+    loop.onStart = [&] {
+        UpdateLevelsPreview(true);
+        if (gDialogHook) gDialogHook(ok, cancel, autoButton, resetButton);
+    };
+    loop.onConfirm = [&](const UiEvent&) {
+        if (AreLevelsNeutral(gLevelsRecords)) return UiDialogStep::Cancel;  // a neutral setting makes no edit
+        if (gLevelsClippedCount > 0 && ShouldWarnBeforeClipping()) {
+            const std::string question = "This adjustment clips " + std::to_string(gLevelsClippedCount) +
+                                         " values to pure black or white.\nThat information is lost when you "
+                                         "save.\n\nApply anyway?";
+            if (UiMessageBox("Levels", question, UiButtons::YesNo, UiIcon::Warning, window) != 1)
+                return UiDialogStep::Stay;
         }
-        if (event.kind != UiEventKind::Gadget) continue;
+        destination = gLevelsRecords;
+        clippedCount = gLevelsClippedCount;
+        return UiDialogStep::Confirm;
+    };
+    loop.onEvent = [&](const UiEvent& event) {
+        if (event.kind != UiEventKind::Gadget) return UiDialogStep::Stay;
         const int g = event.gadget;
-        if (g == cancel && event.type == UiEventType::Click) {
-            result = 0;
-        } else if (g == gLevelsChannelCombo) {
+        if (g == gLevelsChannelCombo) {
             ShowLevelsChannelValues();
-            UpdateLevelsPreview(0);
+            UpdateLevelsPreview(false);
         } else if (g == gLevelsShowClipCheck) {
-            UpdateLevelsPreview(1);
-        } else if (g == ok && event.type == UiEventType::Click) {
-            if (AreLevelsNeutral(gLevelsRecords)) {
-                result = 0;  // a neutral setting makes no edit
-                continue;
-            }
-            if (gLevelsClippedCount > 0 && gPrefWarnClipping != 0) {
-                const std::string question = "This adjustment clips " + std::to_string(gLevelsClippedCount) +
-                                             " values to pure black or white.\nThat information is lost when you "
-                                             "save.\n\nApply anyway?";
-                if (UiMessageBox("Levels", question, UiButtons::YesNo, UiIcon::Warning, window) != 1) continue;
-            }
-            destination = gLevelsRecords;
-            clippedCount = gLevelsClippedCount;
-            result = 1;
+            UpdateLevelsPreview(true);
         } else if (g == autoButton && event.type == UiEventType::Click) {
             FindUsedRange(gLevelsCounts, gLevelsRecords);
             UiSetGadgetState(gLevelsChannelCombo, 0);
             ShowLevelsChannelValues();
-            UpdateLevelsPreview(1);
+            UpdateLevelsPreview(true);
         } else if (g == resetButton && event.type == UiEventType::Click) {
             ResetAllLevelsRecords(gLevelsRecords);
             ShowLevelsChannelValues();
-            UpdateLevelsPreview(1);
+            UpdateLevelsPreview(true);
         } else if (event.type == UiEventType::Change && std::find(fields, fields + 5, g) != fields + 5) {
-            if (FieldsMatchRecord()) continue;
+            if (FieldsMatchRecord()) return UiDialogStep::Stay;
             ReadFieldsIntoRecord();
-            UpdateLevelsPreview(1);
+            UpdateLevelsPreview(true);
         } else if (g == gLevelsCanvas) {
             const int v = std::clamp((event.x - PlotLeft()) / 2, 0, 255);
             if (event.type == UiEventType::LeftDown) held = PickHandle(v);
             if (event.type == UiEventType::LeftUp) {
                 if (held != kNoHandle) {
                     held = kNoHandle;
-                    UpdateLevelsPreview(1);
+                    UpdateLevelsPreview(true);
                 }
             } else if (held != kNoHandle &&
                        (event.type == UiEventType::MouseMove || event.type == UiEventType::LeftDown)) {
@@ -325,56 +303,48 @@ int RunLevelsDialog(int parentWindow, const Image& source, LevelsSet& destinatio
                 ShowLevelsChannelValues();
                 const int64_t now = UiMilliseconds();
                 if (now - lastFullPreview > kPreviewIntervalMs) {
-                    UpdateLevelsPreview(1);
+                    UpdateLevelsPreview(true);
                     lastFullPreview = now;
                 } else {
-                    UpdateLevelsPreview(0);
+                    UpdateLevelsPreview(false);
                 }
             }
         }
-    }
-
-    if (gLevelsPreviewCallback) gLevelsPreviewCallback(nullptr);
-    UiRunModalEnd(window, parentWindow);
-    UiCloseWindow(window);
+        return UiDialogStep::Stay;
+    };
+    loop.onEnd = [](bool) {
+        if (gLevelsPreviewCallback) gLevelsPreviewCallback(nullptr);
+    };
+    const bool applied = UiRunModalDialog(window, parentWindow, loop);
     ClearGadgetNumbers();
     gLevelsSourceImage = nullptr;
     gLevelsPreviewCallback = nullptr;
-    return result;
+    return applied;
 }
 
 void HandleLevelsCommand() {
-    if (!gCurrentImage) {
-        UiMessageBox(gAppTitle, "Please open a .tex file first.", UiButtons::Ok, UiIcon::None, gMainWindow);
-        return;
-    }
+    if (!RequireOpenPicture()) return;
+    const Image& picture = *GetCurrentPicture();
     LevelsSet set;
     int64_t clipped = 0;
-    if (RunLevelsDialog(gMainWindow, *gCurrentImage, set, PreviewWithImage, clipped) != 1) return;
+    if (!RunLevelsDialog(GetMainWindow(), picture, set, PreviewWithImage, clipped)) return;
     LevelsLut lut;
     LevelsClipMarks marks{};
     BuildLevelsLut(set, lut);
-    ImagePtr copy = ApplyLevelsToCopy(*gCurrentImage, lut, 0, marks);
-    gEditClippedCount = clipped;
-    CommitEdit(std::move(copy), "Levels", "_levels");
-    // A commit that could not be recorded leaves the count behind; it must not
-    // be charged to whatever edit comes next.
-    gEditClippedCount = 0;
+    CommitEditWithClipCount(ApplyLevelsToCopy(picture, lut, 0, marks), "Levels", "_levels", clipped);
 }
 
 void ApplyAutoLevels() {
-    if (!gCurrentImage) {
-        UiMessageBox(gAppTitle, "Please open a .tex file first.", UiButtons::Ok, UiIcon::None, gMainWindow);
-        return;
-    }
+    if (!RequireOpenPicture()) return;
+    const Image& picture = *GetCurrentPicture();
     ChannelHistogram histogram;
     LevelsSet set;
-    ComputeChannelHistograms(*gCurrentImage, histogram);
+    ComputeChannelHistograms(picture, histogram);
     FindUsedRange(histogram, set);
     if (AreLevelsNeutral(set)) {
-        UiMessageBox(gAppTitle,
+        UiMessageBox(GetAppTitle(),
                      "This image already uses the full range from black to white.\nAuto levels has nothing to change.",
-                     UiButtons::Ok, UiIcon::None, gMainWindow);
+                     UiButtons::Ok, UiIcon::None, GetMainWindow());
         return;
     }
     LevelsLut lut;
@@ -382,5 +352,5 @@ void ApplyAutoLevels() {
     BuildLevelsLut(set, lut);
     const std::string label = "Auto levels (" + std::to_string(set[0].inBlack) + " - " +
                               std::to_string(set[0].inWhite) + " stretched to 0 - 255)";
-    CommitEdit(ApplyLevelsToCopy(*gCurrentImage, lut, 0, marks), label, "_autolevels");
+    CommitEdit(ApplyLevelsToCopy(picture, lut, 0, marks), label, "_autolevels");
 }

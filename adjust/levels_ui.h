@@ -26,13 +26,19 @@ extern int gLevelsChannelCombo, gLevelsCanvas, gLevelsInBlackField, gLevelsGamma
 // Clears the dialog state (closed window, neutral setting).
 void ResetLevelsGlobals();
 
-// Runs the modal dialog on `source`. 1 when a non-neutral setting was
-// applied: `destination` and `clippedCount` then hold it; else 0.
-int RunLevelsDialog(int parentWindow, const Image& source, LevelsSet& destination, LevelsPreviewProc preview,
-                    int64_t& clippedCount);
-// Table, marks, statistics text and canvas for the current setting; live 1
+// The "Levels..." command: the dialog over the open picture, its setting
+// committed as one edit that carries the values it clips.
+void HandleLevelsCommand();
+// The "Auto levels" command: each channel stretched to its used range.
+void ApplyAutoLevels();
+
+// Runs the modal dialog on `source`. True when a non-neutral setting was
+// applied: `destination` and `clippedCount` then hold it.
+bool RunLevelsDialog(int parentWindow, const Image& source, LevelsSet& destination, LevelsPreviewProc preview,
+                     int64_t& clippedCount);
+// Table, marks, statistics text and canvas for the current setting; live
 // also rebuilds the preview picture.
-void UpdateLevelsPreview(int live);
+void UpdateLevelsPreview(bool live);
 void DrawLevelsHistogram();
 void ShowLevelsChannelValues();
 // The field's leading integer (spaces and tabs skipped, optional sign, no

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "adjust/channels.h"
+#include "toolkit/parallel.h"
 
 namespace {
 
@@ -72,14 +73,17 @@ ImagePtr ApplyNormalMapOperation(const Image& image, int operation) {
     ImagePtr result = MakeOpaqueCopy(image);
     if (!result) return nullptr;
     const size_t w = size_t(image.width);
-    for (int y = 0; y < image.height; ++y) {
-        uint8_t* row = result->RowFromTop(y);
-        if (image.depth == 32) {
-            const uint8_t* src = image.RowFromTop(y);
-            for (size_t x = 0; x < w; ++x) row[x * 4 + 3] = src[x * 4 + 3];
+    Image& target = *result;
+    ParallelForBands(image.height, GrainForRows(image.width), [&](int64_t first, int64_t end) {
+        for (int y = int(first); y < int(end); ++y) {
+            uint8_t* row = target.RowFromTop(y);
+            if (image.depth == 32) {
+                const uint8_t* src = image.RowFromTop(y);
+                for (size_t x = 0; x < w; ++x) row[x * 4 + 3] = src[x * 4 + 3];
+            }
+            rowOp(row, image.width);
         }
-        rowOp(row, image.width);
-    }
+    });
     return result;
 }
 
@@ -98,28 +102,33 @@ ImagePtr MakeNormalMapFromHeight(const Image& image, double strength) {
     if (pixels.empty()) return nullptr;
     const int w = image.width, h = image.height;
     std::vector<double> heights(pixels.size());
-    for (size_t i = 0; i < pixels.size(); ++i) {
-        const uint32_t c = pixels[i];
-        heights[i] = (0.2126 * ColourRed(c) + 0.7152 * ColourGreen(c) + 0.0722 * ColourBlue(c)) / 255.0;
-    }
+    ParallelForBands(int64_t(pixels.size()), kMinBandWork, [&](int64_t first, int64_t end) {
+        for (int64_t i = first; i < end; ++i) {
+            const uint32_t c = pixels[size_t(i)];
+            heights[size_t(i)] = (0.2126 * ColourRed(c) + 0.7152 * ColourGreen(c) + 0.0722 * ColourBlue(c)) / 255.0;
+        }
+    });
     pixels = {};
     ImagePtr result = CreateImageUnfilled(w, h, 32);
     if (!result) return nullptr;
-    for (int y = 0; y < h; ++y) {
-        const double* up = heights.data() + size_t(y == 0 ? h - 1 : y - 1) * size_t(w);
-        const double* mid = heights.data() + size_t(y) * size_t(w);
-        const double* down = heights.data() + size_t(y == h - 1 ? 0 : y + 1) * size_t(w);
-        uint8_t* dst = result->RowFromTop(y);
-        for (int x = 0; x < w; ++x, dst += 4) {
-            const int l = x == 0 ? w - 1 : x - 1;
-            const int r = x == w - 1 ? 0 : x + 1;
-            const double dx = (2 * mid[r] + up[r] + down[r]) - (2 * mid[l] + up[l] + down[l]);
-            const double dy = (2 * down[x] + down[l] + down[r]) - (2 * up[x] + up[l] + up[r]);
-            const double nx = -dx * strength, ny = dy * strength;
-            const double length = std::sqrt(nx * nx + ny * ny + 1.0);
-            StoreNormal(dst, nx / length, ny / length, 1.0 / length);
-            dst[3] = 255;
+    Image& target = *result;
+    ParallelForBands(h, GrainForRows(w), [&](int64_t first, int64_t end) {
+        for (int y = int(first); y < int(end); ++y) {
+            const double* up = heights.data() + size_t(y == 0 ? h - 1 : y - 1) * size_t(w);
+            const double* mid = heights.data() + size_t(y) * size_t(w);
+            const double* down = heights.data() + size_t(y == h - 1 ? 0 : y + 1) * size_t(w);
+            uint8_t* dst = target.RowFromTop(y);
+            for (int x = 0; x < w; ++x, dst += 4) {
+                const int l = x == 0 ? w - 1 : x - 1;
+                const int r = x == w - 1 ? 0 : x + 1;
+                const double dx = (2 * mid[r] + up[r] + down[r]) - (2 * mid[l] + up[l] + down[l]);
+                const double dy = (2 * down[x] + down[l] + down[r]) - (2 * up[x] + up[l] + up[r]);
+                const double nx = -dx * strength, ny = dy * strength;
+                const double length = std::sqrt(nx * nx + ny * ny + 1.0);
+                StoreNormal(dst, nx / length, ny / length, 1.0 / length);
+                dst[3] = 255;
+            }
         }
-    }
+    });
     return result;
 }

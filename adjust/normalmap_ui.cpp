@@ -1,21 +1,15 @@
-// The "Normal map" submenu: each command builds a new picture from the current
-// one and commits it as one edit.
+#include "adjust/normalmap_ui.h"
+
 #include <cmath>
 #include <optional>
 #include <string>
 
+#include "adjust/document_ui.h"
 #include "adjust/normalmap.h"
-#include "editor/commands.h"
-#include "editor/globals.h"
-#include "editor/history.h"
-#include "editor/mainwindow.h"
 #include "toolkit/numbers.h"
 #include "toolkit/ui/ui.h"
 
 namespace {
-
-constexpr int kMenuFlipGreen = 24;
-constexpr int kMenuFromHeight = 28;
 
 struct NormalCommand {
     ImagePtr (*build)(const Image&);
@@ -31,17 +25,18 @@ constexpr NormalCommand kNormalCommands[] = {
 
 void CreateFromHeightMap() {
     const std::optional<std::string> answer = UiInputRequester(
-        gAppTitle,
+        GetAppTitle(),
         "Create a normal map from this image (light = high, dark = low).\nStrength (1 = subtle, 2 = normal, 5 = strong):",
-        FormatFixed(gPrefNormalStrength, 1), gMainWindow);
+        FormatFixed(GetNormalMapStrength(), 1), GetMainWindow());
     if (!answer || answer->empty()) return;
     const double strength = ParseFloatText(*answer, true);
     // An infinite strength would turn every sloped normal into NaN.
     if (!(strength > 0.0) || !std::isfinite(strength)) {
-        UiMessageBox(gAppTitle, "Please enter a number larger than 0.", UiButtons::Ok, UiIcon::Error, gMainWindow);
+        UiMessageBox(GetAppTitle(), "Please enter a number larger than 0.", UiButtons::Ok, UiIcon::Error,
+                     GetMainWindow());
         return;
     }
-    CommitEdit(MakeNormalMapFromHeight(*gCurrentImage, strength),
+    CommitEdit(MakeNormalMapFromHeight(*GetCurrentPicture(), strength),
                "Normal map from height map (strength " + FormatFixed(strength, 1) + ", OpenGL style: green up)",
                "_NM");
 }
@@ -49,15 +44,13 @@ void CreateFromHeightMap() {
 }  // namespace
 
 void HandleNormalMapCommand(int64_t id) {
-    if (id < kMenuFlipGreen || id > kMenuFromHeight) return;
-    if (!gCurrentImage) {
-        UiMessageBox(gAppTitle, "Please open a .tex file first.", UiButtons::Ok, UiIcon::None, gMainWindow);
-        return;
-    }
-    if (id == kMenuFromHeight) {
+    const int64_t first = CommandNumber(CommandId::FlipGreen);
+    if (id < first || id > CommandNumber(CommandId::NormalFromHeight)) return;
+    if (!RequireOpenPicture()) return;
+    if (CommandId(id) == CommandId::NormalFromHeight) {
         CreateFromHeightMap();
         return;
     }
-    const NormalCommand& c = kNormalCommands[id - kMenuFlipGreen];
-    CommitEdit(c.build(*gCurrentImage), c.label, c.suffix);
+    const NormalCommand& c = kNormalCommands[id - first];
+    CommitEdit(c.build(*GetCurrentPicture()), c.label, c.suffix);
 }

@@ -2,10 +2,7 @@
 
 #include <string>
 
-#include "editor/commands.h"
-#include "editor/globals.h"
-#include "editor/mainwindow.h"
-#include "editor/save.h"
+#include "adjust/document_ui.h"
 #include "formats/sizing.h"
 #include "toolkit/numbers.h"
 #include "toolkit/ui/ui.h"
@@ -29,9 +26,9 @@ int64_t ScaledSide(int64_t typed, int64_t from, int64_t to) {
 
 void SetResizeDialogHookForTesting(ResizeDialogHook hook) { gResizeHook = std::move(hook); }
 
-int64_t RunResizeDialog(int parentWindow, int64_t width, int64_t height, int64_t& newWidth, int64_t& newHeight) {
+bool RunResizeDialog(int parentWindow, int64_t width, int64_t height, int64_t& newWidth, int64_t& newHeight) {
     const int window = UiOpenWindow(0, 0, 360, 200, "Resize", kUiDialogFlags, parentWindow);
-    if (!window) return 0;
+    if (!window) return false;
     UiCreateLabel(window, 12, 14, 330, 20,
                   "Current size: " + std::to_string(width) + " x " + std::to_string(height) + " pixels");
     UiCreateLabel(window, 12, 48, 60, 20, "Width:");
@@ -50,8 +47,6 @@ int64_t RunResizeDialog(int parentWindow, int64_t width, int64_t height, int64_t
     const int message = UiCreateLabel(window, 12, 172, 160, 20, "");
     const int ok = UiCreateButton(window, 176, 164, 80, 28, "OK", true);
     const int cancel = UiCreateButton(window, 266, 164, 80, 28, "Cancel");
-    constexpr int kEscapeId = kUiFirstDialogId;
-    UiAddShortcut(window, 0, kUiKeyEscape, kEscapeId);
 
     // Set while the dialog writes a field itself, so that write is not taken
     // for the user's change and bounced back into the field being typed.
@@ -62,63 +57,56 @@ int64_t RunResizeDialog(int parentWindow, int64_t width, int64_t height, int64_t
         writing = false;
     };
 
-    UiRunModalBegin(window, parentWindow);
+    UiDialogLoop loop;
+    loop.ok = ok;
+    loop.cancel = cancel;
+    loop.escapeCancels = true;
     const ResizeDialogGadgets gadgets{window, widthField, heightField, keepAspect, fitButton, message, ok, cancel};
-    int result = -1;
-    for (int wait = 0; result < 0; ++wait) {
+    loop.beforeWait = [&](int wait) {
         if (gResizeHook) gResizeHook(gadgets, wait);
-        const UiEvent event = UiWaitWindowEvent(window);
-        if (event.kind == UiEventKind::CloseBox) {
-            result = 0;
-        } else if (event.kind == UiEventKind::Menu) {
-            if (event.id == kEscapeId) result = 0;
-        } else if (event.kind == UiEventKind::Gadget) {
-            const bool changed = event.type == UiEventType::Change && !writing;
-            if (changed && (event.gadget == widthField || event.gadget == heightField)) {
-                if (UiGetGadgetState(keepAspect) == 1 && width > 0 && height > 0) {
-                    const bool isWidth = event.gadget == widthField;
-                    const int64_t typed = ParseIntText(UiGetGadgetText(event.gadget));
-                    if (typed > 0) {
-                        if (isWidth)
-                            write(heightField, ScaledSide(typed, width, height));
-                        else
-                            write(widthField, ScaledSide(typed, height, width));
-                    }
-                }
-            } else if (event.type == UiEventType::Click) {
-                if (event.gadget == fitButton) {
-                    int fitWidth = 1, fitHeight = 1;
-                    FitSizePowerOfTwo(int(width), int(height), 1024, fitWidth, fitHeight);
-                    write(widthField, fitWidth);
-                    write(heightField, fitHeight);
-                } else if (event.gadget == ok) {
-                    const int64_t w = ParseIntText(UiGetGadgetText(widthField));
-                    const int64_t h = ParseIntText(UiGetGadgetText(heightField));
-                    if (w < 1 || w > kMaxResizeSide || h < 1 || h > kMaxResizeSide) {
-                        UiSetGadgetText(message, "Invalid size");
-                    } else {
-                        newWidth = w;
-                        newHeight = h;
-                        result = 1;
-                    }
-                } else if (event.gadget == cancel) {
-                    result = 0;
+    };
+    loop.onConfirm = [&](const UiEvent&) {
+        const int64_t w = ParseIntText(UiGetGadgetText(widthField));
+        const int64_t h = ParseIntText(UiGetGadgetText(heightField));
+        if (w < 1 || w > kMaxResizeSide || h < 1 || h > kMaxResizeSide) {
+            UiSetGadgetText(message, "Invalid size");
+            return UiDialogStep::Stay;
+        }
+        newWidth = w;
+        newHeight = h;
+        return UiDialogStep::Confirm;
+    };
+    loop.onEvent = [&](const UiEvent& event) {
+        if (event.kind != UiEventKind::Gadget) return UiDialogStep::Stay;
+        const bool changed = event.type == UiEventType::Change && !writing;
+        if (changed && (event.gadget == widthField || event.gadget == heightField)) {
+            if (UiGetGadgetState(keepAspect) == 1 && width > 0 && height > 0) {
+                const bool isWidth = event.gadget == widthField;
+                const int64_t typed = ParseIntText(UiGetGadgetText(event.gadget));
+                if (typed > 0) {
+                    if (isWidth)
+                        write(heightField, ScaledSide(typed, width, height));
+                    else
+                        write(widthField, ScaledSide(typed, height, width));
                 }
             }
+        } else if (event.type == UiEventType::Click && event.gadget == fitButton) {
+            int fitWidth = 1, fitHeight = 1;
+            FitSizePowerOfTwo(int(width), int(height), 1024, fitWidth, fitHeight);
+            write(widthField, fitWidth);
+            write(heightField, fitHeight);
         }
-    }
-    UiRunModalEnd(window, parentWindow);
-    UiCloseWindow(window);
+        return UiDialogStep::Stay;
+    };
+    const bool confirmed = UiRunModalDialog(window, parentWindow, loop);
     UiActivateWindow(parentWindow);
-    return result;
+    return confirmed;
 }
 
 void HandleResizeCommand() {
-    if (!gCurrentImage) {
-        UiMessageBox(gAppTitle, "Please open a .tex file first.", UiButtons::Ok, UiIcon::None, gMainWindow);
-        return;
-    }
+    if (!RequireOpenPicture()) return;
+    const Image& picture = *GetCurrentPicture();
     int64_t newWidth = 0, newHeight = 0;
-    if (RunResizeDialog(gMainWindow, gCurrentImage->width, gCurrentImage->height, newWidth, newHeight) == 1)
+    if (RunResizeDialog(GetMainWindow(), picture.width, picture.height, newWidth, newHeight))
         ResizeCurrentImage(int(newWidth), int(newHeight));
 }

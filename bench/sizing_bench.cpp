@@ -1,10 +1,12 @@
-// Halving speed: one 8192 -> 4096 halving, and shrinking 8192 -> 1024 by halving.
+// Halving speed: one 8192 -> 4096 halving, and shrinking 8192 -> 1024 by
+// halving, on one thread and on every core.
 #include <benchmark/benchmark.h>
 
 #include <random>
 
 #include "formats/sizing.h"
 #include "toolkit/image.h"
+#include "toolkit/parallel.h"
 
 namespace {
 
@@ -32,24 +34,32 @@ const Image& Picture8192(bool mixedAlpha) {
     return mixedAlpha ? *mixed : *opaque;
 }
 
-// Argument 0: opaque picture; 1: mixed alpha.
+// Argument 0: opaque picture; 1: mixed alpha. Argument 1: threads, 0 for all.
+void PictureAndThreads(benchmark::internal::Benchmark* b) {
+    b->ArgNames({"mixed", "threads"})->ArgsProduct({{0, 1}, {1, 0}})->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
 void BM_HalveImage8192(benchmark::State& state) {
     const Image& src = Picture8192(state.range(0) != 0);
+    SetThreadCountForTesting(int(state.range(1)));
     for (auto _ : state) {
         ImagePtr half = HalveImage(src, true, true);
         benchmark::DoNotOptimize(half.get());
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * 8192 * 8192 * 4);
+    SetThreadCountForTesting(0);
 }
-BENCHMARK(BM_HalveImage8192)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_HalveImage8192)->Apply(PictureAndThreads);
 
 void BM_ShrinkByHalving8192To1024(benchmark::State& state) {
     const Image& src = Picture8192(state.range(0) != 0);
+    SetThreadCountForTesting(int(state.range(1)));
     for (auto _ : state) {
         ImagePtr small = ShrinkImageByHalving(src, 1024, 1024);
         benchmark::DoNotOptimize(small.get());
     }
+    SetThreadCountForTesting(0);
 }
-BENCHMARK(BM_ShrinkByHalving8192To1024)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ShrinkByHalving8192To1024)->Apply(PictureAndThreads);
 
 }  // namespace

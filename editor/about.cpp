@@ -2,7 +2,6 @@
 
 #include <wx/version.h>
 
-#include "editor/commands.h"
 #include "editor/globals.h"
 #include "editor/mainwindow.h"
 #include "toolkit/codecs.h"
@@ -50,20 +49,15 @@ void ShowAboutWindow(int parent, const std::string& title, const uint8_t* logoSt
                       Platform() + ")");
     UiCreateLabel(window, 290, 226, 300, 20, "libtiff, libpng, libjpeg-turbo, zlib, libarchive");
     const int close = UiCreateButton(window, 490, 256, 94, 28, "Close", true);
-    constexpr int kEscapeId = kUiFirstDialogId, kReturnId = kUiFirstDialogId + 1;
-    UiAddShortcut(window, 0, kUiKeyEscape, kEscapeId);
-    UiAddShortcut(window, 0, kUiKeyReturn, kReturnId);
 
-    UiRunModalBegin(window, parent);
-    if (gAboutHook) gAboutHook(window, logoGadget, titleLabel, close);
-    for (bool done = false; !done;) {
-        const UiEvent event = UiWaitWindowEvent(window);
-        done = event.kind == UiEventKind::CloseBox ||
-               (event.kind == UiEventKind::Menu && (event.id == kEscapeId || event.id == kReturnId)) ||
-               (event.kind == UiEventKind::Gadget && event.type == UiEventType::Click && event.gadget == close);
-    }
-    UiRunModalEnd(window, parent);
-    UiCloseWindow(window);
+    // Every way out closes it: Close, Return, Escape and the close box.
+    UiDialogLoop loop;
+    loop.ok = close;
+    loop.returnConfirms = loop.escapeCancels = true;
+    loop.onStart = [&] {
+        if (gAboutHook) gAboutHook(window, logoGadget, titleLabel, close);
+    };
+    UiRunModalDialog(window, parent, loop);
 }
 
 void OpenHelpFile() {

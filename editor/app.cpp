@@ -1,11 +1,14 @@
-// Start-up, the main event loop with the command table, and shutdown.
+// Start-up, the main event loop with the command table, and shutdown. The
+// table and the program's reset are the editor's only ways into the tools.
 #include <cmath>
 #include <cstdlib>
 
+#include "adjust/histogram.h"
 #include "editor/commands.h"
 #include "editor/globals.h"
 #include "editor/mainwindow.h"
 #include "editor/prefs.h"
+#include "skybox/skybox.h"
 #include "toolkit/displays.h"
 #include "toolkit/files.h"
 #include "toolkit/ui/ui.h"
@@ -35,16 +38,13 @@ void Run(const char* call, F handler) {
 bool AskDiscardEdits() { return Reach("ConfirmDiscardEdits()", [] { return ConfirmDiscardEdits() ? 1 : 0; }) != 0; }
 
 void ShowHistogramOrAsk() {
-    if (gCurrentImage) {
-        Run("ShowHistogramWindow(gCurrentImage, gTexInfo, gHdrExposure, gMainWindow)",
-            [] { ShowHistogramWindow(gCurrentImage.get(), gTexInfo, gHdrExposure, gMainWindow); });
-    } else {
-        UiMessageBox(gAppTitle, "Please open a .tex file first.", UiButtons::Ok, UiIcon::None, gMainWindow);
-    }
+    if (!RequireOpenPicture()) return;
+    Run("ShowHistogramWindow(gCurrentImage, gTexInfo, gHdrExposure, gMainWindow)",
+        [] { ShowHistogramWindow(gCurrentImage.get(), gTexInfo, gHdrExposure, gMainWindow); });
 }
 
 void ShowPreferencesAndApply() {
-    if (Reach("ShowPreferencesDialog(gMainWindow)", [] { return ShowPreferencesDialog(gMainWindow); }) != 0) {
+    if (Reach("ShowPreferencesDialog(gMainWindow)", [] { return ShowPreferencesDialog(gMainWindow) ? 1 : 0; }) != 0) {
         gUndoLimit = gPrefUndoSteps;
         RefreshPreview();
     }
@@ -54,45 +54,58 @@ void StepHistory(const char* can, bool (*allowed)(), const char* call, const His
     if (Reach(can, [allowed] { return allowed() ? 1 : 0; }) != 0) Run(call, [step] { ApplyHistoryEntry(step()); });
 }
 
-using Handler = void (*)();
-// Indexed by command id.
-const Handler kCommandTable[kCommandCount] = {
-    [] { Run("ShowOpenFileDialog()", [] { ShowOpenFileDialog(); }); },
-    [] { Run("HandleSaveCommand()", [] { HandleSaveCommand(); }); },
-    [] { Run("ShowSaveAsDialog()", [] { ShowSaveAsDialog(); }); },
-    [] { if (AskDiscardEdits()) gQuit = 1; },
-    [] { Run("ShowBatchWindow(gMainWindow, gLastOpenFolder)", [] { ShowBatchWindow(gMainWindow, gLastOpenFolder); }); },
-    ShowPreferencesAndApply,
-    [] { Run("OpenHelpFile()", [] { OpenHelpFile(); }); },
-    [] { Run("ShowAbout()", [] { ShowAbout(); }); },
-    [] { Run("StepExposure(1.0, 0)", [] { StepExposure(+1.0, 0); }); },
-    [] { Run("StepExposure(-1.0, 0)", [] { StepExposure(-1.0, 0); }); },
-    [] { Run("StepExposure(0.0, 1)", [] { StepExposure(0.0, 1); }); },
-    [] { Run("SetToneMode(0)", [] { SetToneMode(0); }); },
-    [] { Run("SetToneMode(1)", [] { SetToneMode(1); }); },
-    [] { Run("SetToneMode(1 - gHdrTone)", [] { SetToneMode(1 - gHdrTone); }); },
-    ShowHistogramOrAsk,
-    [] { Run("OpenGroArchiveDialog()", [] { OpenGroArchiveDialog(); }); },
-    [] { Run("HandleResizeCommand()", [] { HandleResizeCommand(); }); },
-    [] { Run("HandleChannelCommand(17)", [] { HandleChannelCommand(17); }); },
-    [] { Run("HandleChannelCommand(18)", [] { HandleChannelCommand(18); }); },
-    [] { Run("HandleChannelCommand(19)", [] { HandleChannelCommand(19); }); },
-    [] { Run("HandleChannelCommand(20)", [] { HandleChannelCommand(20); }); },
-    [] { Run("HandleChannelCommand(21)", [] { HandleChannelCommand(21); }); },
-    [] { Run("HandleChannelCommand(22)", [] { HandleChannelCommand(22); }); },
-    [] { Run("HandleChannelCommand(23)", [] { HandleChannelCommand(23); }); },
-    [] { Run("HandleNormalMapCommand(24)", [] { HandleNormalMapCommand(24); }); },
-    [] { Run("HandleNormalMapCommand(25)", [] { HandleNormalMapCommand(25); }); },
-    [] { Run("HandleNormalMapCommand(26)", [] { HandleNormalMapCommand(26); }); },
-    [] { Run("HandleNormalMapCommand(27)", [] { HandleNormalMapCommand(27); }); },
-    [] { Run("HandleNormalMapCommand(28)", [] { HandleNormalMapCommand(28); }); },
-    [] { Run("OpenSkyboxTool()", [] { OpenSkyboxTool(); }); },
-    [] { StepHistory("CanUndo()", CanUndo, "ApplyHistoryEntry(GoToPreviousStep())", GoToPreviousStep); },
-    [] { StepHistory("CanRedo()", CanRedo, "ApplyHistoryEntry(GoToNextStep())", GoToNextStep); },
-    [] { StepHistory("CanUndo()", CanUndo, "ApplyHistoryEntry(GoToOriginalStep())", GoToOriginalStep); },
-    [] { Run("HandleLevelsCommand()", [] { HandleLevelsCommand(); }); },
-    [] { Run("ApplyAutoLevels()", [] { ApplyAutoLevels(); }); },
+struct Command {
+    CommandId id;
+    void (*run)();
 };
+// In id order, so that a command's number indexes it.
+constexpr Command kCommandTable[] = {
+    {CommandId::Open, [] { Run("ShowOpenFileDialog()", [] { ShowOpenFileDialog(); }); }},
+    {CommandId::Save, [] { Run("HandleSaveCommand()", [] { HandleSaveCommand(); }); }},
+    {CommandId::SaveAs, [] { Run("ShowSaveAsDialog()", [] { ShowSaveAsDialog(); }); }},
+    {CommandId::Quit, [] { if (AskDiscardEdits()) gQuit = 1; }},
+    {CommandId::BatchConversion,
+     [] { Run("ShowBatchWindow(gMainWindow, gLastOpenFolder)", [] { ShowBatchWindow(gMainWindow, gLastOpenFolder); }); }},
+    {CommandId::Preferences, ShowPreferencesAndApply},
+    {CommandId::Help, [] { Run("OpenHelpFile()", [] { OpenHelpFile(); }); }},
+    {CommandId::About, [] { Run("ShowAbout()", [] { ShowAbout(); }); }},
+    {CommandId::ExposureUp, [] { Run("StepExposure(1.0, 0)", [] { StepExposure(+1.0, false); }); }},
+    {CommandId::ExposureDown, [] { Run("StepExposure(-1.0, 0)", [] { StepExposure(-1.0, false); }); }},
+    {CommandId::ExposureReset, [] { Run("StepExposure(0.0, 1)", [] { StepExposure(0.0, true); }); }},
+    {CommandId::ToneEditor, [] { Run("SetToneMode(0)", [] { SetToneMode(0); }); }},
+    {CommandId::ToneFilmic, [] { Run("SetToneMode(1)", [] { SetToneMode(1); }); }},
+    {CommandId::ToneSwitch, [] { Run("SetToneMode(1 - gHdrTone)", [] { SetToneMode(1 - gHdrTone); }); }},
+    {CommandId::Histogram, ShowHistogramOrAsk},
+    {CommandId::OpenFromGro, [] { Run("OpenGroArchiveDialog()", [] { OpenGroArchiveDialog(); }); }},
+    {CommandId::Resize, [] { Run("HandleResizeCommand()", [] { HandleResizeCommand(); }); }},
+    {CommandId::ExtractRed, [] { Run("HandleChannelCommand(17)", [] { HandleChannelCommand(17); }); }},
+    {CommandId::ExtractGreen, [] { Run("HandleChannelCommand(18)", [] { HandleChannelCommand(18); }); }},
+    {CommandId::ExtractBlue, [] { Run("HandleChannelCommand(19)", [] { HandleChannelCommand(19); }); }},
+    {CommandId::ExtractAlpha, [] { Run("HandleChannelCommand(20)", [] { HandleChannelCommand(20); }); }},
+    {CommandId::LoadAlpha, [] { Run("HandleChannelCommand(21)", [] { HandleChannelCommand(21); }); }},
+    {CommandId::RemoveAlpha, [] { Run("HandleChannelCommand(22)", [] { HandleChannelCommand(22); }); }},
+    {CommandId::InvertAlpha, [] { Run("HandleChannelCommand(23)", [] { HandleChannelCommand(23); }); }},
+    {CommandId::FlipGreen, [] { Run("HandleNormalMapCommand(24)", [] { HandleNormalMapCommand(24); }); }},
+    {CommandId::FlipRed, [] { Run("HandleNormalMapCommand(25)", [] { HandleNormalMapCommand(25); }); }},
+    {CommandId::RebuildBlue, [] { Run("HandleNormalMapCommand(26)", [] { HandleNormalMapCommand(26); }); }},
+    {CommandId::Normalize, [] { Run("HandleNormalMapCommand(27)", [] { HandleNormalMapCommand(27); }); }},
+    {CommandId::NormalFromHeight, [] { Run("HandleNormalMapCommand(28)", [] { HandleNormalMapCommand(28); }); }},
+    {CommandId::Skybox, [] { Run("OpenSkyboxTool()", [] { OpenSkyboxTool(); }); }},
+    {CommandId::Undo,
+     [] { StepHistory("CanUndo()", CanUndo, "ApplyHistoryEntry(GoToPreviousStep())", GoToPreviousStep); }},
+    {CommandId::Redo, [] { StepHistory("CanRedo()", CanRedo, "ApplyHistoryEntry(GoToNextStep())", GoToNextStep); }},
+    {CommandId::Revert,
+     [] { StepHistory("CanUndo()", CanUndo, "ApplyHistoryEntry(GoToOriginalStep())", GoToOriginalStep); }},
+    {CommandId::Levels, [] { Run("HandleLevelsCommand()", [] { HandleLevelsCommand(); }); }},
+    {CommandId::AutoLevels, [] { Run("ApplyAutoLevels()", [] { ApplyAutoLevels(); }); }},
+};
+constexpr bool IsInIdOrder() {
+    int number = 0;
+    for (const Command& command : kCommandTable)
+        if (CommandNumber(command.id) != number++) return false;
+    return number == kCommandCount;
+}
+static_assert(IsInIdOrder(), "the command table lists every command once, in id order");
 
 WindowPlacement CurrentPlacement() {
     WindowPlacement p;
@@ -111,13 +124,26 @@ WindowPlacement CurrentPlacement() {
 }  // namespace
 
 const std::vector<CommandShortcut>& GetCommandShortcuts() {
+    using enum CommandId;
     static const std::vector<CommandShortcut> shortcuts = {
-        {0, kUiCtrl, 'O'},           {1, kUiCtrl, 'S'},         {2, kUiCtrl | kUiShift, 'S'},
-        {3, kUiCtrl, 'Q'},           {4, kUiCtrl, 'B'},         {5, kUiCtrl, 'P'},
-        {6, kUiCtrl, 'H'},           {8, kUiCtrl, kUiKeyUp},    {9, kUiCtrl, kUiKeyDown},
-        {10, kUiCtrl, '0'},          {13, kUiCtrl, 'T'},        {14, kUiCtrl, 'I'},
-        {15, kUiCtrl, 'G'},          {16, kUiCtrl, 'R'},        {29, kUiCtrl, 'K'},
-        {30, kUiCtrl, 'Z'},          {31, kUiCtrl, 'Y'},        {33, kUiCtrl, 'L'},
+        {Open, kUiCtrl, 'O'},
+        {Save, kUiCtrl, 'S'},
+        {SaveAs, kUiCtrl | kUiShift, 'S'},
+        {Quit, kUiCtrl, 'Q'},
+        {BatchConversion, kUiCtrl, 'B'},
+        {Preferences, kUiCtrl, 'P'},
+        {Help, kUiCtrl, 'H'},
+        {ExposureUp, kUiCtrl, kUiKeyUp},
+        {ExposureDown, kUiCtrl, kUiKeyDown},
+        {ExposureReset, kUiCtrl, '0'},
+        {ToneSwitch, kUiCtrl, 'T'},
+        {Histogram, kUiCtrl, 'I'},
+        {OpenFromGro, kUiCtrl, 'G'},
+        {Resize, kUiCtrl, 'R'},
+        {Skybox, kUiCtrl, 'K'},
+        {Undo, kUiCtrl, 'Z'},
+        {Redo, kUiCtrl, 'Y'},
+        {Levels, kUiCtrl, 'L'},
     };
     return shortcuts;
 }
@@ -126,7 +152,16 @@ void SetCommandProbeForTesting(CommandProbe probe) { gProbe = std::move(probe); 
 
 void DispatchCommand(int id) {
     if (id < 0 || id >= kCommandCount) return;
-    kCommandTable[id]();
+    kCommandTable[id].run();
+}
+
+void ResetEditorGlobals() {
+    SetEditorStartValues();
+    ResetBatchGlobals();
+    ResetHistogramGlobals();
+    ResetLevelsGlobals();
+    ResetSkyboxGlobals();
+    ResetSkyboxWindowGlobals();
 }
 
 void StartProgram(int argc, char** argv) {
@@ -141,15 +176,14 @@ void StartProgram(int argc, char** argv) {
     LoadPreferences();
     BuildMainWindow();
     if (gStartMaximized == 1) UiMaximizeWindow(gMainWindow);
-    UiSetMenuItemChecked(gMainWindow, 11, gHdrTone == 0);
-    UiSetMenuItemChecked(gMainWindow, 12, gHdrTone == 1);
+    ShowToneMenuTicks();
     ResizePreviewToWindow();
     UpdateTitleAndUndoMenu();
     // Only a regular file with content is opened; an archive entry path, a
     // folder, a pipe or device, an empty or missing file are passed over
     // without a word.
     if (argc >= 2 && argv[1] && GetFileSize(argv[1]) > 0)
-        Run("OpenFile(argument, 0)", [argv] { OpenFile(argv[1], 0); });
+        Run("OpenFile(argument, 0)", [argv] { OpenFile(argv[1], false); });
 }
 
 void RunMainLoop() {

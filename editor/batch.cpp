@@ -10,7 +10,7 @@
 #include <set>
 #include <utility>
 
-#include "editor/globals.h"
+#include "adjust/document_ui.h"
 #include "editor/mainwindow.h"
 #include "editor/prefs.h"
 #include "formats/dispatch.h"
@@ -364,6 +364,60 @@ void ShowBatchEntryInfo() {
     UiShowCanvas(gBatchPreviewGadget);
 }
 
+namespace {
+
+// One gadget event of the open window; rememberedRow is the first selected
+// row whose entry the preview shows.
+void HandleWindowGadget(const UiEvent& event, int& rememberedRow) {
+    const int g = event.gadget;
+    if (g == gBatchList) {
+        if (event.type == UiEventType::FilesDropped) {
+            HandleDrop();
+        } else {
+            const int first = FirstSelectedRow();
+            if (first != rememberedRow) {
+                rememberedRow = first;
+                ShowBatchEntryInfo();
+            }
+        }
+        UpdateBatchCountText();
+    } else if (g == gBatchAddFilesButton) {
+        HandleAddFiles();
+    } else if (g == gBatchAddFolderButton) {
+        HandleAddFolder();
+    } else if (g == gBatchAddGroButton || g == gBatchAddAllGroButton) {
+        HandleAddFromGro(g == gBatchAddAllGroButton);
+    } else if (g == gBatchRemoveButton) {
+        RemoveSelectedBatchEntries();
+        UpdateBatchControls();
+        ShowBatchEntryInfo();
+    } else if (g == gBatchRemoveAllButton) {
+        gBatchItems.clear();
+        UiClearItems(gBatchList);
+        UpdateBatchControls();
+        ShowBatchEntryInfo();
+    } else if (g == gBatchSourceCombo) {
+        if (event.type != UiEventType::Change) return;
+        DropNonMatchingBatchItems();
+        UpdateBatchControls();
+        ShowBatchEntryInfo();
+    } else if (g == gBatchTargetCombo || g == gBatchUseSourceCheck) {
+        UpdateBatchControls();
+    } else if (g == gBatchFolderButton) {
+        const std::string folder = UiFolderRequester("Choose the output folder", gBatchOutputFolder, gBatchWindow);
+        if (!folder.empty()) {
+            gBatchOutputFolder = folder;
+            UpdateBatchControls();
+        }
+    } else if (g == gBatchConvertSelectedButton) {
+        RunBatchConversion(true);
+    } else if (g == gBatchConvertAllButton) {
+        RunBatchConversion(false);
+    }
+}
+
+}  // namespace
+
 void ShowBatchWindow(int parentWindow, const std::string& startFolder) {
     gBatchAddFolder = startFolder;
     BuildWindow(parentWindow);
@@ -372,64 +426,19 @@ void ShowBatchWindow(int parentWindow, const std::string& startFolder) {
     gBatchItems.clear();
     UpdateBatchControls();
     ShowBatchEntryInfo();
-    UiRunModalBegin(gBatchWindow, parentWindow);
+    // Close, the close box and nothing else end the window.
     int rememberedRow = -2;
-    for (int handled = 0;; ++handled) {
+    UiDialogLoop loop;
+    loop.cancel = gBatchCloseButton;
+    loop.beforeWait = [](int handled) {
         if (gWindowHook) gWindowHook(handled);
-        const UiEvent event = UiWaitWindowEvent(gBatchWindow);
-        if (event.kind == UiEventKind::CloseBox) break;
-        if (event.kind != UiEventKind::Gadget || event.window != gBatchWindow) continue;
-        const int g = event.gadget;
-        if (g == gBatchCloseButton) break;
-        if (g == gBatchList) {
-            if (event.type == UiEventType::FilesDropped) {
-                HandleDrop();
-            } else {
-                const int first = FirstSelectedRow();
-                if (first != rememberedRow) {
-                    rememberedRow = first;
-                    ShowBatchEntryInfo();
-                }
-            }
-            UpdateBatchCountText();
-        } else if (g == gBatchAddFilesButton) {
-            HandleAddFiles();
-        } else if (g == gBatchAddFolderButton) {
-            HandleAddFolder();
-        } else if (g == gBatchAddGroButton || g == gBatchAddAllGroButton) {
-            HandleAddFromGro(g == gBatchAddAllGroButton);
-        } else if (g == gBatchRemoveButton) {
-            RemoveSelectedBatchEntries();
-            UpdateBatchControls();
-            ShowBatchEntryInfo();
-        } else if (g == gBatchRemoveAllButton) {
-            gBatchItems.clear();
-            UiClearItems(gBatchList);
-            UpdateBatchControls();
-            ShowBatchEntryInfo();
-        } else if (g == gBatchSourceCombo) {
-            if (event.type != UiEventType::Change) continue;
-            DropNonMatchingBatchItems();
-            UpdateBatchControls();
-            ShowBatchEntryInfo();
-        } else if (g == gBatchTargetCombo || g == gBatchUseSourceCheck) {
-            UpdateBatchControls();
-        } else if (g == gBatchFolderButton) {
-            const std::string folder = UiFolderRequester("Choose the output folder", gBatchOutputFolder, gBatchWindow);
-            if (!folder.empty()) {
-                gBatchOutputFolder = folder;
-                UpdateBatchControls();
-            }
-        } else if (g == gBatchConvertSelectedButton) {
-            RunBatchConversion(1);
-        } else if (g == gBatchConvertAllButton) {
-            RunBatchConversion(0);
-        }
-    }
-
-    SaveBatchPreferences();
-    UiRunModalEnd(gBatchWindow, parentWindow);
-    UiCloseWindow(gBatchWindow);
+    };
+    loop.onEvent = [&](const UiEvent& event) {
+        if (event.kind == UiEventKind::Gadget) HandleWindowGadget(event, rememberedRow);
+        return UiDialogStep::Stay;
+    };
+    loop.onEnd = [](bool) { SaveBatchPreferences(); };
+    UiRunModalDialog(gBatchWindow, parentWindow, loop);
     gBatchWindow = 0;
     UiActivateWindow(parentWindow);
 }

@@ -42,8 +42,8 @@ bool IsAcceptedBatchSource(const std::string& path);
 std::string GetBatchSourceExtension();
 std::string GetBatchTargetExtension();
 
-// The run over the selected rows (selectedOnly 1) or over every item.
-void RunBatchConversion(int64_t selectedOnly);
+// The run over the selected rows or over every item.
+void RunBatchConversion(bool selectedOnly);
 // Takes every pending event; a click on Close/Stop sets gBatchCancel.
 void PollBatchCancel();
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "adjust/document_ui.h"
 #include "editor/batch.h"
-#include "editor/globals.h"
 #include "formats/dispatch.h"
 #include "formats/formats.h"
 #include "formats/gro.h"
@@ -44,7 +44,7 @@ void PollBatchCancel() {
     UiPaintWindowNow(gBatchWindow);
 }
 
-void RunBatchConversion(int64_t selectedOnly) {
+void RunBatchConversion(bool selectedOnly) {
     const std::string ext = GetBatchTargetExtension();
     const FormatInfo* target = FindFormatByCanonicalExtension(ext);
     const bool toTexture = target && target->format == ImageFormat::Tex;
@@ -54,7 +54,7 @@ void RunBatchConversion(int64_t selectedOnly) {
 
     std::vector<std::string> work;
     for (size_t i = 0; i < gBatchItems.size(); ++i)
-        if (selectedOnly == 0 || UiIsItemSelected(gBatchList, int(i))) work.push_back(gBatchItems[i].path);
+        if (!selectedOnly || UiIsItemSelected(gBatchList, int(i))) work.push_back(gBatchItems[i].path);
     if (work.empty()) {
         UiMessageBox(kTitle, "Nothing selected.", UiButtons::Ok, UiIcon::Information, gBatchWindow);
         return;

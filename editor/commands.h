@@ -1,20 +1,38 @@
-// The command table of the main window and the handlers it calls.
+// The command table of the main window: the keyboard shortcuts, the
+// dispatcher that runs the handler of a command id (CommandId, in
+// adjust/document_ui.h), start-up with the main loop that feeds it, and
+// shutdown.
 //
-// Every menu item and keyboard shortcut of the main window carries a command
-// id 0..34; a shortcut sends the same id as its menu item.
+// The table is the one place in the editor that calls into the tools
+// (adjust/*_ui, skybox/*_ui); they never call back into the editor except
+// through adjust/document_ui.h. For the table's callers this header brings the
+// declaration of every handler it runs.
 #pragma once
 
-#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "adjust/channels_ui.h"
+#include "adjust/document_ui.h"
+#include "adjust/histogram_ui.h"
+#include "adjust/levels_ui.h"
+#include "adjust/normalmap_ui.h"
+#include "adjust/resize_ui.h"
+#include "editor/about.h"
+#include "editor/batch.h"
 #include "editor/globals.h"
-
-constexpr int kCommandCount = 35;
+#include "editor/hdr_menu.h"
+#include "editor/history.h"
+#include "editor/open.h"
+#include "editor/prefs_dialog.h"
+#include "editor/save.h"
+#include "skybox/skyboxwin_ui.h"
 
 struct CommandShortcut {
-    int id;
+    constexpr CommandShortcut(CommandId command, int modifiers, int key)
+        : id(CommandNumber(command)), modifiers(modifiers), key(key) {}
+    int id;         // the command's number, as the shortcut sends it
     int modifiers;  // UiKeyModifier bits
     int key;        // UiKey or a character
 };
@@ -37,42 +55,3 @@ void StartProgram(int argc, char** argv);
 void RunMainLoop();
 void FinishProgram();
 void ShutdownRuntime();
-
-// Opening, saving and quitting.
-void ShowOpenFileDialog();
-void OpenGroArchiveDialog();
-void OpenFile(const std::string& path, int reload);
-bool ConfirmDiscardEdits();
-void HandleSaveCommand();
-void ShowSaveAsDialog();
-
-// Windows and help.
-void ShowBatchWindow(int parentWindow, const std::string& startFolder);
-int ShowPreferencesDialog(int parent);
-void OpenHelpFile();
-void ShowAbout();
-
-// HDR display.
-void StepExposure(double step, int reset);
-void SetToneMode(int64_t mode);
-
-// Adjustments and tools.
-void ShowHistogramWindow(const Image* image, const TexInfo& info, double exposure, int ownerWindow);
-void UpdateHistogram(const Image* image, const TexInfo& info, double exposure);
-void HandleResizeCommand();
-void HandleChannelCommand(int64_t menuId);
-void HandleNormalMapCommand(int64_t id);
-void HandleLevelsCommand();
-void ApplyAutoLevels();
-void OpenSkyboxTool();
-
-// Edit history.
-void ApplyHistoryEntry(const HistoryEntry* entry);
-const HistoryEntry* GoToPreviousStep();
-const HistoryEntry* GoToNextStep();
-const HistoryEntry* GoToOriginalStep();
-bool CanUndo();
-bool CanRedo();
-bool HasUnsavedEdits();
-std::string GetUndoLabel();
-std::string GetRedoLabel();

@@ -1,10 +1,5 @@
 #include "editor/globals.h"
 
-#include "adjust/histogram.h"
-#include "adjust/levels_ui.h"
-#include "editor/batch.h"
-#include "skybox/skybox.h"
-#include "skybox/skyboxwin_ui.h"
 
 ImagePtr gCurrentImage;
 TexInfo gTexInfo;
@@ -46,10 +41,7 @@ int64_t gPrefWarnDataLoss = 0;
 int64_t gPrefWarnQE1Size = 0;
 int64_t gPrefWarnClipping = 0;
 
-HdrDisplaySettings CurrentHdrDisplaySettings() { return {gHdrExposure, HdrToneFromCode(gHdrTone)}; }
-
-void ResetEditorGlobals() {
-    ResetBatchGlobals();
+void SetEditorStartValues() {
     gCurrentImage.reset();
     ClearTexInfo(gTexInfo);
     gCurrentPath.clear();
@@ -80,8 +72,6 @@ void ResetEditorGlobals() {
     gLastDdsFormat = -1;
     gLastDdsMips = 1;
 
-    ResetHistogramGlobals();
-
     // Preferences start cleared; LoadPreferences gives them their defaults.
     gPrefRememberWindow = 0;
     gPrefBackground = 0;
@@ -95,8 +85,4 @@ void ResetEditorGlobals() {
     gPrefWarnDataLoss = 0;
     gPrefWarnQE1Size = 0;
     gPrefWarnClipping = 0;
-
-    ResetLevelsGlobals();
-    ResetSkyboxGlobals();
-    ResetSkyboxWindowGlobals();
 }

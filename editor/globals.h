@@ -1,14 +1,14 @@
 // The editor's program-wide state. It starts cleared; ResetEditorGlobals()
 // gives it the start values (start-up calls it once, tests call it between
 // cases). Window and gadget handles of the editor's windows live with the
-// code that builds those windows.
+// code that builds those windows. The tools reach the open picture through
+// adjust/document_ui.h, never through these globals.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "formats/hdr.h"
 #include "formats/texinfo.h"
 #include "toolkit/image.h"
 
@@ -47,8 +47,6 @@ extern int64_t gUndoLimit;
 // HDR display settings.
 extern double gHdrExposure;
 extern int64_t gHdrTone;
-// The two as every HDR reader and the skybox take them.
-HdrDisplaySettings CurrentHdrDisplaySettings();
 
 // Program and main window.
 extern std::string gAppTitle;
@@ -75,5 +73,9 @@ extern int64_t gPrefWarnDataLoss;
 extern int64_t gPrefWarnQE1Size;
 extern int64_t gPrefWarnClipping;
 
-// Clears every editor global and sets the start values.
+// The start values of every global declared here.
+void SetEditorStartValues();
+// The whole program's start state: SetEditorStartValues, and the state of the
+// batch window and the tools. It lives with the command table (editor/app.cpp),
+// the one place that reaches every tool.
 void ResetEditorGlobals();

@@ -1,23 +1,20 @@
-// The "HDR" menu: exposure steps and the tone mode. An HDR picture is never
-// edited by them; its RGBE block stays the source and the display image is
-// made anew by reopening the file with the new settings.
+#include "editor/hdr_menu.h"
+
 #include <string>
 
-#include "editor/commands.h"
+#include "adjust/document_ui.h"
 #include "editor/globals.h"
 #include "editor/mainwindow.h"
+#include "editor/open.h"
 #include "toolkit/files.h"
 #include "toolkit/ui/ui.h"
 
 namespace {
 
-constexpr int kMenuToneEditor = 11;
-constexpr int kMenuToneFilmic = 12;
-
-// 1 when the open picture is an HDR picture; otherwise says why nothing
-// happens and gives 0.
-int CheckHdrTextureForMenu() {
-    if (gCurrentImage && gTexInfo.isHdr) return 1;
+// True when the open picture is an HDR picture; otherwise says why nothing
+// happens.
+bool CheckHdrTextureForMenu() {
+    if (gCurrentImage && gTexInfo.isHdr) return true;
     std::string text;
     if (!gCurrentImage)
         text = "No texture is loaded.";
@@ -28,23 +25,27 @@ int CheckHdrTextureForMenu() {
                " has been edited and is no longer an HDR image (Undo brings the HDR original back).";
     text += "\nThe settings in the HDR menu only apply to HDR textures; nothing was changed.";
     UiMessageBox(gAppTitle, text, UiButtons::Ok, UiIcon::Information, gMainWindow);
-    return 0;
+    return false;
 }
 
 }  // namespace
 
-void StepExposure(double step, int reset) {
+void StepExposure(double step, bool reset) {
     if (!CheckHdrTextureForMenu()) return;
     gHdrExposure = reset ? 0.0 : gHdrExposure + step;
-    OpenFile(gCurrentPath, 1);
+    OpenFile(gCurrentPath, true);
 }
 
 void SetToneMode(int64_t mode) {
     if (CheckHdrTextureForMenu()) {
         gHdrTone = mode;
-        OpenFile(gCurrentPath, 1);
+        OpenFile(gCurrentPath, true);
     }
     // Redrawn also after a refusal: a menu click may have toggled the tick.
-    UiSetMenuItemChecked(gMainWindow, kMenuToneEditor, gHdrTone == 0);
-    UiSetMenuItemChecked(gMainWindow, kMenuToneFilmic, gHdrTone == 1);
+    ShowToneMenuTicks();
+}
+
+void ShowToneMenuTicks() {
+    UiSetMenuItemChecked(gMainWindow, CommandNumber(CommandId::ToneEditor), gHdrTone == 0);
+    UiSetMenuItemChecked(gMainWindow, CommandNumber(CommandId::ToneFilmic), gHdrTone == 1);
 }

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "editor/commands.h"
+#include "editor/document.h"
 #include "editor/mainwindow.h"
 #include "toolkit/memory.h"
 #include "toolkit/ui/ui.h"
@@ -124,13 +124,9 @@ void CommitEdit(ImagePtr image, const std::string& label, const std::string& suf
     gTexInfo.hasAlpha = HasTransparentPixels(gCurrentImage.get());
     gTexInfo.note = label;
     gSaveNameSuffix += suffix;
-    SetStatusText(std::to_string(gCurrentImage->width) + " x " + std::to_string(gCurrentImage->height) + "  (edited)");
-    RefreshPreview();
-    UpdateHistogram(gCurrentImage.get(), gTexInfo, gHdrExposure);
-
-    AppendHistoryStep(std::move(copy), MakeCurrentHistoryEntry(label));
-    gEditClippedCount = 0;
-    UpdateTitleAndUndoMenu();
+    ShowChangedPicture(
+        std::to_string(gCurrentImage->width) + " x " + std::to_string(gCurrentImage->height) + "  (edited)",
+        {std::move(copy), label});
 }
 
 void ClearHistory() {
@@ -141,10 +137,19 @@ void ClearHistory() {
 }
 
 bool ResetEditHistory(const Image& image, HistoryEntry entry) {
+    ImagePtr copy = CopyImageForHistory(image);
+    if (!copy) {
+        ClearHistory();
+        return false;
+    }
+    ResetEditHistory(std::move(copy), std::move(entry));
+    return true;
+}
+
+void ResetEditHistory(ImagePtr copy, HistoryEntry entry) {
     ClearHistory();
-    const bool recorded = PushHistoryStep(image, std::move(entry));
+    AppendHistoryStep(std::move(copy), std::move(entry));
     gSavedPos = 0;
-    return recorded;
 }
 
 const HistoryEntry* GoToHistoryStep(int64_t index) {
@@ -177,10 +182,7 @@ void ApplyHistoryEntry(const HistoryEntry* entry) {
     gTexInfo.note = entry->note;
     gTexInfo.isHdr = (entry->isHdr == 1 && gTexInfo.hdrData) ? 1 : 0;
     gSaveNameSuffix = entry->saveNameSuffix;
-    SetStatusText(entry->statusText);
-    RefreshPreview();
-    UpdateHistogram(gCurrentImage.get(), gTexInfo, gHdrExposure);
-    UpdateTitleAndUndoMenu();
+    ShowChangedPicture(entry->statusText);
 }
 
 bool CanUndo() { return gHistoryPos > 0; }

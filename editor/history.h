@@ -2,7 +2,8 @@
 // copy with the parts of gTexInfo that edits change. Entry 0 is the picture as
 // opened; gHistoryPos is the entry shown; gSavedPos the entry that matches the
 // file on disk (-1 once it has been cut away). Adjustments never touch the
-// history directly: they hand their result to CommitEdit.
+// history directly: they hand their result to CommitEdit (declared with the
+// tools' view of the picture in adjust/document_ui.h).
 //
 // The rule that holds everything together: a picture is never shown as an
 // edit unless its step was recorded, and a failed undo or redo leaves both
@@ -12,12 +13,8 @@
 #include <cstdint>
 #include <string>
 
+#include "adjust/document_ui.h"
 #include "editor/globals.h"
-
-// Makes `image` current and records it as a step. Null `image` (the
-// adjustment ran out of memory), or no memory for the history copy, is
-// reported and leaves the old picture in place.
-void CommitEdit(ImagePtr image, const std::string& label, const std::string& suffix);
 
 // Records the current picture and description as a new step labelled
 // `label`, taking gEditClippedCount into it. False when the copy could not be
@@ -33,8 +30,11 @@ bool PushHistoryStep(const Image& image, HistoryEntry entry);
 // Same, for a copy the caller already made; cannot fail.
 void AppendHistoryStep(ImagePtr copy, HistoryEntry entry);
 
-// The history becomes this one step, which is also the saved step.
+// The history becomes this one step, which is also the saved step. False
+// when the copy could not be made (the history is then empty).
 bool ResetEditHistory(const Image& image, HistoryEntry entry);
+// Same, for a copy the caller already made; cannot fail.
+void ResetEditHistory(ImagePtr copy, HistoryEntry entry);
 void ClearHistory();
 
 // An entry describing the current state (no image), labelled `label`.

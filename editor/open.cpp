@@ -1,10 +1,11 @@
-// Opening a file as the current picture, and the question about unsaved edits
-// that guards replacing it (also asked before quitting).
+#include "editor/open.h"
+
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "editor/commands.h"
+#include "adjust/document_ui.h"
+#include "editor/document.h"
 #include "editor/globals.h"
 #include "editor/history.h"
 #include "editor/mainwindow.h"
@@ -58,8 +59,8 @@ void ReportLoadFailure(const std::string& path, const std::string& reason) {
 
 }  // namespace
 
-void OpenFile(const std::string& path, int reload) {
-    if (reload == 0 && !ConfirmDiscardEdits()) return;
+void OpenFile(const std::string& path, bool reload) {
+    if (!reload && !ConfirmDiscardEdits()) return;
 
     TexInfo loaded;
     ImagePtr image = ReadForOpening(path, loaded);
@@ -81,7 +82,7 @@ void OpenFile(const std::string& path, int reload) {
     gTexInfo = std::move(loaded);
     gTexInfo.errorText.clear();
     gCurrentPath = path;
-    if (reload == 0) {
+    if (!reload) {
         gSavePath.clear();
         gSaveNameSuffix.clear();
     }
@@ -89,17 +90,9 @@ void OpenFile(const std::string& path, int reload) {
     WritePrefString("LastOpenFolder", gLastOpenFolder);
 
     UiSetStatusField(gMainWindow, 0, GetDisplayName(path));
-    SetStatusText(std::to_string(gTexInfo.width) + " x " + std::to_string(gTexInfo.height) + "  " +
-                  DescribeFormat(gTexInfo));
-    RefreshPreview();
-    UpdateHistogram(gCurrentImage.get(), gTexInfo, gHdrExposure);
-
-    HistoryEntry entry = MakeCurrentHistoryEntry("Original");
-    gEditClippedCount = 0;
-    ClearHistory();
-    AppendHistoryStep(std::move(original), std::move(entry));
-    gSavedPos = 0;
-    UpdateTitleAndUndoMenu();
+    ShowChangedPicture(
+        std::to_string(gTexInfo.width) + " x " + std::to_string(gTexInfo.height) + "  " + DescribeFormat(gTexInfo),
+        {std::move(original), "Original", true});
 }
 
 void ShowOpenFileDialog() {
@@ -107,7 +100,7 @@ void ShowOpenFileDialog() {
                                  FormatPattern(ImageFormat::Tex) + "|All supported images|" +
                                  JoinedFormatPatterns(FormatList::Open) + "|All files (*.*)|*.*";
     const std::string path = UiOpenFileRequester("Open file", gLastOpenFolder, patterns, 0, gMainWindow);
-    if (!path.empty()) OpenFile(path, 0);
+    if (!path.empty()) OpenFile(path, false);
 }
 
 void OpenGroArchiveDialog() {
@@ -115,7 +108,7 @@ void OpenGroArchiveDialog() {
                                                     "Dravik archive (*.gro)|*.gro|All files (*.*)|*.*", 0, gMainWindow);
     if (archive.empty()) return;
     const std::string entry = ShowGroChooser(archive, gMainWindow, 0);
-    if (!entry.empty()) OpenFile(archive + "::" + entry, 0);
+    if (!entry.empty()) OpenFile(archive + "::" + entry, false);
 }
 
 bool ConfirmDiscardEdits() {

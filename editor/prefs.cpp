@@ -179,16 +179,16 @@ void SaveSessionSettings(const WindowPlacement& placement) {
     WritePrefNumber("WindowHeight", placement.height);
 }
 
-int IsPointOnAMonitor(int64_t x, int64_t y) {
+bool IsPointOnAMonitor(int64_t x, int64_t y) {
     const double scale = GetDpiScale();
     for (const DisplayRect& d : GetDisplays()) {
         const int64_t left = ToLogical(d.x, scale);
         const int64_t top = ToLogical(d.y, scale);
         const int64_t right = ToLogical(int64_t(d.x) + d.width, scale);
         const int64_t bottom = ToLogical(int64_t(d.y) + d.height, scale);
-        if (left <= x && x < right && top <= y && y < bottom) return 1;
+        if (left <= x && x < right && top <= y && y < bottom) return true;
     }
-    return 0;
+    return false;
 }
 
 int64_t ClampInt(int64_t value, int64_t low, int64_t high) {

@@ -47,6 +47,6 @@ void SavePreferences();
 // A maximised or minimised window keeps the last normal placement in the file.
 void SaveSessionSettings(const WindowPlacement& placement);
 
-// 1 when some display contains the point (96-DPI units), else 0.
-int IsPointOnAMonitor(int64_t x, int64_t y);
+// True when some display contains the point (96-DPI units).
+bool IsPointOnAMonitor(int64_t x, int64_t y);
 int64_t ClampInt(int64_t value, int64_t low, int64_t high);

@@ -2,8 +2,8 @@
 
 #include <cmath>
 #include <string>
+#include <tuple>
 
-#include "editor/commands.h"
 #include "editor/globals.h"
 #include "editor/prefs.h"
 #include "formats/formats.h"
@@ -86,34 +86,16 @@ void ForgetControls() {
 }
 
 // The twelve preference globals, so "Defaults" can show the defaults without
-// touching what is in force until OK.
-struct PreferenceValues {
-    int64_t rememberWindow, background, undoSteps;
-    double normalStrength;
-    int64_t hdrFixed;
-    double hdrExposure;
-    int64_t hdrTone, saveFormat, saveSourceFolder, warnDataLoss, warnQE1Size, warnClipping;
-};
-
-PreferenceValues TakePreferences() {
-    return {gPrefRememberWindow, gPrefBackground,  gPrefUndoSteps,        gPrefNormalStrength,
-            gPrefHdrFixed,       gPrefHdrExposure, gPrefHdrTone,          gPrefSaveFormat,
-            gPrefSaveSourceFolder, gPrefWarnDataLoss, gPrefWarnQE1Size, gPrefWarnClipping};
+// touching what is in force until OK: TakePreferences copies their values,
+// assigning those to PreferenceGlobals() puts them back.
+auto PreferenceGlobals() {
+    return std::tie(gPrefRememberWindow, gPrefBackground, gPrefUndoSteps, gPrefNormalStrength, gPrefHdrFixed,
+                    gPrefHdrExposure, gPrefHdrTone, gPrefSaveFormat, gPrefSaveSourceFolder, gPrefWarnDataLoss,
+                    gPrefWarnQE1Size, gPrefWarnClipping);
 }
 
-void RestorePreferences(const PreferenceValues& v) {
-    gPrefRememberWindow = v.rememberWindow;
-    gPrefBackground = v.background;
-    gPrefUndoSteps = v.undoSteps;
-    gPrefNormalStrength = v.normalStrength;
-    gPrefHdrFixed = v.hdrFixed;
-    gPrefHdrExposure = v.hdrExposure;
-    gPrefHdrTone = v.hdrTone;
-    gPrefSaveFormat = v.saveFormat;
-    gPrefSaveSourceFolder = v.saveSourceFolder;
-    gPrefWarnDataLoss = v.warnDataLoss;
-    gPrefWarnQE1Size = v.warnQE1Size;
-    gPrefWarnClipping = v.warnClipping;
+auto TakePreferences() {
+    return std::apply([](const auto&... value) { return std::make_tuple(value...); }, PreferenceGlobals());
 }
 
 }  // namespace
@@ -138,13 +120,13 @@ void ShowPreferenceValues() {
     UpdateHdrControls();
 }
 
-int ReadPreferenceGadgets() {
+bool ReadPreferenceGadgets() {
     const double strength = ParseFloatText(UiGetGadgetText(gPrefNormalStrengthField), true);
     // Written this way round so that NaN is refused too.
     if (!(strength > 0.0 && strength <= 50.0)) {
         UiMessageBox("Preferences", "The normal map strength must be a number between 0 and 50.", UiButtons::Ok,
                      UiIcon::Error, gPrefWindow);
-        return 0;
+        return false;
     }
     double exposure = ParseFloatText(UiGetGadgetText(gPrefHdrExposureField), true);
     // "NaN" or "Infinity" typed here would black out every HDR picture at the
@@ -163,12 +145,12 @@ int ReadPreferenceGadgets() {
     gPrefWarnDataLoss = UiGetGadgetState(gPrefWarnDataLossCheck) == 1 ? 1 : 0;
     gPrefWarnQE1Size = UiGetGadgetState(gPrefWarnQE1SizeCheck) == 1 ? 1 : 0;
     gPrefWarnClipping = UiGetGadgetState(gPrefWarnClippingCheck) == 1 ? 1 : 0;
-    return 1;
+    return true;
 }
 
-int ShowPreferencesDialog(int parent) {
+bool ShowPreferencesDialog(int parent) {
     const int window = UiOpenWindow(0, 0, 500, 360, "Preferences", kUiDialogFlags, parent);
-    if (!window) return 0;
+    if (!window) return false;
     gPrefWindow = window;
     const int tabs = UiCreateTabPanel(window, 8, 8, 484, 300);
     BuildGeneralPage(UiAddTabPage(tabs, "General"));
@@ -177,40 +159,34 @@ int ShowPreferencesDialog(int parent) {
     const int defaults = UiCreateButton(window, 8, 320, 90, 28, "Defaults");
     const int ok = UiCreateButton(window, 314, 320, 86, 28, "OK", true);
     const int cancel = UiCreateButton(window, 406, 320, 86, 28, "Cancel");
-    constexpr int kEscapeId = kUiFirstDialogId;
-    UiAddShortcut(window, 0, kUiKeyEscape, kEscapeId);
     ShowPreferenceValues();
-    UiRunModalBegin(window, parent);
-    if (gDialogHook) gDialogHook(window, defaults, ok, cancel);
 
-    int result = -1;
-    while (result < 0) {
-        const UiEvent event = UiWaitWindowEvent(window);
-        if (event.kind == UiEventKind::CloseBox) {
-            result = 0;
-        } else if (event.kind == UiEventKind::Menu) {
-            if (event.id == kEscapeId) result = 0;
-        } else if (event.kind == UiEventKind::Gadget && event.type == UiEventType::Click) {
-            if (event.gadget == gPrefHdrLastOption || event.gadget == gPrefHdrFixedOption) {
-                UpdateHdrControls();
-            } else if (event.gadget == defaults) {
-                // The controls show the defaults; what is in force stays until OK.
-                const PreferenceValues inForce = TakePreferences();
-                SetDefaultPreferences();
-                ShowPreferenceValues();
-                RestorePreferences(inForce);
-            } else if (event.gadget == ok) {
-                if (ReadPreferenceGadgets() == 1) {
-                    SavePreferences();
-                    result = 1;
-                }
-            } else if (event.gadget == cancel) {
-                result = 0;
-            }
+    UiDialogLoop loop;
+    loop.ok = ok;
+    loop.cancel = cancel;
+    loop.escapeCancels = true;
+    loop.onStart = [&] {
+        if (gDialogHook) gDialogHook(window, defaults, ok, cancel);
+    };
+    loop.onConfirm = [](const UiEvent&) {
+        if (!ReadPreferenceGadgets()) return UiDialogStep::Stay;
+        SavePreferences();
+        return UiDialogStep::Confirm;
+    };
+    loop.onEvent = [&](const UiEvent& event) {
+        if (event.kind != UiEventKind::Gadget || event.type != UiEventType::Click) return UiDialogStep::Stay;
+        if (event.gadget == gPrefHdrLastOption || event.gadget == gPrefHdrFixedOption) {
+            UpdateHdrControls();
+        } else if (event.gadget == defaults) {
+            // The controls show the defaults; what is in force stays until OK.
+            const auto inForce = TakePreferences();
+            SetDefaultPreferences();
+            ShowPreferenceValues();
+            PreferenceGlobals() = inForce;
         }
-    }
-    UiRunModalEnd(window, parent);
-    UiCloseWindow(window);
+        return UiDialogStep::Stay;
+    };
+    const bool confirmed = UiRunModalDialog(window, parent, loop);
     ForgetControls();
-    return result;
+    return confirmed;
 }

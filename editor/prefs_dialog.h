@@ -21,14 +21,14 @@ extern int gPrefWarnDataLossCheck;
 extern int gPrefWarnQE1SizeCheck;
 extern int gPrefWarnClippingCheck;
 
-// 1 when the user confirmed and the preferences were saved, else 0.
-int ShowPreferencesDialog(int parent);
+// True when the user confirmed and the preferences were saved.
+bool ShowPreferencesDialog(int parent);
 // Fills every control from the preference globals; the exposure field and
 // the tone list are enabled only while "Always:" is checked.
 void ShowPreferenceValues();
-// 1 when the values were valid and stored in the globals; 0 (nothing stored)
-// when the strength was refused, after telling the user.
-int ReadPreferenceGadgets();
+// True when the values were valid and stored in the globals; false (nothing
+// stored) when the strength was refused, after telling the user.
+bool ReadPreferenceGadgets();
 
 // Test hook: runs once the window is open and filled, before its loop waits.
 using PreferencesDialogHook = std::function<void(int window, int defaults, int ok, int cancel)>;

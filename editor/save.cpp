@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "editor/commands.h"
+#include "editor/document.h"
 #include "editor/globals.h"
 #include "editor/history.h"
 #include "editor/mainwindow.h"
@@ -40,7 +40,7 @@ ImageFormat SaveAsFormatOf(const std::string& ext) {
 
 // The result of one writer: 1 written, 0 failed (reported by the caller),
 // -1 refused with its own message already shown.
-int WriteByExtension(const std::string& path, const std::string& ext, int hasAlpha, int asked) {
+int WriteByExtension(const std::string& path, const std::string& ext, int hasAlpha, bool asked) {
     SaveRequest request;
     request.format = SaveAsFormatOf(ext);
     request.withAlpha = hasAlpha != 0;
@@ -55,7 +55,7 @@ int WriteByExtension(const std::string& path, const std::string& ext, int hasAlp
         request.hdrWidth = gTexInfo.width;
         request.hdrHeight = gTexInfo.height;
     } else if (request.format == ImageFormat::Dds) {
-        if (asked == 1 || gLastDdsFormat == -1) {
+        if (asked || gLastDdsFormat == -1) {
             if (!ShowSaveDdsDialog(gMainWindow, hasAlpha, IsNormalMapFormatText(gTexInfo.formatText), gLastDdsFormat,
                                    gLastDdsMips))
                 return -1;
@@ -63,7 +63,7 @@ int WriteByExtension(const std::string& path, const std::string& ext, int hasAlp
         request.ddsFormat = DdsSaveFormat(gLastDdsFormat);
         request.ddsMips = gLastDdsMips != 0;
         const bool keepsNoAlpha = request.ddsFormat == DdsSaveFormat::Dxt1 || request.ddsFormat == DdsSaveFormat::Bc5;
-        if (asked == 1 && gPrefWarnDataLoss == 1 && hasAlpha == 1 && keepsNoAlpha) {
+        if (asked && gPrefWarnDataLoss == 1 && hasAlpha == 1 && keepsNoAlpha) {
             if (!AskYesNo("This DDS format has no alpha channel; the transparency will be lost.\nSave anyway?",
                           UiIcon::Warning))
                 return -1;
@@ -115,14 +115,11 @@ void HandleSaveCommand() {
     if (gSavePath.empty())
         ShowSaveAsDialog();
     else
-        SaveCurrentImageAs(gSavePath, 0);
+        SaveCurrentImageAs(gSavePath, false);
 }
 
 void ShowSaveAsDialog() {
-    if (!gCurrentImage) {
-        UiMessageBox(gAppTitle, "Please open a .tex file first.", UiButtons::Ok, UiIcon::None, gMainWindow);
-        return;
-    }
+    if (!RequireOpenPicture()) return;
     const int firstPattern = int(gPrefSaveFormat);
     int chosenPattern = firstPattern;
     const std::string chosen = UiSaveFileRequester("Save As", ProposeSaveName(), GetSaveAsPatterns(gTexInfo.isHdr == 1),
@@ -135,15 +132,15 @@ void ShowSaveAsDialog() {
                          gMainWindow) != 1)
             return;
     }
-    SaveCurrentImageAs(path, 1);
+    SaveCurrentImageAs(path, true);
 }
 
-void SaveCurrentImageAs(const std::string& path, int asked) {
+void SaveCurrentImageAs(const std::string& path, bool asked) {
     if (!gCurrentImage) return;
     const int hasAlpha = gTexInfo.hasAlpha;
     const std::string ext = GetLowerExtension(path);
     if (SaveAsFormatOf(ext) == ImageFormat::Tex && !OfferResizeFor1024Limit()) return;
-    if (asked == 1 && !ConfirmLossySave(ext)) return;
+    if (asked && !ConfirmLossySave(ext)) return;
 
     const int written = WriteByExtension(path, ext, hasAlpha, asked);
     if (written < 0) return;
@@ -234,18 +231,14 @@ bool ResizeCurrentImage(int width, int height) {
     }
     gTexInfo.note = "Resized from " + std::to_string(oldWidth) + " x " + std::to_string(oldHeight) + "   " + note;
 
-    SetStatusText(std::to_string(width) + " x " + std::to_string(height) + "  (resized)");
-    RefreshPreview();
-    UpdateHistogram(gCurrentImage.get(), gTexInfo, gHdrExposure);
-    AppendHistoryStep(std::move(stepCopy), MakeCurrentHistoryEntry("Resize"));
-    gEditClippedCount = 0;
-    UpdateTitleAndUndoMenu();
+    ShowChangedPicture(std::to_string(width) + " x " + std::to_string(height) + "  (resized)",
+                       {std::move(stepCopy), "Resize"});
     return true;
 }
 
-int ShowSaveDdsDialog(int parentWindow, int hasAlpha, bool isNormalMap, int64_t& format, int64_t& mips) {
+bool ShowSaveDdsDialog(int parentWindow, bool hasAlpha, bool isNormalMap, int64_t& format, int64_t& mips) {
     const int window = UiOpenWindow(0, 0, 380, 150, "Save as DDS", kUiDialogFlags, parentWindow);
-    if (!window) return 0;
+    if (!window) return false;
     UiCreateLabel(window, 12, 16, 70, 20, "Format:");
     const int list = UiCreateCombo(window, 80, 12, 288, 24);
     UiAddItem(list, "DXT1 / BC1 - compressed, no transparency");
@@ -257,30 +250,18 @@ int ShowSaveDdsDialog(int parentWindow, int hasAlpha, bool isNormalMap, int64_t&
     UiSetGadgetState(mipsBox, 1);
     const int ok = UiCreateButton(window, 196, 110, 80, 28, "OK", true);
     const int cancel = UiCreateButton(window, 288, 110, 80, 28, "Cancel");
-    constexpr int kEnterId = kUiFirstDialogId, kEscapeId = kUiFirstDialogId + 1;
-    UiAddShortcut(window, 0, kUiKeyReturn, kEnterId);
-    UiAddShortcut(window, 0, kUiKeyEscape, kEscapeId);
 
-    UiRunModalBegin(window, parentWindow);
-    if (gDdsDialogHook) gDdsDialogHook(window, list, mipsBox, ok, cancel);
-    int result = -1;
-    while (result < 0) {
-        const UiEvent event = UiWaitWindowEvent(window);
-        if (event.kind == UiEventKind::CloseBox) {
-            result = 0;
-        } else if (event.kind == UiEventKind::Menu) {
-            if (event.id == kEnterId) result = 1;
-            if (event.id == kEscapeId) result = 0;
-        } else if (event.kind == UiEventKind::Gadget && event.type == UiEventType::Click) {
-            if (event.gadget == ok) result = 1;
-            if (event.gadget == cancel) result = 0;
-        }
-    }
-    if (result == 1) {
+    UiDialogLoop loop;
+    loop.ok = ok;
+    loop.cancel = cancel;
+    loop.returnConfirms = loop.escapeCancels = true;
+    loop.onStart = [&] {
+        if (gDdsDialogHook) gDdsDialogHook(window, list, mipsBox, ok, cancel);
+    };
+    loop.onConfirm = [&](const UiEvent&) {
         format = UiGetGadgetState(list);
         mips = UiGetGadgetState(mipsBox);
-    }
-    UiRunModalEnd(window, parentWindow);
-    UiCloseWindow(window);
-    return result;
+        return UiDialogStep::Confirm;
+    };
+    return UiRunModalDialog(window, parentWindow, loop);
 }

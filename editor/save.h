@@ -7,14 +7,22 @@
 #include <functional>
 #include <string>
 
-// Writes the current picture to `path`. asked = 1 when the path comes from
-// Save As: then the loss warnings run and the DDS window always opens.
-// Every outcome is reported to the user; a failed save changes nothing.
-void SaveCurrentImageAs(const std::string& path, int asked);
+#include "adjust/document_ui.h"
 
-// The "Save as DDS" window. 1 for OK (format and mips stored through the
-// outputs), 0 for Cancel (nothing stored).
-int ShowSaveDdsDialog(int parentWindow, int hasAlpha, bool isNormalMap, int64_t& format, int64_t& mips);
+// The "Save" command: writes again to the last saved path, or asks as Save As.
+void HandleSaveCommand();
+// The "Save As..." command: the save requester, the overwrite question, then
+// SaveCurrentImageAs.
+void ShowSaveAsDialog();
+
+// Writes the current picture to `path`. asked when the path comes from Save
+// As: then the loss warnings run and the DDS window always opens. Every
+// outcome is reported to the user; a failed save changes nothing.
+void SaveCurrentImageAs(const std::string& path, bool asked);
+
+// The "Save as DDS" window. True for OK (format and mips stored through the
+// outputs), false for Cancel (nothing stored).
+bool ShowSaveDdsDialog(int parentWindow, bool hasAlpha, bool isNormalMap, int64_t& format, int64_t& mips);
 // Test hook: called once the DDS window is built, before it waits for the
 // user, with the window and its gadgets (list, mip-map box, OK, Cancel).
 using SaveDdsDialogHook = std::function<void(int window, int list, int mipsBox, int ok, int cancel)>;
@@ -27,9 +35,8 @@ bool ConfirmLossySave(const std::string& ext);
 // than 1024 pixels. True to go on with the save.
 bool OfferResizeFor1024Limit();
 
-// Shrinks or resizes the current picture and records a "Resize" step. True
-// when the picture now has that size (also when it already had it).
-bool ResizeCurrentImage(int width, int height);
+// ResizeCurrentImage, which the Resize dialog calls too, is declared in
+// adjust/document_ui.h.
 
 // The name Save As proposes: start folder + the source's name without its
 // extension + the save-name suffix.

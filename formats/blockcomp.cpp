@@ -5,6 +5,7 @@
 // bytes, rows stored bottom-up); nothing per pixel goes through the image API.
 #include "formats/blockcomp.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <exception>
@@ -14,6 +15,8 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+
+#include "toolkit/parallel.h"
 
 namespace {
 
@@ -119,6 +122,26 @@ void DecodeBlockToTexels(const uint8_t* p, int format, const uint8_t* normalZ, u
     }
 }
 
+// The AND of every pixel a band writes: its alpha byte stays 255 only while
+// every pixel is opaque, which tells the readers about transparency without
+// a second pass over the picture.
+struct OpaqueCheck {
+#if defined(__SSE2__)
+    __m128i vec = _mm_set1_epi32(-1);
+#endif
+    uint32_t word = 0xFFFFFFFFu;
+
+    bool AllOpaque() const {
+        uint32_t w = word;
+#if defined(__SSE2__)
+        alignas(16) uint32_t lanes[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(lanes), vec);
+        w &= lanes[0] & lanes[1] & lanes[2] & lanes[3];
+#endif
+        return (w >> 24) == 255;
+    }
+};
+
 #if defined(__SSE2__)
 
 // 5:6:5 fields already expanded to 8 bits and moved to their byte in a
@@ -190,13 +213,16 @@ inline void DecodeColourRows(const uint8_t* block, bool allowThreeColour, __m128
 }
 
 // A whole block inside the picture, written straight into four rows.
-inline void DecodeFullDxt1(const uint8_t* p, uint8_t* const rows[4], size_t xOffset) {
+inline void DecodeFullDxt1(const uint8_t* p, uint8_t* const rows[4], size_t xOffset, OpaqueCheck& opaque) {
     __m128i px[4];
     DecodeColourRows(p, true, px);
-    for (int r = 0; r < 4; ++r) _mm_storeu_si128(reinterpret_cast<__m128i*>(rows[r] + xOffset), px[r]);
+    for (int r = 0; r < 4; ++r) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(rows[r] + xOffset), px[r]);
+        opaque.vec = _mm_and_si128(opaque.vec, px[r]);
+    }
 }
 
-inline void DecodeFullDxt5(const uint8_t* p, uint8_t* const rows[4], size_t xOffset) {
+inline void DecodeFullDxt5(const uint8_t* p, uint8_t* const rows[4], size_t xOffset, OpaqueCheck& opaque) {
     __m128i px[4];
     DecodeColourRows(p + 8, false, px);
     uint8_t a8[8];
@@ -207,30 +233,33 @@ inline void DecodeFullDxt5(const uint8_t* p, uint8_t* const rows[4], size_t xOff
     const __m128i colourOnly = _mm_set1_epi32(0x00FFFFFF);
     for (int r = 0; r < 4; ++r) {
         const __m128i a = _mm_load_si128(reinterpret_cast<const __m128i*>(alpha + 4 * r));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(rows[r] + xOffset),
-                         _mm_or_si128(_mm_and_si128(px[r], colourOnly), a));
+        const __m128i pixels = _mm_or_si128(_mm_and_si128(px[r], colourOnly), a);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(rows[r] + xOffset), pixels);
+        opaque.vec = _mm_and_si128(opaque.vec, pixels);
     }
 }
 
 #else
 
-inline void Store4(uint8_t* row, uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
+inline void Store4(uint8_t* row, uint32_t a, uint32_t b, uint32_t c, uint32_t d, OpaqueCheck& opaque) {
     const uint32_t px[4] = {a, b, c, d};
     std::memcpy(row, px, 16);
+    opaque.word &= a & b & c & d;
 }
 
 // A whole block inside the picture, written straight into four rows.
-inline void DecodeFullDxt1(const uint8_t* p, uint8_t* const rows[4], size_t xOffset) {
+inline void DecodeFullDxt1(const uint8_t* p, uint8_t* const rows[4], size_t xOffset, OpaqueCheck& opaque) {
     uint32_t pal[4];
     ColourPalette(p, true, pal);
     const uint32_t idx = ReadU32(p + 4);
     for (int r = 0; r < 4; ++r) {
         const uint32_t bits = idx >> (8 * r);
-        Store4(rows[r] + xOffset, pal[bits & 3], pal[(bits >> 2) & 3], pal[(bits >> 4) & 3], pal[(bits >> 6) & 3]);
+        Store4(rows[r] + xOffset, pal[bits & 3], pal[(bits >> 2) & 3], pal[(bits >> 4) & 3], pal[(bits >> 6) & 3],
+               opaque);
     }
 }
 
-inline void DecodeFullDxt5(const uint8_t* p, uint8_t* const rows[4], size_t xOffset) {
+inline void DecodeFullDxt5(const uint8_t* p, uint8_t* const rows[4], size_t xOffset, OpaqueCheck& opaque) {
     uint32_t pal[4];
     ColourPalette(p + 8, false, pal);
     const uint32_t idx = ReadU32(p + 12);
@@ -246,7 +275,7 @@ inline void DecodeFullDxt5(const uint8_t* p, uint8_t* const rows[4], size_t xOff
         const uint32_t bits = idx >> (8 * r);
         const uint32_t abits = uint32_t(aidx >> (12 * r));
         Store4(rows[r] + xOffset, pal[bits & 3] | apal[abits & 7], pal[(bits >> 2) & 3] | apal[(abits >> 3) & 7],
-               pal[(bits >> 4) & 3] | apal[(abits >> 6) & 7], pal[(bits >> 6) & 3] | apal[(abits >> 9) & 7]);
+               pal[(bits >> 4) & 3] | apal[(abits >> 6) & 7], pal[(bits >> 6) & 3] | apal[(abits >> 9) & 7], opaque);
     }
 }
 
@@ -287,7 +316,8 @@ void DecodeSingleChannelBlock(const uint8_t* block, uint8_t values[16]) {
 }
 
 ImagePtr DecodeBlockCompressed(const uint8_t* data, int64_t size, int64_t width, int64_t height,
-                               int64_t format) {
+                               int64_t format, bool* hasTransparentPixels) {
+    if (hasTransparentPixels) *hasTransparentPixels = false;
     if (format < kBlockFormatDxt1 || format > kBlockFormatBc5) return nullptr;
     if (!data || width < 1 || height < 1 || width > kMaxImageSide || height > kMaxImageSide) return nullptr;
     const int64_t needed = GetBlockCompressedSize(width, height, format);
@@ -301,37 +331,49 @@ ImagePtr DecodeBlockCompressed(const uint8_t* data, int64_t size, int64_t width,
     const int blocksWide = (w + 3) / 4, blocksHigh = (h + 3) / 4;
     const int fullBlocksWide = w / 4;
     const uint8_t* normalZ = fmt == kBlockFormatBc5 ? NormalZ() : nullptr;
-    const uint8_t* p = data;
+    const size_t blockRowBytes = size_t(blocksWide) * blockBytes;
+    Image& target = *image;
+    std::atomic<bool> transparent{false};
 
-    for (int by = 0; by < blocksHigh; ++by) {
-        const int rowsInBlock = h - 4 * by < 4 ? h - 4 * by : 4;
-        uint8_t* rows[4];
-        for (int r = 0; r < rowsInBlock; ++r) rows[r] = image->RowFromTop(4 * by + r);
-        int bx = 0;
-        if (rowsInBlock == 4) {
-            switch (fmt) {
-                case kBlockFormatDxt1:
-                    for (; bx < fullBlocksWide; ++bx, p += blockBytes) DecodeFullDxt1(p, rows, size_t(bx) * 16);
-                    break;
-                case kBlockFormatDxt5:
-                    for (; bx < fullBlocksWide; ++bx, p += blockBytes) DecodeFullDxt5(p, rows, size_t(bx) * 16);
-                    break;
-                case kBlockFormatBc5:
-                    for (; bx < fullBlocksWide; ++bx, p += blockBytes)
-                        DecodeFullBc5(p, rows, size_t(bx) * 16, normalZ);
-                    break;
-                default:
-                    break;  // DXT3 is rare enough to take the texel path
+    ParallelForBands(blocksHigh, GrainForRows(int64_t(w) * 4), [&](int64_t firstRow, int64_t endRow) {
+        const uint8_t* p = data + size_t(firstRow) * blockRowBytes;
+        OpaqueCheck opaque;
+        for (int by = int(firstRow); by < int(endRow); ++by) {
+            const int rowsInBlock = h - 4 * by < 4 ? h - 4 * by : 4;
+            uint8_t* rows[4];
+            for (int r = 0; r < rowsInBlock; ++r) rows[r] = target.RowFromTop(4 * by + r);
+            int bx = 0;
+            if (rowsInBlock == 4) {
+                switch (fmt) {
+                    case kBlockFormatDxt1:
+                        for (; bx < fullBlocksWide; ++bx, p += blockBytes)
+                            DecodeFullDxt1(p, rows, size_t(bx) * 16, opaque);
+                        break;
+                    case kBlockFormatDxt5:
+                        for (; bx < fullBlocksWide; ++bx, p += blockBytes)
+                            DecodeFullDxt5(p, rows, size_t(bx) * 16, opaque);
+                        break;
+                    case kBlockFormatBc5:
+                        for (; bx < fullBlocksWide; ++bx, p += blockBytes)
+                            DecodeFullBc5(p, rows, size_t(bx) * 16, normalZ);
+                        break;
+                    default:
+                        break;  // DXT3 is rare enough to take the texel path
+                }
+            }
+            for (; bx < blocksWide; ++bx, p += blockBytes) {
+                uint32_t texels[16];
+                DecodeBlockToTexels(p, fmt, normalZ, texels);
+                const int cols = w - 4 * bx < 4 ? w - 4 * bx : 4;
+                for (int r = 0; r < rowsInBlock; ++r) {
+                    std::memcpy(rows[r] + size_t(bx) * 16, texels + 4 * r, size_t(cols) * 4);
+                    for (int c = 0; c < cols; ++c) opaque.word &= texels[4 * r + c];
+                }
             }
         }
-        for (; bx < blocksWide; ++bx, p += blockBytes) {
-            uint32_t texels[16];
-            DecodeBlockToTexels(p, fmt, normalZ, texels);
-            const int cols = w - 4 * bx < 4 ? w - 4 * bx : 4;
-            for (int r = 0; r < rowsInBlock; ++r)
-                std::memcpy(rows[r] + size_t(bx) * 16, texels + 4 * r, size_t(cols) * 4);
-        }
-    }
+        if (!opaque.AllOpaque()) transparent.store(true, std::memory_order_relaxed);
+    });
+    if (hasTransparentPixels) *hasTransparentPixels = transparent.load(std::memory_order_relaxed);
     return image;
 }
 
@@ -592,22 +634,26 @@ int64_t WriteBlockCompressedLevel(const Image& image, int format, std::vector<ui
     const size_t blockBytes = format == kBlockFormatDxt1 ? 8 : 16;
     const int blocksWide = (image.width + 3) / 4, blocksHigh = (image.height + 3) / 4;
     const int fullBlocksWide = image.depth == 32 ? image.width / 4 : 0;
-    uint8_t* dest = out.data() + start;
-    BlockTexels t;
-    for (int by = 0; by < blocksHigh; ++by) {
-        int bx = 0;
-        if (4 * by + 4 <= image.height) {
-            const uint8_t* rows[4];
-            for (int r = 0; r < 4; ++r) rows[r] = image.RowFromTop(4 * by + r);
-            for (; bx < fullBlocksWide; ++bx, dest += blockBytes) {
-                GatherFullBlock32(rows, size_t(bx) * 16, t);
+    const size_t blockRowBytes = size_t(blocksWide) * blockBytes;
+    uint8_t* const level = out.data() + start;
+    ParallelForBands(blocksHigh, GrainForRows(int64_t(image.width) * 4), [&](int64_t firstRow, int64_t endRow) {
+        uint8_t* dest = level + size_t(firstRow) * blockRowBytes;
+        BlockTexels t;
+        for (int by = int(firstRow); by < int(endRow); ++by) {
+            int bx = 0;
+            if (4 * by + 4 <= image.height) {
+                const uint8_t* rows[4];
+                for (int r = 0; r < 4; ++r) rows[r] = image.RowFromTop(4 * by + r);
+                for (; bx < fullBlocksWide; ++bx, dest += blockBytes) {
+                    GatherFullBlock32(rows, size_t(bx) * 16, t);
+                    EncodeBlock(t, format, dest);
+                }
+            }
+            for (; bx < blocksWide; ++bx, dest += blockBytes) {
+                GatherBlock(image, bx, by, t);
                 EncodeBlock(t, format, dest);
             }
         }
-        for (; bx < blocksWide; ++bx, dest += blockBytes) {
-            GatherBlock(image, bx, by, t);
-            EncodeBlock(t, format, dest);
-        }
-    }
+    });
     return bytes;
 }

@@ -29,9 +29,10 @@ int64_t GetBlockCompressedSize(int64_t width, int64_t height, int64_t format);
 // of width x height. Null when the data are shorter than the level, the format
 // code is unknown, or the image cannot be created. Never reads outside `size`.
 // BC5 gives red and green as stored, blue rebuilt as the z of a unit normal,
-// and alpha 255.
+// and alpha 255. When `hasTransparentPixels` is given it is set to whether any
+// pixel of the picture came out with alpha below 255 (false on failure).
 ImagePtr DecodeBlockCompressed(const uint8_t* data, int64_t size, int64_t width, int64_t height,
-                               int64_t format);
+                               int64_t format, bool* hasTransparentPixels = nullptr);
 
 // One 8-byte interpolated single-channel block (the DXT5 alpha half, each half
 // of BC5) into its 16 values, texel order.

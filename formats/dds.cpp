@@ -127,10 +127,11 @@ ImagePtr ReadDdsFromMemory(const uint8_t* data, int64_t size, TexInfo& info) {
         }
         const int64_t needed = GetBlockCompressedSize(width, height, blockFormat);
         const uint8_t* blocks = reader.Span(kHeaderBytes, uint64_t(needed));
-        if (blocks) image = DecodeBlockCompressed(blocks, needed, width, height, blockFormat);
+        bool transparent = false;
+        if (blocks) image = DecodeBlockCompressed(blocks, needed, width, height, blockFormat, &transparent);
         if (!image) return FailTexture(info, "The DDS image data is incomplete.");
         info.formatText = "DirectDraw Surface (" + name + ")";
-        info.hasAlpha = blockFormat == kBlockFormatBc5 ? 0 : HasTransparentPixels(image.get());
+        info.hasAlpha = blockFormat != kBlockFormatBc5 && transparent ? 1 : 0;
     } else {
         if (bitCount != 32 || redMask != 0x00FF0000u || greenMask != 0x0000FF00u || blueMask != 0x000000FFu) {
             return FailTexture(info, "This DDS pixel format is not supported.");

@@ -98,57 +98,42 @@ std::string ShowGroChooser(const std::string& archivePath, int parentWindow, int
     UiAddListColumn(list, "Folder", 400);
     const int open = UiCreateButton(window, 560, 484, 92, 28, "Open", true);
     const int cancel = UiCreateButton(window, 660, 484, 92, 28, "Cancel");
-    constexpr int kEnterId = kUiFirstDialogId, kEscapeId = kUiFirstDialogId + 1;
-    UiAddShortcut(window, 0, kUiKeyReturn, kEnterId);
-    UiAddShortcut(window, 0, kUiKeyEscape, kEscapeId);
 
     FillGroEntryList(list, count, "");
-    UiRunModalBegin(window, parentWindow);
-    // After the window is activated, which would otherwise take the focus.
-    UiFocusGadget(filter);
-    if (gChooserHook) gChooserHook(window, filter, count, list, open, cancel);
-
     std::string chosen;
-    bool done = false;
+    // A row must be selected to choose; Return also takes the first row
+    // when none is.
     auto choose = [&] {
+        if (UiGetGadgetState(list) < 0) return UiDialogStep::Stay;
         chosen = CollectSelectedGroEntries(list);
-        done = true;
+        return UiDialogStep::Confirm;
     };
-    while (!done) {
-        const UiEvent event = UiWaitWindowEvent(window);
-        switch (event.kind) {
-        case UiEventKind::CloseBox:
-            done = true;
-            break;
-        case UiEventKind::Size:
-            LayOutChooser(window, list, open, cancel);
-            break;
-        case UiEventKind::Menu:
-            if (event.id == kEscapeId) done = true;
-            if (event.id == kEnterId) {
-                if (UiGetGadgetState(list) < 0 && UiCountItems(list) > 0) UiSetGadgetState(list, 0);
-                if (UiGetGadgetState(list) >= 0) choose();
-            }
-            break;
-        case UiEventKind::Gadget:
-            if (event.gadget == filter && event.type == UiEventType::Change) {
-                FillGroEntryList(list, count, UiGetGadgetText(filter));
-            } else if (event.gadget == list && event.type == UiEventType::DoubleClick) {
-                if (UiGetGadgetState(list) >= 0) choose();
-            } else if (event.gadget == open && event.type == UiEventType::Click) {
-                if (UiGetGadgetState(list) >= 0) choose();
-            } else if (event.gadget == cancel && event.type == UiEventType::Click) {
-                done = true;
-            }
-            break;
-        default:
-            break;
-        }
-    }
-    // The parent is enabled before the chooser goes, so the window manager
-    // can hand the focus back to it.
-    UiEnableWindow(parentWindow, true);
-    UiCloseWindow(window);
+    UiDialogLoop loop;
+    loop.ok = open;
+    loop.cancel = cancel;
+    loop.returnConfirms = loop.escapeCancels = true;
+    loop.onStart = [&] {
+        // After the window is activated, which would otherwise take the focus.
+        UiFocusGadget(filter);
+        if (gChooserHook) gChooserHook(window, filter, count, list, open, cancel);
+    };
+    loop.onConfirm = [&](const UiEvent& event) {
+        if (event.kind == UiEventKind::Menu && UiGetGadgetState(list) < 0 && UiCountItems(list) > 0)
+            UiSetGadgetState(list, 0);
+        return choose();
+    };
+    loop.onEvent = [&](const UiEvent& event) {
+        if (event.kind == UiEventKind::Size) LayOutChooser(window, list, open, cancel);
+        if (event.kind != UiEventKind::Gadget) return UiDialogStep::Stay;
+        if (event.gadget == filter && event.type == UiEventType::Change)
+            FillGroEntryList(list, count, UiGetGadgetText(filter));
+        else if (event.gadget == list && event.type == UiEventType::DoubleClick)
+            return choose();
+        return UiDialogStep::Stay;
+    };
+    UiRunModalDialog(window, parentWindow, loop);
+    // The parent has its focus back; activating it again once the chooser is
+    // gone keeps it in front.
     UiActivateWindow(parentWindow);
     return chosen;
 }

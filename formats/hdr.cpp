@@ -8,14 +8,17 @@
 #include "formats/hdr.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <vector>
 
 #include "toolkit/bytereader.h"
 #include "toolkit/files.h"
 #include "toolkit/numbers.h"
+#include "toolkit/parallel.h"
 
 namespace {
 
@@ -121,26 +124,31 @@ double ToneCurve(double t, HdrTone tone) {
 
 // Display bytes by exponent and mantissa, built for an exponent only when a
 // pixel first uses it: pictures use few exponents, so this costs far fewer
-// power functions than one per channel, with the very same results.
+// power functions than one per channel, with the very same results. Bands
+// share the table; the first to meet an exponent builds its entry.
 class ToneLookup {
 public:
     ToneLookup(double exposure, HdrTone tone) : factor_(std::pow(2.0, exposure)), tone_(tone) {}
 
     const uint8_t* ForExponent(int e) {
-        uint8_t* entry = bytes_[e];
-        if (!ready_[e]) {
-            const double scale = std::pow(2.0, double(e - 128)) / 256.0;
-            for (int m = 0; m < 256; ++m) entry[m] = uint8_t(ToneMapHdrChannel((m + 0.5) * scale, factor_, tone_));
-            ready_[e] = true;
+        if (!ready_[e].load(std::memory_order_acquire)) {
+            std::lock_guard<std::mutex> lock(building_);
+            if (!ready_[e].load(std::memory_order_relaxed)) {
+                const double scale = std::pow(2.0, double(e - 128)) / 256.0;
+                for (int m = 0; m < 256; ++m)
+                    bytes_[e][m] = uint8_t(ToneMapHdrChannel((m + 0.5) * scale, factor_, tone_));
+                ready_[e].store(true, std::memory_order_release);
+            }
         }
-        return entry;
+        return bytes_[e];
     }
 
 private:
     double factor_;
     HdrTone tone_;
     uint8_t bytes_[256][256];
-    bool ready_[256] = {};
+    std::atomic<bool> ready_[256] = {};
+    std::mutex building_;
 };
 
 void PutPlanesAsLiterals(std::vector<uint8_t>& out, const uint8_t* row, int width) {
@@ -177,22 +185,25 @@ ImagePtr ToneMapHdrBlock(const HdrBlock& block, int width, int height, double ex
     std::unique_ptr<ToneLookup> made(new (std::nothrow) ToneLookup(exposure, tone));
     if (!made) return nullptr;
     ToneLookup& lookup = *made;
-    const uint8_t* src = block.bytes.data();
-    for (int y = 0; y < height; ++y, src += rowBytes) {
-        uint8_t* dst = image->RowFromTop(y);
-        const uint8_t* in = src;
-        for (int x = 0; x < width; ++x, in += 4, dst += 4) {
-            if (in[3] == 0) {
-                dst[0] = dst[1] = dst[2] = 0;
-            } else {
-                const uint8_t* curve = lookup.ForExponent(in[3]);
-                dst[0] = curve[in[2]];
-                dst[1] = curve[in[1]];
-                dst[2] = curve[in[0]];
+    const uint8_t* const src = block.bytes.data();
+    Image& target = *image;
+    ParallelForBands(height, GrainForRows(width), [&](int64_t first, int64_t end) {
+        for (int y = int(first); y < int(end); ++y) {
+            uint8_t* dst = target.RowFromTop(y);
+            const uint8_t* in = src + size_t(y) * size_t(rowBytes);
+            for (int x = 0; x < width; ++x, in += 4, dst += 4) {
+                if (in[3] == 0) {
+                    dst[0] = dst[1] = dst[2] = 0;
+                } else {
+                    const uint8_t* curve = lookup.ForExponent(in[3]);
+                    dst[0] = curve[in[2]];
+                    dst[1] = curve[in[1]];
+                    dst[2] = curve[in[0]];
+                }
+                dst[3] = 255;
             }
-            dst[3] = 255;
         }
-    }
+    });
     return image;
 }
 

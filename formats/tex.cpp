@@ -14,6 +14,7 @@
 #include "formats/metaheader.h"
 #include "toolkit/bytereader.h"
 #include "toolkit/files.h"
+#include "toolkit/parallel.h"
 #include "toolkit/rows.h"
 
 namespace {
@@ -43,25 +44,31 @@ struct Expand5To8 {
 constexpr Expand5To8 kExpand5;
 
 // Rows of the file are top-down; rows of the image bottom-up with a pitch.
-void Decode16BitRows(const uint8_t* src, Image& image, bool oneBitAlpha) {
-    const int w = image.width;
-    for (int y = 0; y < image.height; ++y) {
-        uint8_t* out = image.RowFromTop(y);
-        for (int x = 0; x < w; ++x, src += 2, out += 4) {
-            const unsigned v = unsigned(src[0]) | (unsigned(src[1]) << 8);
-            out[0] = kExpand5.value[v & 31];
-            out[1] = kExpand5.value[(v >> 5) & 31];
-            out[2] = kExpand5.value[(v >> 10) & 31];
-            out[3] = (oneBitAlpha && !(v & 0x8000)) ? 0 : 255;
-        }
+void Decode16BitRow(const uint8_t* src, uint8_t* out, int width, bool oneBitAlpha) {
+    for (int x = 0; x < width; ++x, src += 2, out += 4) {
+        const unsigned v = unsigned(src[0]) | (unsigned(src[1]) << 8);
+        out[0] = kExpand5.value[v & 31];
+        out[1] = kExpand5.value[(v >> 5) & 31];
+        out[2] = kExpand5.value[(v >> 10) & 31];
+        out[3] = (oneBitAlpha && !(v & 0x8000)) ? 0 : 255;
     }
 }
 
-// R, G, B(, A) rows from the top.
-void DecodeRgbRows(const uint8_t* src, int bytesPerPixel, Image& image) {
-    const size_t rowBytes = size_t(image.width) * size_t(bytesPerPixel);
-    for (int y = 0; y < image.height; ++y, src += rowBytes)
-        SwapRedBlueRow(src, bytesPerPixel, image.RowFromTop(y), 4, image.width);
+// A stored frame of `bpp` bytes a pixel (16-bit, or R, G, B(, A)) into the
+// picture, rows split over the cores.
+void DecodeFrameRows(const uint8_t* src, int bpp, bool oneBitAlpha, Image& image) {
+    const int w = image.width;
+    const size_t srcRowBytes = size_t(w) * size_t(bpp);
+    ParallelForBands(image.height, GrainForRows(w), [&](int64_t first, int64_t end) {
+        for (int y = int(first); y < int(end); ++y) {
+            const uint8_t* in = src + size_t(y) * srcRowBytes;
+            uint8_t* out = image.RowFromTop(y);
+            if (bpp == 2)
+                Decode16BitRow(in, out, w, oneBitAlpha);
+            else
+                SwapRedBlueRow(in, bpp, out, 4, w);
+        }
+    });
 }
 
 void PutU32(uint8_t*& p, uint32_t v) {
@@ -274,12 +281,9 @@ ImagePtr DecodeTexFrame(const uint8_t* data, size_t size, const TexInfo& info, i
     const uint8_t* src = bytes > 0 && start >= 0 ? reader.Span(uint64_t(start), uint64_t(bytes)) : nullptr;
     if (!src) return nullptr;
 
-    ImagePtr image = CreateImage(info.width, info.height, 32, MakeColour(255, 255, 255, 0));
+    ImagePtr image = CreateImageUnfilled(info.width, info.height, 32);  // every pixel is decoded
     if (!image) return nullptr;
-    switch (bpp) {
-        case 2: Decode16BitRows(src, *image, (info.flags & 1) != 0); break;
-        default: DecodeRgbRows(src, bpp, *image); break;
-    }
+    DecodeFrameRows(src, bpp, (info.flags & 1) != 0, *image);
     return image;
 }
 
@@ -423,10 +427,12 @@ int WriteTexFile(const Image* image, const std::string& path, bool withAlpha, in
     const int srcBpp = image->BytesPerPixel();
     for (int y0 = 0; y0 < h && out.Ok(); y0 += int(rowsPerBatch)) {
         const int y1 = std::min(h, y0 + int(rowsPerBatch));
-        for (int y = y0; y < y1; ++y) {
-            // A 24-bit picture is opaque.
-            SwapRedBlueRow(image->RowFromTop(y), srcBpp, batch.get() + size_t(y - y0) * rowBytes, bpp, w);
-        }
+        ParallelForBands(y1 - y0, GrainForRows(w), [&](int64_t first, int64_t end) {
+            for (int y = y0 + int(first); y < y0 + int(end); ++y) {
+                // A 24-bit picture is opaque.
+                SwapRedBlueRow(image->RowFromTop(y), srcBpp, batch.get() + size_t(y - y0) * rowBytes, bpp, w);
+            }
+        });
         out.Write(batch.get(), size_t(y1 - y0) * rowBytes);
     }
 

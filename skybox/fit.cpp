@@ -2,8 +2,10 @@
 // faces, judged by the colour difference along the shared edges.
 #include <cmath>
 #include <cstring>
+#include <new>
 
 #include "skybox/skybox.h"
+#include "toolkit/parallel.h"
 
 namespace {
 
@@ -131,30 +133,43 @@ void RotateFaceQuarterTurn(int64_t faceIndex) {
     const int w = old.width, h = old.height, bpp = old.BytesPerPixel();
     ImagePtr turned = CreateImageUnfilled(h, w, 32);
     if (!turned) return;  // no memory: the face stays as it was, size and block included
-    for (int y = 0; y < w; ++y) {
-        uint8_t* out = turned->RowFromTop(y);
-        const uint8_t* column = old.pixels.get() + size_t(y) * size_t(bpp);
-        // New pixel (x, y) is old pixel (y, h - 1 - x); stored rows run
-        // bottom-up, so old row h - 1 - x is stored row x.
-        for (int x = 0; x < h; ++x) {
-            const uint8_t* p = column + size_t(x) * size_t(old.pitch);
-            out[4 * x] = p[0];
-            out[4 * x + 1] = p[1];
-            out[4 * x + 2] = p[2];
-            out[4 * x + 3] = bpp == 4 ? p[3] : 255;
-        }
-    }
+    HdrBlockPtr turnedBlock;
     if (face.hdrData) {
-        const HdrBlock& block = *face.hdrData;
-        HdrBlockPtr turnedBlock = std::make_unique<HdrBlock>();
+        try {
+            turnedBlock = std::make_unique<HdrBlock>();
+            turnedBlock->bytes.resize(size_t(w) * size_t(h) * 4);
+        } catch (const std::bad_alloc&) {
+            return;  // the same for the RGBE block: nothing is turned
+        }
         turnedBlock->width = h;
         turnedBlock->height = w;
-        turnedBlock->bytes.resize(size_t(w) * size_t(h) * 4);
-        for (int y = 0; y < w; ++y) {
-            uint8_t* out = turnedBlock->bytes.data() + size_t(y) * size_t(h) * 4;
-            for (int x = 0; x < h; ++x)
-                std::memcpy(out + 4 * size_t(x), block.bytes.data() + (size_t(h - 1 - x) * size_t(w) + size_t(y)) * 4, 4);
+    }
+    Image& target = *turned;
+    ParallelForBands(w, GrainForRows(h), [&](int64_t first, int64_t end) {
+        for (int y = int(first); y < int(end); ++y) {
+            uint8_t* out = target.RowFromTop(y);
+            const uint8_t* column = old.pixels.get() + size_t(y) * size_t(bpp);
+            // New pixel (x, y) is old pixel (y, h - 1 - x); stored rows run
+            // bottom-up, so old row h - 1 - x is stored row x.
+            for (int x = 0; x < h; ++x) {
+                const uint8_t* p = column + size_t(x) * size_t(old.pitch);
+                out[4 * x] = p[0];
+                out[4 * x + 1] = p[1];
+                out[4 * x + 2] = p[2];
+                out[4 * x + 3] = bpp == 4 ? p[3] : 255;
+            }
         }
+    });
+    if (turnedBlock) {
+        const uint8_t* const from = face.hdrData->bytes.data();
+        uint8_t* const to = turnedBlock->bytes.data();
+        ParallelForBands(w, GrainForRows(h), [&](int64_t first, int64_t end) {
+            for (int y = int(first); y < int(end); ++y) {
+                uint8_t* out = to + size_t(y) * size_t(h) * 4;
+                for (int x = 0; x < h; ++x)
+                    std::memcpy(out + 4 * size_t(x), from + (size_t(h - 1 - x) * size_t(w) + size_t(y)) * 4, 4);
+            }
+        });
         face.hdrData = std::move(turnedBlock);
     }
     face.image = std::move(turned);

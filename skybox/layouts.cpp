@@ -1,11 +1,13 @@
 // Combined skybox pictures: the strip, the cross and the equirectangular
 // panorama, as 8-bit images and as RGBE blocks.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <new>
 #include <vector>
 
 #include "skybox/skybox.h"
+#include "toolkit/parallel.h"
 
 namespace {
 
@@ -13,8 +15,22 @@ constexpr const char* kLayoutNames[3] = {"strip", "cross", "panorama"};
 constexpr double kPi = 3.141592653589793;
 constexpr double kHalfPi = 1.5707963267948966;
 
-int64_t FaceWidth(size_t f) { return gSkyFaces[f].loaded ? gSkyFaces[f].width : 0; }
-int64_t FaceHeight(size_t f) { return gSkyFaces[f].loaded ? gSkyFaces[f].height : 0; }
+// The face sizes a layout is addressed with, taken from the face table once,
+// so the bands that build a layout never read the table itself.
+struct FaceSizes {
+    bool loaded[6] = {};
+    int64_t width[6] = {}, height[6] = {};  // 0 for a face not loaded
+};
+
+FaceSizes CurrentFaceSizes() {
+    FaceSizes sizes;
+    for (size_t f = 0; f < 6; ++f) {
+        sizes.loaded[f] = gSkyFaces[f].loaded != 0;
+        sizes.width[f] = sizes.loaded[f] ? gSkyFaces[f].width : 0;
+        sizes.height[f] = sizes.loaded[f] ? gSkyFaces[f].height : 0;
+    }
+    return sizes;
+}
 
 int64_t Clamp(int64_t value, int64_t size) {
     if (value > size - 1) value = size - 1;
@@ -30,8 +46,8 @@ int64_t MapStrip(int64_t x, int64_t y, int64_t fw, int64_t& face, int64_t& u, in
     return 1;
 }
 
-int64_t MapPanorama(int64_t x, int64_t y, int64_t outWidth, int64_t outHeight, int64_t fw, int64_t fh, int64_t& face,
-                    int64_t& u, int64_t& v) {
+int64_t MapPanorama(const FaceSizes& sizes, int64_t x, int64_t y, int64_t outWidth, int64_t outHeight, int64_t fw,
+                    int64_t fh, int64_t& face, int64_t& u, int64_t& v) {
     const double longitude = ((x + 0.5) / double(outWidth)) * 2.0 * kPi + (-kPi);
     const double latitude = -(((y + 0.5) / double(outHeight)) * kPi) + kHalfPi;
     // Side faces wider than tall hold only the upper half of the cube.
@@ -43,7 +59,7 @@ int64_t MapPanorama(int64_t x, int64_t y, int64_t outWidth, int64_t outHeight, i
     double s = 0.0, t = 0.0, r = 0.0;
     bool cap = false;
     if (ay >= ax && ay >= az && dy < 0.0) {
-        if (!gSkyFaces[5].loaded) return 0;
+        if (!sizes.loaded[5]) return 0;
         face = 5;
         s = (dx / ay + 1.0) / 2.0;
         t = (-(dz / ay) + 1.0) / 2.0;
@@ -62,7 +78,7 @@ int64_t MapPanorama(int64_t x, int64_t y, int64_t outWidth, int64_t outHeight, i
         s = ((dx > 0.0 ? -dz : dz) / ax + 1.0) / 2.0;
         r = dy / ax;
     }
-    const int64_t width = FaceWidth(size_t(face)), height = FaceHeight(size_t(face));
+    const int64_t width = sizes.width[face], height = sizes.height[face];
     if (cap) {
         u = int64_t(s * double(width));
         v = int64_t(t * double(height));
@@ -82,11 +98,46 @@ struct FacePixels {
     std::vector<uint32_t> pixels;  // 8-bit: B, G, R, A bytes; HDR: R, G, B, E
 };
 
+int64_t MapLayoutPixel(const FaceSizes& sizes, int64_t layout, int64_t x, int64_t y, int64_t outWidth,
+                       int64_t outHeight, int64_t& face, int64_t& u, int64_t& v) {
+    const int64_t fw = sizes.width[0], fh = sizes.height[0];
+    // Without face N no layout has a size to address faces with.
+    if (fw <= 0 || fh <= 0 || x < 0 || y < 0 || outWidth <= 0 || outHeight <= 0) return 0;
+    switch (layout) {
+        case 0:
+            return MapStrip(x, y, fw, face, u, v);
+        case 1: {
+            const int64_t upHeight = sizes.height[4];
+            if (y < upHeight) {
+                if (x < fw || x >= 2 * fw) return 0;
+                face = 4;
+                u = (x - fw) * sizes.width[4] / fw;
+                v = y;
+                return 1;
+            }
+            const int64_t band = y - upHeight;
+            if (band >= fh) {
+                if (x < fw || x >= 2 * fw || !sizes.loaded[5]) return 0;
+                face = 5;
+                u = (x - fw) * sizes.width[5] / fw;
+                v = band - fh;
+                return 1;
+            }
+            return MapStrip(x, band, fw, face, u, v);
+        }
+        case 2:
+            return MapPanorama(sizes, x, y, outWidth, outHeight, fw, fh, face, u, v);
+        default:
+            return 0;
+    }
+}
+
 // Whether pixel (x, y) shows a face; `pixel` points at its 4 bytes.
 template <typename Table>
-const uint32_t* LookUp(const Table& faces, int64_t layout, int64_t x, int64_t y, int64_t outWidth, int64_t outHeight) {
+const uint32_t* LookUp(const FaceSizes& sizes, const Table& faces, int64_t layout, int64_t x, int64_t y,
+                       int64_t outWidth, int64_t outHeight) {
     int64_t face = 0, u = 0, v = 0;
-    if (!MapLayoutPixelToFace(layout, x, y, outWidth, outHeight, face, u, v)) return nullptr;
+    if (!MapLayoutPixel(sizes, layout, x, y, outWidth, outHeight, face, u, v)) return nullptr;
     const FacePixels& source = faces[size_t(face)];
     if (source.pixels.empty()) return nullptr;
     // A face of another size than N is read inside its own pixels.
@@ -95,31 +146,43 @@ const uint32_t* LookUp(const Table& faces, int64_t layout, int64_t x, int64_t y,
     return &source.pixels[size_t(v * source.width + u)];
 }
 
+// Progress is shown every 64 rows, on the calling thread; the rows between
+// two reports are split over the cores.
 template <typename Table, typename WriteRow>
 void BuildRows(const Table& faces, int64_t layout, int64_t width, int64_t height, const std::string& title,
                const SkyboxProgress& progress, WriteRow&& rowStart) {
-    for (int64_t y = 0; y < height; ++y) {
-        if (y % 64 == 0)
-            ShowSkyboxProgress(progress, title + std::to_string(y * 100 / height) + "%", y, height);
-        uint32_t* out = rowStart(y);
-        for (int64_t x = 0; x < width; ++x) {
-            const uint32_t* pixel = LookUp(faces, layout, x, y, width, height);
-            if (pixel) {
-                std::memcpy(out + x, pixel, 4);
-            } else if (layout == 2) {
-                std::memcpy(out + x, &faces[6].pixels[0], 4);
+    constexpr int64_t kRowsPerReport = 64;
+    const FaceSizes sizes = CurrentFaceSizes();
+    // A panorama pixel costs a few sines and cosines, a strip or cross pixel
+    // about a copy.
+    const int64_t grain = GrainForRows(layout == 2 ? width * 16 : width);
+    for (int64_t y0 = 0; y0 < height; y0 += kRowsPerReport) {
+        ShowSkyboxProgress(progress, title + std::to_string(y0 * 100 / height) + "%", y0, height);
+        const int64_t rows = std::min(kRowsPerReport, height - y0);
+        ParallelForBands(rows, grain, [&](int64_t first, int64_t end) {
+            for (int64_t y = y0 + first; y < y0 + end; ++y) {
+                uint32_t* out = rowStart(y);
+                for (int64_t x = 0; x < width; ++x) {
+                    const uint32_t* pixel = LookUp(sizes, faces, layout, x, y, width, height);
+                    if (pixel) {
+                        std::memcpy(out + x, pixel, 4);
+                    } else if (layout == 2) {
+                        std::memcpy(out + x, &faces[6].pixels[0], 4);
+                    }
+                }
             }
-        }
+        });
     }
 }
 
 }  // namespace
 
 void GetSkyboxLayoutSize(int64_t layout, int64_t& width, int64_t& height) {
-    const int64_t fw = FaceWidth(0), fh = FaceHeight(0);
+    const FaceSizes sizes = CurrentFaceSizes();
+    const int64_t fw = sizes.width[0], fh = sizes.height[0];
     switch (layout) {
         case 0: width = 4 * fw; height = fh; break;
-        case 1: width = 4 * fw; height = FaceHeight(4) + fh + FaceHeight(5); break;
+        case 1: width = 4 * fw; height = sizes.height[4] + fh + sizes.height[5]; break;
         case 2: width = 4 * fw; height = 2 * fw; break;
         default: break;
     }
@@ -127,36 +190,7 @@ void GetSkyboxLayoutSize(int64_t layout, int64_t& width, int64_t& height) {
 
 int64_t MapLayoutPixelToFace(int64_t layout, int64_t x, int64_t y, int64_t outWidth, int64_t outHeight, int64_t& face,
                              int64_t& u, int64_t& v) {
-    const int64_t fw = FaceWidth(0), fh = FaceHeight(0);
-    // Without face N no layout has a size to address faces with.
-    if (fw <= 0 || fh <= 0 || x < 0 || y < 0 || outWidth <= 0 || outHeight <= 0) return 0;
-    switch (layout) {
-        case 0:
-            return MapStrip(x, y, fw, face, u, v);
-        case 1: {
-            const int64_t upHeight = FaceHeight(4);
-            if (y < upHeight) {
-                if (x < fw || x >= 2 * fw) return 0;
-                face = 4;
-                u = (x - fw) * FaceWidth(4) / fw;
-                v = y;
-                return 1;
-            }
-            const int64_t band = y - upHeight;
-            if (band >= fh) {
-                if (x < fw || x >= 2 * fw || !gSkyFaces[5].loaded) return 0;
-                face = 5;
-                u = (x - fw) * FaceWidth(5) / fw;
-                v = band - fh;
-                return 1;
-            }
-            return MapStrip(x, band, fw, face, u, v);
-        }
-        case 2:
-            return MapPanorama(x, y, outWidth, outHeight, fw, fh, face, u, v);
-        default:
-            return 0;
-    }
+    return MapLayoutPixel(CurrentFaceSizes(), layout, x, y, outWidth, outHeight, face, u, v);
 }
 
 ImagePtr BuildSkyboxImage(int64_t layout, const SkyboxProgress& progress) {

@@ -4,9 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "editor/commands.h"
-#include "editor/globals.h"
-#include "editor/mainwindow.h"
+#include "adjust/document_ui.h"
 #include "formats/formats.h"
 #include "formats/gro_ui.h"
 #include "formats/texinfo.h"
@@ -27,9 +25,6 @@ int gSkyFormatGadget = 0;
 
 namespace {
 
-constexpr int kMenuToneEditor = 11;
-constexpr int kMenuToneFilmic = 12;
-
 SkyboxWindowHook gWindowHook;
 
 // Keeps the window painted during long steps. Pending events stay queued:
@@ -42,7 +37,9 @@ void WindowProgress(const std::string& text, int64_t done, int64_t total) {
     UiProcessPending();
 }
 
-void ShowExposureText() { UiSetGadgetText(gSkyboxExposureField, FormatFixed(gHdrExposure, 1)); }
+double Exposure() { return CurrentHdrDisplaySettings().exposure; }
+
+void ShowExposureText() { UiSetGadgetText(gSkyboxExposureField, FormatFixed(Exposure(), 1)); }
 
 void ApplyExposure() {
     ApplyExposureToSkyboxFaces(CurrentHdrDisplaySettings(), WindowProgress);
@@ -88,8 +85,8 @@ void OnExposureLeft() {
     const double value = ParseFloatText(text);
     // "NaN" and "Infinity" read as numbers but would turn every face black
     // or white for good; the exposure keeps its last usable value.
-    if (!std::isfinite(value) || value == gHdrExposure) return;
-    gHdrExposure = value;
+    if (!std::isfinite(value) || value == Exposure()) return;
+    SetHdrExposure(value);
     ApplyExposure();
 }
 
@@ -146,7 +143,7 @@ void UpdateSkyboxPreview() {
     }
     UiSetGadgetState(gSkyboxProgressBar, 0);
     std::string status = "Set: " + gSkyboxName + "  -  faces:" + faces;
-    if (AreAllLoadedFacesHdr()) status += "  -  HDR, exposure " + FormatFixed(gHdrExposure, 1) + " EV";
+    if (AreAllLoadedFacesHdr()) status += "  -  HDR, exposure " + FormatFixed(Exposure(), 1) + " EV";
     UiSetGadgetText(gSkyboxStatusText, status);
 }
 
@@ -160,13 +157,13 @@ int ShowSkyboxWindow(int parentWindow, const std::string& startFacePath, const s
     const int fromArchive = UiCreateButton(window, 124, 8, 110, 26, "From .gro...");
     UiCreateLabel(window, 250, 13, 70, 20, "Exposure:");
     const int stepDown = UiCreateButton(window, 320, 8, 30, 26, "-");
-    gSkyboxExposureField = UiCreateTextField(window, 352, 9, 50, 24, FormatFixed(gHdrExposure, 1));
+    gSkyboxExposureField = UiCreateTextField(window, 352, 9, 50, 24, FormatFixed(Exposure(), 1));
     const int stepUp = UiCreateButton(window, 404, 8, 30, 26, "+");
     const int automatic = UiCreateButton(window, 440, 8, 110, 26, "Auto (whole set)");
     gSkyboxToneCombo = UiCreateCombo(window, 560, 9, 150, 24);
     UiAddItem(gSkyboxToneCombo, "Editor (clip)");
     UiAddItem(gSkyboxToneCombo, "Filmic");
-    UiSetGadgetState(gSkyboxToneCombo, gHdrTone == 1 ? 1 : 0);
+    UiSetGadgetState(gSkyboxToneCombo, CurrentHdrDisplaySettings().tone == HdrTone::Filmic ? 1 : 0);
     gSkyboxCanvas = UiCreateCanvas(window, 8, 42, 884, 420);
     gSkyboxStatusText = UiCreateLabel(window, 8, 468, 680, 20, "");
     gSkyboxProgressBar = UiCreateProgressBar(window, 692, 466, 200, 20, 100);
@@ -183,49 +180,47 @@ int ShowSkyboxWindow(int parentWindow, const std::string& startFacePath, const s
     const int exportButton = UiCreateButton(window, 590, 495, 100, 26, "Export...");
     const int closeButton = UiCreateButton(window, 792, 526, 100, 26, "Close");
 
-    UiRunModalBegin(window, parentWindow);
-    ResetSkyboxFaces();
-    if (!startFacePath.empty())
-        OpenFace(startFacePath, window);
-    else
-        UpdateSkyboxPreview();
-    if (gWindowHook) gWindowHook({openFace, fromArchive, stepDown, stepUp, automatic, exportButton, closeButton});
-
-    for (;;) {
-        const UiEvent event = UiWaitWindowEvent(window);
-        if (event.kind == UiEventKind::CloseBox) break;
-        if (event.kind != UiEventKind::Gadget) continue;
+    UiDialogLoop loop;
+    loop.cancel = closeButton;
+    loop.onStart = [&] {
+        ResetSkyboxFaces();
+        if (!startFacePath.empty())
+            OpenFace(startFacePath, window);
+        else
+            UpdateSkyboxPreview();
+        if (gWindowHook) gWindowHook({openFace, fromArchive, stepDown, stepUp, automatic, exportButton, closeButton});
+    };
+    loop.onEvent = [&](const UiEvent& event) {
+        if (event.kind != UiEventKind::Gadget) return UiDialogStep::Stay;
         const int gadget = event.gadget;
-        if (gadget == closeButton) break;
         if (gadget == openFace) {
             OnOpenFace(window);
         } else if (gadget == fromArchive) {
             OnFromArchive(window);
         } else if (gadget == stepDown) {
-            gHdrExposure -= 1.0;
+            SetHdrExposure(Exposure() - 1.0);
             ExposureUpdate();
         } else if (gadget == stepUp) {
-            gHdrExposure += 1.0;
+            SetHdrExposure(Exposure() + 1.0);
             ExposureUpdate();
         } else if (gadget == automatic) {
-            gHdrExposure = std::round(ComputeSkyboxAutoExposure() * 10.0) / 10.0;
+            SetHdrExposure(std::round(ComputeSkyboxAutoExposure() * 10.0) / 10.0);
             ExposureUpdate();
         } else if (gadget == gSkyboxExposureField) {
             if (event.type == UiEventType::LostFocus) OnExposureLeft();
         } else if (gadget == gSkyboxToneCombo) {
             const int selection = UiGetGadgetState(gSkyboxToneCombo);
             if (event.type == UiEventType::Change && (selection == 0 || selection == 1)) {
-                gHdrTone = selection;
+                SetHdrTone(HdrToneFromCode(selection));
                 ApplyExposure();
             }
         } else if (gadget == exportButton) {
             ExportSkybox(UiGetGadgetState(gSkyLayoutGadget), UiGetGadgetState(gSkyFormatGadget), WindowProgress, window);
         }
-    }
-
-    ResetSkyboxFaces();
-    UiRunModalEnd(window, parentWindow);
-    UiCloseWindow(window);
+        return UiDialogStep::Stay;
+    };
+    loop.onEnd = [](bool) { ResetSkyboxFaces(); };
+    UiRunModalDialog(window, parentWindow, loop);
     ResetSkyboxWindowGlobals();
     if (parentWindow) UiActivateWindow(parentWindow);
     return 0;
@@ -233,9 +228,9 @@ int ShowSkyboxWindow(int parentWindow, const std::string& startFacePath, const s
 
 void OpenSkyboxTool() {
     std::string startFace;
-    if (gCurrentImage && IsSkyboxFaceName(GetDisplayName(gCurrentPath))) startFace = gCurrentPath;
-    ShowSkyboxWindow(gMainWindow, startFace, gLastOpenFolder);
-    UiSetMenuItemChecked(gMainWindow, kMenuToneEditor, gHdrTone == 0);
-    UiSetMenuItemChecked(gMainWindow, kMenuToneFilmic, gHdrTone == 1);
-    if (gTexInfo.isHdr) OpenFile(gCurrentPath, 1);
+    const std::string& path = GetCurrentPicturePath();
+    if (GetCurrentPicture() && IsSkyboxFaceName(GetDisplayName(path))) startFace = path;
+    ShowSkyboxWindow(GetMainWindow(), startFace, GetLastOpenFolder());
+    // The window may have changed the exposure and tone the open picture shows.
+    ApplyHdrDisplaySettings();
 }

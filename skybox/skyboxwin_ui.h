@@ -18,6 +18,10 @@ extern int gSkyFormatGadget;
 
 void ResetSkyboxWindowGlobals();
 
+// The "Skybox..." command: the window, starting with the open picture's set
+// when the picture is a skybox face.
+void OpenSkyboxTool();
+
 // Runs the window until it is closed. The face table is emptied when it
 // opens and again when it closes. Always 0.
 int ShowSkyboxWindow(int parentWindow, const std::string& startFacePath, const std::string& startFolder);

@@ -8,10 +8,12 @@
 #include <filesystem>
 #include <fstream>
 
+#include "formats/blockcomp.h"
 #include "formats/dds.h"
 #include "formats/sizing.h"
 #include "tests/test_support.h"
 #include "toolkit/files.h"
+#include "toolkit/parallel.h"
 
 namespace {
 
@@ -171,6 +173,85 @@ TEST(FormatsDdsReader, DecodesEveryFourCcAndBgra32) {
     EXPECT_EQ(GetPixelColour(*img, 0, 0), MakeColour(10, 20, 30, 40));
     EXPECT_EQ(GetPixelColour(*img, 0, 1), MakeColour(3, 2, 1, 255));
     EXPECT_NE(Read(Append(Header(16384, 1, nullptr), Bytes(16384 * 4, 9)), info), nullptr) << info.errorText;
+}
+
+// The alpha flag of a block-compressed file comes from the decoder while it
+// decodes. A 5 x 11 picture is 2 x 3 blocks whose right column shows only
+// its first texel column and whose bottom row only three texel rows: a
+// transparent texel counts only inside the picture, in whichever band of
+// block rows it lies.
+TEST(FormatsDdsReader, AlphaFlagCountsOnlyPixelsInsideThePicture) {
+    auto colour = [](uint16_t c0, uint16_t c1, uint32_t indices) {
+        return Bytes{uint8_t(c0), uint8_t(c0 >> 8), uint8_t(c1), uint8_t(c1 >> 8),
+                     uint8_t(indices), uint8_t(indices >> 8), uint8_t(indices >> 16), uint8_t(indices >> 24)};
+    };
+    // Index 3 at the given texels (row * 4 + column), 0 elsewhere.
+    auto at = [](std::initializer_list<int> texels) {
+        uint32_t word = 0;
+        for (int t : texels) word |= 3u << (2 * t);
+        return word;
+    };
+    const Bytes opaqueColour = colour(0xF800, 0x001F, 0xE4E4E4E4);  // four-colour mode
+    auto threeColour = [&](uint32_t indices) { return colour(0x001F, 0xF800, indices); };
+    const Bytes opaqueAlpha5 = {255, 255, 0, 0, 0, 0, 0, 0};
+    // DXT5 alpha: a0 = 255, a1 = 254 in eight-value mode; index 1 gives 254.
+    auto alpha5 = [](int texel) {
+        Bytes b = {255, 254, 0, 0, 0, 0, 0, 0};
+        const uint64_t bits = uint64_t(1) << (3 * texel);
+        for (int i = 0; i < 6; ++i) b[size_t(2 + i)] = uint8_t(bits >> (8 * i));
+        return b;
+    };
+    // DXT3 alpha: every nibble 15 except the texel given, which gets 14.
+    auto alpha3 = [](int texel) {
+        Bytes b(8, 0xFF);
+        if (texel >= 0) b[size_t(texel / 2)] = uint8_t(texel % 2 ? 0xEF : 0xFE);
+        return b;
+    };
+    struct Case {
+        const char* name;
+        int format;
+        int block;  // which of the 6 blocks differs (bx + 2 * by)
+        Bytes special;
+        int hasAlpha;
+    };
+    const Case cases[] = {
+        {"DXT1 opaque", kBlockFormatDxt1, 0, opaqueColour, 0},
+        {"DXT1 three colours without index 3", kBlockFormatDxt1, 3, threeColour(0x55555555), 0},
+        {"DXT1 clear texel, first block", kBlockFormatDxt1, 0, threeColour(at({0})), 1},
+        {"DXT1 clear texel, right edge inside", kBlockFormatDxt1, 3, threeColour(at({4})), 1},
+        {"DXT1 clear texels right of the edge", kBlockFormatDxt1, 3, threeColour(at({1, 2, 3, 5, 15})), 0},
+        {"DXT1 clear texel on the last row", kBlockFormatDxt1, 4, threeColour(at({9})), 1},
+        {"DXT1 clear texels below the edge", kBlockFormatDxt1, 4, threeColour(at({12, 13, 14, 15})), 0},
+        {"DXT1 corner block, outside only", kBlockFormatDxt1, 5, threeColour(at({1, 5, 9, 12, 13, 15})), 0},
+        {"DXT1 corner block, inside", kBlockFormatDxt1, 5, threeColour(at({8})), 1},
+        {"DXT5 opaque", kBlockFormatDxt5, 2, Append(opaqueAlpha5, opaqueColour), 0},
+        {"DXT5 alpha 254 in the middle", kBlockFormatDxt5, 2, Append(alpha5(6), opaqueColour), 1},
+        {"DXT5 alpha 254 below the edge", kBlockFormatDxt5, 4, Append(alpha5(12), opaqueColour), 0},
+        {"DXT3 alpha 238 right of the edge", kBlockFormatDxt3, 1, Append(alpha3(7), opaqueColour), 0},
+        {"DXT3 alpha 238 inside", kBlockFormatDxt3, 1, Append(alpha3(8), opaqueColour), 1},
+        {"BC5 is opaque", kBlockFormatBc5, 0, Bytes(16, 0), 0},
+    };
+    const char* kFourCc[] = {"", "DXT1", "DXT3", "DXT5", "ATI2"};
+    for (const Case& c : cases) {
+        Bytes filler = opaqueColour;
+        if (c.format == kBlockFormatDxt5) filler = Append(opaqueAlpha5, opaqueColour);
+        if (c.format == kBlockFormatDxt3) filler = Append(alpha3(-1), opaqueColour);
+        if (c.format == kBlockFormatBc5) filler = Bytes(16, 0x80);
+        Bytes blocks;
+        for (int b = 0; b < 6; ++b) blocks = Append(blocks, b == c.block ? c.special : filler);
+        for (int threads : {1, 8}) {
+            SetThreadCountForTesting(threads);
+            bool transparent = !c.hasAlpha;
+            ImagePtr img = DecodeBlockCompressed(blocks.data(), int64_t(blocks.size()), 5, 11, c.format, &transparent);
+            ASSERT_NE(img, nullptr) << c.name;
+            EXPECT_EQ(transparent, c.hasAlpha != 0) << c.name << ", " << threads << " threads";
+            EXPECT_EQ(HasTransparentPixels(img.get()), c.hasAlpha) << c.name;
+            TexInfo info;
+            ASSERT_NE(Read(Append(Header(5, 11, kFourCc[c.format]), blocks), info), nullptr) << c.name;
+            EXPECT_EQ(info.hasAlpha, c.hasAlpha) << c.name << ", " << threads << " threads";
+        }
+    }
+    SetThreadCountForTesting(0);
 }
 
 TEST(FormatsDdsReader, EveryTruncationFailsCleanly) {

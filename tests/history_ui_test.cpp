@@ -244,4 +244,21 @@ TEST_F(EditorHistory, NoEditIsShownWithoutBeingRecorded) {
     EXPECT_EQ(ShownStep(), 0);
 }
 
+TEST_F(EditorHistory, StartsOverFromAPictureItStillHolds) {
+    // The copy is taken before the old steps go, so one of them may be the source.
+    for (const bool copies : {true, false}) {
+        SCOPED_TRACE(copies ? "copied" : "no memory for the copy");
+        Open();
+        Edit(1);
+        Edit(2);
+        if (!copies) SetHistoryImageCopierForTesting(FailingCopy);
+        EXPECT_EQ(ResetEditHistory(*gHistory[1].image, MakeCurrentHistoryEntry("Original")), copies);
+        SetHistoryImageCopierForTesting(nullptr);
+        EXPECT_EQ(KeptSteps(), copies ? std::vector<int>{1} : std::vector<int>{});
+        EXPECT_EQ(gHistoryPos, copies ? 0 : -1);
+        EXPECT_EQ(gSavedPos, 0);
+        EXPECT_FALSE(HasUnsavedEdits());
+    }
+}
+
 }  // namespace

@@ -156,6 +156,73 @@ TEST_F(ToolkitUiTest, ModalRunDisablesOnlyTheParent) {
     EXPECT_FALSE(UiIsGadget(button));
 }
 
+TEST_F(ToolkitUiTest, ModalDialogEndsAsItsEventsSay) {
+    enum class Act { CloseBox, Escape, Return, Ok, Cancel, Other };
+    struct Row {
+        const char* name;
+        bool keys;  // Return and Escape asked for
+        std::vector<Act> acts;
+        int refusals;  // OK presses the dialog refuses first
+        bool confirmed;
+        int confirms, others, waits;
+    };
+    const Row rows[] = {
+        {"close box", true, {Act::CloseBox}, 0, false, 0, 0, 1},
+        {"Escape", true, {Act::Escape}, 0, false, 0, 0, 1},
+        {"Cancel", true, {Act::Cancel}, 0, false, 0, 0, 1},
+        {"Return", true, {Act::Return}, 0, true, 1, 0, 1},
+        {"OK refused, then taken", true, {Act::Ok, Act::Ok}, 1, true, 2, 0, 2},
+        {"keys not asked for do nothing", false, {Act::Escape, Act::Return, Act::Cancel}, 0, false, 0, 0, 1},
+        {"the dialog's own events may end it", true, {Act::Other, Act::Other}, 0, true, 0, 2, 2},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const int dialog = UiOpenWindow(0, 0, 200, 100, "Dialog", kUiDialogFlags, window_);
+        const int ok = UiCreateButton(dialog, 0, 0, 50, 20, "OK", true);
+        const int cancel = UiCreateButton(dialog, 60, 0, 50, 20, "Cancel");
+        const int other = UiCreateButton(dialog, 120, 0, 50, 20, "Auto");
+        int confirms = 0, others = 0, waits = 0, ends = 0;
+        UiDialogLoop loop;
+        loop.ok = ok;
+        loop.cancel = cancel;
+        loop.returnConfirms = loop.escapeCancels = row.keys;
+        loop.onStart = [&] {
+            EXPECT_FALSE(UiIsWindowEnabled(window_));
+            for (Act act : row.acts) {
+                switch (act) {
+                case Act::CloseBox: UiTestQueueCloseBox(dialog); break;
+                case Act::Escape: EXPECT_EQ(UiTestPressShortcut(dialog, 0, kUiKeyEscape), row.keys); break;
+                case Act::Return: EXPECT_EQ(UiTestPressShortcut(dialog, 0, kUiKeyReturn), row.keys); break;
+                case Act::Ok: UiTestQueueGadget(ok, UiEventType::Click); break;
+                case Act::Cancel: UiTestQueueGadget(cancel, UiEventType::Click); break;
+                case Act::Other: UiTestQueueGadget(other, UiEventType::Click); break;
+                }
+            }
+        };
+        loop.beforeWait = [&](int before) { EXPECT_EQ(before, waits++); };
+        loop.onConfirm = [&](const UiEvent&) {
+            return ++confirms > row.refusals ? UiDialogStep::Confirm : UiDialogStep::Stay;
+        };
+        loop.onEvent = [&](const UiEvent& event) {
+            EXPECT_EQ(event.gadget, other);
+            return ++others == 2 ? UiDialogStep::Confirm : UiDialogStep::Stay;
+        };
+        loop.onEnd = [&](bool confirmed) {
+            ++ends;
+            EXPECT_EQ(confirmed, row.confirmed);
+            EXPECT_TRUE(UiIsWindow(dialog));
+        };
+        EXPECT_EQ(UiRunModalDialog(dialog, window_, loop), row.confirmed);
+        EXPECT_EQ(confirms, row.confirms);
+        EXPECT_EQ(others, row.others);
+        EXPECT_EQ(waits, row.waits);
+        EXPECT_EQ(ends, 1);
+        EXPECT_FALSE(UiIsWindow(dialog));
+        EXPECT_TRUE(UiIsWindowEnabled(window_));
+        EXPECT_EQ(UiTestPendingEvents(), 0u);
+    }
+}
+
 TEST_F(ToolkitUiTest, ShortcutsAreKeptPerModifierSet) {
     UiAddShortcut(window_, kUiCtrl, 'S', 1);
     UiAddShortcut(window_, kUiCtrl | kUiShift, 'S', 2);

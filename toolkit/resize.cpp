@@ -31,13 +31,18 @@
 // source rows are filtered horizontally and then combined vertically, or
 // source rows are combined vertically and the result filtered horizontally.
 // The rows the vertical pass needs are kept in a small ring so that each
-// source row is converted (and, horizontal first, filtered) once.
+// source row is converted (and, horizontal first, filtered) once per band of
+// target rows; bands run on all cores and each computes its rows exactly as
+// a single band would.
 #include "toolkit/image.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <new>
+
+#include "toolkit/parallel.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -60,27 +65,30 @@ ImagePtr ResizeRaw(const Image& src, int tw, int th) {
     const int bpp = src.BytesPerPixel();
     for (int tx = 0; tx < tw; ++tx) columns[tx] = int((2 * int64_t(tx) + 1) * src.width / (2 * int64_t(tw))) * bpp;
     const size_t rowBytes = size_t(tw) * size_t(bpp);
-    int previousSy = -1;
-    for (int ty = 0; ty < th; ++ty) {
-        const int sy = int((2 * int64_t(ty) + 1) * src.height / (2 * int64_t(th)));
-        uint8_t* out = dst->RowFromTop(ty);
-        if (sy == previousSy) {
-            std::memcpy(out, dst->RowFromTop(ty - 1), rowBytes);
-            continue;
-        }
-        previousSy = sy;
-        const uint8_t* in = src.RowFromTop(sy);
-        if (bpp == 4) {
-            for (int tx = 0; tx < tw; ++tx) std::memcpy(out + size_t(tx) * 4, in + columns[tx], 4);
-        } else {
-            for (int tx = 0; tx < tw; ++tx) {
-                const uint8_t* p = in + columns[tx];
-                out[tx * 3] = p[0];
-                out[tx * 3 + 1] = p[1];
-                out[tx * 3 + 2] = p[2];
+    Image& target = *dst;
+    ParallelForBands(th, GrainForRows(tw), [&](int64_t first, int64_t end) {
+        int previousSy = -1;
+        for (int ty = int(first); ty < int(end); ++ty) {
+            const int sy = int((2 * int64_t(ty) + 1) * src.height / (2 * int64_t(th)));
+            uint8_t* out = target.RowFromTop(ty);
+            if (sy == previousSy) {
+                std::memcpy(out, target.RowFromTop(ty - 1), rowBytes);
+                continue;
+            }
+            previousSy = sy;
+            const uint8_t* in = src.RowFromTop(sy);
+            if (bpp == 4) {
+                for (int tx = 0; tx < tw; ++tx) std::memcpy(out + size_t(tx) * 4, in + columns[tx], 4);
+            } else {
+                for (int tx = 0; tx < tw; ++tx) {
+                    const uint8_t* p = in + columns[tx];
+                    out[tx * 3] = p[0];
+                    out[tx * 3 + 1] = p[1];
+                    out[tx * 3 + 2] = p[2];
+                }
             }
         }
-    }
+    });
     return dst;
 }
 
@@ -285,8 +293,10 @@ void CombineRowsVertically(const float* const* rows, const float* weights, int n
 // ---------------------------------------------------------------------------
 // Smooth: driver
 
-// Rows the vertical pass needs are cached here; beyond this the ring is
-// capped and rows are recomputed instead (only for extreme squashes).
+// Rows the vertical pass needs are cached here, this much for all bands
+// together; beyond it the ring is capped and rows are recomputed instead
+// (only for extreme squashes). The ring's size never changes a result: a
+// chunked vertical sum adds the same terms in the same order.
 constexpr size_t kRingByteLimit = size_t(64) << 20;
 
 ImagePtr ResizeSmooth(const Image& src, int tw, int th) {
@@ -306,49 +316,65 @@ ImagePtr ResizeSmooth(const Image& src, int tw, int th) {
 
     // Ring rows: horizontally filtered source rows (tw wide) or converted
     // source rows (sw wide).
+    const int threads = ParallelThreadCount();
     const size_t ringRowFloats = size_t(horizontalFirst ? tw : sw) * 4;
     const size_t ringRowBytes = ringRowFloats * sizeof(float);
-    const int ringSize = int(std::clamp<size_t>(kRingByteLimit / ringRowBytes, 1, size_t(down.maxCount)));
+    const int ringSize =
+        int(std::clamp<size_t>(kRingByteLimit / size_t(threads) / ringRowBytes, 1, size_t(down.maxCount)));
 
     ImagePtr dst = CreateImageUnfilled(tw, th, src.depth);
-    auto ring = NewArray<float>(ringRowFloats * size_t(ringSize));
-    auto ringTags = NewArray<int>(size_t(ringSize));
-    auto ringRows = NewArray<const float*>(size_t(ringSize));
-    auto loaded = NewArray<float>(size_t(sw) * 4);      // one converted source row
-    auto combined = NewArray<float>(ringRowFloats);      // vertical pass output
-    auto filtered = NewArray<float>(size_t(tw) * 4);     // final horizontal output
-    if (!dst || !ring || !ringTags || !ringRows || !loaded || !combined || !filtered) return nullptr;
-    std::fill(ringTags.get(), ringTags.get() + ringSize, -1);
+    if (!dst) return nullptr;
+    Image& target = *dst;
 
-    for (int ty = 0; ty < th; ++ty) {
-        const int start = down.start[ty], n = down.count[ty];
-        const float* w = down.weights.get() + down.offset[ty];
-        for (int done = 0; done < n; done += ringSize) {
-            const int m = std::min(ringSize, n - done);
-            for (int k = 0; k < m; ++k) {
-                const int sy = start + done + k;
-                const int slot = sy % ringSize;
-                float* row = ring.get() + size_t(slot) * ringRowFloats;
-                if (ringTags[slot] != sy) {
-                    if (horizontalFirst) {
-                        LoadRow(src.RowFromTop(sy), sw, bpp, loaded.get());
-                        FilterRowHorizontally(loaded.get(), across, spread.get(), tw, row);
-                    } else {
-                        LoadRow(src.RowFromTop(sy), sw, bpp, row);
+    // Each band fills its own ring from scratch, so the rows where bands meet
+    // are filtered twice; one band per thread keeps that overlap small.
+    const int64_t rowWork = std::min(costHorizontalFirst, costVerticalFirst) / th;
+    const int64_t grain = std::max<int64_t>(GrainForRows(rowWork), (th + threads - 1) / threads);
+    std::atomic<bool> failed{false};
+    ParallelForBands(th, grain, [&](int64_t first, int64_t end) {
+        auto ring = NewArray<float>(ringRowFloats * size_t(ringSize));
+        auto ringTags = NewArray<int>(size_t(ringSize));
+        auto ringRows = NewArray<const float*>(size_t(ringSize));
+        auto loaded = NewArray<float>(size_t(sw) * 4);   // one converted source row
+        auto combined = NewArray<float>(ringRowFloats);  // vertical pass output
+        auto filtered = NewArray<float>(size_t(tw) * 4); // final horizontal output
+        if (!ring || !ringTags || !ringRows || !loaded || !combined || !filtered) {
+            failed.store(true, std::memory_order_relaxed);
+            return;
+        }
+        std::fill(ringTags.get(), ringTags.get() + ringSize, -1);
+
+        for (int ty = int(first); ty < int(end); ++ty) {
+            const int start = down.start[ty], n = down.count[ty];
+            const float* w = down.weights.get() + down.offset[ty];
+            for (int done = 0; done < n; done += ringSize) {
+                const int m = std::min(ringSize, n - done);
+                for (int k = 0; k < m; ++k) {
+                    const int sy = start + done + k;
+                    const int slot = sy % ringSize;
+                    float* row = ring.get() + size_t(slot) * ringRowFloats;
+                    if (ringTags[slot] != sy) {
+                        if (horizontalFirst) {
+                            LoadRow(src.RowFromTop(sy), sw, bpp, loaded.get());
+                            FilterRowHorizontally(loaded.get(), across, spread.get(), tw, row);
+                        } else {
+                            LoadRow(src.RowFromTop(sy), sw, bpp, row);
+                        }
+                        ringTags[slot] = sy;
                     }
-                    ringTags[slot] = sy;
+                    ringRows[k] = row;
                 }
-                ringRows[k] = row;
+                CombineRowsVertically(ringRows.get(), w + done, m, ringRowFloats, done > 0, combined.get());
             }
-            CombineRowsVertically(ringRows.get(), w + done, m, ringRowFloats, done > 0, combined.get());
+            if (horizontalFirst) {
+                StoreRow(combined.get(), tw, bpp, target.RowFromTop(ty));
+            } else {
+                FilterRowHorizontally(combined.get(), across, spread.get(), tw, filtered.get());
+                StoreRow(filtered.get(), tw, bpp, target.RowFromTop(ty));
+            }
         }
-        if (horizontalFirst) {
-            StoreRow(combined.get(), tw, bpp, dst->RowFromTop(ty));
-        } else {
-            FilterRowHorizontally(combined.get(), across, spread.get(), tw, filtered.get());
-            StoreRow(filtered.get(), tw, bpp, dst->RowFromTop(ty));
-        }
-    }
+    });
+    if (failed.load(std::memory_order_relaxed)) return nullptr;
     return dst;
 }
 

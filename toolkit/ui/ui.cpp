@@ -530,6 +530,40 @@ void UiRunModalEnd(int dialog, int parent) {
     UiActivateWindow(parent);
 }
 
+bool UiRunModalDialog(int window, int parent, const UiDialogLoop& loop) {
+    constexpr int kReturnId = kUiFirstDialogId, kEscapeId = kUiFirstDialogId + 1;
+    if (loop.returnConfirms) UiAddShortcut(window, 0, kUiKeyReturn, kReturnId);
+    if (loop.escapeCancels) UiAddShortcut(window, 0, kUiKeyEscape, kEscapeId);
+    UiRunModalBegin(window, parent);
+    if (loop.onStart) loop.onStart();
+
+    auto isClickOn = [](const UiEvent& event, int button) {
+        return button != 0 && event.kind == UiEventKind::Gadget && event.type == UiEventType::Click &&
+               event.gadget == button;
+    };
+    auto isMenu = [](const UiEvent& event, bool registered, int id) {
+        return registered && event.kind == UiEventKind::Menu && event.id == id;
+    };
+    UiDialogStep step = UiDialogStep::Stay;
+    for (int waits = 0; step == UiDialogStep::Stay; ++waits) {
+        if (loop.beforeWait) loop.beforeWait(waits);
+        const UiEvent event = UiWaitWindowEvent(window);
+        if (event.kind == UiEventKind::CloseBox || isMenu(event, loop.escapeCancels, kEscapeId) ||
+            isClickOn(event, loop.cancel))
+            step = UiDialogStep::Cancel;
+        else if (isMenu(event, loop.returnConfirms, kReturnId) || isClickOn(event, loop.ok))
+            step = loop.onConfirm ? loop.onConfirm(event) : UiDialogStep::Confirm;
+        else if (loop.onEvent)
+            step = loop.onEvent(event);
+    }
+
+    const bool confirmed = step == UiDialogStep::Confirm;
+    if (loop.onEnd) loop.onEnd(confirmed);
+    UiRunModalEnd(window, parent);
+    UiCloseWindow(window);
+    return confirmed;
+}
+
 // ---------------------------------------------------------------------------
 // Menus
 

@@ -20,7 +20,8 @@
 // Modal dialogs: UiRunModalBegin disables the parent only (other windows, such
 // as a tool window beside the main window, keep working); the dialog then
 // waits with UiWaitWindowEvent, which drops events of other windows, and
-// UiRunModalEnd enables and activates the parent again.
+// UiRunModalEnd enables and activates the parent again. UiRunModalDialog
+// runs all of it; the dialogs use that.
 //
 // Command ids 0..34 belong to the main window's menu; dialogs give their own
 // shortcuts ids of kUiFirstDialogId and above.
@@ -112,6 +113,35 @@ void UiFitWindowToDisplay(int window);
 // activate it again. The dialog's own loop waits with UiWaitWindowEvent.
 void UiRunModalBegin(int dialog, int parent);
 void UiRunModalEnd(int dialog, int parent);
+
+struct UiEvent;
+// What a dialog makes of one of its events.
+enum class UiDialogStep { Stay, Confirm, Cancel };
+// The parts of a modal dialog's run that differ between dialogs. Every
+// callback may be empty.
+struct UiDialogLoop {
+    int ok = 0;                   // the button that confirms (0: none)
+    int cancel = 0;               // the button that cancels (0: none)
+    bool returnConfirms = false;  // Return acts as the OK button
+    bool escapeCancels = false;   // Escape acts as the Cancel button
+    // Once the parent is disabled, before the first wait: first drawing, test hooks.
+    std::function<void()> onStart;
+    // Before each wait, with the number of waits before it (test hooks).
+    std::function<void(int waits)> beforeWait;
+    // OK or Return (the event says which): Stay keeps the dialog open, for a
+    // value it refuses. Empty: Confirm.
+    std::function<UiDialogStep(const UiEvent& event)> onConfirm;
+    // Every other event of the window. Empty: Stay.
+    std::function<UiDialogStep(const UiEvent& event)> onEvent;
+    // After the last event, while the window is still open (reading gadgets).
+    std::function<void(bool confirmed)> onEnd;
+};
+// Runs `window` as a modal dialog over `parent` until it ends: the close box,
+// Escape and the Cancel button end it unconfirmed, OK and Return as onConfirm
+// says. Then the parent is enabled and activated and the window closed. True
+// when confirmed. Registers the Return and Escape shortcuts it is asked for
+// (ids kUiFirstDialogId and kUiFirstDialogId + 1).
+bool UiRunModalDialog(int window, int parent, const UiDialogLoop& loop);
 
 // ---------------------------------------------------------------------------
 // Menus (one menu bar per window) and shortcuts

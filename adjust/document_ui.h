@@ -1,0 +1,116 @@
+// What the tool windows and commands (adjust/*_ui, skybox/*_ui) may know of
+// the program they run in: the main window's command ids, and the open
+// picture with the few editor services that change or show it.
+//
+// It lives here, below the tools, rather than in editor/: the editor's
+// command table includes the tools' headers to call their handlers, so a
+// tool that included an editor header would close a loop between the parts.
+// The editor implements them: editor/document.cpp, with CommitEdit in
+// editor/history.cpp and ResizeCurrentImage in editor/save.cpp.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "formats/hdr.h"
+#include "formats/texinfo.h"
+#include "toolkit/image.h"
+
+// ---- The main window's commands -----------------------------------------
+// Every menu item and keyboard shortcut carries one of these ids; the values
+// are fixed (a shortcut sends the id of its menu item). The channel and
+// normal-map handlers are called with the id that chose them.
+enum class CommandId : int {
+    Open = 0,
+    Save = 1,
+    SaveAs = 2,
+    Quit = 3,
+    BatchConversion = 4,
+    Preferences = 5,
+    Help = 6,
+    About = 7,
+    ExposureUp = 8,
+    ExposureDown = 9,
+    ExposureReset = 10,
+    ToneEditor = 11,
+    ToneFilmic = 12,
+    ToneSwitch = 13,
+    Histogram = 14,
+    OpenFromGro = 15,
+    Resize = 16,
+    ExtractRed = 17,
+    ExtractGreen = 18,
+    ExtractBlue = 19,
+    ExtractAlpha = 20,
+    LoadAlpha = 21,
+    RemoveAlpha = 22,
+    InvertAlpha = 23,
+    FlipGreen = 24,
+    FlipRed = 25,
+    RebuildBlue = 26,
+    Normalize = 27,
+    NormalFromHeight = 28,
+    Skybox = 29,
+    Undo = 30,
+    Redo = 31,
+    Revert = 32,
+    Levels = 33,
+    AutoLevels = 34,
+};
+constexpr int kCommandCount = 35;
+// The number menus, shortcuts and events carry.
+constexpr int CommandNumber(CommandId id) { return static_cast<int>(id); }
+
+// ---- The open picture --------------------------------------------------
+
+// The open picture, or null while none is open. Tools build their result
+// from a copy and hand it to CommitEdit; they never change it in place.
+const Image* GetCurrentPicture();
+// Its description and the path it was opened from (a file or an archive
+// entry path).
+const TexInfo& GetCurrentPictureInfo();
+const std::string& GetCurrentPicturePath();
+// True when a picture is open; otherwise tells the user "Please open a .tex
+// file first." and gives false.
+bool RequireOpenPicture();
+
+// ---- Changing and showing it -------------------------------------------
+
+// Makes `image` current and records it as a step labelled `label`; the
+// save-name suffix grows by `suffix`. Null `image` (the adjustment ran out of
+// memory), or no memory for the history copy, is reported and leaves the old
+// picture in place.
+void CommitEdit(ImagePtr image, const std::string& label, const std::string& suffix);
+// The same for an adjustment that clipped `clippedCount` values to pure black
+// or white: the step is charged with them (Save As warns about them).
+void CommitEditWithClipCount(ImagePtr image, const std::string& label, const std::string& suffix,
+                             int64_t clippedCount);
+// Shrinks or resizes the open picture and records a "Resize" step. True when
+// the picture now has that size (also when it already had it).
+bool ResizeCurrentImage(int width, int height);
+// The main preview shows `image` for one redraw while the open picture stays
+// what it is; null redraws the open picture.
+void PreviewPictureOnce(Image* image);
+
+// ---- HDR display settings ----------------------------------------------
+
+// The exposure and tone HDR pictures are shown with, as every HDR reader and
+// the skybox take them. The skybox window shares and changes them.
+HdrDisplaySettings CurrentHdrDisplaySettings();
+void SetHdrExposure(double exposure);
+void SetHdrTone(HdrTone tone);
+// After a tool changed them: the HDR menu's tone ticks follow, and an open
+// HDR picture is made anew from its file with them.
+void ApplyHdrDisplaySettings();
+
+// ---- The program around the tools --------------------------------------
+
+// The main window: parent of the tools' dialogs and message boxes.
+int GetMainWindow();
+// The program's title, the title of its message boxes.
+const std::string& GetAppTitle();
+// The folder files were last opened from, where the tools' requesters start.
+const std::string& GetLastOpenFolder();
+// Preferences the tools follow.
+double GetNormalMapStrength();
+bool ShouldWarnBeforeClipping();

@@ -1,0 +1,79 @@
+// The open picture as the editor shows it, and the tools' view of it
+// (adjust/document_ui.h) over the editor's globals.
+#include "editor/document.h"
+
+#include <utility>
+
+#include "adjust/document_ui.h"
+#include "adjust/histogram_ui.h"
+#include "editor/globals.h"
+#include "editor/hdr_menu.h"
+#include "editor/history.h"
+#include "editor/mainwindow.h"
+#include "editor/open.h"
+#include "toolkit/ui/ui.h"
+
+void ShowChangedPicture(const std::string& statusText, PictureStep step) {
+    SetStatusText(statusText);
+    RefreshPreview();
+    UpdateHistogram(gCurrentImage.get(), gTexInfo, gHdrExposure);
+    if (step.copy) {
+        HistoryEntry entry = MakeCurrentHistoryEntry(step.label);
+        // The count belongs to this step only; left behind it would be
+        // charged to whichever step is recorded next.
+        gEditClippedCount = 0;
+        if (step.startsHistory)
+            ResetEditHistory(std::move(step.copy), std::move(entry));
+        else
+            AppendHistoryStep(std::move(step.copy), std::move(entry));
+    }
+    UpdateTitleAndUndoMenu();
+}
+
+const Image* GetCurrentPicture() { return gCurrentImage.get(); }
+const TexInfo& GetCurrentPictureInfo() { return gTexInfo; }
+const std::string& GetCurrentPicturePath() { return gCurrentPath; }
+
+bool RequireOpenPicture() {
+    if (gCurrentImage) return true;
+    UiMessageBox(gAppTitle, "Please open a .tex file first.", UiButtons::Ok, UiIcon::None, gMainWindow);
+    return false;
+}
+
+void CommitEditWithClipCount(ImagePtr image, const std::string& label, const std::string& suffix,
+                             int64_t clippedCount) {
+    gEditClippedCount = clippedCount;
+    CommitEdit(std::move(image), label, suffix);
+    // A commit that could not be recorded leaves the count behind; it must not
+    // be charged to whatever edit comes next.
+    gEditClippedCount = 0;
+}
+
+void PreviewPictureOnce(Image* image) {
+    if (!image) {
+        RefreshPreview();
+        return;
+    }
+    // The preview redraws whatever gCurrentImage is; lend it the picture for
+    // one redraw and give the real one back before anything else can run.
+    ImagePtr real = std::move(gCurrentImage);
+    gCurrentImage.reset(image);
+    RefreshPreview();
+    (void)gCurrentImage.release();
+    gCurrentImage = std::move(real);
+}
+
+HdrDisplaySettings CurrentHdrDisplaySettings() { return {gHdrExposure, HdrToneFromCode(gHdrTone)}; }
+void SetHdrExposure(double exposure) { gHdrExposure = exposure; }
+void SetHdrTone(HdrTone tone) { gHdrTone = int64_t(tone); }
+
+void ApplyHdrDisplaySettings() {
+    ShowToneMenuTicks();
+    if (gTexInfo.isHdr) OpenFile(gCurrentPath, true);
+}
+
+int GetMainWindow() { return gMainWindow; }
+const std::string& GetAppTitle() { return gAppTitle; }
+const std::string& GetLastOpenFolder() { return gLastOpenFolder; }
+double GetNormalMapStrength() { return gPrefNormalStrength; }
+bool ShouldWarnBeforeClipping() { return gPrefWarnClipping != 0; }
