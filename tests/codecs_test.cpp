@@ -19,6 +19,7 @@
 #include "tests/test_support.h"
 #include "toolkit/codecs.h"
 #include "toolkit/files.h"
+#include "toolkit/parallel.h"
 
 namespace {
 
@@ -495,6 +496,35 @@ TEST(ToolkitCodecs, PngWriterFilesAreValidAndExact) {
                                "sys.stdout.buffer.write(Image.open(sys.argv[1]).tobytes())' '" + path + "'",
                                &theirs));
         EXPECT_TRUE(theirs == expected);
+    }
+}
+
+// Bands are cut by the row length alone and made on any core: the file is
+// the same whatever the number of threads.
+TEST(ToolkitCodecs, PngBytesDoNotDependOnTheThreadCount) {
+    ImagePtr picture = CreateImage(1500, 900, 32);
+    uint32_t state = 99;
+    for (int y = 0; y < picture->height; ++y) {
+        uint8_t* p = picture->RowFromTop(y);
+        for (int x = 0; x < picture->width * 4; ++x) {
+            state = state * 1664525u + 1013904223u;
+            p[x] = uint8_t(x < 2000 ? state >> 28 : (x / 64 + y / 32) * 16);
+        }
+    }
+    struct ThreadCount {
+        ~ThreadCount() { SetThreadCountForTesting(0); }
+    } restore;
+    for (const int bits : {24, 32}) {
+        SCOPED_TRACE(bits);
+        SetThreadCountForTesting(1);
+        std::vector<uint8_t> one;
+        ASSERT_TRUE(EncodePngMemory(*picture, bits, one));
+        for (const int threads : {3, 8}) {
+            SetThreadCountForTesting(threads);
+            std::vector<uint8_t> many;
+            ASSERT_TRUE(EncodePngMemory(*picture, bits, many));
+            EXPECT_TRUE(many == one) << threads << " threads";
+        }
     }
 }
 

@@ -23,6 +23,7 @@
 #include "toolkit/bytereader.h"
 #include "toolkit/codecs.h"
 #include "toolkit/files.h"
+#include "toolkit/parallel.h"
 #include "toolkit/rows.h"
 
 namespace {
@@ -437,12 +438,6 @@ bool WritePngBand(Sink& sink, const PngBand& band, uint32_t streamAdler) {
            sink(tail, 4);
 }
 
-// Makes the bands of one batch, make(i) for i in [0, count).
-template <typename F>
-void ForEachBand(int count, F&& make) {
-    for (int i = 0; i < count; ++i) make(i);
-}
-
 // sink(bytes, count) -> bool takes the file in order; false stops the write.
 template <typename Sink>
 bool WritePng(const Image& image, bool alpha, Sink&& sink) {
@@ -471,7 +466,10 @@ bool WritePng(const Image& image, bool alpha, Sink&& sink) {
             band.first = start + i == 0;
             band.last = start + i == bandCount - 1;
         }
-        ForEachBand(count, [&](int i) { MakePngBand(image, alpha, batch[i]); });
+        PngBand* bands = batch.get();
+        ParallelForBands(count, 1, [&image, alpha, bands](int64_t begin, int64_t end) {
+            for (int64_t i = begin; i < end; ++i) MakePngBand(image, alpha, bands[i]);
+        });
         for (int i = 0; i < count; ++i) {
             PngBand& band = batch[i];
             if (!band.ok) return false;
