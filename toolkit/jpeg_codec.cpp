@@ -195,6 +195,7 @@ ImagePtr DecodeJpegData(const uint8_t* data, size_t size, std::string* error, in
     std::unique_ptr<uint8_t[]> cmykRow;
     if (cmyk) cmykRow.reset(new (std::nothrow) uint8_t[size_t(c.output_width) * 4]);
     if (!image || (cmyk && !cmykRow)) return CodecFailure(error, "Not enough memory to read the JPEG file.");
+    const PagesAhead ahead(*image);  // ends before the picture goes
     if (!ReadJpegRows(&r, image.get(), cmykRow.get())) {
         if (r.err.truncated) return CodecFailure(error, "The JPEG file is truncated.");
         return CodecFailure(error, "The JPEG file is damaged.");

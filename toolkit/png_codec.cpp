@@ -172,6 +172,7 @@ ImagePtr DecodePng(PngReader& r, std::string* error, int* sourceDepth) {
     std::unique_ptr<png_bytep[]> rows(new (std::nothrow) png_bytep[h.height]);
     if (!image || !rows) return CodecFailure(error, "Not enough memory to read the PNG file.");
     for (png_uint_32 y = 0; y < h.height; ++y) rows[y] = image->RowFromTop(int(y));
+    const PagesAhead ahead(*image);  // ends before the picture goes
     if (!ReadPngRows(&r, rows.get())) return PngFailure(r, error, kDamaged);
     if (sourceDepth) *sourceDepth = h.alpha ? 32 : 24;
     return image;
