@@ -1,6 +1,7 @@
 // PNG: reading through libpng, every colour type and bit depth (16-bit
-// samples keep their high byte), palettes with tRNS, interlacing; writing
-// 24- or 32-bit (8-bit RGB or RGBA, not interlaced) with our own writer.
+// samples keep their high byte), palettes with tRNS, interlacing, with the
+// picture data inflated by ISA-L on the way in; writing 24- or 32-bit (8-bit
+// RGB or RGBA, not interlaced) with our own writer on all cores.
 //
 // libpng reports errors by longjmp. Every setjmp lives in a small function
 // whose locals are plain data, and the library structs and our buffers are
@@ -47,8 +48,8 @@ void PngWarningFn(png_structp, png_const_charp) {}
 // ---- reading ---------------------------------------------------------------
 
 // Where the decoder's bytes come from: a file already in memory, or an open
-// file read ahead in large pieces as the decoder asks (libpng asks a few
-// kilobytes at a time), so a big file is never held whole beside its picture.
+// file read ahead in large pieces as the decoder asks for a few kilobytes at
+// a time, so a big file is never held whole beside its picture.
 struct PngSource {
     const uint8_t* data = nullptr;  // the whole file, or null when reading fd
     int fd = -1;
@@ -346,8 +347,7 @@ bool ReadPngHeader(PngReader* r, PngHeader* h, bool opaque32) {
     // The inflater checked the stream's own checksum already.
     png_set_option(r->png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
     png_set_user_limits(r->png, kMaxImageSide, kMaxImageSide);
-    // The decoder takes the compressed data in larger pieces: fewer calls
-    // into zlib for a big picture.
+    // libpng takes the picture data a whole stored block at a time.
     png_set_compression_buffer_size(r->png, 65536);
     png_read_info(r->png, r->info);
     int bitDepth = 0, colourType = 0;
