@@ -33,7 +33,8 @@ ImagePtr DecodeImageFile(const std::string& path, std::string* error);
 ImagePtr DecodeImageMemory(const uint8_t* data, size_t size, std::string* error);
 // A PNG file is decoded as it is read, never held whole in memory; other
 // files are read whole first. *failure (when not null) says why the file
-// could not be read, ReadFailure::None once it was (decoded or not).
+// could not be opened or read, ReadFailure::None otherwise (decoded or not).
+// A registered decoder's 24-bit result is widened afterwards.
 ImagePtr DecodeImageFileTo32Bit(const std::string& path, int* sourceDepth, std::string* error,
                                 ReadFailure* failure = nullptr);
 ImagePtr DecodeImageMemoryTo32Bit(const uint8_t* data, size_t size, int* sourceDepth, std::string* error);
