@@ -1,6 +1,7 @@
 // Start-up, the main event loop with the command table, and shutdown. The
 // table and the program's reset are the editor's only ways into the tools.
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 #include "adjust/histogram.h"
@@ -167,7 +168,9 @@ void ResetEditorGlobals() {
 void StartProgram(int argc, char** argv) {
     ResetEditorGlobals();
     if (!UiInit()) {
-        // Without a display there is no window to show anything in.
+        // Without a display there is no window to show anything in, and no
+        // box to say so: the one place this program writes to the terminal.
+        std::fputs("Dravik Orvanta: cannot open the display.\n", stderr);
         std::exit(1);
     }
     // ResetEditorGlobals gave the start values: exposure 0 EV, editor tone,

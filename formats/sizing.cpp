@@ -19,6 +19,9 @@ int64_t GetFloorPowerOfTwo(int64_t n) {
 }
 
 int64_t GetNearestPowerOfTwo(int64_t n) {
+    // Below 2 the nearer of 1 and 2 is always 1, and for very negative n the
+    // distances compared below would not fit in 64 bits.
+    if (n < 2) return 1;
     const int64_t p = GetFloorPowerOfTwo(n);
     if (p > INT64_MAX / 2) return p;
     return (n - p > 2 * p - n) ? 2 * p : p;

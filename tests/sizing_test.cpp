@@ -45,6 +45,7 @@ TEST(FormatsSizing, PowerOfTwoHelpers) {
         {-5, false, 1, 1}, {0, false, 1, 1}, {1, true, 1, 1}, {3, false, 2, 2}, {5, false, 4, 4},
         {6, false, 4, 4},  {7, false, 4, 8}, {768, false, 512, 512}, {769, false, 512, 1024},
         {1024, true, 1024, 1024}, {INT64_MAX, false, INT64_C(1) << 62, INT64_C(1) << 62},
+        {INT64_MIN, false, 1, 1}, {INT64_MIN + 1, false, 1, 1},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(IsPowerOfTwo(c.n), c.isPow2) << c.n;

@@ -5,6 +5,7 @@
 
 #include <wx/display.h>
 #include <wx/evtloop.h>
+#include <wx/log.h>
 
 #include <cerrno>
 #include <chrono>
@@ -331,10 +332,16 @@ bool StartWxOnce() {
     static char name[] = "orvanta";
     static char* argv[] = {name, nullptr};
     wxApp::SetInstance(new wxApp());
+    // Until a display is open, wx must not report through message boxes: a
+    // box without a display ends the process with a GTK trap instead of the
+    // clean failure the caller reports. Its text goes to standard error.
+    delete wxLog::SetActiveTarget(new wxLogStderr());
     if (!wxEntryStart(argc, argv)) {
         wxEntryCleanup();
         return false;
     }
+    // With the display open, wx's own target (message boxes) comes back.
+    delete wxLog::SetActiveTarget(nullptr);
     // The user's locale for texts, but numbers always use the point.
     std::setlocale(LC_NUMERIC, "C");
     wxTheApp->SetExitOnFrameDelete(false);

@@ -1,0 +1,111 @@
+#!/usr/bin/env python3
+"""Writes the seed files of the writer, block, resize and TIFF-fallback fuzz
+targets into tests/fuzz/seeds/<target>/. The first three take a few choice
+bytes and then a picture (two 16-bit sides, a depth byte, pixel bytes);
+the TIFF seeds are small files of the kinds only libtiff reads, made with
+Pillow and tiffcp."""
+import os
+import random
+import struct
+import subprocess
+import tempfile
+
+from PIL import Image
+
+here = os.path.dirname(os.path.abspath(__file__))
+rng = random.Random()
+
+
+def out_dir(target):
+    path = os.path.join(here, "seeds", target)
+    os.makedirs(path, exist_ok=True)
+    return path
+
+
+def start(target):
+    # Each target's own random sequence, so changing one target's seeds
+    # leaves the others' bytes alone.
+    rng.seed(target)
+
+
+def write(target, name, data):
+    with open(os.path.join(out_dir(target), name), "wb") as f:
+        f.write(data)
+
+
+def picture(w, h, depth, pixels):
+    # Sides are taken modulo the target's limit and plus one.
+    return struct.pack("<HHB", w - 1, h - 1, 1 if depth == 24 else 0) + pixels
+
+
+def noise(n):
+    return bytes(rng.randrange(256) for _ in range(n))
+
+
+def gradient(n):
+    return bytes((i * 7) & 255 for i in range(n))
+
+
+# fuzz_writers: shape (low six bits 0: a wide strip), options, first mip,
+# JPEG quality + 20, three doubles, picture.
+start("fuzz_writers")
+doubles = struct.pack("<3d", 1.0, 0.5, 1e-3)
+write("fuzz_writers", "opaque_5x3_mips", bytes([1, 0x3C, 2, 95]) + doubles + picture(5, 3, 32, gradient(60)))
+write("fuzz_writers", "alpha_9x7_24bit", bytes([1, 0xC3, 0, 40]) + doubles + picture(9, 7, 24, noise(189)))
+write("fuzz_writers", "wide_rle_hdr_17x2", bytes([1, 0xFF, 20, 120]) + struct.pack("<3d", 1e30, -1.0, float("nan")) +
+      picture(17, 2, 32, noise(136)))
+write("fuzz_writers", "single_pixel", bytes([1, 0x00, 1, 0]) + struct.pack("<3d", float("inf"), 0.0, 2.0**-120) +
+      picture(1, 1, 32, bytes([10, 200, 30, 0])))
+# No wide strip among the seeds: a fuzzer mutating one keeps it wide and slow.
+
+# fuzz_blocks: 48 colour texels, 16 channel values, width, height, format, blocks/picture.
+start("fuzz_blocks")
+ramp = bytes(i * 16 for i in range(16))
+texels = bytes(v for i in range(16) for v in (255 - i * 16, i * 16, 128))
+uniform = bytes([200, 100, 50] * 16)
+write("fuzz_blocks", "dxt1_5x3", texels + ramp + struct.pack("<hhb", 5, 3, 1) + noise(16))
+write("fuzz_blocks", "dxt5_8x8", uniform + bytes([77] * 16) + struct.pack("<hhb", 8, 8, 3) + noise(64))
+write("fuzz_blocks", "bc5_6x6", noise(48) + bytes([0, 255] * 8) + struct.pack("<hhb", 6, 6, 4) + noise(64))
+write("fuzz_blocks", "dxt3_4x4", noise(64) + struct.pack("<hhb", 4, 4, 2) + noise(16))
+write("fuzz_blocks", "picture_7x5", texels + ramp + struct.pack("<hhb", 1, 1, 1) + picture(7, 5, 32, noise(140)))
+
+# fuzz_resize: a 64-bit number, three 32-bit sizes, flags, resize and shrink
+# targets (each taken modulo its limit, plus one), picture.
+start("fuzz_resize")
+write("fuzz_resize", "enlarge_3x2_to_9x4", struct.pack("<qiiiBBBBB", 3, 2000, 1000, 1024, 3, 8, 3, 0, 0) +
+      picture(3, 2, 32, noise(24)))
+write("fuzz_resize", "shrink_odd_24bit", struct.pack("<qiiiBBBBB", 2**62 + 1, 768, 768, 1000, 1, 10, 30, 4, 6) +
+      picture(37, 23, 24, gradient(37 * 23 * 3)))
+write("fuzz_resize", "halve_mixed_alpha_11x7", struct.pack("<qiiiBBBBB", 6, 3, 3, 2, 3, 4, 2, 3, 1) +
+      picture(11, 7, 32, noise(11 * 7 * 4)))
+write("fuzz_resize", "solid_transparent", struct.pack("<qiiiBBBBB", -5, 0, -7, 0, 2, 100, 1, 2, 2) +
+      picture(9, 9, 32, bytes([40, 80, 120, 0])))
+
+# fuzz_tiff_fallback: files the own reader refuses, in the forms libtiff reads.
+start("fuzz_tiff_fallback")
+rgb = Image.frombytes("RGB", (8, 6), noise(8 * 6 * 3))
+rgba = Image.frombytes("RGBA", (8, 6), noise(8 * 6 * 4))
+with tempfile.TemporaryDirectory() as tmp:
+    def save(name, image, **options):
+        path = os.path.join(tmp, name)
+        image.save(path, **options)
+        return path
+
+    def keep(name, path):
+        with open(path, "rb") as f:
+            write("fuzz_tiff_fallback", name, f.read())
+
+    keep("lzw_rgb.tif", save("a.tif", rgb, compression="tiff_lzw"))
+    keep("deflate_rgba.tif", save("b.tif", rgba, compression="tiff_adobe_deflate"))
+    keep("packbits_grey.tif", save("c.tif", rgb.convert("L"), compression="packbits"))
+    keep("jpeg_rgb.tif", save("d.tif", rgb, compression="jpeg"))
+    keep("group4_bilevel.tif", save("e.tif", rgb.convert("1"), compression="group4"))
+    keep("palette.tif", save("f.tif", rgb.convert("P"), compression="raw"))
+    keep("grey16.tif", save("g.tif", rgb.convert("L").convert("I").convert("I;16"), compression="raw"))
+    keep("cmyk.tif", save("h.tif", rgb.convert("CMYK"), compression="raw"))
+    plain = save("plain.tif", rgb, compression="raw")
+    for name, args in (("big_endian.tif", ["-B"]), ("tiled.tif", ["-t", "-w", "16", "-l", "16"]),
+                       ("planar.tif", ["-p", "separate"]), ("ycbcr_jpeg.tif", ["-c", "jpeg"])):
+        target = os.path.join(tmp, name)
+        subprocess.run(["tiffcp", *args, plain, target], check=True)
+        keep(name, target)
