@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build ccache pkg-config clang libclang-rt-14-dev
   libwxgtk3.2-dev libgtk-3-dev adwaita-icon-theme libpng-dev libjpeg-dev libtiff-dev libtiff-tools libarchive-dev
-  zlib1g-dev libbz2-dev liblzma-dev
+  zlib1g-dev libbz2-dev liblzma-dev libisal-dev
   libgtest-dev libbenchmark-dev
   fonts-liberation2 xvfb xauth xdotool x11-utils imagemagick tesseract-ocr
   libnvtt-bin python3-pil libstb-dev libsquish-dev time

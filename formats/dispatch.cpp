@@ -24,28 +24,33 @@ namespace {
 [[maybe_unused]] const bool kTgaDecoderRegistered = (RegisterTgaImageDecoder(), true);
 
 // `data` holds the file when the caller has read it already (a TIFF file the
-// own reader refused); otherwise the file is read here.
-ImagePtr LoadWithToolkitDecoder(const std::string& path, const std::string& ext, std::vector<uint8_t> data,
+// own reader refused); otherwise the decoder reads the file itself. The
+// decoder writes the 32-bit picture directly and says what depth the file had.
+ImagePtr LoadWithToolkitDecoder(const std::string& path, const std::string& ext, const std::vector<uint8_t>& data,
                                 TexInfo& info) {
-    ReadFailure failure = ReadFailure::None;
-    if (data.empty() && !ReadWholeFile(path, data, &failure) && failure == ReadFailure::NotRegularFile) {
-        info.errorText = "The file cannot be opened.";
-        return nullptr;
+    int sourceDepth = 0;
+    std::string error;
+    ImagePtr image;
+    if (data.empty()) {
+        ReadFailure failure = ReadFailure::None;
+        image = DecodeImageFileTo32Bit(path, &sourceDepth, &error, &failure);
+        if (!image && failure == ReadFailure::NotRegularFile) {
+            info.errorText = "The file cannot be opened.";
+            return nullptr;
+        }
+    } else {
+        image = DecodeImageMemoryTo32Bit(data.data(), data.size(), &sourceDepth, &error);
     }
-    ImagePtr decoded = DecodeImageMemory(data.data(), data.size(), nullptr);
-    if (!decoded) {
-        info.errorText = kDamagedFileText;
-        return nullptr;
-    }
-    info.bytesPerPixel = decoded->depth / 8;
-    ImagePtr image = ConvertTo32Bit(std::move(decoded));
     if (!image) {
-        info.errorText = "Not enough memory for the image.";
+        // Running out of memory is no fault of the file.
+        info.errorText = error.starts_with("Not enough memory") ? "Not enough memory for the image." : kDamagedFileText;
         return nullptr;
     }
+    info.bytesPerPixel = sourceDepth / 8;
     info.width = image->width;
     info.height = image->height;
-    info.hasAlpha = HasTransparentPixels(image.get());
+    // A file without alpha gives alpha 255 everywhere: nothing to look for.
+    info.hasAlpha = sourceDepth == 32 ? HasTransparentPixels(image.get()) : 0;
 
     // Formats the toolkit decoder reads by name keep their name; any other
     // extension is named after itself.
@@ -85,7 +90,7 @@ ImagePtr LoadImageFileByExtension(const std::string& path, TexInfo& info, const 
     ImagePtr image = row->ownReader(data.data(), int64_t(data.size()), info, display);
     if (row->reader == FormatReader::OwnThenToolkit) {
         // Not the plain kind the own reader takes: the toolkit reads the same bytes.
-        if (!image) return LoadWithToolkitDecoder(path, ext, std::move(data), info);
+        if (!image) return LoadWithToolkitDecoder(path, ext, data, info);
         info.formatText = row->name;
         info.hasAlpha = HasTransparentPixels(image.get());
     } else if (!image) {

@@ -6,6 +6,7 @@
 
 #include <stdlib.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cmath>
@@ -18,6 +19,7 @@
 #include "tests/test_support.h"
 #include "toolkit/codecs.h"
 #include "toolkit/files.h"
+#include "toolkit/parallel.h"
 
 namespace {
 
@@ -140,6 +142,13 @@ double Psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
     return 10 * std::log10(255.0 * 255.0 / (sum / double(a.size())));
 }
 
+bool SamePicture(const Image& a, const Image& b) {
+    if (a.width != b.width || a.height != b.height || a.depth != b.depth) return false;
+    for (int y = 0; y < a.height; ++y)
+        if (std::memcmp(a.RowFromTop(y), b.RowFromTop(y), size_t(a.width) * a.BytesPerPixel()) != 0) return false;
+    return true;
+}
+
 struct DecodeCase {
     const char* name;
     const char* options;
@@ -208,9 +217,29 @@ TEST_F(ToolkitCodecsMagick, DecodeMatchesImageMagick) {
         EXPECT_EQ(image->width, kW);
         EXPECT_EQ(image->height, kH);
         EXPECT_EQ(image->depth, c.depth);
-        const Diff d = Compare(*image, Reference(path, c.sixteen), c.premultiplied);
+        const std::vector<uint8_t> reference = Reference(path, c.sixteen);
+        const Diff d = Compare(*image, reference, c.premultiplied);
         EXPECT_LE(d.colour, c.tolerance);
         EXPECT_EQ(d.alpha, 0);
+
+        // Straight into 32 bits, from memory and from the file (which a PNG
+        // decodes as it is read): the picture the 24-bit decode gives once
+        // made 32-bit, byte for byte, and the depth the source had.
+        ImagePtr widened = ConvertTo32Bit(DuplicateImage(*image));
+        ASSERT_NE(widened, nullptr);
+        for (const bool fromFile : {false, true}) {
+            SCOPED_TRACE(fromFile ? "from the file" : "from memory");
+            int sourceDepth = 0;
+            error = "stale";
+            ImagePtr direct = fromFile ? DecodeImageFileTo32Bit(path, &sourceDepth, &error)
+                                       : DecodeImageMemoryTo32Bit(file.data(), file.size(), &sourceDepth, &error);
+            ASSERT_NE(direct, nullptr) << error;
+            EXPECT_EQ(error, "");
+            EXPECT_EQ(direct->depth, 32);
+            EXPECT_EQ(sourceDepth, c.depth);
+            EXPECT_TRUE(SamePicture(*direct, *widened));
+            EXPECT_EQ(Compare(*direct, reference, c.premultiplied).alpha, 0);
+        }
     }
 }
 
@@ -236,13 +265,6 @@ TEST_F(ToolkitCodecsMagick, DecodeTopDownBmp) {
     EXPECT_EQ(Compare(*up, Reference(folder_ + "up.bmp")).colour, 0);
 }
 
-bool SamePicture(const Image& a, const Image& b) {
-    if (a.width != b.width || a.height != b.height || a.depth != b.depth) return false;
-    for (int y = 0; y < a.height; ++y)
-        if (std::memcmp(a.RowFromTop(y), b.RowFromTop(y), size_t(a.width) * a.BytesPerPixel()) != 0) return false;
-    return true;
-}
-
 // Cut short, a file must fail with a reason unless the cut only took bytes
 // the picture does not need (then the picture must be intact). With bytes
 // flipped it must fail with a reason or give a picture of a sane size.
@@ -266,6 +288,8 @@ TEST_F(ToolkitCodecsMagick, DamagedFilesFailCleanly) {
         ImagePtr whole = DecodeImageMemory(file.data(), file.size(), &error);
         ASSERT_NE(whole, nullptr) << error;
         const size_t cuts[] = {2, 9, 30, 60, file.size() / 3, file.size() / 2, file.size() - 9, file.size() - 1};
+        ImagePtr whole32 = ConvertTo32Bit(DuplicateImage(*whole));
+        const std::string cutPath = folder_ + "cut";
         for (size_t cut : cuts) {
             std::vector<uint8_t> part(file.begin(), file.begin() + long(cut));  // exact size for ASan
             ImagePtr image = DecodeImageMemory(part.data(), part.size(), &error);
@@ -273,6 +297,14 @@ TEST_F(ToolkitCodecsMagick, DamagedFilesFailCleanly) {
                 EXPECT_TRUE(SamePicture(*image, *whole)) << "cut at " << cut;
             } else {
                 EXPECT_FALSE(error.empty()) << "cut at " << cut;
+            }
+            // The same cut file read from disk (a PNG as it decodes).
+            ASSERT_TRUE(WriteWholeFile(cutPath, part.data(), part.size()));
+            image = DecodeImageFileTo32Bit(cutPath, nullptr, &error);
+            if (image) {
+                EXPECT_TRUE(SamePicture(*image, *whole32)) << "file cut at " << cut;
+            } else {
+                EXPECT_FALSE(error.empty()) << "file cut at " << cut;
             }
         }
         // The pixel data proper cut in half always fails.
@@ -290,6 +322,343 @@ TEST_F(ToolkitCodecsMagick, DamagedFilesFailCleanly) {
                 EXPECT_FALSE(error.empty()) << "flip at " << pos;
             }
         }
+    }
+}
+
+// Repeatable noise bytes for pictures that compress badly.
+struct Noise {
+    uint32_t state;
+    uint8_t Next() {
+        state = state * 1664525u + 1013904223u;
+        return uint8_t(state >> 24);
+    }
+};
+
+// A PNG file is read in pieces as it decodes: a picture of several pieces
+// comes out as from memory, and a file cut short or damaged anywhere fails
+// with its reason.
+TEST(ToolkitCodecs, PngFilesDecodeAsTheyAreRead) {
+    const TempFolder folder;
+    for (const int bits : {24, 32}) {
+        SCOPED_TRACE(bits);
+        // Noise does not compress: the file is some 2 to 3 MiB.
+        ImagePtr picture = CreateImage(1031, 701, 32);
+        Noise noise{12345};
+        for (int y = 0; y < picture->height; ++y) {
+            uint8_t* row = picture->RowFromTop(y);
+            for (int x = 0; x < picture->width * 4; ++x) {
+                row[x] = noise.Next();
+                if (bits == 24 && x % 4 == 3) row[x] = 255;
+            }
+        }
+        std::vector<uint8_t> file;
+        ASSERT_TRUE(EncodePngMemory(*picture, bits, file));
+        ASSERT_GT(file.size(), size_t(2) << 20);
+        const std::string path = folder.path + "noise.png";
+        ASSERT_TRUE(WriteWholeFile(path, file.data(), file.size()));
+
+        std::string error;
+        int sourceDepth = 0;
+        ImagePtr fromFile = DecodeImageFileTo32Bit(path, &sourceDepth, &error);
+        ASSERT_NE(fromFile, nullptr) << error;
+        EXPECT_EQ(sourceDepth, bits);
+        EXPECT_TRUE(SamePicture(*fromFile, *picture));
+        ImagePtr fromFile24 = DecodeImageFile(path, &error);
+        ASSERT_NE(fromFile24, nullptr) << error;
+        EXPECT_EQ(fromFile24->depth, bits);
+        EXPECT_TRUE(SamePicture(*ConvertTo32Bit(std::move(fromFile24)), *picture));
+
+        struct Damage {
+            const char* name;
+            size_t keep;   // bytes of the file kept
+            size_t flip;   // a byte flipped, or SIZE_MAX
+            const char* error;
+        } damages[] = {
+            {"cut inside the first piece read", 100000, SIZE_MAX, "The PNG file is truncated."},
+            {"cut just after it", (size_t(1) << 20) + 1, SIZE_MAX, "The PNG file is truncated."},
+            {"cut in the last piece", file.size() - 20, SIZE_MAX, "The PNG file is truncated."},
+            {"a byte of the pixel data flipped", file.size(), file.size() / 2, "The PNG file is damaged."},
+        };
+        for (const Damage& d : damages) {
+            SCOPED_TRACE(d.name);
+            std::vector<uint8_t> bad(file.begin(), file.begin() + long(d.keep));
+            if (d.flip != SIZE_MAX) bad[d.flip] ^= 0x10;
+            ASSERT_TRUE(WriteWholeFile(path, bad.data(), bad.size()));
+            EXPECT_EQ(DecodeImageFileTo32Bit(path, nullptr, &error), nullptr);
+            EXPECT_EQ(error, d.error);
+        }
+    }
+}
+
+// The chunks of a PNG file, each CRC checked, and its IDAT data joined and
+// inflated by zlib (which checks the stream's own checksum): the filtered
+// rows, or an empty vector when anything is wrong.
+std::vector<uint8_t> InflatePngChunks(const std::vector<uint8_t>& file, size_t expectedBytes, std::string* header) {
+    auto u32 = [&file](size_t at) {
+        return uint32_t(file[at]) << 24 | uint32_t(file[at + 1]) << 16 | uint32_t(file[at + 2]) << 8 | file[at + 3];
+    };
+    std::vector<uint8_t> idat;
+    std::string types;
+    size_t at = 8;
+    while (at + 12 <= file.size()) {
+        const uint32_t length = u32(at);
+        if (length > file.size() - at - 12) return {};
+        const std::string type(reinterpret_cast<const char*>(&file[at + 4]), 4);
+        if (uint32_t(crc32(0, &file[at + 4], length + 4)) != u32(at + 8 + length)) return {};
+        if (type == "IHDR") *header = std::string(reinterpret_cast<const char*>(&file[at + 8]), length);
+        if (type == "IDAT") idat.insert(idat.end(), file.begin() + long(at) + 8, file.begin() + long(at + 8 + length));
+        if (types.empty() || types.substr(types.size() - 4) != type) types += type;
+        at += 12 + length;
+    }
+    if (at != file.size() || types != "IHDRIDATIEND") return {};
+    std::vector<uint8_t> rows(expectedBytes + 1);
+    uLongf size = rows.size();
+    if (uncompress(rows.data(), &size, idat.data(), uLong(idat.size())) != Z_OK || size != expectedBytes) return {};
+    rows.resize(size);
+    return rows;
+}
+
+// Written on several cores in bands, a PNG file is still one valid file:
+// every chunk checks, the IDAT data is one zlib stream, and an independent
+// decoder (Pillow) reads the picture back exactly, on odd sizes, across
+// band and batch edges, with and without alpha, from 24 and 32-bit pictures.
+TEST(ToolkitCodecs, PngWriterFilesAreValidAndExact) {
+    const bool pillow = HaveTool("/usr/bin/python3") && system("/usr/bin/python3 -c 'import PIL' 2>/dev/null") == 0;
+    const TempFolder folder;
+    struct Case {
+        const char* name;
+        int width, height, depth, bits;
+    } cases[] = {
+        {"one pixel", 1, 1, 32, 32},
+        {"one pixel, flattened", 1, 1, 32, 24},
+        {"odd, alpha", 37, 23, 32, 32},
+        {"odd, opaque from 24", 37, 23, 24, 24},
+        {"odd, alpha from 24", 37, 23, 24, 32},
+        {"one column", 1, 301, 32, 24},
+        {"a few bands, alpha", 1501, 800, 32, 32},
+        // Rows of 12 KiB: 85 rows a band, 35 bands, past the first batch.
+        {"many bands", 4097, 2950, 32, 24},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Noise on the left, flat colour and steps on the right, so bands
+        // meet both kinds of content.
+        ImagePtr picture = CreateImage(c.width, c.height, c.depth);
+        const int bpp = c.depth / 8;
+        Noise noise{uint32_t(c.width * 7919 + c.height)};
+        for (int y = 0; y < c.height; ++y) {
+            uint8_t* p = picture->RowFromTop(y);
+            for (int x = 0; x < c.width; ++x, p += bpp) {
+                const int v = x < c.width / 2 ? noise.Next() : (x / 16 + y / 8) * 40;
+                p[0] = uint8_t((x + y) & 255), p[1] = uint8_t(255 - v), p[2] = uint8_t(v);
+                if (bpp == 4) p[3] = uint8_t((v + y) & 255);
+            }
+        }
+        const std::string path = folder.path + "out.png";
+        ASSERT_TRUE(EncodePngFile(*picture, path, c.bits));
+        std::vector<uint8_t> file;
+        ASSERT_TRUE(ReadWholeFile(path, file));
+        if (c.height < 1000) {
+            std::vector<uint8_t> inMemory;
+            ASSERT_TRUE(EncodePngMemory(*picture, c.bits, inMemory));
+            EXPECT_TRUE(file == inMemory);
+        }
+
+        // What the file must hold: R, G, B[, A] from the top, 24 bits
+        // flattened over white.
+        const int channels = c.bits / 8;
+        auto rgbaOf = [&](const Image& image) {
+            std::vector<uint8_t> bytes;
+            bytes.reserve(size_t(c.width) * c.height * channels);
+            const int from = image.BytesPerPixel();
+            for (int y = 0; y < c.height; ++y) {
+                const uint8_t* p = image.RowFromTop(y);
+                for (int x = 0; x < c.width; ++x, p += from) {
+                    const int a = from == 4 ? p[3] : 255;
+                    for (const int v : {p[2], p[1], p[0]})
+                        bytes.push_back(uint8_t(c.bits == 24 ? FlattenOverWhite(v, a) : v));
+                    if (channels == 4) bytes.push_back(uint8_t(a));
+                }
+            }
+            return bytes;
+        };
+        const std::vector<uint8_t> expected = rgbaOf(*picture);
+        std::string header;
+        const std::vector<uint8_t> rows =
+            InflatePngChunks(file, size_t(c.height) * (size_t(c.width) * channels + 1), &header);
+        ASSERT_FALSE(rows.empty()) << "chunks, CRCs or the zlib stream are broken";
+        ASSERT_EQ(header.size(), 13u);
+        EXPECT_EQ(uint8_t(header[8]), 8);
+        EXPECT_EQ(uint8_t(header[9]), c.bits == 32 ? 6 : 2);
+        EXPECT_EQ(header.substr(10), std::string(3, '\0'));
+
+        ImagePtr back = DecodeImageMemory(file.data(), file.size(), nullptr);
+        ASSERT_NE(back, nullptr);
+        EXPECT_EQ(back->depth, c.bits);
+        const std::vector<uint8_t> ours = rgbaOf(*back);
+        EXPECT_TRUE(ours == expected);
+        if (!pillow) continue;
+        std::vector<uint8_t> theirs;
+        ASSERT_TRUE(RunCommand("/usr/bin/python3 -c 'import sys; from PIL import Image; "
+                               "sys.stdout.buffer.write(Image.open(sys.argv[1]).tobytes())' '" + path + "'",
+                               &theirs));
+        EXPECT_TRUE(theirs == expected);
+    }
+}
+
+// Bands are cut by the row length alone and made on any core: the file is
+// the same whatever the number of threads.
+TEST(ToolkitCodecs, PngBytesDoNotDependOnTheThreadCount) {
+    ImagePtr picture = CreateImage(1500, 900, 32);
+    Noise noise{99};
+    for (int y = 0; y < picture->height; ++y) {
+        uint8_t* p = picture->RowFromTop(y);
+        for (int x = 0; x < picture->width * 4; ++x) {
+            p[x] = uint8_t(x < 2000 ? noise.Next() >> 4 : (x / 64 + y / 32) * 16);
+        }
+    }
+    struct ThreadCount {
+        ~ThreadCount() { SetThreadCountForTesting(0); }
+    } restore;
+    for (const int bits : {24, 32}) {
+        SCOPED_TRACE(bits);
+        SetThreadCountForTesting(1);
+        std::vector<uint8_t> one;
+        ASSERT_TRUE(EncodePngMemory(*picture, bits, one));
+        for (const int threads : {3, 8}) {
+            SetThreadCountForTesting(threads);
+            std::vector<uint8_t> many;
+            ASSERT_TRUE(EncodePngMemory(*picture, bits, many));
+            EXPECT_TRUE(many == one) << threads << " threads";
+        }
+    }
+}
+
+// A PNG save that fails anywhere, in the header, between bands or at the
+// very end, leaves the old file as it was and no temporary file.
+TEST(ToolkitCodecs, FailedPngSaveKeepsTheOldFile) {
+    const TempFolder folder;
+    const std::string path = folder.path + "picture.png";
+    const std::string old = "the old file";
+    ASSERT_TRUE(WriteWholeFile(path, old.data(), old.size()));
+    ImagePtr picture = CreateImage(2000, 1500, 32);
+    for (int y = 0; y < picture->height; ++y)
+        for (int x = 0; x < picture->width; ++x) SetPixelColour(*picture, x, y, MakeColour(x * 31, y * 17, x ^ y));
+    std::vector<uint8_t> whole;
+    ASSERT_TRUE(EncodePngMemory(*picture, 24, whole));
+    for (const int64_t after : {int64_t(0), int64_t(20), int64_t(whole.size() / 3), int64_t(whole.size()) - 5}) {
+        SCOPED_TRACE(after);
+        SetWriteFailureAfterBytes(after);
+        const bool saved = EncodePngFile(*picture, path, 24);
+        SetWriteFailureAfterBytes(-1);
+        EXPECT_FALSE(saved);
+        std::vector<uint8_t> now;
+        ASSERT_TRUE(ReadWholeFile(path, now));
+        EXPECT_EQ(std::string(now.begin(), now.end()), old);
+        const std::vector<FolderEntry> entries = ScanFolder(folder.path);
+        ASSERT_EQ(entries.size(), 1u);
+        EXPECT_EQ(entries[0].name, "picture.png");
+    }
+}
+
+// A PNG file written here with zlib: rows of R, G, B[, A] bytes with filter
+// `filter`, deflated at `level` (or the stream given), split into IDAT chunks
+// of `chunkBytes`; every CRC correct.
+std::vector<uint8_t> ZlibPng(int width, int height, int channels, const std::vector<uint8_t>& stream,
+                             size_t chunkBytes) {
+    std::vector<uint8_t> file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    auto chunk = [&file](const char* type, const uint8_t* data, size_t size) {
+        const size_t at = file.size();
+        for (int shift = 24; shift >= 0; shift -= 8) file.push_back(uint8_t(size >> shift));
+        file.insert(file.end(), type, type + 4);
+        file.insert(file.end(), data, data + size);
+        const uLong crc = crc32(0, &file[at + 4], uInt(size + 4));
+        for (int shift = 24; shift >= 0; shift -= 8) file.push_back(uint8_t(crc >> shift));
+    };
+    uint8_t header[13] = {};
+    for (int i = 0; i < 4; ++i) header[i] = uint8_t(width >> (24 - 8 * i)), header[4 + i] = uint8_t(height >> (24 - 8 * i));
+    header[8] = 8;
+    header[9] = channels == 4 ? 6 : 2;
+    chunk("IHDR", header, 13);
+    for (size_t at = 0; at < stream.size(); at += chunkBytes)
+        chunk("IDAT", stream.data() + at, std::min(chunkBytes, stream.size() - at));
+    chunk("IEND", nullptr, 0);
+    return file;
+}
+
+std::vector<uint8_t> Deflated(const std::vector<uint8_t>& raw, int level) {
+    uLongf size = compressBound(uLong(raw.size()));
+    std::vector<uint8_t> out(size);
+    if (compress2(out.data(), &size, raw.data(), uLong(raw.size()), level) != Z_OK) return {};
+    out.resize(size);
+    return out;
+}
+
+// The picture data of any PNG file is inflated apart from libpng: streams of
+// every deflate level split into IDAT chunks of every size come out exact,
+// from memory and from the file; a stream whose checksum or length is wrong
+// fails although every chunk's CRC is right, and data after the stream's end
+// is left out.
+TEST(ToolkitCodecs, PngPictureDataInflatesExactly) {
+    const TempFolder folder;
+    struct Size {
+        int width, height, channels;
+    } sizes[] = {{1, 1, 3}, {37, 23, 4}, {640, 480, 3}, {901, 603, 4}};
+    for (const Size& size : sizes) {
+        // Rows filtered with None and Sub in turn; smooth with some noise.
+        const size_t n = size_t(size.width) * size.channels;
+        std::vector<uint8_t> raw, pixels;
+        Noise noise{7};
+        for (int y = 0; y < size.height; ++y) {
+            raw.push_back(uint8_t(y & 1));
+            for (size_t i = 0; i < n; ++i) {
+                const uint8_t v = uint8_t(i / 7 + y / 3 + (noise.Next() >> 6));
+                pixels.push_back(v);
+                raw.push_back(y & 1 && i >= size_t(size.channels) ? uint8_t(v - pixels[pixels.size() - 1 - size.channels]) : v);
+            }
+        }
+        for (const int level : {0, 1, 6, 9}) {
+            const std::vector<uint8_t> stream = Deflated(raw, level);
+            for (const size_t chunkBytes : {size_t(1), size_t(8191), size_t(65536), stream.size()}) {
+                if (chunkBytes == 1 && stream.size() > 100000) continue;  // a million chunks prove nothing more
+                SCOPED_TRACE(std::to_string(size.width) + " x " + std::to_string(size.height) + ", level " +
+                             std::to_string(level) + ", chunks of " + std::to_string(chunkBytes));
+                const std::vector<uint8_t> file = ZlibPng(size.width, size.height, size.channels, stream, chunkBytes);
+                const std::string path = folder.path + "z.png";
+                ASSERT_TRUE(WriteWholeFile(path, file.data(), file.size()));
+                std::string error;
+                for (const bool fromFile : {false, true}) {
+                    ImagePtr image = fromFile ? DecodeImageFileTo32Bit(path, nullptr, &error)
+                                              : DecodeImageMemoryTo32Bit(file.data(), file.size(), nullptr, &error);
+                    ASSERT_NE(image, nullptr) << error;
+                    bool same = true;
+                    for (int y = 0; y < size.height && same; ++y) {
+                        const uint8_t* p = image->RowFromTop(y);
+                        const uint8_t* want = &pixels[size_t(y) * n];
+                        for (int x = 0; x < size.width; ++x, p += 4, want += size.channels)
+                            same = same && p[0] == want[2] && p[1] == want[1] && p[2] == want[0] &&
+                                   p[3] == (size.channels == 4 ? want[3] : 255);
+                    }
+                    EXPECT_TRUE(same);
+                }
+            }
+        }
+        std::vector<uint8_t> stream = Deflated(raw, 6);
+        std::vector<uint8_t> badSum = stream;
+        badSum.back() ^= 1;
+        std::vector<uint8_t> shortStream(stream.begin(), stream.begin() + long(stream.size() * 3 / 4));
+        std::vector<uint8_t> extra = stream;
+        extra.insert(extra.end(), {1, 2, 3, 4, 5});
+        std::string error;
+        for (const auto& [name, bad] : {std::pair<const char*, const std::vector<uint8_t>&>{"wrong checksum", badSum},
+                                        {"stream cut short", shortStream}}) {
+            SCOPED_TRACE(name);
+            const std::vector<uint8_t> file = ZlibPng(size.width, size.height, size.channels, bad, 8192);
+            EXPECT_EQ(DecodeImageMemory(file.data(), file.size(), &error), nullptr);
+            EXPECT_EQ(error, "The PNG file is damaged.");
+        }
+        const std::vector<uint8_t> file = ZlibPng(size.width, size.height, size.channels, extra, 8192);
+        EXPECT_NE(DecodeImageMemory(file.data(), file.size(), &error), nullptr) << error;
     }
 }
 

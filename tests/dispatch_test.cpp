@@ -100,6 +100,70 @@ TEST(FormatsDispatch, TiffGoesToTheToolkitDecoderWithItsNote) {
     EXPECT_EQ(GetPixelColour(*image, 3, 2), MakeColour(10, 200, 30));
 }
 
+// The toolkit decoders write 32-bit pictures directly; the record keeps the
+// depth the file had, and transparency is looked for only where the file
+// has alpha. Each file is checked against the toolkit's own decode made
+// 32-bit afterwards.
+TEST(FormatsDispatch, ToolkitFilesKeepTheirDepthInTheRecord) {
+    if (!HaveImageMagick()) GTEST_SKIP() << "ImageMagick missing";
+    const TempFolder dir;
+    struct Case {
+        const char* name;
+        const char* options;  // ImageMagick's, making the file from a 13 x 7 picture
+        int bytesPerPixel;
+        int hasAlpha;
+    } cases[] = {
+        {"grey.png", "-colorspace Gray -define png:color-type=0", 3, 0},
+        {"grey-alpha.png", "-alpha set -channel A -fx 'i==3?0.5:1' +channel -colorspace Gray -define png:color-type=4", 4, 1},
+        {"rgb.png", "-define png:color-type=2", 3, 0},
+        {"opaque-rgba.png", "-alpha set -define png:color-type=6", 4, 0},
+        {"palette.png", "-colors 9 -define png:color-type=3", 3, 0},
+        {"palette-trns.png", "-alpha set -channel A -fx 'i==5?0:1' png8:", 4, 1},
+        {"rgb16.png", "-depth 16 -define png:bit-depth=16 -define png:color-type=2", 3, 0},
+        {"interlaced.png", "-interlace PNG -alpha set -channel A -fx 'j==2?0:1' -define png:color-type=6", 4, 1},
+        {"colour.jpg", "-quality 90", 3, 0},
+        {"grey.jpg", "-colorspace Gray", 3, 0},
+        {"palette.bmp", "-colors 9 -type Palette bmp3:", 3, 0},
+        {"rgb.bmp", "bmp3:", 3, 0},
+        {"alpha.bmp", "-alpha set -channel A -fx 'i==0?0.2:1' bmp:", 4, 1},
+        {"lzw.tif", "-compress LZW", 3, 0},
+        {"alpha.tif", "-alpha set -channel A -fx 'i==12?0:1' -compress LZW", 4, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Options ending in a coder prefix ("bmp3:") run into the path.
+        const std::string options = c.options;
+        const std::string path = dir.path + c.name;
+        const std::string command = "convert-im6.q16 -size 13x7 gradient:'rgb(200,30,10)-rgb(10,90,250)' -depth 8 " + options +
+                                    (options.back() == ':' ? "" : " ") + "'" + path + "'";
+        ASSERT_EQ(system(command.c_str()), 0) << command;
+        TexInfo info;
+        ImagePtr image = LoadImageFileByExtension(path, info);
+        ASSERT_TRUE(image) << info.errorText;
+        EXPECT_EQ(image->depth, 32);
+        EXPECT_EQ(info.bytesPerPixel, c.bytesPerPixel);
+        EXPECT_EQ(info.hasAlpha, c.hasAlpha);
+        EXPECT_EQ(info.width, 13);
+        EXPECT_EQ(info.height, 7);
+        ImagePtr expected = ConvertTo32Bit(DecodeImageFile(path, nullptr));
+        ASSERT_TRUE(expected);
+        EXPECT_EQ(PixelsOf(*image), PixelsOf(*expected));
+    }
+}
+
+// A picture that does not fit in memory is reported as such, not as damage.
+TEST(FormatsDispatch, MemoryShortageIsNotCalledDamage) {
+    if (kAddressSanitizer) GTEST_SKIP() << "no memory limit under AddressSanitizer";
+    const TempFolder dir;
+    const std::string path = dir.path + "big.png";
+    ASSERT_TRUE(EncodePngFile(*CreateImage(4096, 4096, 24, MakeColour(1, 2, 3)), path, 24));
+    const std::string text = RunWithinMemory(24, [&] {
+        TexInfo info;
+        return LoadImageFileByExtension(path, info) ? std::string("loaded") : info.errorText;
+    });
+    EXPECT_EQ(text, "Not enough memory for the image.");
+}
+
 TEST(FormatsDispatch, SaveByExtensionFallsBackToPng) {
     const std::string dir = MakeTempFolder("dispatch");
     ImagePtr picture = MakePicture(true);

@@ -71,6 +71,29 @@ TEST(ToolkitImage, ConvertTo32BitAndTransparency) {
     EXPECT_EQ(HasTransparentPixels(nullptr), 0);
 }
 
+// The pages of a picture made present on another core while the caller
+// writes it: every byte written stays as written, however the two meet.
+TEST(ToolkitImage, PagesAheadNeverChangesAByte) {
+    for (const int height : {16, 1500}) {  // below and above the size worth a helper
+        SCOPED_TRACE(height);
+        ImagePtr image = CreateImageUnfilled(4099, height, 32);
+        ASSERT_NE(image, nullptr);
+        {
+            const PagesAhead ahead(*image);
+            for (int y = 0; y < image->height; ++y) {
+                uint8_t* row = image->RowFromTop(y);
+                for (int x = 0; x < image->width * 4; ++x) row[x] = uint8_t(x * 7 + y);
+            }
+        }
+        bool same = true;
+        for (int y = 0; y < image->height && same; ++y) {
+            const uint8_t* row = image->RowFromTop(y);
+            for (int x = 0; x < image->width * 4; ++x) same = same && row[x] == uint8_t(x * 7 + y);
+        }
+        EXPECT_TRUE(same);
+    }
+}
+
 TEST(FormatsImageModel, FreeTexHdrDataTwiceIsHarmless) {
     TexInfo info;
     FreeTexHdrData(info);

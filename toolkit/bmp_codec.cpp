@@ -10,6 +10,7 @@
 #include "toolkit/bytereader.h"
 #include "toolkit/codecs.h"
 #include "toolkit/files.h"
+#include "toolkit/rows.h"
 
 namespace {
 
@@ -130,10 +131,16 @@ bool ReadBmpHeader(ByteReader& in, BmpInfo& info, const char** failure) {
     return true;
 }
 
-// The palette as B, G, R triples; entries the file does not hold stay black,
-// so a bad index in the pixels can never read outside it.
-bool ReadBmpPalette(ByteReader& in, const BmpInfo& info, uint8_t palette[256][3]) {
-    std::memset(palette, 0, 256 * 3);
+// The palette as B, G, R, 255; entries the file does not hold stay black, so
+// a bad index in the pixels can never read outside it. A 24-bit picture takes
+// the first three bytes of an entry, a 32-bit one all four.
+using BmpPalette = uint8_t[256][4];
+
+bool ReadBmpPalette(ByteReader& in, const BmpInfo& info, BmpPalette& palette) {
+    for (uint8_t* entry : palette) {
+        entry[0] = entry[1] = entry[2] = 0;
+        entry[3] = 255;
+    }
     if (info.bits > 8) return true;
     const uint32_t entrySize = info.headerSize == 12 ? 3 : 4;
     uint64_t count = info.coloursUsed ? info.coloursUsed : (1u << info.bits);
@@ -147,21 +154,23 @@ bool ReadBmpPalette(ByteReader& in, const BmpInfo& info, uint8_t palette[256][3]
     return true;
 }
 
-void ExpandIndexedRow(const uint8_t* src, int width, uint32_t bits, const uint8_t palette[256][3], uint8_t* out) {
+void ExpandIndexedRow(const uint8_t* src, int width, uint32_t bits, const BmpPalette& palette, uint8_t* out,
+                      int outBpp) {
     if (bits == 8) {
-        for (int x = 0; x < width; ++x, out += 3) std::memcpy(out, palette[src[x]], 3);
+        for (int x = 0; x < width; ++x, out += outBpp) std::memcpy(out, palette[src[x]], size_t(outBpp));
         return;
     }
     const int perByte = 8 / int(bits);
     const int mask = (1 << bits) - 1;
-    for (int x = 0; x < width; ++x, out += 3) {
+    for (int x = 0; x < width; ++x, out += outBpp) {
         const int shift = 8 - int(bits) * (x % perByte + 1);
-        std::memcpy(out, palette[(src[x / perByte] >> shift) & mask], 3);
+        std::memcpy(out, palette[(src[x / perByte] >> shift) & mask], size_t(outBpp));
     }
 }
 
-// Decodes the uncompressed pixel formats row by row.
-bool DecodeBmpRows(ByteReader& in, const BmpInfo& info, const uint8_t palette[256][3], Image& image) {
+// Decodes the uncompressed pixel formats row by row, into 24 or 32-bit rows
+// (alpha 255 where the file has none).
+bool DecodeBmpRows(ByteReader& in, const BmpInfo& info, const BmpPalette& palette, Image& image) {
     const int w = int(info.width), h = int(info.height);
     const uint64_t stride = ((uint64_t(w) * info.bits + 31) / 32) * 4;
     const uint8_t* pixels = in.Span(info.dataOffset, stride * uint64_t(h));
@@ -179,24 +188,27 @@ bool DecodeBmpRows(ByteReader& in, const BmpInfo& info, const uint8_t palette[25
             }
         }
     }
-    const bool alpha = image.depth == 32;
+    const bool alpha = masked && info.masks[3] != 0;
+    const int outBpp = image.BytesPerPixel();
     for (int row = 0; row < h; ++row) {
         const uint8_t* src = pixels + stride * uint64_t(row);
         uint8_t* out = image.RowFromTop(info.topDown ? row : h - 1 - row);
         if (info.bits <= 8) {
-            ExpandIndexedRow(src, w, info.bits, palette, out);
+            ExpandIndexedRow(src, w, info.bits, palette, out, outBpp);
         } else if (info.bits == 24) {
-            std::memcpy(out, src, size_t(w) * 3);
+            if (outBpp == 4)
+                AddOpaqueAlphaRow(src, out, w);
+            else
+                std::memcpy(out, src, size_t(w) * 3);
         } else {
             const int bpp = int(info.bits) / 8;
-            const int outBpp = alpha ? 4 : 3;
             for (int x = 0; x < w; ++x, src += bpp, out += outBpp) {
                 const uint32_t p = bpp == 2 ? uint32_t(src[0] | src[1] << 8)
                                             : uint32_t(src[0] | src[1] << 8 | src[2] << 16 | uint32_t(src[3]) << 24);
                 out[0] = ch[2].mask ? ch[2].Scale(p) : 0;
                 out[1] = ch[1].mask ? ch[1].Scale(p) : 0;
                 out[2] = ch[0].mask ? ch[0].Scale(p) : 0;
-                if (alpha) out[3] = ch[3].Scale(p);
+                if (outBpp == 4) out[3] = alpha ? ch[3].Scale(p) : 255;
             }
         }
     }
@@ -207,15 +219,16 @@ bool DecodeBmpRows(ByteReader& in, const BmpInfo& info, const uint8_t palette[25
 // end-of-picture and move escapes. Pixels the stream never sets stay black;
 // runs past the right edge are clipped. The stream must reach the last row
 // or say end-of-picture, else the file was cut short.
-bool DecodeBmpRle(ByteReader& in, const BmpInfo& info, const uint8_t palette[256][3], Image& image) {
+bool DecodeBmpRle(ByteReader& in, const BmpInfo& info, const BmpPalette& palette, Image& image) {
     const int w = int(info.width), h = int(info.height);
     const bool four = info.compression == kBiRle4;
+    const int outBpp = image.BytesPerPixel();
     if (!in.Seek(info.dataOffset)) return false;
     int x = 0, row = 0;  // row counts in stored order
     auto put = [&](int index) {
         if (x < w && row < h) {
-            uint8_t* out = image.RowFromTop(info.topDown ? row : h - 1 - row) + size_t(x) * 3;
-            std::memcpy(out, palette[index], 3);
+            uint8_t* out = image.RowFromTop(info.topDown ? row : h - 1 - row) + size_t(x) * size_t(outBpp);
+            std::memcpy(out, palette[index], size_t(outBpp));
         }
         ++x;
     };
@@ -252,14 +265,14 @@ bool DecodeBmpRle(ByteReader& in, const BmpInfo& info, const uint8_t palette[256
 
 }  // namespace
 
-ImagePtr DecodeBmpData(const uint8_t* data, size_t size, std::string* error) {
+ImagePtr DecodeBmpData(const uint8_t* data, size_t size, std::string* error, int* sourceDepth) {
     if (error) error->clear();
     if (!IsBmpData(data, size)) return CodecFailure(error, "The file is not a BMP image.");
     ByteReader in(data, size);
     BmpInfo info;
     const char* failure = kDamaged;
     if (!ReadBmpHeader(in, info, &failure)) return CodecFailure(error, failure);
-    uint8_t palette[256][3];
+    BmpPalette palette;
     if (!ReadBmpPalette(in, info, palette)) return CodecFailure(error, kTruncated);
 
     const bool rle = info.compression == kBiRle8 || info.compression == kBiRle4;
@@ -275,10 +288,14 @@ ImagePtr DecodeBmpData(const uint8_t* data, size_t size, std::string* error) {
         return CodecFailure(error, kTruncated);
 
     const bool alpha = (info.bits == 16 || info.bits == 32) && info.masks[3] != 0;
-    ImagePtr image = CreateImage(int(info.width), int(info.height), alpha ? 32 : 24);
+    const int depth = alpha || sourceDepth ? 32 : 24;
+    // Pixels a run-length stream never sets stay opaque black.
+    ImagePtr image = rle ? CreateImage(int(info.width), int(info.height), depth)
+                         : CreateDecodedImage(int(info.width), int(info.height), depth);
     if (!image) return CodecFailure(error, "Not enough memory to read the BMP file.");
     if (!(rle ? DecodeBmpRle(in, info, palette, *image) : DecodeBmpRows(in, info, palette, *image)))
         return CodecFailure(error, kTruncated);
+    if (sourceDepth) *sourceDepth = alpha ? 32 : 24;
     return image;
 }
 

@@ -2,6 +2,8 @@
 // it to the matching decoder, then to decoders registered by the program.
 #include "toolkit/codecs.h"
 
+#include <unistd.h>
+
 #include <cstring>
 #include <utility>
 
@@ -17,7 +19,7 @@ std::vector<std::pair<ImageSniffFunction, ImageDecodeFunction>>& RegisteredDecod
 
 struct BuiltInDecoder {
     ImageSniffFunction sniff;
-    ImageDecodeFunction decode;
+    ImagePtr (*decode)(const uint8_t* data, size_t size, std::string* error, int* sourceDepth);
 };
 
 constexpr BuiltInDecoder kBuiltInDecoders[] = {
@@ -51,30 +53,66 @@ bool IsTiffData(const uint8_t* data, size_t size) {
            StartsWith(data, size, "II+\0", 4) || StartsWith(data, size, "MM\0+", 4);
 }
 
+ImagePtr CreateDecodedImage(int width, int height, int depth) {
+    return depth == 32 ? CreateImageUnfilled(width, height, 32) : CreateImage(width, height, depth);
+}
+
 ImagePtr CodecFailure(std::string* error, const char* text) {
     if (error) *error = text;
     return nullptr;
 }
 
-ImagePtr DecodeImageMemory(const uint8_t* data, size_t size, std::string* error) {
+namespace {
+
+// sourceDepth null: the toolkit's own contract (24 bits without alpha);
+// otherwise 32 bits and the source's depth in *sourceDepth.
+ImagePtr DecodeMemory(const uint8_t* data, size_t size, std::string* error, int* sourceDepth) {
     if (error) error->clear();
     if (!data || size == 0) return CodecFailure(error, "The file is empty.");
     for (const BuiltInDecoder& d : kBuiltInDecoders) {
-        if (d.sniff(data, size)) return d.decode(data, size, error);
+        if (d.sniff(data, size)) return d.decode(data, size, error, sourceDepth);
     }
     for (const auto& [sniff, decode] : RegisteredDecoders()) {
-        if (sniff(data, size)) return decode(data, size, error);
+        if (!sniff(data, size)) continue;
+        ImagePtr image = decode(data, size, error);
+        if (!image || !sourceDepth) return image;
+        *sourceDepth = image->depth;
+        image = ConvertTo32Bit(std::move(image));
+        return image ? std::move(image) : CodecFailure(error, "Not enough memory for the image.");
     }
     return CodecFailure(error, "The image format is not recognised.");
 }
 
-ImagePtr DecodeImageFile(const std::string& path, std::string* error) {
+ImagePtr DecodeFile(const std::string& path, std::string* error, int* sourceDepth, ReadFailure* failure) {
+    if (error) error->clear();
+    const ReadOnlyFile file = OpenRegularFileForReading(path, failure);
+    if (!file.Ok()) return CodecFailure(error, "The file cannot be opened.");
+    uint8_t magic[8];
+    if (pread(file.Descriptor(), magic, sizeof magic, 0) == ssize_t(sizeof magic) && IsPngData(magic, sizeof magic))
+        return DecodePngFile(file, error, sourceDepth);
     std::vector<uint8_t> data;
-    if (!ReadWholeFile(path, data)) {
-        if (error) *error = "The file cannot be opened.";
-        return nullptr;
-    }
-    return DecodeImageMemory(data.data(), data.size(), error);
+    if (!ReadWholeOpenFile(file, data, failure)) return CodecFailure(error, "The file cannot be opened.");
+    return DecodeMemory(data.data(), data.size(), error, sourceDepth);
+}
+
+}  // namespace
+
+ImagePtr DecodeImageMemory(const uint8_t* data, size_t size, std::string* error) {
+    return DecodeMemory(data, size, error, nullptr);
+}
+
+ImagePtr DecodeImageFile(const std::string& path, std::string* error) {
+    return DecodeFile(path, error, nullptr, nullptr);
+}
+
+ImagePtr DecodeImageMemoryTo32Bit(const uint8_t* data, size_t size, int* sourceDepth, std::string* error) {
+    int depth = 0;
+    return DecodeMemory(data, size, error, sourceDepth ? sourceDepth : &depth);
+}
+
+ImagePtr DecodeImageFileTo32Bit(const std::string& path, int* sourceDepth, std::string* error, ReadFailure* failure) {
+    int depth = 0;
+    return DecodeFile(path, error, sourceDepth ? sourceDepth : &depth, failure);
 }
 
 void RegisterImageDecoder(ImageSniffFunction sniff, ImageDecodeFunction decode) {

@@ -106,8 +106,13 @@ ReadOnlyFile OpenRegularFileForReading(const std::string& path, ReadFailure* fai
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data, ReadFailure* failure) {
     data.clear();
     const ReadOnlyFile file = OpenRegularFileForReading(path, failure);
+    return file.Ok() && ReadWholeOpenFile(file, data, failure);
+}
+
+bool ReadWholeOpenFile(const ReadOnlyFile& file, std::vector<uint8_t>& data, ReadFailure* failure) {
+    data.clear();
+    if (failure) *failure = file.Ok() ? ReadFailure::CannotRead : ReadFailure::CannotOpen;
     if (!file.Ok()) return false;
-    if (failure) *failure = ReadFailure::CannotRead;
     struct stat st;
     if (fstat(file.Descriptor(), &st) != 0) return false;
     const uint64_t size = uint64_t(st.st_size);
@@ -118,8 +123,8 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data, ReadFail
     }
     uint64_t done = 0;
     while (done < size) {
-        const ssize_t n =
-            read(file.Descriptor(), data.data() + done, size_t(std::min<uint64_t>(size - done, 1u << 30)));
+        const ssize_t n = pread(file.Descriptor(), data.data() + done, size_t(std::min<uint64_t>(size - done, 1u << 30)),
+                                off_t(done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         done += uint64_t(n);

@@ -61,6 +61,9 @@ ReadOnlyFile OpenRegularFileForReading(const std::string& path, ReadFailure* fai
 // cannot be opened, is not a regular file, shrinks while being read, or fails
 // to read is an error (false, `data` emptied, the reason in *failure).
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data, ReadFailure* failure = nullptr);
+// The same for a file already opened by OpenRegularFileForReading, read from
+// its first byte whatever its position.
+bool ReadWholeOpenFile(const ReadOnlyFile& file, std::vector<uint8_t>& data, ReadFailure* failure = nullptr);
 
 // Reads a whole file for a decoder, with the reason worded for the user. A
 // file that cannot be opened (missing, a folder, not a plain file) gives "The

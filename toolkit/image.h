@@ -54,6 +54,25 @@ ImagePtr CreateImage(int width, int height, int depth = 32, uint32_t fill = kOpa
 // The same layout without the fill, for code that writes every pixel itself
 // (decoders, resizes); the pixel bytes start undefined.
 ImagePtr CreateImageUnfilled(int width, int height, int depth = 32);
+// While it lives, has the kernel make the pages of a new picture's pixels
+// present on another core, from the top row down, the order in which
+// decoders write. The kernel clears each page at its first touch, a good part
+// of decoding a large picture on one core; this takes it off the decoder's
+// path. Only page tables change, never a byte of the picture, so the caller
+// writes freely meanwhile. Small pictures get no helper, nor do kernels
+// without MADV_POPULATE_WRITE (Linux 5.14).
+class PagesAhead {
+public:
+    explicit PagesAhead(Image& image);
+    ~PagesAhead();
+    PagesAhead(const PagesAhead&) = delete;
+    PagesAhead& operator=(const PagesAhead&) = delete;
+
+private:
+    struct Helper;
+    std::unique_ptr<Helper> helper_;
+};
+
 // An exact copy (same depth); null when memory runs out.
 ImagePtr DuplicateImage(const Image& image);
 

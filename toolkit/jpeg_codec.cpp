@@ -72,14 +72,17 @@ struct JpegReader {
     }
 };
 
-bool StartJpegDecode(JpegReader* r, const uint8_t* data, size_t size, bool* tooLarge) {
+// With opaque32 the rows come out as B, G, R, 255 (libjpeg-turbo fills the
+// fourth byte), straight into a 32-bit picture.
+bool StartJpegDecode(JpegReader* r, const uint8_t* data, size_t size, bool opaque32, bool* tooLarge) {
     if (setjmp(r->err.jump)) return false;
     jpeg_create_decompress(&r->cinfo);
     r->created = true;
     jpeg_mem_src(&r->cinfo, data, static_cast<unsigned long>(size));
     jpeg_read_header(&r->cinfo, TRUE);
     const J_COLOR_SPACE space = r->cinfo.jpeg_color_space;
-    r->cinfo.out_color_space = (space == JCS_CMYK || space == JCS_YCCK) ? JCS_CMYK : JCS_EXT_BGR;
+    r->cinfo.out_color_space =
+        (space == JCS_CMYK || space == JCS_YCCK) ? JCS_CMYK : (opaque32 ? JCS_EXT_BGRX : JCS_EXT_BGR);
     // Huffman coding spends at least one bit on each 8x8 block, so a file
     // claiming more than 512 pixels a byte is damaged; refusing it here keeps
     // a tiny file from allocating a huge picture. 128 bytes of slack let any
@@ -109,8 +112,9 @@ bool ReadJpegRows(JpegReader* r, Image* image, uint8_t* cmykRow) {
         // Adobe's files hold every ink inverted (255 = no ink); after undoing
         // that, each colour is what the ink and black leave of white.
         const bool inverted = c->saw_Adobe_marker;
+        const int bpp = image->BytesPerPixel();
         const uint8_t* s = cmykRow;
-        for (unsigned x = 0; x < c->output_width; ++x, s += 4, target += 3) {
+        for (unsigned x = 0; x < c->output_width; ++x, s += 4, target += bpp) {
             int cc = s[0], mm = s[1], yy = s[2], kk = s[3];
             if (!inverted) {
                 cc = 255 - cc;
@@ -121,6 +125,7 @@ bool ReadJpegRows(JpegReader* r, Image* image, uint8_t* cmykRow) {
             target[0] = uint8_t((yy * kk + 127) / 255);
             target[1] = uint8_t((mm * kk + 127) / 255);
             target[2] = uint8_t((cc * kk + 127) / 255);
+            if (bpp == 4) target[3] = 255;
         }
     }
     jpeg_finish_decompress(c);
@@ -171,28 +176,31 @@ bool WriteJpeg(JpegWriter* w, const Image* image, int quality, uint8_t* rowBuffe
 
 }  // namespace
 
-ImagePtr DecodeJpegData(const uint8_t* data, size_t size, std::string* error) {
+ImagePtr DecodeJpegData(const uint8_t* data, size_t size, std::string* error, int* sourceDepth) {
     if (error) error->clear();
     if (!IsJpegData(data, size)) return CodecFailure(error, "The file is not a JPEG image.");
+    const bool opaque32 = sourceDepth != nullptr;
     JpegReader r;
     bool tooLarge = false;
-    if (!StartJpegDecode(&r, data, size, &tooLarge)) {
+    if (!StartJpegDecode(&r, data, size, opaque32, &tooLarge)) {
         if (tooLarge) return CodecFailure(error, "The JPEG picture is too large for its file.");
         if (r.err.truncated) return CodecFailure(error, "The JPEG file is truncated.");
         return CodecFailure(error, "The JPEG file is damaged.");
     }
     const jpeg_decompress_struct& c = r.cinfo;
     const bool cmyk = c.out_color_space == JCS_CMYK;
-    if (c.output_width < 1 || c.output_height < 1 || c.output_components != (cmyk ? 4 : 3))
+    if (c.output_width < 1 || c.output_height < 1 || c.output_components != (cmyk || opaque32 ? 4 : 3))
         return CodecFailure(error, "The JPEG file is damaged.");
-    ImagePtr image = CreateImage(int(c.output_width), int(c.output_height), 24);
+    ImagePtr image = CreateDecodedImage(int(c.output_width), int(c.output_height), opaque32 ? 32 : 24);
     std::unique_ptr<uint8_t[]> cmykRow;
     if (cmyk) cmykRow.reset(new (std::nothrow) uint8_t[size_t(c.output_width) * 4]);
     if (!image || (cmyk && !cmykRow)) return CodecFailure(error, "Not enough memory to read the JPEG file.");
+    const PagesAhead ahead(*image);  // ends before the picture goes
     if (!ReadJpegRows(&r, image.get(), cmykRow.get())) {
         if (r.err.truncated) return CodecFailure(error, "The JPEG file is truncated.");
         return CodecFailure(error, "The JPEG file is damaged.");
     }
+    if (sourceDepth) *sourceDepth = 24;
     return image;
 }
 

@@ -137,7 +137,7 @@ ImagePtr TiffFailure(std::string* error, const TiffSource& src, const char* fall
 
 }  // namespace
 
-ImagePtr DecodeTiffData(const uint8_t* data, size_t size, std::string* error) {
+ImagePtr DecodeTiffData(const uint8_t* data, size_t size, std::string* error, int* sourceDepth) {
     if (error) error->clear();
     if (!IsTiffData(data, size)) return CodecFailure(error, "The file is not a TIFF image.");
     SilenceGlobalTiffHandlers();
@@ -178,26 +178,42 @@ ImagePtr DecodeTiffData(const uint8_t* data, size_t size, std::string* error) {
                                (extraTypes[0] == EXTRASAMPLE_ASSOCALPHA ||
                                 (extraTypes[0] == EXTRASAMPLE_UNASSALPHA && !grey));
 
-    h.raster = new (std::nothrow) uint32_t[size_t(width) * size_t(height)];
-    ImagePtr image = CreateImage(int(width), int(height), hasExtra ? 32 : 24);
-    if (!h.raster || !image) return CodecFailure(error, "Not enough memory to read the TIFF file.");
-    if (!TIFFReadRGBAImageOriented(h.tif, width, height, h.raster, ORIENTATION_TOPLEFT, 1))
+    // A 32-bit picture's rows (width * 4 bytes each: 4-byte pixels need no
+    // padding) stored bottom-up are libtiff's bottom-left raster: it is
+    // decoded in place and turned into our byte order row by row. A 24-bit
+    // picture is made from a raster of its own.
+    ImagePtr image = CreateDecodedImage(int(width), int(height), hasExtra || sourceDepth ? 32 : 24);
+    if (!image) return CodecFailure(error, "Not enough memory to read the TIFF file.");
+    const bool inPlace = image->depth == 32;
+    uint32_t* raster = reinterpret_cast<uint32_t*>(image->FirstStoredRow());
+    if (!inPlace) {
+        h.raster = new (std::nothrow) uint32_t[size_t(width) * size_t(height)];
+        if (!h.raster) return CodecFailure(error, "Not enough memory to read the TIFF file.");
+        raster = h.raster;
+    }
+    if (!TIFFReadRGBAImageOriented(h.tif, width, height, raster, inPlace ? ORIENTATION_BOTLEFT : ORIENTATION_TOPLEFT,
+                                   1))
         return TiffFailure(error, src, "The TIFF file is damaged.");
 
-    for (uint32_t y = 0; y < height; ++y) {
-        const uint32_t* in = h.raster + size_t(y) * width;
-        uint8_t* out = image->RowFromTop(int(y));
-        if (!hasExtra) {
+    if (!inPlace) {
+        for (uint32_t y = 0; y < height; ++y) {
+            const uint32_t* in = h.raster + size_t(y) * width;
+            uint8_t* out = image->RowFromTop(int(y));
             for (uint32_t x = 0; x < width; ++x, out += 3) {
                 out[0] = uint8_t(TIFFGetB(in[x]));
                 out[1] = uint8_t(TIFFGetG(in[x]));
                 out[2] = uint8_t(TIFFGetR(in[x]));
             }
-            continue;
         }
+        return image;
+    }
+    for (uint32_t y = 0; y < height; ++y) {
+        uint8_t* out = image->FirstStoredRow() + size_t(y) * size_t(image->pitch);
         for (uint32_t x = 0; x < width; ++x, out += 4) {
-            uint32_t b = TIFFGetB(in[x]), g = TIFFGetG(in[x]), r = TIFFGetR(in[x]);
-            const uint32_t a = TIFFGetA(in[x]);
+            uint32_t packed;
+            std::memcpy(&packed, out, 4);
+            uint32_t b = TIFFGetB(packed), g = TIFFGetG(packed), r = TIFFGetR(packed);
+            const uint32_t a = hasExtra ? TIFFGetA(packed) : 255;
             if (premultiplied && a < 255) {
                 if (a == 0) {
                     b = g = r = 0;
@@ -213,5 +229,6 @@ ImagePtr DecodeTiffData(const uint8_t* data, size_t size, std::string* error) {
             out[3] = uint8_t(a);
         }
     }
+    if (sourceDepth) *sourceDepth = hasExtra ? 32 : 24;
     return image;
 }

@@ -1,6 +1,7 @@
-// Feeds arbitrary bytes to the content-sniffing image decoder (our BMP parser
-// and the libpng/libjpeg wrappers with their error jumps): it must fail with a
-// message or return a picture of a possible size, never read outside the buffer.
+// Feeds arbitrary bytes to the content-sniffing image decoder (our BMP parser,
+// the libpng/libjpeg wrappers with their error jumps, and the PNG picture
+// data's translation for libpng): it must fail with a message or return a
+// picture of a possible size, never read outside the buffer.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -21,12 +22,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // An exact-size copy, so the sanitizer sees any read past the end.
     std::vector<uint8_t> copy(data, data + size);
     if (TooBigToTry(copy)) return 0;
+    // Inputs of odd length take the decoders' 32-bit form, which writes
+    // other row layouts (and decodes TIFF in place).
+    const bool to32 = size % 2 == 1;
     std::string error;
-    ImagePtr image = DecodeImageMemory(copy.empty() ? nullptr : copy.data(), copy.size(), &error);
+    int sourceDepth = 0;
+    const uint8_t* bytes = copy.empty() ? nullptr : copy.data();
+    ImagePtr image = to32 ? DecodeImageMemoryTo32Bit(bytes, copy.size(), &sourceDepth, &error)
+                          : DecodeImageMemory(bytes, copy.size(), &error);
     if (image) {
         if (image->width < 1 || image->height < 1 || image->width > kMaxImageSide || image->height > kMaxImageSide ||
             (image->depth != 24 && image->depth != 32) || !error.empty())
             std::abort();
+        if (to32 && (image->depth != 32 || (sourceDepth != 24 && sourceDepth != 32))) std::abort();
     } else if (error.empty()) {
         std::abort();
     }
