@@ -113,11 +113,6 @@ inline std::string DeflatedZeros(uint64_t bytes) {
 }
 
 inline uint32_t Crc32OfZeros(uint64_t bytes) {
-    static const std::string zeros(65536, '\0');
-    uLong crc = crc32(0, nullptr, 0);
-    for (uint64_t n = 0; bytes > 0; bytes -= n) {
-        n = std::min<uint64_t>(bytes, zeros.size());
-        crc = crc32(crc, reinterpret_cast<const Bytef*>(zeros.data()), uInt(n));
-    }
-    return uint32_t(crc);
+    const std::string zeros(bytes, '\0');
+    return uint32_t(crc32(0, reinterpret_cast<const Bytef*>(zeros.data()), uInt(bytes)));
 }
