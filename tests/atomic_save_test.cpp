@@ -70,79 +70,66 @@ protected:
     mode_t oldMask_ = 0;
 };
 
-// Each case prepares a folder and saves "new" to `save`; then the names in
-// `holdNew` read "new", `save` has the permission bits `mode`, the names in
-// `links` are still links, and no temporary is left.
-TEST_F(ToolkitAtomicSave, SavingKeepsPermissionsAndLinks) {
+// Each case prepares a folder and saves "new" to `save`. A save that must
+// succeed leaves "new" under the names in `holdNew`, the permission bits
+// `mode` on `save` and the names in `links` still links; a refused one is
+// refused before anything is created, x.png as it was (a FIFO without
+// waiting for a reader). Neither leaves a temporary behind.
+TEST_F(ToolkitAtomicSave, SavingKeepsPermissionsAndLinksAndRefusesWhatItMustNotReplace) {
     const std::string long255 = std::string(251, 'n') + ".png";  // the longest legal name
     struct Case {
         const char* what;
         Prepare prepare;
         std::string save;
-        std::vector<std::string> holdNew, links;
-        mode_t mode;
+        bool saved;
+        std::vector<std::string> holdNew = {}, links = {};
+        mode_t mode = 0;
     } cases[] = {
-        {"0600 stays private", [](auto& d) { MakeOld(d + "a.png", 0600); }, "a.png", {"a.png"}, {}, 0600},
-        {"0751 keeps its execute bits", [](auto& d) { MakeOld(d + "a.png", 0751); }, "a.png", {"a.png"}, {}, 0751},
-        {"a new file follows the umask", [](auto&) {}, "a.png", {"a.png"}, {}, 0644},
+        {"0600 stays private", [](auto& d) { MakeOld(d + "a.png", 0600); }, "a.png", true, {"a.png"}, {}, 0600},
+        {"0751 keeps its execute bits", [](auto& d) { MakeOld(d + "a.png", 0751); }, "a.png", true, {"a.png"}, {}, 0751},
         {"relative link: the target changes, the link stays",
          [](auto& d) { mkdir((d + "real").c_str(), 0755); Save(d + "real/t.png", "old");
                        symlink("real/t.png", (d + "l.png").c_str()); },
-         "l.png", {"real/t.png", "l.png"}, {"l.png"}, 0644},
+         "l.png", true, {"real/t.png", "l.png"}, {"l.png"}, 0644},
         {"chain of links",
          [](auto& d) { Save(d + "t.png", "old"); symlink((d + "t.png").c_str(), (d + "m.png").c_str());
                        symlink("m.png", (d + "l.png").c_str()); },
-         "l.png", {"t.png", "m.png", "l.png"}, {"l.png", "m.png"}, 0644},
+         "l.png", true, {"t.png", "m.png", "l.png"}, {"l.png", "m.png"}, 0644},
         {"dangling link: its target is created", [](auto& d) { symlink("later.png", (d + "l.png").c_str()); },
-         "l.png", {"later.png", "l.png"}, {"l.png"}, 0644},
+         "l.png", true, {"later.png", "l.png"}, {"l.png"}, 0644},
         {"hard links all see the new picture",
          [](auto& d) { MakeOld(d + "a.png", 0640, "old but longer"); link((d + "a.png").c_str(), (d + "b.png").c_str()); },
-         "a.png", {"a.png", "b.png"}, {}, 0640},
-        {"255-byte name, new", [](auto&) {}, long255, {long255}, {}, 0644},
-        {"255-byte name, replaced", [&](auto& d) { Save(d + long255, "old"); }, long255, {long255}, {}, 0644},
+         "a.png", true, {"a.png", "b.png"}, {}, 0640},
+        {"255-byte name, new: the umask holds", [](auto&) {}, long255, true, {long255}, {}, 0644},
+        {"255-byte name, replaced", [&](auto& d) { Save(d + long255, "old"); }, long255, true, {long255}, {}, 0644},
+        {"read-only file (also for root)", [](auto& d) { MakeOld(d + "x.png", 0444); }, "x.png", false},
+        {"read-only file behind a link",
+         [](auto& d) { MakeOld(d + "x.png", 0400); symlink("x.png", (d + "l.png").c_str()); }, "l.png", false},
+        {"named pipe", [](auto& d) { mkfifo((d + "x.png").c_str(), 0666); }, "x.png", false},
+        {"folder", [](auto& d) { mkdir((d + "x.png").c_str(), 0755); }, "x.png", false},
+        {"link loop", [](auto& d) { symlink("y.png", (d + "x.png").c_str()); symlink("x.png", (d + "y.png").c_str()); },
+         "x.png", false},
+        {"missing folder", [](auto&) {}, "no/such/x.png", false},
+        {"name ending in a slash", [](auto&) {}, "x.png/", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const std::string d = MakeTempFolder("case");
         c.prepare(d);
-        ASSERT_TRUE(Save(d + c.save, "new"));
-        for (const std::string& name : c.holdNew) EXPECT_EQ(ReadText(d + name), "new") << name;
-        for (const std::string& name : c.links) EXPECT_TRUE(S_ISLNK(StatOf(d + name).st_mode)) << name;
-        EXPECT_EQ(StatOf(d + c.save, true).st_mode & 07777, c.mode);
-        for (const std::string& name : NamesIn(d)) EXPECT_EQ(name.find(".orvanta-"), std::string::npos) << name;
-    }
-}
-
-// Refused before anything is created, the old thing as it was, and (for a
-// FIFO) without waiting for a reader.
-TEST_F(ToolkitAtomicSave, RefusesWhatItMustNotReplace) {
-    const struct {
-        const char* what;
-        Prepare prepare;
-        const char* save;
-    } cases[] = {
-        {"read-only file (also for root)", [](auto& d) { MakeOld(d + "x.png", 0444); }, "x.png"},
-        {"read-only file behind a link",
-         [](auto& d) { MakeOld(d + "x.png", 0400); symlink("x.png", (d + "l.png").c_str()); }, "l.png"},
-        {"named pipe", [](auto& d) { mkfifo((d + "x.png").c_str(), 0666); }, "x.png"},
-        {"folder", [](auto& d) { mkdir((d + "x.png").c_str(), 0755); }, "x.png"},
-        {"link loop", [](auto& d) { symlink("y.png", (d + "x.png").c_str()); symlink("x.png", (d + "y.png").c_str()); },
-         "x.png"},
-        {"missing folder", [](auto&) {}, "no/such/x.png"},
-        {"name ending in a slash", [](auto&) {}, "x.png/"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        const std::string d = MakeTempFolder("case");
-        c.prepare(d);
         const std::vector<std::string> before = NamesIn(d);
         const struct stat was = StatOf(d + "x.png");
-        EXPECT_FALSE(Save(d + c.save, "new"));
-        EXPECT_EQ(NamesIn(d), before);
-        const struct stat now = StatOf(d + "x.png");
-        EXPECT_EQ(now.st_ino, was.st_ino);
-        EXPECT_EQ(now.st_mode, was.st_mode);
-        EXPECT_TRUE(!S_ISREG(now.st_mode) || ReadText(d + "x.png") == "old");
+        EXPECT_EQ(Save(d + c.save, "new"), c.saved);
+        for (const std::string& name : c.holdNew) EXPECT_EQ(ReadText(d + name), "new") << name;
+        for (const std::string& name : c.links) EXPECT_TRUE(S_ISLNK(StatOf(d + name).st_mode)) << name;
+        EXPECT_EQ(c.mode ? StatOf(d + c.save, true).st_mode & 07777 : 0, c.mode);
+        if (!c.saved) {
+            const struct stat now = StatOf(d + "x.png");
+            EXPECT_EQ(NamesIn(d), before);
+            EXPECT_EQ(now.st_ino, was.st_ino);
+            EXPECT_EQ(now.st_mode, was.st_mode);
+            EXPECT_TRUE(!S_ISREG(now.st_mode) || ReadText(d + "x.png") == "old");
+        }
+        for (const std::string& name : NamesIn(d)) EXPECT_EQ(name.find(".orvanta-"), std::string::npos) << name;
     }
 }
 
