@@ -24,33 +24,22 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-void Append(Bytes& out, const void* data, size_t count) {
-    const size_t at = out.size();
-    out.resize(at + count);
-    if (count) std::memcpy(out.data() + at, data, count);
-}
-
-Bytes& operator+=(Bytes& a, const Bytes& b) {
-    Append(a, b.data(), b.size());
-    return a;
-}
-
-// The bytes of each value in turn.
+// A result's bytes: the raw bytes of each value in turn.
 template <typename... T>
-Bytes RawOf(const T&... values) {
-    Bytes out;
-    (Append(out, &values, sizeof values), ...);
-    return out;
+std::string RawOf(const T&... values) {
+    return (std::string(reinterpret_cast<const char*>(&values), sizeof values) + ...);
 }
+
+std::string Raw(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 // Size and the pixel bytes of each row (never the row padding).
-Bytes ImageBytes(const Image* img) {
-    if (!img) return {0xEE};
-    Bytes out = RawOf(img->width, img->height, img->depth);
-    for (int y = 0; y < img->height; ++y) Append(out, img->RowFromTop(y), size_t(img->width) * size_t(img->BytesPerPixel()));
+std::string ImageBytes(const ImagePtr& img) {
+    if (!img) return "none";
+    std::string out = RawOf(img->width, img->height, img->depth);
+    for (int y = 0; y < img->height; ++y)
+        out.append(reinterpret_cast<const char*>(img->RowFromTop(y)), size_t(img->width) * size_t(img->BytesPerPixel()));
     return out;
 }
-Bytes ImageBytes(const ImagePtr& img) { return ImageBytes(img.get()); }
 
 // Noise with every alpha, or flat patches where whole areas are transparent
 // or share one alpha (the halving's shortcuts).
@@ -86,12 +75,12 @@ HdrBlock HdrOf(const Image& img) {
         for (int x = 0; x < img.width; ++x) {
             const uint8_t* p = img.RowFromTop(y) + size_t(x) * size_t(img.BytesPerPixel());
             const uint8_t rgbe[4] = {p[0], p[1], p[2], uint8_t(img.depth == 32 ? p[3] : 130)};
-            Append(block.bytes, rgbe, 4);
+            block.bytes.insert(block.bytes.end(), rgbe, rgbe + 4);
         }
     return block;
 }
 
-Bytes Resize(const Image& img, int target, ResizeMode mode) {
+std::string Resize(const Image& img, int target, ResizeMode mode) {
     // Shrinking, enlarging, one side each way (both pass orders), a fixed small size.
     const int sizes[][4] = {{1, 3, 1, 3}, {2, 1, 3, 1}, {1, 2, 2, 1}, {3, 1, 1, 4}, {0, 7, 0, 5}};
     const int* t = sizes[target];
@@ -103,21 +92,21 @@ Bytes Resize(const Image& img, int target, ResizeMode mode) {
 const struct Routine {
     const char* name;
     std::vector<int> variants;
-    Bytes (*run)(const Image& img, int variant);
+    std::string (*run)(const Image& img, int variant);
 } kRoutines[] = {
     {"encode", {kBlockFormatDxt1, kBlockFormatDxt5, kBlockFormatBc5},
      [](const Image& img, int format) {
          Bytes out;
          WriteBlockCompressedLevel(img, format, out);
-         return out;
+         return Raw(out);
      }},
     {"decode", {kBlockFormatDxt1, kBlockFormatDxt3, kBlockFormatDxt5, kBlockFormatBc5},
      [](const Image& img, int format) {
          const Bytes data = BlockData(img, GetBlockCompressedSize(img.width, img.height, format));
          bool transparent = false;
-         Bytes out = ImageBytes(
-             DecodeBlockCompressed(data.data(), int64_t(data.size()), img.width, img.height, format, &transparent));
-         return out += {transparent};
+         return ImageBytes(DecodeBlockCompressed(data.data(), int64_t(data.size()), img.width, img.height, format,
+                                                 &transparent)) +
+                RawOf(transparent);
      }},
     {"halve", {1, 2, 3}, [](const Image& img, int mode) { return ImageBytes(HalveImage(img, mode & 1, mode & 2)); }},
     {"shrink by halving", {0},
@@ -169,9 +158,9 @@ const struct Routine {
 };
 
 // `run` with one thread, then with 3 and 8: the bytes must agree.
-void ExpectOneThreadBytes(const std::string& what, const std::function<Bytes()>& run) {
+void ExpectOneThreadBytes(const std::string& what, const std::function<std::string()>& run) {
     SetThreadCountForTesting(1);
-    const Bytes want = run();
+    const std::string want = run();
     for (int threads : {3, 8}) {
         SetThreadCountForTesting(threads);
         EXPECT_TRUE(run() == want) << what << " with " << threads << " threads";
@@ -223,19 +212,19 @@ TEST_F(ParallelResults, SkyboxLayoutsGiveTheOneThreadBytes) {
                 face.isHdr = set.hdr;
                 if (set.hdr) face.hdrData = std::make_unique<HdrBlock>(HdrOf(*face.image));
             }
-            Bytes out;
+            std::string out;
             for (int64_t layout = 0; layout <= 2; ++layout) {
-                Bytes reports;
+                std::string reports;
                 out += ImageBytes(BuildSkyboxImage(layout, [&](const std::string&, int64_t done, int64_t total) {
                     reports += RawOf(done, total);
                 }));
                 out += reports;
                 int64_t w = 0, h = 0;
-                if (HdrBlockPtr block = BuildHdrSkyboxImage(layout, w, h)) out += block->bytes;
+                if (HdrBlockPtr block = BuildHdrSkyboxImage(layout, w, h)) out += Raw(block->bytes);
             }
             RotateFaceQuarterTurn(4);
             out += ImageBytes(gSkyFaces[4].image);
-            if (const HdrBlock* turned = gSkyFaces[4].hdrData.get()) out += turned->bytes;
+            if (const HdrBlock* turned = gSkyFaces[4].hdrData.get()) out += Raw(turned->bytes);
             return out;
         });
     }
