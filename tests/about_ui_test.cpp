@@ -85,8 +85,8 @@ TEST_F(EditorAbout, HelpViewerStartsInThePagesFolder) {
     ASSERT_TRUE(CreateFolder(dir_ + "Help") && CreateFolder(dir_ + "bin"));
     const std::string page = dir_ + "Help/Orvanta-Help.html", record = dir_ + "started.txt";
     ASSERT_TRUE(WriteWholeFile(page, "<html></html>", 13));
-    const std::string script =
-        "#!/bin/sh\n{ pwd -P; printf '%s\\n' \"$1\"; } > '" + record + ".part' && mv '" + record + ".part' '" + record + "'\n";
+    const std::string part = "'" + record + ".part'", script = "#!/bin/sh\n{ pwd -P; printf '%s\\n' \"$1\"; } > " +
+                                                             part + " && mv " + part + " '" + record + "'\n";
     ASSERT_TRUE(WriteWholeFile(dir_ + "bin/xdg-open", script.data(), script.size()));
     ASSERT_EQ(chmod((dir_ + "bin/xdg-open").c_str(), 0755), 0);
     const std::string path = getenv("PATH") ? getenv("PATH") : "";

@@ -86,7 +86,8 @@ TEST_F(ToolkitAtomicSave, SavingKeepsPermissionsAndLinksAndRefusesWhatItMustNotR
         mode_t mode = 0;
     } cases[] = {
         {"0600 stays private", [](auto& d) { MakeOld(d + "a.png", 0600); }, "a.png", true, {"a.png"}, {}, 0600},
-        {"0751 keeps its execute bits", [](auto& d) { MakeOld(d + "a.png", 0751); }, "a.png", true, {"a.png"}, {}, 0751},
+        {"0751 keeps its execute bits", [](auto& d) { MakeOld(d + "a.png", 0751); }, "a.png", true, {"a.png"}, {},
+         0751},
         {"relative link: the target changes, the link stays",
          [](auto& d) { mkdir((d + "real").c_str(), 0755); Save(d + "real/t.png", "old");
                        symlink("real/t.png", (d + "l.png").c_str()); },
@@ -98,7 +99,8 @@ TEST_F(ToolkitAtomicSave, SavingKeepsPermissionsAndLinksAndRefusesWhatItMustNotR
         {"dangling link: its target is created", [](auto& d) { symlink("later.png", (d + "l.png").c_str()); },
          "l.png", true, {"later.png", "l.png"}, {"l.png"}, 0644},
         {"hard links all see the new picture",
-         [](auto& d) { MakeOld(d + "a.png", 0640, "old but longer"); link((d + "a.png").c_str(), (d + "b.png").c_str()); },
+         [](auto& d) { MakeOld(d + "a.png", 0640, "old but longer");
+                       link((d + "a.png").c_str(), (d + "b.png").c_str()); },
          "a.png", true, {"a.png", "b.png"}, {}, 0640},
         {"255-byte name, new: the umask holds", [](auto&) {}, long255, true, {long255}, {}, 0644},
         {"255-byte name, replaced", [&](auto& d) { Save(d + long255, "old"); }, long255, true, {long255}, {}, 0644},
@@ -137,7 +139,8 @@ TEST_F(ToolkitAtomicSave, SavingKeepsPermissionsAndLinksAndRefusesWhatItMustNotR
 // temporary behind, and files named like a temporary untouched.
 TEST_F(ToolkitAtomicSave, FailuresLeaveEverythingAsItWas) {
     // The temporary-name templates this program used before, and its own.
-    const std::vector<std::string> lookalikes = {".a.png.XXXXXX", ".c.png.XXXXXX", ".orvanta-XXXXXX", ".orvanta-abcdef"};
+    const std::vector<std::string> lookalikes = {".a.png.XXXXXX", ".c.png.XXXXXX", ".orvanta-XXXXXX",
+                                                 ".orvanta-abcdef"};
     for (const std::string& name : lookalikes) ASSERT_TRUE(Save(dir_ + name, "mine"));
     ASSERT_TRUE(Save(dir_ + "a.png", "old"));
     ASSERT_EQ(link((dir_ + "a.png").c_str(), (dir_ + "b.png").c_str()), 0);
@@ -261,7 +264,8 @@ TEST_F(ToolkitAtomicSave, IdentitiesMeetWhereTwoPathsMayBeOneFile) {
         {"real/new.png", "new.png", false},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(MayBeSameFile(GetFileIdentity(dir_ + c.a), GetFileIdentity(dir_ + c.b)), c.same) << c.a << " and " << c.b;
+        EXPECT_EQ(MayBeSameFile(GetFileIdentity(dir_ + c.a), GetFileIdentity(dir_ + c.b)), c.same)
+            << c.a << " and " << c.b;
     const std::string cwd = std::filesystem::current_path().string();
     ASSERT_EQ(chdir((dir_ + "real").c_str()), 0);
     EXPECT_TRUE(MayBeSameFile(GetFileIdentity("a.png"), GetFileIdentity(dir_ + "via/a.png")));

@@ -148,8 +148,9 @@ TEST(BatchConvert, OverlappedRunsMatchOneByOneRuns) {
     const Case cases[] = {
         {"many pictures to DDS, with and without transparency", many, "dds",
          "Converted: 14   Skipped: 0   Failed: 0\n\n"},
-        {.title = "same names numbered; a numbered name meets a real one", .files = {{"a/x.png"}, {"b/x.png"}, {"a/x_2.png"}},
-         .extension = "tga", .summary = "Converted: 2   Skipped: 1   Failed: 0\n\nx_2.tga: skipped (already exists)\n",
+        {.title = "same names numbered; a numbered name meets a real one",
+         .files = {{"a/x.png"}, {"b/x.png"}, {"a/x_2.png"}}, .extension = "tga",
+         .summary = "Converted: 2   Skipped: 1   Failed: 0\n\nx_2.tga: skipped (already exists)\n",
          .force = true, .sameNames = BatchSameNames::Number},
         {.title = "same names: only the first", .files = {{"a/x.png"}, {"b/x.png"}}, .extension = "tga",
          .summary = "Converted: 1   Skipped: 1   Failed: 0\n\nx.png: skipped (same name as an earlier file)\n",
@@ -165,7 +166,8 @@ TEST(BatchConvert, OverlappedRunsMatchOneByOneRuns) {
          "c.png: This image format is not supported, or the file is damaged.\n"},
         {.title = "a full disk fails every write and leaves nothing behind", .files = four, .extension = "dds",
          .summary = "Converted: 0   Skipped: 0   Failed: 4\n\n1.png: could not write the file\n"
-                    "2.png: could not write the file\n3.png: could not write the file\n4.png: could not write the file\n",
+                    "2.png: could not write the file\n3.png: could not write the file\n"
+                    "4.png: could not write the file\n",
          .failAfterBytes = 0},
         // The flag is seen as an item is shown (the window's poll), so that
         // item is still converted.
@@ -178,7 +180,8 @@ TEST(BatchConvert, OverlappedRunsMatchOneByOneRuns) {
          "tex", "Converted: 2   Skipped: 0   Failed: 0\n\n1 file(s) were resized to fit 1024 pixels for Dravik 1.\n"},
         {.title = "without fitting a large texture fails", .files = {{"src/big.png", 1030, 8}, {"src/small.png"}},
          .extension = "tex",
-         .summary = "Converted: 1   Skipped: 0   Failed: 1\n\nbig.png: larger than 1024 pixels (not allowed for Dravik 1)\n",
+         .summary =
+             "Converted: 1   Skipped: 0   Failed: 1\n\nbig.png: larger than 1024 pixels (not allowed for Dravik 1)\n",
          .fit1024 = false},
         {.title = "a later item reads what an earlier one wrote", .files = {{"a/b.tga"}, {"out/b.tga"}},
          .extension = "tga", .summary = "Converted: 2   Skipped: 0   Failed: 0\n\n", .force = true,
@@ -207,7 +210,8 @@ TEST(BatchConvert, OverlappedRunsMatchOneByOneRuns) {
 // everything makes the first three items long for sure.
 TEST(BatchConvert, WaitingForLongItemsCallsBackAndStopEndsBeforeTheNextItem) {
     const Case c = {.title = "long items",
-                    .files = {{"1.tga", 4096, 2048}, {"2.tga", 4096, 2048}, {"3.tga", 4096, 2048}, {"4.tga"}, {"5.tga"}},
+                    .files = {{"1.tga", 4096, 2048}, {"2.tga", 4096, 2048}, {"3.tga", 4096, 2048}, {"4.tga"},
+                              {"5.tga"}},
                     .extension = "dds",
                     .summary = "Stopped by the user.\nConverted: 3   Skipped: 0   Failed: 0\n\n",
                     .stopWhileWaiting = true};

@@ -305,17 +305,17 @@ TEST_F(EditorBatchTest, EachItemIsShownBeforeItsWorkAndStopDuringTheFirstConvert
         RunBatchConversion(0);
         SetBatchItemHookForTesting(nullptr);
     });
-    EXPECT_EQ(shown, (std::vector<std::string>{"Converting 1 of 3: 1.png | 33 | Stop", "Converting 2 of 3: 2.png | 66 | Stop"}));
+    EXPECT_EQ(shown, (std::vector<std::string>{"Converting 1 of 3: 1.png | 33 | Stop",
+                                               "Converting 2 of 3: 2.png | 66 | Stop"}));
     EXPECT_EQ(LastMessage(), "Stopped by the user.\nConverted: 2   Skipped: 0   Failed: 0\n\n");
     EXPECT_EQ(GetFileKind(dir_ + "2.tga"), FileKind::File);
     EXPECT_EQ(GetFileKind(dir_ + "3.tga"), FileKind::Missing);
 }
 
-// Items convert in the background and the window is polled while the run
-// waits for them; a Stop taken in such a wait still counts from the next
-// item's poll, so the item after the one in hand is converted, as when the
-// window was polled once per item. Large items on one thread make the run
-// wait for the first three before it starts the fourth.
+// A Stop taken while the run waits for background items counts from the next
+// item's poll, so that item is still converted, as when the window was polled
+// once per item. Large items on one thread make the run wait for the first
+// three before it starts the fourth.
 TEST_F(EditorBatchTest, StopTakenWhileWaitingForItemsStillConvertsTheNextOne) {
     for (const char* name : {"1.png", "2.png", "3.png", "4.png", "5.png"}) Png(dir_ + name, 4096, 4096);
     SetThreadCountForTesting(1);

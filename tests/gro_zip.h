@@ -85,8 +85,9 @@ inline bool WriteRawZip(const std::string& path, const std::vector<RawZipItem>& 
         central += "PK\x01\x02" + Le({{45, 2}}) + fields + Le({{0, 10}, {body.size(), 4}}) + item.name + extra;
         body += "PK\x03\x04" + fields + item.name + extra + item.packed;
     }
-    const std::string all = body + central + "PK\x05\x06" +
-                            Le({{0, 4}, {items.size(), 2}, {items.size(), 2}, {central.size(), 4}, {body.size(), 4}, {0, 2}});
+    const std::string all =
+        body + central + "PK\x05\x06" +
+        Le({{0, 4}, {items.size(), 2}, {items.size(), 2}, {central.size(), 4}, {body.size(), 4}, {0, 2}});
     return WriteWholeFile(path, all.data(), all.size());
 }
 

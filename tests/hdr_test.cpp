@@ -201,7 +201,8 @@ TEST(FormatsHdr, ClaimsAreHeldToTheBytes) {
             const bool loaded = Read(c.file, info) != nullptr;
             if (!info.hdrData) return loaded ? "loaded without a block" : info.errorText;
             const Bytes& block = info.hdrData->bytes;
-            return !loaded ? "kept a block" : block.front() == c.firstRed && block.back() == 0 ? "loaded" : "wrong block";
+            if (!loaded) return "kept a block";
+            return block.front() == c.firstRed && block.back() == 0 ? "loaded" : "wrong block";
         });
         EXPECT_EQ(result, c.firstRed < 0 ? kDamagedFileText : "loaded") << c.name;
     }

@@ -24,7 +24,8 @@ declare -A allowed=(
 )
 
 bad=0
-files=$(find toolkit formats adjust skybox editor app -type f \( -name '*.h' -o -name '*.cpp' -o -name '*.inc' \) | sort)
+files=$(find toolkit formats adjust skybox editor app -type f \( -name '*.h' -o -name '*.cpp' -o -name '*.inc' \) |
+    sort)
 for file in $files; do
     from=$(part_of "$file")
     for target in $(sed -nE 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*["<]([^">]+)[">].*/\1/p' "$file"); do

@@ -287,7 +287,8 @@ TEST_F(EditorMainWindowTest, StoredSizeOpensAWindowThatFitsTheScreen) {
         EXPECT_LE(frame.width, GetLargestDisplay().UsableWidth());
         EXPECT_LE(frame.height, GetLargestDisplay().UsableHeight());
         if (w == 900) {
-            EXPECT_EQ(std::pair(UiGetWindowInnerWidth(gMainWindow), UiGetWindowInnerHeight(gMainWindow)), std::pair(w, h));
+            EXPECT_EQ(UiGetWindowInnerWidth(gMainWindow), w);
+            EXPECT_EQ(UiGetWindowInnerHeight(gMainWindow), h);
         }
         // The preview follows the window it got.
         EXPECT_LE(UiGetGadgetRect(gPreviewScroll).width, UiGetWindowInnerWidth(gMainWindow));

@@ -16,8 +16,9 @@
 namespace {
 
 TEST(ToolkitMemory, ControlGroupLimitTexts) {
-    const std::pair<const char*, uint64_t> cases[] = {{"1073741824\n", 1073741824u}, {" 42 ", 42}, {"max\n", 0}, {"", 0},
-                                                      {"12ab", 0}, {"-5", 0}, {"99999999999999999999999", UINT64_MAX}};
+    const std::pair<const char*, uint64_t> cases[] = {{"1073741824\n", 1073741824u}, {" 42 ", 42}, {"max\n", 0},
+                                                      {"", 0}, {"12ab", 0}, {"-5", 0},
+                                                      {"99999999999999999999999", UINT64_MAX}};
     for (const auto& [text, value] : cases) EXPECT_EQ(ParseControlGroupLimit(text), value) << '"' << text << '"';
 }
 

@@ -37,7 +37,7 @@ std::string ImageBytes(const ImagePtr& img) {
     if (!img) return "none";
     std::string out = RawOf(img->width, img->height, img->depth);
     for (int y = 0; y < img->height; ++y)
-        out.append(reinterpret_cast<const char*>(img->RowFromTop(y)), size_t(img->width) * size_t(img->BytesPerPixel()));
+        out.append(reinterpret_cast<const char*>(img->RowFromTop(y)), size_t(img->width) * img->BytesPerPixel());
     return out;
 }
 
@@ -45,15 +45,16 @@ std::string ImageBytes(const ImagePtr& img) {
 // or share one alpha (the halving's shortcuts).
 ImagePtr MakePicture(int w, int h, int depth, bool patches) {
     ImagePtr img = CreateImage(w, h, depth);
+    const size_t bpp = size_t(img->BytesPerPixel());
     uint32_t state = uint32_t(w * 7919 + h * 104729 + patches);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             state = state * 1664525u + 1013904223u;
             const int patch = (x / 3 + y / 2) % 4;
             const uint8_t alpha[4] = {0, 128, 255, uint8_t(state >> 16)};
-            const uint8_t flat[4] = {uint8_t(patch * 60), uint8_t(state >> 24), uint8_t(200 - patch * 40), alpha[patch]};
-            std::memcpy(img->RowFromTop(y) + size_t(x) * size_t(img->BytesPerPixel()), patches ? flat : reinterpret_cast<uint8_t*>(&state),
-                        size_t(img->BytesPerPixel()));
+            const uint8_t flat[4] = {uint8_t(patch * 60), uint8_t(state >> 24), uint8_t(200 - patch * 40),
+                                     alpha[patch]};
+            std::memcpy(img->RowFromTop(y) + x * bpp, patches ? flat : reinterpret_cast<uint8_t*>(&state), bpp);
         }
     return img;
 }
@@ -84,7 +85,8 @@ std::string Resize(const Image& img, int target, ResizeMode mode) {
     // Shrinking, enlarging, one side each way (both pass orders), a fixed small size.
     const int sizes[][4] = {{1, 3, 1, 3}, {2, 1, 3, 1}, {1, 2, 2, 1}, {3, 1, 1, 4}, {0, 7, 0, 5}};
     const int* t = sizes[target];
-    const int w = t[0] ? std::max(1, img.width * t[0] / t[1]) : t[1], h = t[2] ? std::max(1, img.height * t[2] / t[3]) : t[3];
+    const int w = t[0] ? std::max(1, img.width * t[0] / t[1]) : t[1];
+    const int h = t[2] ? std::max(1, img.height * t[2] / t[3]) : t[3];
     return ImageBytes(ResizeImage(img, w, h, mode));
 }
 
@@ -142,11 +144,13 @@ const struct Routine {
      }},
     {"tone curve", {0, 1},
      [](const Image& img, int tone) {
-         return ImageBytes(ToneMapHdrBlock(HdrOf(img), img.width, img.height, tone ? 0.7 : -1.0, HdrToneFromCode(tone)));
+         const double exposure = tone ? 0.7 : -1.0;
+         return ImageBytes(ToneMapHdrBlock(HdrOf(img), img.width, img.height, exposure, HdrToneFromCode(tone)));
      }},
     {"normal map", {kNormalFlipGreen, kNormalRebuildZ, kNormalNormalize},
      [](const Image& img, int op) { return ImageBytes(ApplyNormalMapOperation(img, op)); }},
-    {"normal map from height", {0}, [](const Image& img, int) { return ImageBytes(MakeNormalMapFromHeight(img, 2.5)); }},
+    {"normal map from height", {0},
+     [](const Image& img, int) { return ImageBytes(MakeNormalMapFromHeight(img, 2.5)); }},
     {"texture frame", {2, 3, 4},
      [](const Image& img, int bytesPerPixel) {
          TexInfo info;

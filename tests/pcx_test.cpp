@@ -144,9 +144,8 @@ TEST(FormatsPcx, Pictures) {
 }
 
 // Two bytes of run code give at most 63 bytes of scan line, every plane and
-// the padding counted; raw files are held to the same bound. A claim the
-// bytes can hold loads, a larger one is refused without the picture being
-// made, however few the bytes.
+// the padding counted, and raw files are held to the same bound: a larger
+// claim is refused without the picture being made.
 TEST(FormatsPcx, ClaimsAreHeldToTheBytes) {
     const uint32_t grey = MakeColour(9, 9, 9);
     struct Case {

@@ -42,7 +42,8 @@ protected:
 
 TEST_F(SpecialPaths, OnlyRegularFilesAreRead) {
     std::vector<std::string> pipes, refused;
-    for (const char* ext : {".png", ".bmp", ".jpg", ".xyz", "", ".tga", ".tex", ".tif", ".pcx", ".hdr", ".dds", ".gro"}) {
+    for (const char* ext :
+         {".png", ".bmp", ".jpg", ".xyz", "", ".tga", ".tex", ".tif", ".pcx", ".hdr", ".dds", ".gro"}) {
         pipes.push_back(dir_ + "pipe" + ext);
         ASSERT_EQ(mkfifo(pipes.back().c_str(), 0644), 0) << ext;
     }

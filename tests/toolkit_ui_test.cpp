@@ -187,7 +187,9 @@ TEST_F(ToolkitUiTest, ModalDialogEndsAsItsEventsSay) {
             }
         };
         loop.beforeWait = [&](int before) { EXPECT_EQ(before, waits++); };
-        loop.onConfirm = [&](const UiEvent&) { return ++confirms > row.refusals ? UiDialogStep::Confirm : UiDialogStep::Stay; };
+        loop.onConfirm = [&](const UiEvent&) {
+            return ++confirms > row.refusals ? UiDialogStep::Confirm : UiDialogStep::Stay;
+        };
         loop.onEvent = [&](const UiEvent& event) {
             EXPECT_EQ(event.gadget, other);
             return ++others == 2 ? UiDialogStep::Confirm : UiDialogStep::Stay;

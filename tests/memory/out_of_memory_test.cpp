@@ -1,8 +1,7 @@
-// Running out of memory on purpose. This program replaces the global operator
-// new so that allocations from a chosen size upwards fail on request, and
-// checks that the places where a big buffer is made then tell the user it was
-// memory, not a damaged file. It is an executable of its own so that no other
-// test runs under the replaced allocator.
+// Running out of memory on purpose: with the global operator new replaced,
+// allocations from a chosen size upwards fail, and the places that make big
+// buffers must then say it was memory, not a damaged file. A program of its
+// own, so that no other test runs under the replaced allocator.
 #include <gtest/gtest.h>
 
 #include <algorithm>
