@@ -65,7 +65,7 @@ struct RawZipItem {
     uint16_t method = 8;  // 0 stored, 8 deflate
 };
 
-// Little-endian fields, each a value and its width in bytes.
+// Little-endian fields, each a value and its width in bytes (at most 8).
 inline std::string Le(std::initializer_list<std::pair<uint64_t, int>> fields) {
     std::string out;
     for (const auto& [value, bytes] : fields)
@@ -82,7 +82,7 @@ inline bool WriteRawZip(const std::string& path, const std::vector<RawZipItem>& 
         const std::string fields = Le({{zip64 ? 45 : 20, 2}, {0, 2}, {item.method, 2}, {0, 2}, {0x21, 2}, {item.crc, 4},
                                        {zip64 ? 0xffffffffu : item.packed.size(), 4},
                                        {zip64 ? 0xffffffffu : item.size, 4}, {item.name.size(), 2}, {extra.size(), 2}});
-        central += "PK\x01\x02" + Le({{45, 2}}) + fields + Le({{0, 10}, {body.size(), 4}}) + item.name + extra;
+        central += "PK\x01\x02" + Le({{45, 2}}) + fields + Le({{0, 6}, {0, 4}, {body.size(), 4}}) + item.name + extra;
         body += "PK\x03\x04" + fields + item.name + extra + item.packed;
     }
     const std::string all =
