@@ -5,10 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <climits>
+#include <filesystem>
 #include <fstream>
-#include <thread>
 
 #include "editor/about.h"
 #include "editor/commands.h"
@@ -84,34 +82,24 @@ TEST_F(EditorAbout, HelpOpensThePageOrSaysWhereItShouldBe) {
 // The real launch: a stand-in xdg-open found first on PATH records the folder
 // it was started in and the page it was given.
 TEST_F(EditorAbout, HelpViewerStartsInThePagesFolder) {
-    ASSERT_EQ(mkdir((dir_ + "Help").c_str(), 0755), 0);
-    ASSERT_EQ(mkdir((dir_ + "bin").c_str(), 0755), 0);
-    const std::string page = dir_ + "Help/Orvanta-Help.html";
+    ASSERT_TRUE(CreateFolder(dir_ + "Help") && CreateFolder(dir_ + "bin"));
+    const std::string page = dir_ + "Help/Orvanta-Help.html", record = dir_ + "started.txt";
     ASSERT_TRUE(WriteWholeFile(page, "<html></html>", 13));
-    const std::string record = dir_ + "started.txt";
-    const std::string script = "#!/bin/sh\npwd -P > '" + record + ".part' && printf '%s\\n' \"$1\" >> '" + record +
-                               ".part' && mv '" + record + ".part' '" + record + "'\n";
+    const std::string part = "'" + record + ".part'", script = "#!/bin/sh\n{ pwd -P; printf '%s\\n' \"$1\"; } > " +
+                                                             part + " && mv " + part + " '" + record + "'\n";
     ASSERT_TRUE(WriteWholeFile(dir_ + "bin/xdg-open", script.data(), script.size()));
     ASSERT_EQ(chmod((dir_ + "bin/xdg-open").c_str(), 0755), 0);
-    const char* oldPath = getenv("PATH");
-    const std::string savedPath = oldPath ? oldPath : "";
-    setenv("PATH", (dir_ + "bin:" + savedPath).c_str(), 1);
+    const std::string path = getenv("PATH") ? getenv("PATH") : "";
+    setenv("PATH", (dir_ + "bin:" + path).c_str(), 1);
     SetExecutableFolderOverride(dir_);
-
     DispatchCommand(6);
-    setenv("PATH", savedPath.c_str(), 1);
-
+    setenv("PATH", path.c_str(), 1);
     // The viewer runs detached; wait for its record (a generous bound, not a timing claim).
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (access(record.c_str(), F_OK) != 0 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (int i = 0; i < 3000 && access(record.c_str(), F_OK) != 0; ++i) usleep(10000);
     std::ifstream in(record);
     std::string folder, opened;
-    ASSERT_TRUE(std::getline(in, folder)) << "the stand-in viewer never ran";
-    std::getline(in, opened);
-    char real[PATH_MAX];
-    ASSERT_NE(realpath((dir_ + "Help").c_str(), real), nullptr);
-    EXPECT_EQ(folder, real);
+    ASSERT_TRUE(std::getline(in, folder) && std::getline(in, opened)) << "the stand-in viewer never ran";
+    EXPECT_EQ(folder, std::filesystem::canonical(dir_ + "Help").string());
     EXPECT_EQ(opened, page);
     EXPECT_TRUE(Messages().empty());
 }

@@ -1,10 +1,9 @@
 // The batch conversion without its window: every case runs once with each
-// item finished before the next and once with the items overlapped, and both
+// item finished before the next and then with the items overlapped, and the
 // runs must leave the same files, byte for byte, and the same summary.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <functional>
 #include <map>
 #include <string>
 #include <thread>
@@ -12,103 +11,126 @@
 
 #include "formats/batch_convert.h"
 #include "formats/hdr.h"
-#include "formats/tex.h"
 #include "formats/tga.h"
 #include "tests/test_support.h"
-#include "toolkit/parallel.h"
 #include "toolkit/codecs.h"
 #include "toolkit/files.h"
+#include "toolkit/parallel.h"
 
 namespace {
 
-// A picture whose pixels depend on the seed, so two outputs of different
-// sources never agree by chance.
-ImagePtr Picture(int w, int h, int seed, bool transparent = false) {
+// Pixels depend on the seed, so outputs of different sources never agree by chance.
+ImagePtr Picture(int w, int h, int seed) {
     ImagePtr image = CreateImage(w, h, 32, 0);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
-            SetPixelColour(*image, x, y,
-                           MakeColour((x * 7 + seed * 40) & 255, (y * 5 + seed * 90) & 255, (x + y + seed) & 255,
-                                      transparent ? (x * 16) & 255 : 255));
+            SetPixelColour(*image, x, y, MakeColour((x * 7 + seed * 40) & 255, (y * 5 + seed * 90) & 255,
+                                                    (x + y + seed) & 255, seed % 3 ? 255 : (x * 16) & 255));
     return image;
 }
 
-void Png(const std::string& path, int seed, int w = 16, int h = 12, bool transparent = false) {
-    ASSERT_TRUE(EncodePngFile(*Picture(w, h, seed, transparent), path, 32)) << path;
-}
+// A file a case makes: a picture by its extension (".png", ".tga" or ".hdr")
+// seeded by its place in the list, five bytes of junk, a folder (the name
+// ends in "/") or a symbolic link.
+struct Source {
+    std::string name;
+    int w = 16, h = 12;       // 0 x 0: junk
+    std::string linkTo = "";  // relative to the root
+};
 
-void Tga(const std::string& path, int seed) { ASSERT_EQ(WriteTgaFile(*Picture(8, 8, seed), path, 0), 1) << path; }
-
-void Hdr(const std::string& path) {
-    HdrBlock block;
-    block.width = 4;
-    block.height = 2;
-    block.bytes.assign(4 * 2 * 4, 0);
-    for (size_t i = 0; i < block.bytes.size(); i += 4) {
-        block.bytes[i] = 200;
-        block.bytes[i + 3] = 129;
+void Make(const std::string& root, const std::vector<Source>& files) {
+    for (size_t i = 0; i < files.size(); ++i) {
+        const Source& f = files[i];
+        const std::string path = root + f.name, ext = GetLowerExtension(path);
+        ASSERT_TRUE(CreateFolder(GetFolderPart(path)));
+        if (!f.linkTo.empty()) {
+            ASSERT_EQ(symlink((root + f.linkTo).c_str(), path.c_str()), 0);
+        } else if (f.w == 0) {
+            ASSERT_TRUE(WriteWholeFile(path, "\1\2\3\4\5", 5));
+        } else if (ext == "hdr") {
+            HdrBlock block;
+            block.width = f.w, block.height = f.h;
+            for (int p = 0; p < f.w * f.h; ++p) block.bytes.insert(block.bytes.end(), {200, 0, 0, 129});
+            ASSERT_EQ(WriteHdrFile(&block, f.w, f.h, path), 1);
+        } else if (ext == "tga") {
+            ASSERT_EQ(WriteTgaFile(*Picture(f.w, f.h, int(i) + 1), path, 0), 1);
+        } else if (ext == "png") {
+            ASSERT_TRUE(EncodePngFile(*Picture(f.w, f.h, int(i) + 1), path, 32));
+        }
     }
-    ASSERT_EQ(WriteHdrFile(&block, 4, 2, path), 1) << path;
 }
 
 // Every file below `folder` (relative name, then bytes), temporaries included.
 std::map<std::string, std::vector<uint8_t>> FilesBelow(const std::string& folder, const std::string& prefix = "") {
     std::map<std::string, std::vector<uint8_t>> files;
     for (const FolderEntry& e : ScanFolder(folder + prefix)) {
-        const std::string name = prefix + e.name;
-        if (e.isFolder) {
-            for (auto& [sub, bytes] : FilesBelow(folder, name + "/")) files[sub] = std::move(bytes);
-        } else {
-            ReadWholeFile(folder + name, files[name]);
-        }
+        if (e.isFolder) files.merge(FilesBelow(folder, prefix + e.name + "/"));
+        else ReadWholeFile(folder + prefix + e.name, files[prefix + e.name]);
     }
     return files;
 }
 
-// One case: makes its sources in an empty folder and says how to run them.
 struct Case {
-    std::string title;
-    std::function<void(const std::string& root)> make;
-    std::vector<std::string> sources;  // relative to the root
-    BatchSettings settings;            // outputFolder relative to the root
-    std::string summary;               // as one-by-one runs write it
-    int64_t stopAtItem = 0;            // Stop pressed while this item is shown
-    int64_t failAfterBytes = -1;       // disk full after this many bytes
+    const char* title;
+    std::vector<Source> files;
+    const char* extension;
+    std::string summary;                    // as one-by-one runs write it
+    std::vector<std::string> sources = {};  // empty: every picture and junk file made, in order
+    bool beside = false;                    // outputs beside their sources, else in "out/"
+    bool force = false, fit1024 = true;
+    BatchSameNames sameNames = BatchSameNames::None;
+    int64_t stopAtItem = 0;        // Stop seen as this item is shown
+    bool stopWhileWaiting = false;  // Stop seen once the run waited for background work
+    int64_t failAfterBytes = -1;   // disk full after this many bytes
 };
 
 struct RunResult {
     std::string summary;
     std::map<std::string, std::vector<uint8_t>> files;
     std::vector<int64_t> shown;
+    int waits = 0;
 };
 
 RunResult RunCase(const Case& c, bool overlap) {
-    TempFolder folder;
-    const std::string root = folder.path;
-    c.make(root);
+    const TempFolder folder;
+    const std::string& root = folder.path;
+    Make(root, c.files);
     std::vector<std::string> sources;
+    for (const Source& f : c.files)
+        if (f.linkTo.empty() && f.name.back() != '/') sources.push_back(root + f.name);
+    if (!c.sources.empty()) sources.clear();
     for (const std::string& s : c.sources) sources.push_back(root + s);
-    BatchSettings settings = c.settings;
-    if (!settings.useSourceFolder) settings.outputFolder = root + settings.outputFolder;
+    BatchSettings settings;
+    settings.extension = c.extension;
+    settings.useSourceFolder = c.beside;
+    if (!c.beside) {
+        settings.outputFolder = root + "out/";
+        EXPECT_TRUE(CreateFolder(settings.outputFolder));
+    }
+    settings.force = c.force, settings.fit1024 = c.fit1024, settings.sameNames = c.sameNames;
     bool collisions = false;
     const std::vector<std::string> outputs = PlanBatchOutputs(sources, settings, collisions);
-    EXPECT_EQ(collisions, settings.sameNames != BatchSameNames::None) << c.title;
+    EXPECT_EQ(collisions, settings.sameNames != BatchSameNames::None);
 
+    // Every call back comes on the caller's thread.
     RunResult run;
     bool stop = false;
     const std::thread::id caller = std::this_thread::get_id();
     BatchCallbacks callbacks;
     callbacks.stopRequested = [&] {
         EXPECT_EQ(std::this_thread::get_id(), caller);
-        return stop;
+        return stop || (c.stopWhileWaiting && run.waits > 0);
     };
     callbacks.itemStarts = [&](int64_t item, int64_t count, const std::string&) {
         EXPECT_EQ(std::this_thread::get_id(), caller);
         EXPECT_EQ(count, int64_t(sources.size()));
         run.shown.push_back(item);
-        if (item == c.stopAtItem) stop = true;
+        stop = stop || item == c.stopAtItem;
     };
-    callbacks.waiting = [&] { EXPECT_EQ(std::this_thread::get_id(), caller); };
+    callbacks.waiting = [&] {
+        EXPECT_EQ(std::this_thread::get_id(), caller);
+        ++run.waits;
+    };
     SetBatchOverlapForTesting(overlap);
     SetWriteFailureAfterBytes(c.failAfterBytes);
     const BatchOutcome outcome = ConvertBatchItems(sources, outputs, settings, callbacks);
@@ -119,151 +141,55 @@ RunResult RunCase(const Case& c, bool overlap) {
     return run;
 }
 
-BatchSettings Into(const std::string& extension, const std::string& folder = "out/") {
-    BatchSettings settings;
-    settings.extension = extension;
-    settings.useSourceFolder = false;
-    settings.outputFolder = folder;
-    return settings;
-}
-
-BatchSettings Beside(const std::string& extension) {
-    BatchSettings settings;
-    settings.extension = extension;
-    return settings;
-}
-
-template <typename F>
-BatchSettings With(BatchSettings settings, F&& change) {
-    change(settings);
-    return settings;
-}
-
 TEST(BatchConvert, OverlappedRunsMatchOneByOneRuns) {
-    const auto mkdirs = [](const std::string& root, std::initializer_list<const char*> names) {
-        for (const char* n : names) ASSERT_TRUE(CreateFolder(root + n));
-    };
-    const auto fourPngs = [&](const std::string& r) {
-        mkdirs(r, {"src", "out"});
-        for (int i = 1; i <= 4; ++i) Png(r + "src/" + std::to_string(i) + ".png", i);
-    };
-    const std::vector<std::string> fourSources = {"src/1.png", "src/2.png", "src/3.png", "src/4.png"};
-    std::vector<std::string> many;
-    for (int i = 0; i < 14; ++i) many.push_back("src/p" + std::to_string(i) + ".png");
-
-    const std::vector<Case> cases = {
-        {"many pictures to DDS, with and without transparency",
-         [&](const std::string& r) {
-             mkdirs(r, {"src", "out"});
-             for (int i = 0; i < 14; ++i) Png(r + many[size_t(i)], i, 40 + i * 9, 24 + i * 5, i % 3 == 0);
-         },
-         many, Into("dds"), "Converted: 14   Skipped: 0   Failed: 0\n\n"},
-        {"same names numbered; a numbered name meets a real one",
-         [&](const std::string& r) {
-             mkdirs(r, {"a", "b", "out"});
-             Png(r + "a/x.png", 1);
-             Png(r + "b/x.png", 2);
-             Png(r + "a/x_2.png", 3);
-         },
-         {"a/x.png", "b/x.png", "a/x_2.png"},
-         With(Into("tga"),
-              [](BatchSettings& s) {
-                  s.sameNames = BatchSameNames::Number;
-                  s.force = true;
-              }),
-         "Converted: 2   Skipped: 1   Failed: 0\n\nx_2.tga: skipped (already exists)\n"},
-        {"same names: only the first",
-         [&](const std::string& r) {
-             mkdirs(r, {"a", "b", "out"});
-             Png(r + "a/x.png", 1);
-             Png(r + "b/x.png", 2);
-         },
-         {"a/x.png", "b/x.png"}, With(Into("tga"), [](BatchSettings& s) { s.sameNames = BatchSameNames::FirstOnly; }),
-         "Converted: 1   Skipped: 1   Failed: 0\n\nx.png: skipped (same name as an earlier file)\n"},
-        {"existing outputs are kept, the source is never the output",
-         [&](const std::string& r) {
-             mkdirs(r, {"src"});
-             Png(r + "src/a.png", 1);
-             Png(r + "src/b.png", 2);
-             Tga(r + "src/a.tga", 9);
-             Tga(r + "src/c.tga", 3);
-         },
-         {"src/a.png", "src/b.png", "src/c.tga"}, Beside("tga"),
-         "Converted: 1   Skipped: 2   Failed: 0\n\na.tga: skipped (already exists)\n"
-         "c.tga: skipped (output would overwrite the source file)\n"},
+    std::vector<Source> many;
+    for (int i = 0; i < 14; ++i) many.push_back({"src/p" + std::to_string(i) + ".png", 40 + i * 9, 24 + i * 5});
+    const std::vector<Source> four = {{"src/1.png"}, {"src/2.png"}, {"src/3.png"}, {"src/4.png"}};
+    const Case cases[] = {
+        {"many pictures to DDS, with and without transparency", many, "dds",
+         "Converted: 14   Skipped: 0   Failed: 0\n\n"},
+        {.title = "same names numbered; a numbered name meets a real one",
+         .files = {{"a/x.png"}, {"b/x.png"}, {"a/x_2.png"}}, .extension = "tga",
+         .summary = "Converted: 2   Skipped: 1   Failed: 0\n\nx_2.tga: skipped (already exists)\n",
+         .force = true, .sameNames = BatchSameNames::Number},
+        {.title = "same names: only the first", .files = {{"a/x.png"}, {"b/x.png"}}, .extension = "tga",
+         .summary = "Converted: 1   Skipped: 1   Failed: 0\n\nx.png: skipped (same name as an earlier file)\n",
+         .sameNames = BatchSameNames::FirstOnly},
+        {.title = "existing outputs are kept, the source is never the output",
+         .files = {{"src/a.png"}, {"src/b.png"}, {"src/a.tga"}, {"src/c.tga"}}, .extension = "tga",
+         .summary = "Converted: 1   Skipped: 2   Failed: 0\n\na.tga: skipped (already exists)\n"
+                    "c.tga: skipped (output would overwrite the source file)\n",
+         .sources = {"src/a.png", "src/b.png", "src/c.tga"}, .beside = true},
         {"a file that does not load, and an output that cannot be written",
-         [&](const std::string& r) {
-             mkdirs(r, {"src", "out", "out/b.dds"});
-             Png(r + "src/a.png", 1);
-             Png(r + "src/b.png", 2);
-             Png(r + "src/d.png", 4);
-             const uint8_t junk[] = {1, 2, 3, 4, 5};
-             ASSERT_TRUE(WriteWholeFile(r + "src/c.png", junk, sizeof junk));
-         },
-         {"src/a.png", "src/b.png", "src/c.png", "src/d.png"}, Into("dds"),
+         {{"out/b.dds/"}, {"src/a.png"}, {"src/b.png"}, {"src/c.png", 0, 0}, {"src/d.png"}}, "dds",
          "Converted: 2   Skipped: 0   Failed: 2\n\nb.png: could not write the file\n"
          "c.png: This image format is not supported, or the file is damaged.\n"},
-        {"a full disk fails every write and leaves nothing behind",
-         fourPngs, fourSources, Into("dds"),
-         "Converted: 0   Skipped: 0   Failed: 4\n\n1.png: could not write the file\n2.png: could not write the "
-         "file\n3.png: could not write the file\n4.png: could not write the file\n",
-         0, 0},
+        {.title = "a full disk fails every write and leaves nothing behind", .files = four, .extension = "dds",
+         .summary = "Converted: 0   Skipped: 0   Failed: 4\n\n1.png: could not write the file\n"
+                    "2.png: could not write the file\n3.png: could not write the file\n"
+                    "4.png: could not write the file\n",
+         .failAfterBytes = 0},
         // The flag is seen as an item is shown (the window's poll), so that
         // item is still converted.
-        {"Stop seen as the first item is shown converts one",
-         fourPngs, fourSources, Into("tga"),
-         "Stopped by the user.\nConverted: 1   Skipped: 0   Failed: 0\n\n", 1},
-        {"Stop seen as the second item is shown converts two",
-         fourPngs, fourSources, Into("tga"),
-         "Stopped by the user.\nConverted: 2   Skipped: 0   Failed: 0\n\n", 2},
-        {"HDR target: only HDR sources are written",
-         [&](const std::string& r) {
-             mkdirs(r, {"src", "out"});
-             Png(r + "src/a.png", 1);
-             Hdr(r + "src/b.hdr");
-             Tga(r + "src/c.tga", 3);
-         },
-         {"src/a.png", "src/b.hdr", "src/c.tga"}, Into("hdr"),
+        {.title = "Stop seen as the second item is shown converts two", .files = four, .extension = "tga",
+         .summary = "Stopped by the user.\nConverted: 2   Skipped: 0   Failed: 0\n\n", .stopAtItem = 2},
+        {"HDR target: only HDR sources are written", {{"src/a.png"}, {"src/b.hdr", 4, 2}, {"src/c.tga"}}, "hdr",
          "Converted: 1   Skipped: 2   Failed: 0\n\na.png: skipped (not an HDR texture, cannot be saved as .hdr)\n"
          "c.tga: skipped (not an HDR texture, cannot be saved as .hdr)\n"},
-        {"first-generation textures are fitted to 1024",
-         [&](const std::string& r) {
-             mkdirs(r, {"src", "out"});
-             Png(r + "src/big.png", 1, 2048, 1024);
-             Png(r + "src/edge.png", 2, 1024, 1024);
-         },
-         {"src/big.png", "src/edge.png"}, Into("tex"),
-         "Converted: 2   Skipped: 0   Failed: 0\n\n1 file(s) were resized to fit 1024 pixels for Dravik 1.\n"},
-        {"without fitting a large texture fails",
-         [&](const std::string& r) {
-             mkdirs(r, {"src", "out"});
-             Png(r + "src/big.png", 1, 1030, 8);
-             Png(r + "src/small.png", 2);
-         },
-         {"src/big.png", "src/small.png"}, With(Into("tex"), [](BatchSettings& s) { s.fit1024 = false; }),
-         "Converted: 1   Skipped: 0   Failed: 1\n\nbig.png: larger than 1024 pixels (not allowed for Dravik 1)\n"},
-        {"a later item reads what an earlier one wrote",
-         [&](const std::string& r) {
-             mkdirs(r, {"a", "out"});
-             Tga(r + "a/b.tga", 1);
-             Tga(r + "out/b.tga", 2);
-         },
-         {"a/b.tga", "out/b.tga"},
-         With(Into("tga"),
-              [](BatchSettings& s) {
-                  s.force = true;
-                  s.sameNames = BatchSameNames::Number;
-              }),
-         "Converted: 2   Skipped: 0   Failed: 0\n\n"},
-        {"a folder reached through a link is the same folder",
-         [&](const std::string& r) {
-             mkdirs(r, {"real"});
-             ASSERT_EQ(symlink((r + "real").c_str(), (r + "link").c_str()), 0);
-             Png(r + "real/p.png", 1, 300, 200);
-             Png(r + "real/q.png", 2);
-         },
-         {"real/p.png", "link/p.png", "real/q.png"}, Beside("jpg"),
-         "Converted: 2   Skipped: 1   Failed: 0\n\np.jpg: skipped (already exists)\n"},
+        {"first-generation textures are fitted to 1024", {{"src/big.png", 2048, 1024}, {"src/edge.png", 1024, 1024}},
+         "tex", "Converted: 2   Skipped: 0   Failed: 0\n\n1 file(s) were resized to fit 1024 pixels for Dravik 1.\n"},
+        {.title = "without fitting a large texture fails", .files = {{"src/big.png", 1030, 8}, {"src/small.png"}},
+         .extension = "tex",
+         .summary =
+             "Converted: 1   Skipped: 0   Failed: 1\n\nbig.png: larger than 1024 pixels (not allowed for Dravik 1)\n",
+         .fit1024 = false},
+        {.title = "a later item reads what an earlier one wrote", .files = {{"a/b.tga"}, {"out/b.tga"}},
+         .extension = "tga", .summary = "Converted: 2   Skipped: 0   Failed: 0\n\n", .force = true,
+         .sameNames = BatchSameNames::Number},
+        {.title = "a folder reached through a link is the same folder",
+         .files = {{"real/p.png", 300, 200}, {"real/q.png"}, {"link", 0, 0, "real"}}, .extension = "jpg",
+         .summary = "Converted: 2   Skipped: 1   Failed: 0\n\np.jpg: skipped (already exists)\n",
+         .sources = {"real/p.png", "link/p.png", "real/q.png"}, .beside = true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.title);
@@ -273,47 +199,32 @@ TEST(BatchConvert, OverlappedRunsMatchOneByOneRuns) {
             const RunResult overlapped = RunCase(c, true);
             EXPECT_EQ(overlapped.summary, one.summary);
             EXPECT_EQ(overlapped.shown, one.shown);
-            ASSERT_EQ(overlapped.files.size(), one.files.size());
-            for (const auto& [name, bytes] : one.files) {
-                ASSERT_EQ(overlapped.files.count(name), 1u) << name;
-                EXPECT_TRUE(overlapped.files.at(name) == bytes) << name << " differs";
-            }
+            EXPECT_EQ(overlapped.files, one.files);
         }
     }
 }
 
 // While items convert in the background the caller is called back, so a
 // window stays alive; a Stop given then ends the run before the next item,
-// and the items already started are finished and counted.
+// and the items already started are finished and counted. One thread for
+// everything makes the first three items long for sure.
 TEST(BatchConvert, WaitingForLongItemsCallsBackAndStopEndsBeforeTheNextItem) {
-    TempFolder folder;
-    const std::string src = folder.path + "src/", out = folder.path + "out/";
-    ASSERT_TRUE(CreateFolder(src) && CreateFolder(out));
-    std::vector<std::string> sources;
-    for (int i = 1; i <= 5; ++i) {
-        sources.push_back(src + std::to_string(i) + ".tga");
-        // One thread for everything makes the first three long for sure.
-        const int side = i <= 3 ? 2048 : 8;
-        ASSERT_EQ(WriteTgaFile(*Picture(side * 2, side, i), sources.back(), 0), 1);
-    }
-    const BatchSettings settings = Into("dds", out);
-    bool collisions = false;
-    const std::vector<std::string> outputs = PlanBatchOutputs(sources, settings, collisions);
-    std::vector<int64_t> shown;
-    int waits = 0;
-    BatchCallbacks callbacks;
-    callbacks.stopRequested = [&] { return waits > 0; };
-    callbacks.itemStarts = [&](int64_t item, int64_t, const std::string&) { shown.push_back(item); };
-    callbacks.waiting = [&] { ++waits; };
+    const Case c = {.title = "long items",
+                    .files = {{"1.tga", 4096, 2048}, {"2.tga", 4096, 2048}, {"3.tga", 4096, 2048}, {"4.tga"},
+                              {"5.tga"}},
+                    .extension = "dds",
+                    .summary = "Stopped by the user.\nConverted: 3   Skipped: 0   Failed: 0\n\n",
+                    .stopWhileWaiting = true};
     SetThreadCountForTesting(1);
-    const BatchOutcome outcome = ConvertBatchItems(sources, outputs, settings, callbacks);
+    const RunResult run = RunCase(c, true);
     SetThreadCountForTesting(0);
-    EXPECT_GE(waits, 1);
-    EXPECT_EQ(shown, (std::vector<int64_t>{1, 2, 3}));
-    EXPECT_EQ(ComposeBatchSummary(outcome, "dds"), "Stopped by the user.\nConverted: 3   Skipped: 0   Failed: 0\n\n");
+    EXPECT_GE(run.waits, 1);
+    EXPECT_EQ(run.shown, (std::vector<int64_t>{1, 2, 3}));
+    EXPECT_EQ(run.summary, c.summary);
     std::vector<std::string> names;
-    for (const FolderEntry& e : ScanFolder(out)) names.push_back(e.name);
-    EXPECT_EQ(names, (std::vector<std::string>{"1.dds", "2.dds", "3.dds"}));
+    for (const auto& file : run.files) names.push_back(file.first);
+    EXPECT_EQ(names, (std::vector<std::string>{"1.tga", "2.tga", "3.tga", "4.tga", "5.tga", "out/1.dds", "out/2.dds",
+                                               "out/3.dds"}));
 }
 
 }  // namespace

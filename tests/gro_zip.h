@@ -9,8 +9,8 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "formats/tex.h"
@@ -56,99 +56,64 @@ inline std::string MakeTexBytes(const std::string& folder, int width, int height
     return std::string(bytes.begin(), bytes.end());
 }
 
-// One entry of a ZIP file written byte by byte: the headers state `size`
-// whatever `packed` really unpacks to. Sizes of 4 GiB and more go into a
-// ZIP64 field, as real archivers write them.
+// One entry of a ZIP file written byte by byte: the headers claim `size`
+// whatever `packed` unpacks to; 4 GiB and more go into a ZIP64 field.
 struct RawZipItem {
-    std::string name;
-    std::string packed;  // the entry's data as stored
-    uint64_t size = 0;   // the unpacked size the headers claim
+    std::string name, packed;
+    uint64_t size = 0;
     uint32_t crc = 0;
     uint16_t method = 8;  // 0 stored, 8 deflate
 };
 
-inline void PutLe(std::string& out, uint64_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) out += char((value >> (8 * i)) & 255);
+// Little-endian fields, each a value and its width in bytes (at most 8).
+inline std::string Le(std::initializer_list<std::pair<uint64_t, int>> fields) {
+    std::string out;
+    for (const auto& [value, bytes] : fields)
+        for (int i = 0; i < bytes; ++i) out += char((value >> (8 * i)) & 255);
+    return out;
 }
 
 inline bool WriteRawZip(const std::string& path, const std::vector<RawZipItem>& items) {
     std::string body, central;
     for (const RawZipItem& item : items) {
         const bool zip64 = item.size >= 0xffffffffu || item.packed.size() >= 0xffffffffu;
-        std::string extra;
-        if (zip64) {
-            PutLe(extra, 1, 2);
-            PutLe(extra, 16, 2);
-            PutLe(extra, item.size, 8);
-            PutLe(extra, item.packed.size(), 8);
-        }
-        std::string fields;  // from "version needed" to "extra length", shared by both headers
-        PutLe(fields, zip64 ? 45 : 20, 2);
-        PutLe(fields, 0, 2);
-        PutLe(fields, item.method, 2);
-        PutLe(fields, 0, 2);
-        PutLe(fields, 0x21, 2);
-        PutLe(fields, item.crc, 4);
-        PutLe(fields, zip64 ? 0xffffffffu : item.packed.size(), 4);
-        PutLe(fields, zip64 ? 0xffffffffu : item.size, 4);
-        PutLe(fields, item.name.size(), 2);
-        PutLe(fields, extra.size(), 2);
-        central += "PK\x01\x02";
-        PutLe(central, 45, 2);
-        central += fields;
-        PutLe(central, 0, 6);  // comment length, disk, internal attributes
-        PutLe(central, 0, 4);  // external attributes
-        PutLe(central, body.size(), 4);
-        central += item.name + extra;
+        const std::string extra = zip64 ? Le({{1, 2}, {16, 2}, {item.size, 8}, {item.packed.size(), 8}}) : "";
+        // From "version needed" to "extra length", the same in both headers.
+        const std::string fields = Le({{zip64 ? 45 : 20, 2}, {0, 2}, {item.method, 2}, {0, 2}, {0x21, 2}, {item.crc, 4},
+                                       {zip64 ? 0xffffffffu : item.packed.size(), 4},
+                                       {zip64 ? 0xffffffffu : item.size, 4}, {item.name.size(), 2}, {extra.size(), 2}});
+        central += "PK\x01\x02" + Le({{45, 2}}) + fields + Le({{0, 6}, {0, 4}, {body.size(), 4}}) + item.name + extra;
         body += "PK\x03\x04" + fields + item.name + extra + item.packed;
     }
-    std::string end = "PK\x05\x06";
-    PutLe(end, 0, 4);
-    PutLe(end, items.size(), 2);
-    PutLe(end, items.size(), 2);
-    PutLe(end, central.size(), 4);
-    PutLe(end, body.size(), 4);
-    PutLe(end, 0, 2);
-    const std::string all = body + central + end;
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
-    const bool ok = std::fwrite(all.data(), 1, all.size(), f) == all.size();
-    return std::fclose(f) == 0 && ok;
+    const std::string all =
+        body + central + "PK\x05\x06" +
+        Le({{0, 4}, {items.size(), 2}, {items.size(), 2}, {central.size(), 4}, {body.size(), 4}, {0, 2}});
+    return WriteWholeFile(path, all.data(), all.size());
 }
 
-// A raw deflate stream of `bytes` zero bytes (a multiple of 64 KiB), made of
-// one self-contained compressed piece repeated, so a stream of hundreds of
-// megabytes costs a few hundred kilobytes and no time to make.
+// A raw deflate stream of `bytes` zero bytes (a multiple of 64 KiB): one
+// byte-aligned piece that refers back to nothing before it, repeated, so
+// gigabytes of zeros cost megabytes and no time to make.
 inline std::string DeflatedZeros(uint64_t bytes) {
-    constexpr uInt kPiece = 64 * 1024;
-    const std::string zeros(kPiece, '\0');
+    static const std::string zeros(65536, '\0');
     std::string piece(1024, '\0'), tail(64, '\0');
     z_stream z{};
-    if (bytes % kPiece != 0 || deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return {};
+    if (bytes % zeros.size() != 0 || deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return {};
     z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(zeros.data()));
-    z.avail_in = kPiece;
-    z.next_out = reinterpret_cast<Bytef*>(piece.data());
-    z.avail_out = uInt(piece.size());
-    deflate(&z, Z_FULL_FLUSH);  // byte-aligned, and nothing after it refers back into it
-    piece.resize(piece.size() - z.avail_out);
-    z.next_out = reinterpret_cast<Bytef*>(tail.data());
-    z.avail_out = uInt(tail.size());
-    deflate(&z, Z_FINISH);
-    tail.resize(tail.size() - z.avail_out);
+    z.avail_in = uInt(zeros.size());
+    for (auto [out, flush] : {std::pair{&piece, Z_FULL_FLUSH}, std::pair{&tail, Z_FINISH}}) {
+        z.next_out = reinterpret_cast<Bytef*>(out->data());
+        z.avail_out = uInt(out->size());
+        deflate(&z, flush);
+        out->resize(out->size() - z.avail_out);
+    }
     deflateEnd(&z);
     std::string stream;
-    stream.reserve(size_t(bytes / kPiece) * piece.size() + tail.size());
-    for (uint64_t i = 0; i < bytes / kPiece; ++i) stream += piece;
+    for (uint64_t i = 0; i < bytes / zeros.size(); ++i) stream += piece;
     return stream + tail;
 }
 
 inline uint32_t Crc32OfZeros(uint64_t bytes) {
-    const std::string zeros(64 * 1024, '\0');
-    uLong crc = crc32(0, nullptr, 0);
-    for (uint64_t left = bytes; left > 0;) {
-        const uInt n = uInt(std::min<uint64_t>(left, zeros.size()));
-        crc = crc32(crc, reinterpret_cast<const Bytef*>(zeros.data()), n);
-        left -= n;
-    }
-    return uint32_t(crc);
+    const std::string zeros(bytes, '\0');
+    return uint32_t(crc32(0, reinterpret_cast<const Bytef*>(zeros.data()), uInt(bytes)));
 }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "tests/test_support.h"
 #include "toolkit/files.h"
@@ -15,29 +16,25 @@
 namespace {
 
 TEST(ToolkitMemory, ControlGroupLimitTexts) {
-    struct Case {
-        const char* text;
-        uint64_t value;
-    } cases[] = {
-        {"1073741824\n", 1073741824u}, {" 42 ", 42}, {"max\n", 0}, {"", 0}, {"\n", 0},
-        {"12ab", 0}, {"-5", 0}, {"1.5", 0}, {"99999999999999999999999", UINT64_MAX},
-    };
-    for (const Case& c : cases) EXPECT_EQ(ParseControlGroupLimit(c.text), c.value) << '"' << c.text << '"';
+    const std::pair<const char*, uint64_t> cases[] = {{"1073741824\n", 1073741824u}, {" 42 ", 42}, {"max\n", 0},
+                                                      {"", 0}, {"12ab", 0}, {"-5", 0},
+                                                      {"99999999999999999999999", UINT64_MAX}};
+    for (const auto& [text, value] : cases) EXPECT_EQ(ParseControlGroupLimit(text), value) << '"' << text << '"';
 }
 
 TEST(ToolkitMemory, ControlGroupChainGivesItsSmallestLimit) {
     const std::string root = MakeTempFolder("cgroup");
-    auto put = [&root](const std::string& path, const std::string& text) {
+    for (const auto& [path, text] : std::initializer_list<std::pair<std::string, std::string>>{
+             {"memory.max", "max\n"},
+             {"user/memory.max", "2000\n"},
+             {"user/app/memory.max", "max\n"},
+             {"unified/memory.max", "7000\n"},
+             {"memory/memory.limit_in_bytes", "5000\n"},
+             {"memory/box/memory.limit_in_bytes", "9223372036854771712\n"}}) {
         ASSERT_TRUE(CreateFolder(GetFolderPart(root + path)));
         ASSERT_TRUE(WriteWholeFile(root + path, text.data(), text.size()));
-    };
-    put("memory.max", "max\n");
-    put("user/memory.max", "2000\n");
-    put("user/app/memory.max", "max\n");
-    put("unified/memory.max", "7000\n");
-    put("memory/memory.limit_in_bytes", "5000\n");
-    put("memory/box/memory.limit_in_bytes", "9223372036854771712\n");
-    struct Case {
+    }
+    const struct {
         const char* what;
         std::string procText;
         uint64_t limit;
@@ -51,46 +48,36 @@ TEST(ToolkitMemory, ControlGroupChainGivesItsSmallestLimit) {
         {"no text", "", 0},
         {"malformed lines", "garbage\n4:memory\n", 0},
     };
-    for (const Case& c : cases) EXPECT_EQ(FindControlGroupLimit(c.procText, root), c.limit) << c.what;
+    for (const auto& c : cases) EXPECT_EQ(FindControlGroupLimit(c.procText, root), c.limit) << c.what;
 }
 
 TEST(ToolkitMemory, SmallestLimitWins) {
     constexpr uint64_t G = uint64_t(1) << 30;
-    struct Case {
-        MemoryLimits limits;
-        uint64_t smallest;
-    } cases[] = {
-        {{0, 0, 0, 0}, 0},
-        {{8 * G, 0, 0, 0}, 8 * G},
-        {{8 * G, 2 * G, 0, 0}, 2 * G},
-        {{8 * G, 0, 1 * G, 3 * G}, 1 * G},
-        {{8 * G, 16 * G, 0, 4 * G}, 4 * G},
-    };
-    for (const Case& c : cases) EXPECT_EQ(SmallestMemoryLimit(c.limits), c.smallest);
+    EXPECT_EQ(SmallestMemoryLimit({0, 0, 0, 0}), 0u);
+    EXPECT_EQ(SmallestMemoryLimit({8 * G, 2 * G, 0, 0}), 2 * G);
+    EXPECT_EQ(SmallestMemoryLimit({8 * G, 0, 1 * G, 3 * G}), 1 * G);
+    EXPECT_EQ(SmallestMemoryLimit({8 * G, 16 * G, 0, 4 * G}), 4 * G);
 }
 
 // A session started with a data limit (ulimit -d) plans with that limit.
 TEST(ToolkitMemory, ResourceLimitLowersUsableMemory) {
-    const MemoryLimits here = ReadMemoryLimits();
-    EXPECT_GT(here.physical, 0u);
-    EXPECT_LE(GetUsableMemoryBytes(), here.physical);
+    EXPECT_GT(ReadMemoryLimits().physical, 0u);
     if (kAddressSanitizer) GTEST_SKIP() << "the sanitizer's allocator aborts instead of failing";
     const pid_t child = fork();
-    ASSERT_GE(child, 0);
     if (child == 0) {
         constexpr rlim_t kLimit = rlim_t(3) << 30;
         rlimit lim{};
         if (getrlimit(RLIMIT_DATA, &lim) != 0) _exit(2);
         if (lim.rlim_max != RLIM_INFINITY && lim.rlim_max < kLimit) _exit(0);  // already lower
         lim.rlim_cur = kLimit;
-        if (setrlimit(RLIMIT_DATA, &lim) != 0) _exit(3);
-        const bool ok = ReadMemoryLimits().dataSegment == kLimit && GetUsableMemoryBytes() <= kLimit;
-        _exit(ok ? 0 : 1);
+        _exit(setrlimit(RLIMIT_DATA, &lim) == 0 && ReadMemoryLimits().dataSegment == kLimit &&
+                      GetUsableMemoryBytes() <= kLimit
+                  ? 0
+                  : 1);
     }
     int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status)) << status;
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 }  // namespace

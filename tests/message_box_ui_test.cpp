@@ -11,15 +11,16 @@
 
 namespace {
 
-enum class Answer { Return, Escape, ClickNo, ClickCancel };
-
-struct Seen {
-    bool messageDialog = false;
-    std::string icon;  // empty: no icon shown
-    std::string title, text;
-    std::vector<std::string> buttons;  // shown texts, in their order
-    std::string defaultButton;
-    bool alert = false;
+// What the dialog showed, and how to answer it: a key, or a click on a button
+// by its shown text.
+struct Inspector {
+    guint key = 0;
+    std::string click;
+    bool answered = false, messageDialog = false, alert = false;
+    std::string icon, title, text, defaultButton;  // icon empty: none shown
+    std::vector<std::string> buttons;              // shown texts, in their order
+    int ticksAnswered = 0;
+    bool forced = false;
 };
 
 std::string ShownText(GtkWidget* widget) {
@@ -33,25 +34,25 @@ std::string ShownText(GtkWidget* widget) {
     return text;
 }
 
-void Collect(GtkWidget* widget, Seen& seen, std::vector<GtkWidget*>& buttons) {
+// The icon shown (by its theme name) and the buttons in their order.
+void Collect(GtkWidget* widget, Inspector& seen, std::vector<GtkWidget*>& buttons) {
+    const gchar* icon = nullptr;
     if (GTK_IS_IMAGE(widget) && gtk_widget_get_visible(widget) &&
         gtk_image_get_storage_type(GTK_IMAGE(widget)) == GTK_IMAGE_ICON_NAME) {
-        const gchar* name = nullptr;
-        gtk_image_get_icon_name(GTK_IMAGE(widget), &name, nullptr);
-        if (name) seen.icon = name;
+        gtk_image_get_icon_name(GTK_IMAGE(widget), &icon, nullptr);
+        if (icon) seen.icon = icon;
     }
     if (GTK_IS_BUTTON(widget)) {
         buttons.push_back(widget);
         seen.buttons.push_back(ShownText(widget));
-        return;
+    } else if (GTK_IS_CONTAINER(widget)) {
+        GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
+        for (GList* c = children; c; c = c->next) Collect(GTK_WIDGET(c->data), seen, buttons);
+        g_list_free(children);
     }
-    if (!GTK_IS_CONTAINER(widget)) return;
-    GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
-    for (GList* c = children; c; c = c->next) Collect(GTK_WIDGET(c->data), seen, buttons);
-    g_list_free(children);
 }
 
-// A key as the keyboard would send it to the dialog.
+// A key press and release as the keyboard would send them to the dialog.
 void PressKey(GtkWidget* dialog, guint keyval) {
     GdkDisplay* display = gtk_widget_get_display(dialog);
     GdkEvent* event = gdk_event_new(GDK_KEY_PRESS);
@@ -73,76 +74,38 @@ void PressKey(GtkWidget* dialog, guint keyval) {
     gdk_event_free(event);
 }
 
-struct Inspector {
-    Answer answer = Answer::Return;
-    Seen seen;
-    int ticksAnswered = 0;
-    bool forced = false;
-    guint source = 0;
-};
-
-GtkWidget* ShownDialog() {
-    GtkWidget* found = nullptr;
+// Runs inside the dialog's own loop: looks once, answers, and ends a dialog
+// the answer did not close, so that no test can hang.
+gboolean Inspect(gpointer data) {
+    auto& seen = *static_cast<Inspector*>(data);
+    GtkWidget* dialog = nullptr;
     GList* windows = gtk_window_list_toplevels();
     for (GList* w = windows; w; w = w->next)
-        if (GTK_IS_DIALOG(w->data) && gtk_widget_get_mapped(GTK_WIDGET(w->data))) found = GTK_WIDGET(w->data);
+        if (GTK_IS_DIALOG(w->data) && gtk_widget_get_mapped(GTK_WIDGET(w->data))) dialog = GTK_WIDGET(w->data);
     g_list_free(windows);
-    return found;
-}
-
-// Runs inside the dialog's own loop: looks once, answers, and ends a dialog
-// the answer did not close so that no test can hang.
-gboolean Inspect(gpointer data) {
-    auto* inspector = static_cast<Inspector*>(data);
-    GtkWidget* dialog = ShownDialog();
     if (!dialog) return G_SOURCE_CONTINUE;
-    if (inspector->ticksAnswered > 0) {
-        if (++inspector->ticksAnswered < 300) return G_SOURCE_CONTINUE;
-        inspector->forced = true;
+    if (seen.answered) {
+        if (++seen.ticksAnswered < 300) return G_SOURCE_CONTINUE;
+        seen.forced = true;
         gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_CANCEL);
-        inspector->source = 0;
-        return G_SOURCE_REMOVE;
+        return G_SOURCE_CONTINUE;
     }
-    Seen& seen = inspector->seen;
+    seen.answered = true;
     seen.messageDialog = GTK_IS_MESSAGE_DIALOG(dialog);
-    seen.title = gtk_window_get_title(GTK_WINDOW(dialog)) ? gtk_window_get_title(GTK_WINDOW(dialog)) : "";
-    if (seen.messageDialog) {
-        gchar* text = nullptr;
-        g_object_get(dialog, "text", &text, nullptr);
-        seen.text = text ? text : "";
-        g_free(text);
-    }
+    const gchar* title = gtk_window_get_title(GTK_WINDOW(dialog));
+    seen.title = title ? title : "";
+    gchar* text = nullptr;
+    if (seen.messageDialog) g_object_get(dialog, "text", &text, nullptr);
+    seen.text = text ? text : "";
+    g_free(text);
     seen.alert = atk_object_get_role(gtk_widget_get_accessible(dialog)) == ATK_ROLE_ALERT;
     std::vector<GtkWidget*> buttons;
     Collect(dialog, seen, buttons);
     if (GtkWidget* def = gtk_window_get_default_widget(GTK_WINDOW(dialog))) seen.defaultButton = ShownText(def);
-    inspector->ticksAnswered = 1;
-    auto click = [&](const std::string& label) {
-        for (GtkWidget* b : buttons)
-            if (ShownText(b) == label) gtk_button_clicked(GTK_BUTTON(b));
-    };
-    switch (inspector->answer) {
-    case Answer::Return: PressKey(dialog, GDK_KEY_Return); break;
-    case Answer::Escape: PressKey(dialog, GDK_KEY_Escape); break;
-    case Answer::ClickNo: click("_No"); break;
-    case Answer::ClickCancel: click("_Cancel"); break;
-    }
+    if (seen.key) PressKey(dialog, seen.key);
+    for (GtkWidget* b : buttons)
+        if (ShownText(b) == seen.click) gtk_button_clicked(GTK_BUTTON(b));
     return G_SOURCE_CONTINUE;
-}
-
-struct Outcome {
-    Seen seen;
-    int result = -2;
-    bool forced = false;
-};
-
-Outcome ShowAndAnswer(UiButtons buttons, UiIcon icon, Answer answer, int parent) {
-    Inspector inspector;
-    inspector.answer = answer;
-    inspector.source = g_timeout_add(10, Inspect, &inspector);
-    const int result = UiMessageBox("Dravik Orvanta", "First line\nsecond line", buttons, icon, parent);
-    if (inspector.source != 0) g_source_remove(inspector.source);
-    return {inspector.seen, result, inspector.forced};
 }
 
 class MessageBoxUiTest : public UiTest {
@@ -162,33 +125,37 @@ protected:
 
 TEST_F(MessageBoxUiTest, ShowsTheKindsThemeIconAndKeepsTextsButtonsKeysAndAlertRole) {
     const std::vector<std::string> ok = {"_OK"}, yesNo = {"_No", "_Yes"}, yesNoCancel = {"_No", "_Cancel", "_Yes"};
-    struct Case {
+    const struct {
         UiButtons buttons;
         UiIcon icon;
-        Answer answer;
+        guint key;
+        const char* click;
         std::string themeIcon;
         std::vector<std::string> shownButtons;
         std::string defaultButton;
         int result;
     } cases[] = {
-        {UiButtons::Ok, UiIcon::Error, Answer::Return, "dialog-error", ok, "_OK", 1},
-        {UiButtons::Ok, UiIcon::Information, Answer::Escape, "dialog-information", ok, "_OK", -1},
-        {UiButtons::YesNo, UiIcon::Warning, Answer::Return, "dialog-warning", yesNo, "_Yes", 1},
-        {UiButtons::YesNo, UiIcon::Warning, Answer::Escape, "dialog-warning", yesNo, "_Yes", -1},
+        {UiButtons::Ok, UiIcon::Error, GDK_KEY_Return, "", "dialog-error", ok, "_OK", 1},
+        {UiButtons::Ok, UiIcon::Information, GDK_KEY_Escape, "", "dialog-information", ok, "_OK", -1},
+        {UiButtons::YesNo, UiIcon::Warning, GDK_KEY_Return, "", "dialog-warning", yesNo, "_Yes", 1},
+        {UiButtons::YesNo, UiIcon::Warning, GDK_KEY_Escape, "", "dialog-warning", yesNo, "_Yes", -1},
         // Boxes the program gives no icon, such as the overwrite question; coming
         // after boxes with one, they also show that an icon never outlives its box.
-        {UiButtons::YesNo, UiIcon::None, Answer::ClickNo, "", yesNo, "_Yes", 0},
-        {UiButtons::Ok, UiIcon::None, Answer::Return, "", ok, "_OK", 1},
-        {UiButtons::YesNoCancel, UiIcon::Warning, Answer::ClickCancel, "dialog-warning", yesNoCancel, "_Yes", -1},
-        {UiButtons::YesNoCancel, UiIcon::Warning, Answer::Return, "dialog-warning", yesNoCancel, "_Yes", 1},
+        {UiButtons::YesNo, UiIcon::None, 0, "_No", "", yesNo, "_Yes", 0},
+        {UiButtons::Ok, UiIcon::None, GDK_KEY_Return, "", "", ok, "_OK", 1},
+        {UiButtons::YesNoCancel, UiIcon::Warning, 0, "_Cancel", "dialog-warning", yesNoCancel, "_Yes", -1},
+        {UiButtons::YesNoCancel, UiIcon::Warning, GDK_KEY_Return, "", "dialog-warning", yesNoCancel, "_Yes", 1},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::to_string(int(c.buttons)) + " / " + std::to_string(int(c.icon)) + " / " +
-                     std::to_string(int(c.answer)));
-        const Outcome outcome = ShowAndAnswer(c.buttons, c.icon, c.answer, window_);
-        const Seen& seen = outcome.seen;
-        EXPECT_FALSE(outcome.forced) << "the answer did not close the box";
-        EXPECT_EQ(outcome.result, c.result);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.themeIcon + ", " + std::to_string(c.shownButtons.size()) + " buttons, key " +
+                     std::to_string(c.key) + ", click " + c.click);
+        Inspector seen;
+        seen.key = c.key;
+        seen.click = c.click;
+        const guint source = g_timeout_add(10, Inspect, &seen);
+        EXPECT_EQ(UiMessageBox("Dravik Orvanta", "First line\nsecond line", c.buttons, c.icon, window_), c.result);
+        g_source_remove(source);
+        EXPECT_FALSE(seen.forced) << "the answer did not close the box";
         EXPECT_TRUE(seen.messageDialog);
         EXPECT_TRUE(seen.alert);
         EXPECT_EQ(seen.icon, c.themeIcon);

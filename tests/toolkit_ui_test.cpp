@@ -119,24 +119,18 @@ TEST_F(ToolkitUiTest, SettingGadgetsFromCodeRaisesNoEvent) {
 // process: list headers must still draw after that (they once drew through a
 // renderer that the first end had freed).
 TEST_F(ToolkitUiTest, LayerStartedAgainStillDrawsListHeaders) {
-    auto showList = [] {
-        const int window = UiOpenWindow(10, 10, 300, 200, "List", kUiCaption | kUiCloseBox);
-        const int list = UiCreateListView(window, 0, 0, 300, 200);
+    for (int restart = 0; restart < 3; ++restart) {
+        const int list = UiCreateListView(UiOpenWindow(10, 10, 300, 200, "List", kUiCaption), 0, 0, 300, 200);
         UiAddListColumn(list, "File", 100);
         UiAddListColumn(list, "Location", 150);
         UiAddItem(list, "a.tex\n/data/");
         LetWindowsPaint();
-        return list;
-    };
-    showList();
-    for (int restart = 0; restart < 2; ++restart) {
+        EXPECT_EQ(UiGetItemText(list, 0, 1), "/data/");
         UiShutdown();
         EXPECT_FALSE(UiIsInitialised());
         EXPECT_FALSE(UiIsWindow(window_));
         ASSERT_TRUE(UiInit());
         UiSetTestMode(true);
-        const int list = showList();
-        EXPECT_EQ(UiGetItemText(list, 0, 1), "/data/");
     }
 }
 
@@ -156,27 +150,22 @@ TEST_F(ToolkitUiTest, ModalRunDisablesOnlyTheParent) {
     EXPECT_FALSE(UiIsGadget(button));
 }
 
+// Acts: C close box, E Escape, R Return, O OK, X Cancel, A a button of the
+// dialog's own, which ends it at the second press.
 TEST_F(ToolkitUiTest, ModalDialogEndsAsItsEventsSay) {
-    enum class Act { CloseBox, Escape, Return, Ok, Cancel, Other };
-    struct Row {
-        const char* name;
-        bool keys;  // Return and Escape asked for
-        std::vector<Act> acts;
+    const struct {
+        const char* acts;
+        bool keys;     // Return and Escape asked for
         int refusals;  // OK presses the dialog refuses first
         bool confirmed;
         int confirms, others, waits;
+    } rows[] = {
+        {"C", true, 0, false, 0, 0, 1},  {"E", true, 0, false, 0, 0, 1},   {"X", true, 0, false, 0, 0, 1},
+        {"R", true, 0, true, 1, 0, 1},   {"OO", true, 1, true, 2, 0, 2},   {"ERX", false, 0, false, 0, 0, 1},
+        {"AA", true, 0, true, 0, 2, 2},
     };
-    const Row rows[] = {
-        {"close box", true, {Act::CloseBox}, 0, false, 0, 0, 1},
-        {"Escape", true, {Act::Escape}, 0, false, 0, 0, 1},
-        {"Cancel", true, {Act::Cancel}, 0, false, 0, 0, 1},
-        {"Return", true, {Act::Return}, 0, true, 1, 0, 1},
-        {"OK refused, then taken", true, {Act::Ok, Act::Ok}, 1, true, 2, 0, 2},
-        {"keys not asked for do nothing", false, {Act::Escape, Act::Return, Act::Cancel}, 0, false, 0, 0, 1},
-        {"the dialog's own events may end it", true, {Act::Other, Act::Other}, 0, true, 0, 2, 2},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.acts);
         const int dialog = UiOpenWindow(0, 0, 200, 100, "Dialog", kUiDialogFlags, window_);
         const int ok = UiCreateButton(dialog, 0, 0, 50, 20, "OK", true);
         const int cancel = UiCreateButton(dialog, 60, 0, 50, 20, "Cancel");
@@ -188,15 +177,13 @@ TEST_F(ToolkitUiTest, ModalDialogEndsAsItsEventsSay) {
         loop.returnConfirms = loop.escapeCancels = row.keys;
         loop.onStart = [&] {
             EXPECT_FALSE(UiIsWindowEnabled(window_));
-            for (Act act : row.acts) {
-                switch (act) {
-                case Act::CloseBox: UiTestQueueCloseBox(dialog); break;
-                case Act::Escape: EXPECT_EQ(UiTestPressShortcut(dialog, 0, kUiKeyEscape), row.keys); break;
-                case Act::Return: EXPECT_EQ(UiTestPressShortcut(dialog, 0, kUiKeyReturn), row.keys); break;
-                case Act::Ok: UiTestQueueGadget(ok, UiEventType::Click); break;
-                case Act::Cancel: UiTestQueueGadget(cancel, UiEventType::Click); break;
-                case Act::Other: UiTestQueueGadget(other, UiEventType::Click); break;
+            for (const char* act = row.acts; *act; ++act) {
+                if (*act == 'C') UiTestQueueCloseBox(dialog);
+                if (*act == 'E' || *act == 'R') {
+                    EXPECT_EQ(UiTestPressShortcut(dialog, 0, *act == 'E' ? kUiKeyEscape : kUiKeyReturn), row.keys);
                 }
+                if (*act == 'O' || *act == 'X' || *act == 'A')
+                    UiTestQueueGadget(*act == 'O' ? ok : *act == 'X' ? cancel : other, UiEventType::Click);
             }
         };
         loop.beforeWait = [&](int before) { EXPECT_EQ(before, waits++); };
