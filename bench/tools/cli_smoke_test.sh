@@ -60,7 +60,8 @@ for bad in missing.png junk.png; do
 done
 
 # Wrong arguments are refused before any work.
-for args in "" "open" "frob x" "dds rgb.png x.dds" "dds rgb.png x.dds --format bc7" "batch ."; do
+for args in "" "open" "frob x" "dds rgb.png x.dds" "dds rgb.png x.dds --format bc7" "batch ." \
+    "resize rgb.png 0 5" "resize rgb.png 5 16385" "resize rgb.png 5"; do
     # shellcheck disable=SC2086
     expect_exit 2 "$cli" $args
 done
@@ -98,6 +99,13 @@ dxt5 rgba.png rgba 30 - DXT5 1
 bc5 rgba.png rg 30 --mips ATI2 7
 rgba rgba.png rgba inf - none 1
 EOF
+
+# resize: halvings, a smooth step, an enlargement; a bad file fails
+for size in "18 10" "9 5" "20 7" "74 42"; do
+    expect_exit 0 "$cli" resize rgb.png $size
+    [ "$(cat last.out)" = "${size/ / x }" ] || fail "resize to $size: $(cat last.out)"
+done
+expect_exit 1 "$cli" resize junk.png 4 4
 
 # batch: two sources of one name are numbered, transparency picks DXT5
 mkdir out sub

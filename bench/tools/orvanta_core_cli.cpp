@@ -14,6 +14,10 @@
 //   orvanta_cli dds IN OUT --format dxt1|dxt5|bc5|rgba [--mips]
 //       loads IN and writes a DDS file in the given format, as Save As does
 //       after the DDS window.
+//   orvanta_cli resize FILE WIDTH HEIGHT
+//       loads FILE and resizes it as the Resize window does (halvings while
+//       a side is at least twice its target, then one smooth resample);
+//       prints "W x H" of the result and writes nothing.
 //   orvanta_cli batch OUTFOLDER FILES...
 //       a batch run to DDS: every file loaded and written into OUTFOLDER by
 //       the batch's own conversion; same names are numbered (name_2),
@@ -30,8 +34,11 @@
 #include "formats/dds.h"
 #include "formats/dispatch.h"
 #include "formats/formats.h"
+#include "formats/sizing.h"
+#include "formats/tex.h"
 #include "formats/texinfo.h"
 #include "toolkit/files.h"
+#include "toolkit/numbers.h"
 
 namespace {
 
@@ -40,6 +47,7 @@ int Usage() {
         "usage: orvanta_cli open FILE\n"
         "       orvanta_cli convert IN OUT\n"
         "       orvanta_cli dds IN OUT --format dxt1|dxt5|bc5|rgba [--mips]\n"
+        "       orvanta_cli resize FILE WIDTH HEIGHT\n"
         "       orvanta_cli batch OUTFOLDER FILES...\n",
         stderr);
     return 2;
@@ -120,6 +128,22 @@ int Dds(const std::vector<std::string>& args) {
     return 0;
 }
 
+int Resize(const std::string& path, const std::string& widthText, const std::string& heightText) {
+    const int64_t width = ParseIntText(widthText), height = ParseIntText(heightText);
+    if (width < 1 || height < 1 || width > kMaxTextureSide || height > kMaxTextureSide) return Usage();
+    TexInfo info;
+    ImagePtr image = Load(path, info);
+    if (!image) return 1;
+    FreeTexHdrData(info);
+    const ImagePtr result = ShrinkImageByHalving(*image, int(width), int(height));
+    if (!result) {
+        std::fputs("Not enough memory for this operation.\n", stderr);
+        return 1;
+    }
+    std::printf("%d x %d\n", result->width, result->height);
+    return 0;
+}
+
 // A batch run to DDS through the batch's own conversion, as the batch window
 // starts it with the output folder set, the force box off and "add a number"
 // chosen for same names.
@@ -150,6 +174,7 @@ int main(int argc, char** argv) {
     if (command == "open" && rest.size() == 1) return Open(rest[0]);
     if (command == "convert" && rest.size() == 2) return Convert(rest[0], rest[1]);
     if (command == "dds") return Dds(rest);
+    if (command == "resize" && rest.size() == 3) return Resize(rest[0], rest[1], rest[2]);
     if (command == "batch" && rest.size() >= 2) return Batch(rest[0], {rest.begin() + 1, rest.end()});
     return Usage();
 }
