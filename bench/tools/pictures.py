@@ -49,6 +49,12 @@ def soft_field(rnd, mode, width, height, cell):
     return small.resize((width, height), Image.BICUBIC)
 
 
+def noise(rnd, n):
+    """rnd.randbytes(n), in pieces: one call gives at most 2**31 bits."""
+    piece = 1 << 26
+    return b"".join(rnd.randbytes(min(piece, n - i)) for i in range(0, n, piece))
+
+
 def make_photo(width, height, alpha, seed):
     rnd = random.Random(seed)
     # Light and shade carry the detail and colour changes slowly, as in a
@@ -56,7 +62,7 @@ def make_photo(width, height, alpha, seed):
     light = Image.blend(soft_field(rnd, "L", width, height, 256), soft_field(rnd, "L", width, height, 24), 0.5)
     base = Image.blend(Image.merge("RGB", (light, light, light)), soft_field(rnd, "RGB", width, height, 512), 0.4)
     del light
-    grain = Image.frombytes("RGB", (width, height), rnd.randbytes(width * height * 3))
+    grain = Image.frombytes("RGB", (width, height), noise(rnd, width * height * 3))
     grain = grain.point(lambda v: v % 17)
     picture = ImageChops.add(base, grain, 1.0, -8)
     del base, grain
@@ -66,13 +72,13 @@ def make_photo(width, height, alpha, seed):
         a = Image.blend(soft_field(rnd, "L", width, height, 1024), soft_field(rnd, "L", width, height, 32), 0.3)
         lo, hi = a.getextrema()
         a = a.point(lambda v: (v - lo) * 255 // max(1, hi - lo))
-        grain = Image.frombytes("L", (width, height), rnd.randbytes(width * height)).point(lambda v: v % 9)
+        grain = Image.frombytes("L", (width, height), noise(rnd, width * height)).point(lambda v: v % 9)
         picture.putalpha(ImageChops.add(a, grain, 1.0, -4))
     return picture
 
 
 def cmd_stamp(args):
-    code = "".join(inspect.getsource(f) for f in (soft_field, make_photo, cmd_mixed))
+    code = "".join(inspect.getsource(f) for f in (soft_field, noise, make_photo, cmd_mixed))
     print(hashlib.md5(code.encode()).hexdigest()[:8])
 
 
