@@ -378,6 +378,9 @@ TEST(ToolkitCodecs, PngFilesDecodeAsTheyAreRead) {
             {"cut just after it", (size_t(1) << 20) + 1, SIZE_MAX, "The PNG file is truncated."},
             {"cut in the last piece", file.size() - 20, SIZE_MAX, "The PNG file is truncated."},
             {"a byte of the pixel data flipped", file.size(), file.size() / 2, "The PNG file is damaged."},
+            // The chunks around the picture data keep their CRC checks.
+            {"the header's CRC wrong", file.size(), 8 + 8 + 13 + 3, "The PNG file is damaged."},
+            {"the end's CRC wrong", file.size(), file.size() - 1, "The PNG file is damaged."},
         };
         for (const Damage& d : damages) {
             SCOPED_TRACE(d.name);

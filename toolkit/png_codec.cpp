@@ -15,13 +15,17 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
 
 #include "toolkit/bytereader.h"
 #include "toolkit/codecs.h"
@@ -112,27 +116,42 @@ void PutU32BE(uint8_t* at, uint32_t value) {
 // stream's checksum are checked here, as libpng would; the chunks libpng gets
 // carry CRCs of their own, which it checks in turn. A stream cut short or
 // run on past its end reaches libpng as such, so it fails as before.
+//
+// With `ahead`, the bytes are made on a thread of their own up to kSlots
+// pieces ahead of libpng, so inflating overlaps libpng's filtering. The
+// bytes and the point where a failure is met are the same either way: the
+// reader thread publishes pieces in order and the failure after the last.
 class IdatInflater {
 public:
     explicit IdatInflater(PngSource& source) : source_(source) {}
-    bool Ready() {
-        queue_.reset(new (std::nothrow) uint8_t[kQueueBytes]);
+    IdatInflater(const IdatInflater&) = delete;
+    IdatInflater& operator=(const IdatInflater&) = delete;
+    ~IdatInflater() { StopAhead(); }
+
+    bool Ready(bool ahead) {
+        pieces_.reset(new (std::nothrow) uint8_t[kQueueBytes * (ahead ? kSlots : 1)]);
         packed_.reset(new (std::nothrow) uint8_t[kPackedBytes + kPadding]);
         state_.reset(new (std::nothrow) inflate_state);
-        if (!queue_ || !packed_ || !state_) return false;
+        if (!pieces_ || !packed_ || !state_) return false;
         isal_inflate_init(state_.get());
         state_->crc_flag = ISAL_ZLIB;  // checks the header and the checksum
+        if (ahead) {
+            try {
+                worker_ = std::thread([this] { ProduceAhead(); });
+            } catch (const std::system_error&) {
+                // No thread to be had: make the bytes as libpng asks.
+            }
+        }
         return true;
     }
     // The next `length` bytes for libpng; null, or why there are none.
     const char* Read(uint8_t* out, size_t length) {
         while (length > 0) {
             if (queuePos_ == queueFill_) {
-                queuePos_ = queueFill_ = 0;
-                if (const char* failure = Produce()) return failure;
+                if (const char* failure = worker_.joinable() ? TakeNextPiece() : ProduceHere()) return failure;
             }
             const size_t take = std::min(length, queueFill_ - queuePos_);
-            std::memcpy(out, queue_.get() + queuePos_, take);
+            std::memcpy(out, piece_ + queuePos_, take);
             queuePos_ += take;
             out += take;
             length -= take;
@@ -147,14 +166,78 @@ private:
     static constexpr size_t kQueueBytes = 8 + 2 + 5 + kStoredMax + 5 + 4 + 4;
     static constexpr size_t kPackedBytes = size_t(256) << 10;
     static constexpr size_t kPadding = 64;  // ISA-L may load whole words near the end
+    static constexpr size_t kSlots = 16;    // pieces made ahead: about 1 MiB
     enum class Step { Signature, ChunkHead, PassThrough, Picture, After };
 
+    const char* ProduceHere() {
+        out_ = pieces_.get();
+        piece_ = out_;
+        queuePos_ = queueFill_ = produced_ = 0;
+        const char* failure = Produce();
+        queueFill_ = produced_;
+        return failure;
+    }
+
+    // The reader thread: pieces into free slots, in order, until a failure
+    // (the end of the file counts as one: libpng stops asking at its end)
+    // or until told to stop.
+    void ProduceAhead() {
+        for (;;) {
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                slotFree_.wait(lock, [this] { return stop_ || made_ - taken_ < kSlots; });
+                if (stop_) return;
+            }
+            out_ = pieces_.get() + (made_ % kSlots) * kQueueBytes;
+            produced_ = 0;
+            const char* failure = Produce();
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (failure) {
+                failure_ = failure;
+                finished_ = true;
+            } else {
+                sizes_[made_ % kSlots] = produced_;
+                ++made_;
+            }
+            pieceMade_.notify_one();
+            if (finished_) return;
+        }
+    }
+
+    // Hands the slot libpng has read back to the reader thread and waits
+    // for the next piece.
+    const char* TakeNextPiece() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (holding_) {
+            ++taken_;
+            holding_ = false;
+            slotFree_.notify_one();
+        }
+        pieceMade_.wait(lock, [this] { return made_ > taken_ || finished_; });
+        if (made_ == taken_) return failure_;
+        holding_ = true;
+        piece_ = pieces_.get() + (taken_ % kSlots) * kQueueBytes;
+        queuePos_ = 0;
+        queueFill_ = sizes_[taken_ % kSlots];
+        return nullptr;
+    }
+
+    void StopAhead() {
+        if (!worker_.joinable()) return;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        slotFree_.notify_one();
+        worker_.join();
+    }
+
     const char* Produce() {
-        uint8_t* q = queue_.get();
+        uint8_t* q = out_;
         switch (step_) {
             case Step::Signature:
                 step_ = Step::ChunkHead;
-                queueFill_ = 8;
+                produced_ = 8;
                 return ReadSource(source_, q, 8);
             case Step::ChunkHead: {
                 if (haveHead_) {
@@ -169,7 +252,7 @@ private:
                     step_ = Step::Picture;
                     return ProducePicture();
                 }
-                queueFill_ = 8;
+                produced_ = 8;
                 passLeft_ = uint64_t(GetU32BE(q)) + 4;  // data and CRC; libpng judges the length
                 step_ = Step::PassThrough;
                 return nullptr;
@@ -178,7 +261,7 @@ private:
                 const size_t take = size_t(std::min<uint64_t>(passLeft_, kQueueBytes));
                 passLeft_ -= take;
                 if (passLeft_ == 0) step_ = Step::ChunkHead;
-                queueFill_ = take;
+                produced_ = take;
                 return ReadSource(source_, q, take);
             }
             case Step::Picture:
@@ -233,7 +316,7 @@ private:
     // after the zlib header in the first, before the final block and the
     // checksum in the last.
     const char* ProducePicture() {
-        uint8_t* q = queue_.get();
+        uint8_t* q = out_;
         const size_t zlibHeader = streamStarted_ ? 0 : 2;
         uint8_t* data = q + 8 + zlibHeader + 5;
         state_->next_out = data;
@@ -291,14 +374,17 @@ private:
         PutU32BE(q, uint32_t(length));
         std::memcpy(q + 4, "IDAT", 4);
         PutU32BE(at, crc32_gzip_refl(0, q + 4, 4 + length));
-        queueFill_ = 8 + length + 4;
+        produced_ = 8 + length + 4;
         if (finished || exhausted) step_ = Step::After;
         return nullptr;
     }
 
     PngSource& source_;
-    std::unique_ptr<uint8_t[]> queue_;   // bytes ready for libpng
+    std::unique_ptr<uint8_t[]> pieces_;  // one piece, or kSlots when made ahead
+    const uint8_t* piece_ = nullptr;     // the piece libpng reads from
     size_t queuePos_ = 0, queueFill_ = 0;
+    uint8_t* out_ = nullptr;             // where Produce() puts the next piece
+    size_t produced_ = 0;                // and how many bytes it put there
     std::unique_ptr<uint8_t[]> packed_;  // compressed bytes from IDAT chunks
     std::unique_ptr<inflate_state> state_;
     Step step_ = Step::Signature;
@@ -310,6 +396,17 @@ private:
     bool runOver_ = false;
     uint32_t idatLeft_ = 0;
     uint32_t idatCrc_ = 0;
+
+    // Shared with the reader thread, under mutex_.
+    std::mutex mutex_;
+    std::condition_variable slotFree_, pieceMade_;
+    uint64_t made_ = 0, taken_ = 0;  // pieces published, and handed back
+    size_t sizes_[kSlots] = {};
+    bool holding_ = false;  // libpng reads slot taken_ % kSlots
+    bool finished_ = false;
+    const char* failure_ = nullptr;
+    bool stop_ = false;
+    std::thread worker_;  // joined by the destructor before anything else goes
 };
 
 void PngReadFn(png_structp png, png_bytep out, png_size_t length) {
@@ -350,6 +447,11 @@ bool ReadPngHeader(PngReader* r, PngHeader* h, bool opaque32) {
     // libpng takes the picture data a whole stored block at a time.
     png_set_compression_buffer_size(r->png, 65536);
     png_read_info(r->png, r->info);
+    // The picture data's chunks are made here with CRCs of their own, and the
+    // file's were checked on the way in: libpng need not check them again.
+    // The chunks before them are read by now; ReadPngRows turns the checks
+    // back on for those after.
+    png_set_crc_action(r->png, PNG_CRC_QUIET_USE, PNG_CRC_NO_CHANGE);
     int bitDepth = 0, colourType = 0;
     png_get_IHDR(r->png, r->info, &h->width, &h->height, &bitDepth, &colourType, &h->interlace, nullptr, nullptr);
     const int channels = png_get_channels(r->png, r->info);
@@ -370,6 +472,7 @@ bool ReadPngHeader(PngReader* r, PngHeader* h, bool opaque32) {
 bool ReadPngRows(PngReader* r, png_bytepp rows) {
     if (setjmp(png_jmpbuf(r->png))) return false;
     png_read_image(r->png, rows);
+    png_set_crc_action(r->png, PNG_CRC_DEFAULT, PNG_CRC_NO_CHANGE);
     png_read_end(r->png, nullptr);
     return true;
 }
@@ -386,7 +489,9 @@ ImagePtr DecodePng(PngReader& r, std::string* error, int* sourceDepth) {
     if (error) error->clear();
     r.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &r.message, PngErrorFn, PngWarningFn);
     if (r.png) r.info = png_create_info_struct(r.png);
-    if (!r.png || !r.info || !r.inflater.Ready()) return CodecFailure(error, "Not enough memory to read the PNG file.");
+    // A thread of its own pays for itself on files of a megabyte or more.
+    const bool readAhead = r.source.size >= (uint64_t(1) << 20) && ParallelThreadCount() > 1;
+    if (!r.png || !r.info || !r.inflater.Ready(readAhead)) return CodecFailure(error, "Not enough memory to read the PNG file.");
 
     const bool opaque32 = sourceDepth != nullptr;
     PngHeader h{};
