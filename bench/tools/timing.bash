@@ -31,11 +31,14 @@ made() {
 }
 # One timed run of side $1: the prep_<side> function (untimed) when defined,
 # then the command in the array cmd_<side> under GNU time. Appends
-# "wall cpu% peakKiB" to $work/times.<side>.
+# "wall cpu% peakKiB" to $work/times.<side>. Files the run before left
+# unwritten go to disk first (untimed): a side that flushes its output must
+# not pay for writing out another side's.
 measure() {
     local side=$1
     local -n cmd=cmd_$side
     if declare -F "prep_$side" >/dev/null; then "prep_$side"; fi
+    sync
     local t0=$EPOCHREALTIME status=0
     /usr/bin/time -f '%U %S %M' -o "$work/time.out" "${cmd[@]}" >"$work/log.$side" 2>&1 || status=$?
     local t1=$EPOCHREALTIME
