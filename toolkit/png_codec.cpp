@@ -15,8 +15,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <cerrno>
+#include <condition_variable>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -113,9 +113,10 @@ void PutU32BE(uint8_t* at, uint32_t value) {
 // blocks, which libpng only copies; it still reads everything else, checks
 // the chunks and does the filters, every pixel format and interlacing. Every
 // other chunk passes through unchanged. The IDAT chunks' CRCs and the
-// stream's checksum are checked here, as libpng would; the chunks libpng gets
-// carry CRCs of their own, which it checks in turn. A stream cut short or
-// run on past its end reaches libpng as such, so it fails as before.
+// stream's checksum are checked here, as libpng would; the chunks made for
+// libpng carry correct CRCs of their own, which it is told not to check
+// again (see ReadPngHeader). A stream cut short or run on past its end
+// reaches libpng as such, so it fails as before.
 //
 // With `ahead`, the bytes are made on a thread of their own up to kSlots
 // pieces ahead of libpng, so inflating overlaps libpng's filtering. The
@@ -491,7 +492,8 @@ ImagePtr DecodePng(PngReader& r, std::string* error, int* sourceDepth) {
     if (r.png) r.info = png_create_info_struct(r.png);
     // A thread of its own pays for itself on files of a megabyte or more.
     const bool readAhead = r.source.size >= (uint64_t(1) << 20) && ParallelThreadCount() > 1;
-    if (!r.png || !r.info || !r.inflater.Ready(readAhead)) return CodecFailure(error, "Not enough memory to read the PNG file.");
+    if (!r.png || !r.info || !r.inflater.Ready(readAhead))
+        return CodecFailure(error, "Not enough memory to read the PNG file.");
 
     const bool opaque32 = sourceDepth != nullptr;
     PngHeader h{};
@@ -707,7 +709,8 @@ size_t DeflatePngBand(const uint8_t* dictionary, size_t dictionaryBytes, const u
         std::memcpy(out, matching.get(), written[kMatchingWay]);
     }
     if (whole) return written[way];
-    const size_t rest = ways[way].Run(in + trialBytes, inBytes - trialBytes, out + written[way], room - written[way], last);
+    const size_t rest =
+        ways[way].Run(in + trialBytes, inBytes - trialBytes, out + written[way], room - written[way], last);
     return rest == 0 ? 0 : written[way] + rest;
 }
 
