@@ -33,18 +33,9 @@ while [ $# -gt 0 ]; do
     esac
 done
 [ ${#rows[@]} -gt 0 ] || rows=(open-png save-png dxt5-mips batch open-dds)
-cli=$build/orvanta_cli
-[ -x "$cli" ] || { echo "no $cli: build it with cmake --build $build --target orvanta_cli" >&2; exit 1; }
-python=/usr/bin/python3
-[ -x /usr/bin/time ] || { echo "GNU time is needed (apt-get install time)" >&2; exit 1; }
-have() { command -v "$1" >/dev/null 2>&1; }
-pictures() { "$python" "$root/bench/tools/pictures.py" "$@"; }
 # shellcheck source=bench/tools/timing.bash
 source "$root/bench/tools/timing.bash"
-
-inputs=$(inputs_folder)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+have() { command -v "$1" >/dev/null 2>&1; }
 failures=0
 
 # The input files; the seed is part of each name.

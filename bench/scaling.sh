@@ -33,17 +33,8 @@ while [ $# -gt 0 ]; do
     esac
 done
 [ ${#sizes[@]} -gt 0 ] || sizes=(512 2048 8192 16384)
-cli=$build/orvanta_cli
-[ -x "$cli" ] || { echo "no $cli: build it with cmake --build $build --target orvanta_cli" >&2; exit 1; }
-python=/usr/bin/python3
-[ -x /usr/bin/time ] || { echo "GNU time is needed (apt-get install time)" >&2; exit 1; }
-pictures() { "$python" "$root/bench/tools/pictures.py" "$@"; }
 # shellcheck source=bench/tools/timing.bash
 source "$root/bench/tools/timing.bash"
-
-inputs=$(inputs_folder)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 
 input() { echo "$inputs/scale$1-s5.png"; }
 for side in "${sizes[@]}"; do

@@ -1,6 +1,13 @@
-# Helpers the whole-process benchmark scripts share; sourced, not run. The
-# sourcing script sets $python, $build, $work (a scratch folder) and defines
-# pictures() (bench/tools/pictures.py).
+# What the whole-process benchmark scripts share; sourced, not run, once the
+# script has set $root (the checkout) and $build. Sets $cli (the core's
+# command-line driver), $python, $inputs (the seeded input files) and $work
+# (a scratch folder, removed at exit), after checking the tools are there.
+
+cli=$build/orvanta_cli
+[ -x "$cli" ] || { echo "no $cli: build it with cmake --build $build --target orvanta_cli" >&2; exit 1; }
+python=/usr/bin/python3
+[ -x /usr/bin/time ] || { echo "GNU time is needed (apt-get install time)" >&2; exit 1; }
+pictures() { "$python" "$root/bench/tools/pictures.py" "$@"; }
 
 # Prints the folder of seeded input files, made if need be. Inputs depend only
 # on the generating code and the seeds (in the names); a changed generator
@@ -52,3 +59,6 @@ measure() {
         "$t0" "$t1" "$user" "$sys" "$rss" >>"$work/times.$side"
 }
 
+inputs=$(inputs_folder)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
