@@ -88,6 +88,11 @@ ImagePtr InvertAlphaCopy(const Image& image) {
     });
 }
 
+uint64_t MaskAsAlphaWorkBytes(const Image& image, const Image& mask) {
+    if (mask.width == image.width && mask.height == image.height) return 0;
+    return ShrinkByHalvingPeakBytes(mask, image.width, image.height);
+}
+
 ImagePtr ApplyMaskAsAlpha(const Image& image, const Image& mask) {
     if (!HasReadablePixels(image) || !HasReadablePixels(mask)) return nullptr;
     ImagePtr scaled;

@@ -33,6 +33,8 @@ ImagePtr InvertAlphaCopy(const Image& image);
 // black transparent); the mask's own alpha is ignored. A mask of another size
 // is scaled to the image's size first; null when that fails.
 ImagePtr ApplyMaskAsAlpha(const Image& image, const Image& mask);
+// What it holds at once besides its result: the scaling of the mask.
+uint64_t MaskAsAlphaWorkBytes(const Image& image, const Image& mask);
 
 // The luma the mask gives as alpha, in whole numbers, rounded.
 constexpr int MaskLuma(int r, int g, int b) { return (2126 * r + 7152 * g + 722 * b + 5000) / 10000; }

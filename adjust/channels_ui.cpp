@@ -37,9 +37,11 @@ void LoadAlphaFromImage() {
                      UiIcon::Error, GetMainWindow());
         return;
     }
-    ImagePtr result = ApplyMaskAsAlpha(*GetCurrentPicture(), *mask);
-    mask.reset();
     FreeTexHdrData(maskInfo);
+    const Image& picture = *GetCurrentPicture();
+    if (!MakeRoomForEdit(picture.width, picture.height, MaskAsAlphaWorkBytes(picture, *mask))) return;
+    ImagePtr result = ApplyMaskAsAlpha(picture, *mask);
+    mask.reset();
     CommitEdit(std::move(result), "Alpha loaded from " + name, "_withalpha");
 }
 
@@ -49,18 +51,21 @@ void HandleChannelCommand(int64_t menuId) {
     const int64_t first = CommandNumber(CommandId::ExtractRed);
     if (menuId < first || menuId > CommandNumber(CommandId::InvertAlpha)) return;
     if (!RequireOpenPicture()) return;
-    const Image& picture = *GetCurrentPicture();
     const auto command = CommandId(menuId);
+    if (command == CommandId::LoadAlpha) {
+        LoadAlphaFromImage();
+        return;
+    }
+    if (command == CommandId::ExtractAlpha && GetCurrentPictureInfo().hasAlpha == 0 &&
+        UiMessageBox(GetAppTitle(),
+                     "This image has no transparency; the alpha channel is completely white.\nExtract it anyway?",
+                     UiButtons::YesNo, UiIcon::None, GetMainWindow()) != 1)
+        return;
+    const Image& picture = *GetCurrentPicture();
+    if (!MakeRoomForEdit(picture.width, picture.height)) return;
     if (command <= CommandId::ExtractAlpha) {
-        if (command == CommandId::ExtractAlpha && GetCurrentPictureInfo().hasAlpha == 0 &&
-            UiMessageBox(GetAppTitle(),
-                         "This image has no transparency; the alpha channel is completely white.\nExtract it anyway?",
-                         UiButtons::YesNo, UiIcon::None, GetMainWindow()) != 1)
-            return;
         const ExtractCommand& c = kExtractCommands[menuId - first];
         CommitEdit(ExtractChannelAsGrayscale(picture, menuId - first), c.label, c.suffix);
-    } else if (command == CommandId::LoadAlpha) {
-        LoadAlphaFromImage();
     } else if (command == CommandId::RemoveAlpha) {
         CommitEdit(MakeOpaqueCopy(picture), "Alpha removed (fully opaque)", "_opaque");
     } else {

@@ -5,8 +5,9 @@
 // It lives here, below the tools, rather than in editor/: the editor's
 // command table includes the tools' headers to call their handlers, so a
 // tool that included an editor header would close a loop between the parts.
-// The editor implements them: editor/document.cpp, with CommitEdit in
-// editor/history.cpp and ResizeCurrentImage in editor/save.cpp.
+// The editor implements them: editor/document.cpp, with CommitEdit and
+// MakeRoomForEdit in editor/history.cpp and ResizeCurrentImage in
+// editor/save.cpp.
 #pragma once
 
 #include <cstdint>
@@ -64,7 +65,8 @@ constexpr int CommandNumber(CommandId id) { return static_cast<int>(id); }
 // ---- The open picture --------------------------------------------------
 
 // The open picture, or null while none is open. Tools build their result
-// from a copy and hand it to CommitEdit; they never change it in place.
+// as a new picture and hand it to CommitEdit; they never change it in place
+// (the edit history shares it).
 const Image* GetCurrentPicture();
 // Its description and the path it was opened from (a file or an archive
 // entry path).
@@ -76,10 +78,18 @@ bool RequireOpenPicture();
 
 // ---- Changing and showing it -------------------------------------------
 
+// Called by an adjustment just before it makes its result, a `width` x
+// `height` picture, after every question to the user; `workBytes` is what it
+// holds at once besides the result while it works. Checks that the edit fits
+// in the memory the program can still take, and makes room: the history
+// steps the new one would push out go before the result is made, not after.
+// False when it does not fit: the user has been told "Not enough memory for
+// this operation.", nothing has changed, and the adjustment must stop.
+bool MakeRoomForEdit(int width, int height, uint64_t workBytes = 0);
 // Makes `image` current and records it as a step labelled `label`; the
-// save-name suffix grows by `suffix`. Null `image` (the adjustment ran out of
-// memory), or no memory for the history copy, is reported and leaves the old
-// picture in place.
+// save-name suffix grows by `suffix`. The picture becomes the step's own, not
+// a copy. Null `image` (the adjustment ran out of memory) is reported and
+// leaves the old picture in place.
 void CommitEdit(ImagePtr image, const std::string& label, const std::string& suffix);
 // The same for an adjustment that clipped `clippedCount` values to pure black
 // or white: the step is charged with them (Save As warns about them).
@@ -90,7 +100,7 @@ void CommitEditWithClipCount(ImagePtr image, const std::string& label, const std
 bool ResizeCurrentImage(int width, int height);
 // The main preview shows `image` for one redraw while the open picture stays
 // what it is; null redraws the open picture.
-void PreviewPictureOnce(Image* image);
+void PreviewPictureOnce(const Image* image);
 
 // ---- HDR display settings ----------------------------------------------
 

@@ -328,6 +328,7 @@ void HandleLevelsCommand() {
     LevelsSet set;
     int64_t clipped = 0;
     if (!RunLevelsDialog(GetMainWindow(), picture, set, PreviewWithImage, clipped)) return;
+    if (!MakeRoomForEdit(picture.width, picture.height)) return;
     LevelsLut lut;
     LevelsClipMarks marks{};
     BuildLevelsLut(set, lut);
@@ -347,6 +348,7 @@ void ApplyAutoLevels() {
                      UiButtons::Ok, UiIcon::None, GetMainWindow());
         return;
     }
+    if (!MakeRoomForEdit(picture.width, picture.height)) return;
     LevelsLut lut;
     LevelsClipMarks marks{};
     BuildLevelsLut(set, lut);

@@ -1,5 +1,6 @@
 #include "adjust/normalmap.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -94,6 +95,12 @@ ImagePtr NormalizeNormalMap(const Image& image) { return ApplyNormalMapOperation
 
 uint32_t PackNormalToColor(double x, double y, double z, int alpha) {
     return MakeColour(ByteFromComponent(x), ByteFromComponent(y), ByteFromComponent(z), alpha);
+}
+
+uint64_t NormalMapFromHeightWorkBytes(const Image& image) {
+    // The pixel copy the heights are read from (4 bytes a pixel) goes before
+    // the result (4 bytes) is made, so at most one of them is held with them.
+    return uint64_t(std::max(image.width, 0)) * uint64_t(std::max(image.height, 0)) * sizeof(double);
 }
 
 ImagePtr MakeNormalMapFromHeight(const Image& image, double strength) {

@@ -31,3 +31,5 @@ uint32_t PackNormalToColor(double x, double y, double z, int alpha);
 // an opaque normal map with a Sobel gradient that wraps at the edges, green
 // pointing up. strength scales the slope.
 ImagePtr MakeNormalMapFromHeight(const Image& image, double strength);
+// What it holds at once besides its result: the heights of every pixel.
+uint64_t NormalMapFromHeightWorkBytes(const Image& image);

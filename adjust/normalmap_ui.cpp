@@ -36,7 +36,9 @@ void CreateFromHeightMap() {
                      GetMainWindow());
         return;
     }
-    CommitEdit(MakeNormalMapFromHeight(*GetCurrentPicture(), strength),
+    const Image& picture = *GetCurrentPicture();
+    if (!MakeRoomForEdit(picture.width, picture.height, NormalMapFromHeightWorkBytes(picture))) return;
+    CommitEdit(MakeNormalMapFromHeight(picture, strength),
                "Normal map from height map (strength " + FormatFixed(strength, 1) + ", OpenGL style: green up)",
                "_NM");
 }
@@ -52,5 +54,6 @@ void HandleNormalMapCommand(int64_t id) {
         return;
     }
     const NormalCommand& c = kNormalCommands[id - first];
-    CommitEdit(c.build(*GetCurrentPicture()), c.label, c.suffix);
+    const Image& picture = *GetCurrentPicture();
+    if (MakeRoomForEdit(picture.width, picture.height)) CommitEdit(c.build(picture), c.label, c.suffix);
 }

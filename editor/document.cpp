@@ -13,19 +13,19 @@
 #include "editor/open.h"
 #include "toolkit/ui/ui.h"
 
-void ShowChangedPicture(const std::string& statusText, PictureStep step) {
+void ShowChangedPicture(const std::string& statusText, PictureStep step, const std::string& label) {
     SetStatusText(statusText);
     RefreshPreview();
     UpdateHistogram(gCurrentImage.get(), gTexInfo, gHdrExposure);
-    if (step.copy) {
-        HistoryEntry entry = MakeCurrentHistoryEntry(step.label);
+    if (step != PictureStep::None) {
+        HistoryEntry entry = MakeCurrentHistoryEntry(label);
         // The count belongs to this step only; left behind it would be
         // charged to whichever step is recorded next.
         gEditClippedCount = 0;
-        if (step.startsHistory)
-            ResetEditHistory(std::move(step.copy), std::move(entry));
+        if (step == PictureStep::StartHistory)
+            ResetEditHistory(gCurrentImage, std::move(entry));
         else
-            AppendHistoryStep(std::move(step.copy), std::move(entry));
+            PushHistoryStep(gCurrentImage, std::move(entry));
     }
     UpdateTitleAndUndoMenu();
 }
@@ -49,17 +49,17 @@ void CommitEditWithClipCount(ImagePtr image, const std::string& label, const std
     gEditClippedCount = 0;
 }
 
-void PreviewPictureOnce(Image* image) {
+void PreviewPictureOnce(const Image* image) {
     if (!image) {
         RefreshPreview();
         return;
     }
-    // The preview redraws whatever gCurrentImage is; lend it the picture for
-    // one redraw and give the real one back before anything else can run.
-    ImagePtr real = std::move(gCurrentImage);
-    gCurrentImage.reset(image);
+    // The preview redraws whatever gCurrentImage is; lend it the picture,
+    // without taking ownership, for one redraw and give the real one back
+    // before anything else can run.
+    SharedImage real = std::move(gCurrentImage);
+    gCurrentImage = SharedImage(SharedImage(), image);
     RefreshPreview();
-    (void)gCurrentImage.release();
     gCurrentImage = std::move(real);
 }
 
@@ -69,7 +69,7 @@ void SetHdrTone(HdrTone tone) { gHdrTone = int64_t(tone); }
 
 void ApplyHdrDisplaySettings() {
     ShowToneMenuTicks();
-    if (gTexInfo.isHdr) OpenFile(gCurrentPath, true);
+    if (gTexInfo.isHdr && CheckRoomForReload()) OpenFile(gCurrentPath, true);
 }
 
 int GetMainWindow() { return gMainWindow; }

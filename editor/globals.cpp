@@ -1,7 +1,7 @@
 #include "editor/globals.h"
 
 
-ImagePtr gCurrentImage;
+SharedImage gCurrentImage;
 TexInfo gTexInfo;
 std::string gCurrentPath;
 std::string gSavePath;

@@ -12,9 +12,10 @@
 #include "formats/texinfo.h"
 #include "toolkit/image.h"
 
-// One step of the edit history.
+// One step of the edit history. Its picture is shared with the open picture
+// while the step is shown, and never changed.
 struct HistoryEntry {
-    ImagePtr image;
+    SharedImage image;
     std::string label;
     int64_t width = 0;
     int64_t height = 0;
@@ -27,8 +28,9 @@ struct HistoryEntry {
     int64_t clippedCount = 0;
 };
 
-// The current picture and what describes it.
-extern ImagePtr gCurrentImage;
+// The current picture and what describes it. The picture is the shown step's
+// own (one buffer, never changed in place): an edit makes a new one.
+extern SharedImage gCurrentImage;
 extern TexInfo gTexInfo;
 extern std::string gCurrentPath;
 extern std::string gSavePath;

@@ -31,13 +31,13 @@ bool CheckHdrTextureForMenu() {
 }  // namespace
 
 void StepExposure(double step, bool reset) {
-    if (!CheckHdrTextureForMenu()) return;
+    if (!CheckHdrTextureForMenu() || !CheckRoomForReload()) return;
     gHdrExposure = reset ? 0.0 : gHdrExposure + step;
     OpenFile(gCurrentPath, true);
 }
 
 void SetToneMode(int64_t mode) {
-    if (CheckHdrTextureForMenu()) {
+    if (CheckHdrTextureForMenu() && CheckRoomForReload()) {
         gHdrTone = mode;
         OpenFile(gCurrentPath, true);
     }

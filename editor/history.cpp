@@ -1,5 +1,6 @@
 #include "editor/history.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "editor/document.h"
@@ -9,20 +10,24 @@
 
 namespace {
 
-ImagePtr (*gHistoryCopier)(const Image&) = nullptr;
 uint64_t gHistoryBudgetOverride = 0;
+uint64_t gFreeMemoryOverride = 0;
 
 // Image editors keep their undo data to a fixed share of memory; a quarter
 // leaves room for the current picture, the adjustment being made and the
 // rest of the desktop.
 constexpr uint64_t kHistoryMemoryShare = 4;
 
-// The position before the last GoToHistoryStep, so a step that cannot be
-// shown puts the position back where the picture still is.
-int64_t gPositionBeforeMove = -1;
-
 void ReportOutOfMemory() {
     UiMessageBox(gAppTitle, "Not enough memory for this operation.", UiButtons::Ok, UiIcon::Error, gMainWindow);
+}
+
+uint64_t PictureBytes(const HistoryEntry& entry) { return entry.image ? entry.image->ByteCount() : 0; }
+
+// What removing the entry gives back: nothing while its picture is also
+// held elsewhere (shown, or read by an edit).
+uint64_t BytesFreedWith(const HistoryEntry& entry) {
+    return entry.image && entry.image.use_count() == 1 ? entry.image->ByteCount() : 0;
 }
 
 // Drops the oldest step after the original; the positions follow the steps.
@@ -33,18 +38,39 @@ void DropOldestStep() {
     if (gSavedPos < 0) gSavedPos = -1;
 }
 
-uint64_t HistoryBytes() {
+// A new step ends the redo branch.
+void CutRedoBranch() {
+    while (int64_t(gHistory.size()) > gHistoryPos + 1) gHistory.pop_back();
+    if (gSavedPos > gHistoryPos) gSavedPos = -1;
+}
+
+// How many of the oldest edits go when a step of `newBytes` follows the
+// shown one, within the step limit and the memory budget. The original and
+// the new step always stay, so a step larger than the whole budget still
+// leaves undo to the original.
+size_t OldestStepsToDrop(uint64_t newBytes) {
+    size_t kept = size_t(std::clamp<int64_t>(gHistoryPos + 1, 0, int64_t(gHistory.size())));
     uint64_t bytes = 0;
-    for (const HistoryEntry& entry : gHistory)
-        if (entry.image) bytes += entry.image->ByteCount();
-    return bytes;
+    for (size_t i = 0; i < kept; ++i) bytes += PictureBytes(gHistory[i]);
+    size_t drop = 0;
+    while (kept >= 2 && (int64_t(kept) >= gUndoLimit || bytes + newBytes > GetHistoryMemoryBudget())) {
+        bytes -= PictureBytes(gHistory[1 + drop]);
+        ++drop;
+        --kept;
+    }
+    return drop;
+}
+
+bool WorkFits(uint64_t workBytes, uint64_t freedBytes) {
+    const uint64_t free = gFreeMemoryOverride > 0 ? gFreeMemoryOverride : GetFreeMemoryBytes();
+    const uint64_t room = free > UINT64_MAX - freedBytes ? UINT64_MAX : free + freedBytes;
+    return room >= kEditWorkingRoom && room - kEditWorkingRoom >= workBytes;
 }
 
 }  // namespace
 
-void SetHistoryImageCopierForTesting(ImagePtr (*copier)(const Image&)) { gHistoryCopier = copier; }
-
 void SetHistoryMemoryBudgetForTesting(uint64_t bytes) { gHistoryBudgetOverride = bytes; }
+void SetFreeMemoryForTesting(uint64_t bytes) { gFreeMemoryOverride = bytes; }
 
 uint64_t GetHistoryMemoryBudget() {
     if (gHistoryBudgetOverride > 0) return gHistoryBudgetOverride;
@@ -56,8 +82,34 @@ uint64_t GetHistoryMemoryBudget() {
     return budget;
 }
 
-ImagePtr CopyImageForHistory(const Image& image) {
-    return gHistoryCopier ? gHistoryCopier(image) : DuplicateImage(image);
+bool CheckRoomForWork(uint64_t workBytes) {
+    if (WorkFits(workBytes, 0)) return true;
+    ReportOutOfMemory();
+    return false;
+}
+
+bool MakeRoomForStep(uint64_t stepBytes, uint64_t workBytes) {
+    // The step shown stays: the edit reads it, and it is still the picture
+    // on screen should the edit fail.
+    const int64_t shown = gHistoryPos;
+    const size_t drop = shown >= 1 ? std::min(OldestStepsToDrop(stepBytes), size_t(shown - 1)) : 0;
+    uint64_t freed = 0;
+    for (int64_t i = shown + 1; i < int64_t(gHistory.size()); ++i) freed += BytesFreedWith(gHistory[size_t(i)]);
+    for (size_t i = 1; i <= drop; ++i) freed += BytesFreedWith(gHistory[i]);
+    if (!WorkFits(workBytes, freed)) {
+        ReportOutOfMemory();
+        return false;
+    }
+    if (shown < 0 || (drop == 0 && shown + 1 == int64_t(gHistory.size()))) return true;
+    CutRedoBranch();
+    for (size_t i = 0; i < drop; ++i) DropOldestStep();
+    UpdateTitleAndUndoMenu();
+    return true;
+}
+
+bool MakeRoomForEdit(int width, int height, uint64_t workBytes) {
+    const uint64_t stepBytes = ImageByteCount(width, height);
+    return MakeRoomForStep(stepBytes, stepBytes > UINT64_MAX - workBytes ? UINT64_MAX : stepBytes + workBytes);
 }
 
 HistoryEntry MakeCurrentHistoryEntry(const std::string& label) {
@@ -75,48 +127,29 @@ HistoryEntry MakeCurrentHistoryEntry(const std::string& label) {
     return entry;
 }
 
-void AppendHistoryStep(ImagePtr copy, HistoryEntry entry) {
-    // A new step ends the redo branch.
-    while (int64_t(gHistory.size()) > gHistoryPos + 1) gHistory.pop_back();
-    if (gSavedPos > gHistoryPos) gSavedPos = -1;
-
-    // Room for the new step, within the step limit and the memory budget: the
-    // oldest edit goes first; the original and the new step always stay, so a
-    // step larger than the whole budget still leaves undo to the original.
-    const uint64_t newBytes = copy ? copy->ByteCount() : 0;
-    while (gHistory.size() >= 2 && (int64_t(gHistory.size()) >= gUndoLimit ||
-                                    HistoryBytes() + newBytes > GetHistoryMemoryBudget()))
-        DropOldestStep();
-
-    entry.image = std::move(copy);
+void PushHistoryStep(SharedImage image, HistoryEntry entry) {
+    CutRedoBranch();
+    for (size_t drop = OldestStepsToDrop(image ? image->ByteCount() : 0); drop > 0; --drop) DropOldestStep();
+    entry.image = std::move(image);
     gHistory.push_back(std::move(entry));
     gHistoryPos = int64_t(gHistory.size()) - 1;
 }
 
-bool PushHistoryStep(const Image& image, HistoryEntry entry) {
-    ImagePtr copy = CopyImageForHistory(image);
-    if (!copy) return false;
-    AppendHistoryStep(std::move(copy), std::move(entry));
-    return true;
-}
-
-bool PushUndo(const std::string& label) {
-    if (!gCurrentImage) return false;
+void PushUndo(const std::string& label) {
+    if (!gCurrentImage) return;
     HistoryEntry entry = MakeCurrentHistoryEntry(label);
     // The count belongs to this edit only; left behind it would be charged
     // to whichever step is recorded next.
     gEditClippedCount = 0;
-    const bool recorded = PushHistoryStep(*gCurrentImage, std::move(entry));
+    PushHistoryStep(gCurrentImage, std::move(entry));
     UpdateTitleAndUndoMenu();
-    return recorded;
 }
 
 void CommitEdit(ImagePtr image, const std::string& label, const std::string& suffix) {
-    // The history copy is made before anything changes, so an edit that
-    // cannot be recorded is never shown.
-    ImagePtr copy = image ? CopyImageForHistory(*image) : nullptr;
-    if (!copy) {
+    if (!image) {
         ReportOutOfMemory();
+        // Making room may have cut the redo branch; the menu says so.
+        UpdateTitleAndUndoMenu();
         return;
     }
     gCurrentImage = std::move(image);
@@ -126,35 +159,23 @@ void CommitEdit(ImagePtr image, const std::string& label, const std::string& suf
     gSaveNameSuffix += suffix;
     ShowChangedPicture(
         std::to_string(gCurrentImage->width) + " x " + std::to_string(gCurrentImage->height) + "  (edited)",
-        {std::move(copy), label});
+        PictureStep::Append, label);
 }
 
 void ClearHistory() {
     gHistory.clear();
     gHistoryPos = -1;
     gSavedPos = 0;
-    gPositionBeforeMove = -1;
 }
 
-bool ResetEditHistory(const Image& image, HistoryEntry entry) {
-    ImagePtr copy = CopyImageForHistory(image);
-    if (!copy) {
-        ClearHistory();
-        return false;
-    }
-    ResetEditHistory(std::move(copy), std::move(entry));
-    return true;
-}
-
-void ResetEditHistory(ImagePtr copy, HistoryEntry entry) {
+void ResetEditHistory(SharedImage image, HistoryEntry entry) {
     ClearHistory();
-    AppendHistoryStep(std::move(copy), std::move(entry));
+    PushHistoryStep(std::move(image), std::move(entry));
     gSavedPos = 0;
 }
 
 const HistoryEntry* GoToHistoryStep(int64_t index) {
     if (index < 0 || index >= int64_t(gHistory.size())) return nullptr;
-    gPositionBeforeMove = gHistoryPos;
     gHistoryPos = index;
     return &gHistory[size_t(index)];
 }
@@ -164,17 +185,8 @@ const HistoryEntry* GoToNextStep() { return GoToHistoryStep(gHistoryPos + 1); }
 const HistoryEntry* GoToOriginalStep() { return GoToHistoryStep(0); }
 
 void ApplyHistoryEntry(const HistoryEntry* entry) {
-    if (!entry) return;
-    ImagePtr copy = entry->image ? CopyImageForHistory(*entry->image) : nullptr;
-    if (!copy) {
-        // The position already moved; put it back beside the picture still shown.
-        if (gPositionBeforeMove >= 0 && gPositionBeforeMove < int64_t(gHistory.size()))
-            gHistoryPos = gPositionBeforeMove;
-        ReportOutOfMemory();
-        UpdateTitleAndUndoMenu();
-        return;
-    }
-    gCurrentImage = std::move(copy);
+    if (!entry || !entry->image) return;
+    gCurrentImage = entry->image;
     gTexInfo.width = int32_t(entry->width);
     gTexInfo.height = int32_t(entry->height);
     gTexInfo.hasAlpha = int32_t(entry->hasAlpha);

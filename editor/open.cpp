@@ -68,15 +68,6 @@ void OpenFile(const std::string& path, bool reload) {
         ReportLoadFailure(path, loaded.errorText);
         return;
     }
-    // The "Original" step's copy is made first: without it the picture could
-    // not be undone back to, so it is not shown at all.
-    ImagePtr original = CopyImageForHistory(*image);
-    if (!original) {
-        FreeTexHdrData(loaded);
-        ReportLoadFailure(path, "Not enough memory for this operation.");
-        return;
-    }
-
     gCurrentImage = std::move(image);
     FreeTexHdrData(gTexInfo);
     gTexInfo = std::move(loaded);
@@ -90,9 +81,15 @@ void OpenFile(const std::string& path, bool reload) {
     WritePrefString("LastOpenFolder", gLastOpenFolder);
 
     UiSetStatusField(gMainWindow, 0, GetDisplayName(path));
+    // The "Original" step shares the picture: one buffer for both.
     ShowChangedPicture(
         std::to_string(gTexInfo.width) + " x " + std::to_string(gTexInfo.height) + "  " + DescribeFormat(gTexInfo),
-        {std::move(original), "Original", true});
+        PictureStep::StartHistory, "Original");
+}
+
+bool CheckRoomForReload() {
+    // An RGBE file holds at most about a picture's worth of bytes.
+    return CheckRoomForWork(3 * ImageByteCount(gTexInfo.width, gTexInfo.height));
 }
 
 void ShowOpenFileDialog() {

@@ -13,5 +13,10 @@ void OpenGroArchiveDialog();
 // reload (the same file again with other HDR settings) asks nothing and
 // keeps the save path and save-name suffix.
 void OpenFile(const std::string& path, bool reload);
+// Whether the open picture can be made anew from its file (another HDR
+// exposure or tone): the reader holds the file's bytes, the HDR block and the
+// new picture at once, beside the picture and history still open. When it
+// cannot, says "Not enough memory for this operation." and gives false.
+bool CheckRoomForReload();
 // True when there are no unsaved edits or the user agrees to discard them.
 bool ConfirmDiscardEdits();

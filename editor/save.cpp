@@ -202,12 +202,14 @@ bool ResizeCurrentImage(int width, int height) {
     const int oldWidth = gCurrentImage->width, oldHeight = gCurrentImage->height;
     if (width == oldWidth && height == oldHeight) return true;
 
-    ImagePtr resized = width >= 1 && height >= 1 ? ShrinkImageByHalving(*gCurrentImage, width, height) : nullptr;
-    // The "Resize" step's copy is made before the picture changes, so a
-    // resize is never shown without being recorded.
-    ImagePtr stepCopy = resized ? CopyImageForHistory(*resized) : nullptr;
-    if (!stepCopy) {
+    const bool sized = width >= 1 && height >= 1;
+    if (sized && !MakeRoomForStep(ImageByteCount(width, height), ShrinkByHalvingPeakBytes(*gCurrentImage, width, height)))
+        return false;
+    ImagePtr resized = sized ? ShrinkImageByHalving(*gCurrentImage, width, height) : nullptr;
+    if (!resized) {
         ShowError("Not enough memory to resize the image.");
+        // Making room may have cut the redo branch; the menu says so.
+        UpdateTitleAndUndoMenu();
         return false;
     }
     gCurrentImage = std::move(resized);
@@ -231,8 +233,8 @@ bool ResizeCurrentImage(int width, int height) {
     }
     gTexInfo.note = "Resized from " + std::to_string(oldWidth) + " x " + std::to_string(oldHeight) + "   " + note;
 
-    ShowChangedPicture(std::to_string(width) + " x " + std::to_string(height) + "  (resized)",
-                       {std::move(stepCopy), "Resize"});
+    ShowChangedPicture(std::to_string(width) + " x " + std::to_string(height) + "  (resized)", PictureStep::Append,
+                       "Resize");
     return true;
 }
 

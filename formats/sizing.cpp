@@ -196,3 +196,14 @@ ImagePtr ShrinkImageByHalving(const Image& image, int targetWidth, int targetHei
     if (!working) working = DuplicateImage(image);
     return working;
 }
+
+uint64_t ShrinkByHalvingPeakBytes(const Image& image, int targetWidth, int targetHeight) {
+    const uint64_t source = ImageByteCount(image.width, image.height);
+    uint64_t peak = ImageByteCount(targetWidth, targetHeight);
+    if (image.depth != 32) peak += source;  // the 32-bit copy it starts from
+    // Two halvings overlap at a time, each at most half the one before: the
+    // first two hold at most three quarters of the source together, and the
+    // last one, at most half, overlaps the result.
+    if (image.width >= 2 * int64_t(targetWidth) || image.height >= 2 * int64_t(targetHeight)) peak += source / 4 * 3;
+    return peak;
+}

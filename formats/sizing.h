@@ -31,3 +31,6 @@ ImagePtr HalveImage(const Image& image, bool halveWidth, bool halveHeight);
 // is at least twice its target, then one smooth resample when still not at the
 // target. Null when an image cannot be made or a target side is below 1.
 ImagePtr ShrinkImageByHalving(const Image& image, int targetWidth, int targetHeight);
+// The most memory ShrinkImageByHalving holds at once for this target, its
+// result included, so a caller can tell beforehand whether it fits.
+uint64_t ShrinkByHalvingPeakBytes(const Image& image, int targetWidth, int targetHeight);

@@ -22,7 +22,7 @@ protected:
         BuildMainWindow();
     }
     void TearDown() override {
-        SetHistoryImageCopierForTesting(nullptr);
+        SetFreeMemoryForTesting(0);
         SetHistoryMemoryBudgetForTesting(0);
         SetWriteFailureAfterBytes(-1);
         SetConfigFolderOverride("");
@@ -36,7 +36,7 @@ protected:
         gTexInfo.height = image->height;
         gCurrentImage = std::move(image);
         gCurrentPath = dir_ + "wall.tex";
-        ResetEditHistory(*gCurrentImage, MakeCurrentHistoryEntry("Original"));
+        ResetEditHistory(gCurrentImage, MakeCurrentHistoryEntry("Original"));
         UpdateTitleAndUndoMenu();
     }
 
@@ -49,5 +49,3 @@ protected:
 
     std::string dir_;
 };
-
-inline ImagePtr FailingCopy(const Image&) { return nullptr; }

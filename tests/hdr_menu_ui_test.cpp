@@ -37,6 +37,23 @@ protected:
     std::string path_;
 };
 
+// Another exposure makes the picture anew from its file (its bytes, the
+// block and the picture at once); when that cannot fit, nothing changes.
+TEST_F(EditorHdrMenu, ReopeningThatDoesNotFitChangesNothing) {
+    OpenSky();
+    for (const bool fits : {false, true}) {
+        SCOPED_TRACE(fits);
+        const SharedImage shown = gCurrentImage;
+        if (!fits) UiTestScriptMessageAnswer(1);
+        SetFreeMemoryForTesting(kEditWorkingRoom + 3 * 4 * 2 * 4 - (fits ? 0 : 1));
+        DispatchCommand(kExposureUp);
+        SetFreeMemoryForTesting(0);
+        EXPECT_EQ(gCurrentImage == shown, !fits);
+        EXPECT_EQ(gHdrExposure, fits ? 1.0 : 0.0);
+        EXPECT_EQ(Messages(), std::vector<std::string>{"Not enough memory for this operation."});
+    }
+}
+
 TEST_F(EditorHdrMenu, ExposureAndToneReopenThePicture) {
     OpenSky();
     const uint32_t darkest = GetPixelColour(*gCurrentImage, 0, 0);

@@ -1,7 +1,11 @@
 // The edit history: commits, undo and redo, revert, the undo limit, the saved
-// position, and what happens when a copy cannot be made.
+// position, pictures shared between the history and the screen, and edits
+// that do not fit in memory.
+#include <algorithm>
 #include <cstring>
 
+#include "adjust/document_ui.h"
+#include "editor/commands.h"
 #include "tests/editor_fixture.h"
 
 namespace {
@@ -11,11 +15,19 @@ namespace {
 ImagePtr StepPicture(int n, int width = 4) { return CreateImage(width, 4, 32, MakeColour(n, 0, 0)); }
 constexpr uint64_t kStepBytes = 64;  // a 4 x 4 step
 int ShownStep() { return ColourRed(GetPixelColour(*gCurrentImage, 0, 0)); }
+void Command(CommandId id) { DispatchCommand(CommandNumber(id)); }
 
 class EditorHistory : public EditorTest {
 public:
-    void Open() { ShowPicture(StepPicture(0)); }
+    void Open() {
+        gSaveNameSuffix.clear();
+        ShowPicture(StepPicture(0));
+        mostHeld_ = 0;
+    }
+    // As an adjustment does: room first, then the new picture.
     void Edit(int n, int width = 4) {
+        if (!MakeRoomForEdit(width, 4)) return;
+        mostHeld_ = std::max(mostHeld_, gHistory.size());
         CommitEdit(StepPicture(n, width), "Edit " + std::to_string(n), "_e" + std::to_string(n));
     }
     // The step each entry holds, oldest first; the edits keep their labels.
@@ -34,6 +46,7 @@ public:
     // wide), S save, U undo, R redo, O revert to original.
     void Play(const char* steps) {
         Open();
+        ExpectShownStepShared("open");
         int n = 0;
         for (const char* s = steps; *s; ++s) {
             switch (*s) {
@@ -45,8 +58,15 @@ public:
             case 'R': Redo(); break;
             case 'O': Revert(); break;
             }
+            ExpectShownStepShared(s);
         }
     }
+    // The picture shown is its step's own buffer, held by nothing else.
+    static void ExpectShownStepShared(const char* after) {
+        ASSERT_EQ(gCurrentImage, gHistory[size_t(gHistoryPos)].image) << after;
+        EXPECT_EQ(gCurrentImage.use_count(), 2) << after;
+    }
+    size_t mostHeld_ = 0;  // steps held while an edit made its picture
     static bool TitleMarksUnsaved() {
         const std::string title = UiGetWindowTitle(gMainWindow);
         return title.size() >= 2 && title.compare(title.size() - 2, 2, " *") == 0;
@@ -81,7 +101,8 @@ TEST_F(EditorHistory, LimitKeepsTheOriginalAndTheNewestSteps) {
 
 // Within the memory budget the oldest edits drop first, never the original,
 // and the saved marker follows its picture. A step larger than the budget on
-// its own is still made, so the user can go on and revert.
+// its own is still made, so the user can go on and revert. The steps that go
+// are gone before the new picture is made, except the one shown.
 TEST_F(EditorHistory, MemoryBudgetDropsTheOldestEditsAndKeepsTheSavedStep) {
     struct Case {
         uint64_t budget;  // in 4 x 4 steps
@@ -91,21 +112,23 @@ TEST_F(EditorHistory, MemoryBudgetDropsTheOldestEditsAndKeepsTheSavedStep) {
         int shown;
         int64_t savedPos;  // checked where a save was made
         bool unsaved;
+        size_t mostHeld;  // steps held while an edit made its picture
     } cases[] = {
-        {3, 30, "EEEEE", {0, 4, 5}, 5, -1, true},
-        {3, 30, "EEEEEU", {0, 4, 5}, 4, -1, true},
-        {3, 30, "EEEEEUU", {0, 4, 5}, 0, -1, false},
-        {100, 3, "EEEE", {0, 3, 4}, 4, -1, true},  // the step limit is the smaller bound
-        {5, 30, "EEEW", {0, 4}, 4, -1, true},      // a wide step makes room for itself
-        {5, 30, "EMEEE", {0, 3, 4, 5}, 5, -1, true},
-        {0, 30, "EEE", {0, 3}, 3, -1, true},
-        {0, 30, "EEEO", {0, 3}, 0, -1, false},
-        {4, 30, "EESEE", {0, 2, 3, 4}, 4, 1, true},
-        {4, 30, "EESEEUU", {0, 2, 3, 4}, 2, 1, false},
-        {4, 30, "EESEEUUU", {0, 2, 3, 4}, 0, 1, false},
-        {4, 30, "EESEEUUR", {0, 2, 3, 4}, 3, 1, true},
-        {4, 30, "EEEESUU", {0, 2, 3, 4}, 2, 3, true},
-        {4, 30, "EESEEEEE", {0, 5, 6, 7}, 7, -1, true},
+        {3, 30, "EEEEE", {0, 4, 5}, 5, -1, true, 2},
+        {3, 30, "EEEEEU", {0, 4, 5}, 4, -1, true, 2},
+        {3, 30, "EEEEEUU", {0, 4, 5}, 0, -1, false, 2},
+        {3, 30, "EEUE", {0, 1, 3}, 3, -1, true, 2},  // the redo branch goes first
+        {100, 3, "EEEE", {0, 3, 4}, 4, -1, true, 2},  // the step limit is the smaller bound
+        {5, 30, "EEEW", {0, 4}, 4, -1, true, 3},      // a wide step makes room for itself
+        {5, 30, "EMEEE", {0, 3, 4, 5}, 5, -1, true, 3},
+        {0, 30, "EEE", {0, 3}, 3, -1, true, 2},
+        {0, 30, "EEEO", {0, 3}, 0, -1, false, 2},
+        {4, 30, "EESEE", {0, 2, 3, 4}, 4, 1, true, 3},
+        {4, 30, "EESEEUU", {0, 2, 3, 4}, 2, 1, false, 3},
+        {4, 30, "EESEEUUU", {0, 2, 3, 4}, 0, 1, false, 3},
+        {4, 30, "EESEEUUR", {0, 2, 3, 4}, 3, 1, true, 3},
+        {4, 30, "EEEESUU", {0, 2, 3, 4}, 2, 3, true, 3},
+        {4, 30, "EESEEEEE", {0, 5, 6, 7}, 7, -1, true, 3},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.budget) + " steps' room, " + c.steps);
@@ -117,6 +140,7 @@ TEST_F(EditorHistory, MemoryBudgetDropsTheOldestEditsAndKeepsTheSavedStep) {
         EXPECT_TRUE(!std::strchr(c.steps, 'S') || gSavedPos == c.savedPos) << gSavedPos;
         EXPECT_EQ(HasUnsavedEdits(), c.unsaved);
         EXPECT_EQ(TitleMarksUnsaved(), c.unsaved);
+        EXPECT_EQ(mostHeld_, c.mostHeld);
     }
 }
 
@@ -184,56 +208,64 @@ TEST_F(EditorHistory, HdrFlagComesBackOnlyWithItsBlock) {
     }
 }
 
+// Every edit path checks, before it makes its picture, that the picture and
+// its working memory fit in what the process can still take, counting the
+// redo step it will cut: one byte short is refused and changes nothing,
+// exactly enough is made.
 TEST_F(EditorHistory, NoEditIsShownWithoutBeingRecorded) {
-    Open();
-    Edit(1);
     struct Case {
         const char* what;
-        void (*act)(EditorHistory&);
+        void (*act)();
+        uint64_t need;      // bytes beyond the working room; 0: refused whatever the memory
+        const char* typed;  // the answer to an input requester
     } cases[] = {
-        {"commit without an image", [](EditorHistory&) { CommitEdit(nullptr, "Levels", "_levels"); }},
-        {"commit without a history copy",
-         [](EditorHistory& t) {
-             SetHistoryImageCopierForTesting(FailingCopy);
-             t.Edit(9);
-         }},
-        {"undo without a copy",
-         [](EditorHistory& t) {
-             SetHistoryImageCopierForTesting(FailingCopy);
-             t.Undo();
-         }},
+        {"commit without an image", [] { CommitEdit(nullptr, "Levels", "_levels"); }, 0, nullptr},
+        {"invert alpha", [] { Command(CommandId::InvertAlpha); }, kStepBytes, nullptr},
+        {"extract red", [] { Command(CommandId::ExtractRed); }, kStepBytes, nullptr},
+        {"flip green", [] { Command(CommandId::FlipGreen); }, kStepBytes, nullptr},
+        {"normal map from height", [] { Command(CommandId::NormalFromHeight); }, kStepBytes + 16 * 8, "2"},
+        {"resize to 2 x 2, halving", [] { ResizeCurrentImage(2, 2); }, 16 + kStepBytes * 3 / 4, nullptr},
+        {"resize to 8 x 8", [] { ResizeCurrentImage(8, 8); }, 256, nullptr},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        UiTestScriptMessageAnswer(1);
-        c.act(*this);
-        SetHistoryImageCopierForTesting(nullptr);
-        EXPECT_EQ(Messages().back(), "Not enough memory for this operation.");
-        EXPECT_EQ(UiTestRequests().back().icon, UiIcon::Error);
-        EXPECT_EQ(ShownStep(), 1);
-        EXPECT_EQ(gHistoryPos, 1);
-        EXPECT_EQ(gHistory.size(), 2u);
-        EXPECT_EQ(gSaveNameSuffix, "_e1");
+        for (const bool fits : {false, true}) {
+            if (fits && c.need == 0) continue;
+            SCOPED_TRACE(std::string(c.what) + (fits ? ", fits" : ", one byte short"));
+            Play("EEU");
+            const SharedImage shown = gCurrentImage;
+            UiTestClearRequests();
+            if (c.typed) UiTestScriptAnswer({UiRequestKind::Input, 1, {}, -1, c.typed});
+            if (!fits) UiTestScriptMessageAnswer(1);
+            if (c.need > 0) SetFreeMemoryForTesting(kEditWorkingRoom + c.need - kStepBytes - (fits ? 0 : 1));
+            c.act();
+            SetFreeMemoryForTesting(0);
+            if (fits) {
+                EXPECT_TRUE(Messages().empty());
+                EXPECT_NE(gCurrentImage, shown);
+                EXPECT_EQ(gHistory.size(), 3u);
+                ExpectShownStepShared(c.what);
+                continue;
+            }
+            EXPECT_EQ(Messages(), std::vector<std::string>{"Not enough memory for this operation."});
+            EXPECT_EQ(UiTestRequests().back().icon, UiIcon::Error);
+            EXPECT_EQ(gCurrentImage, shown);
+            EXPECT_EQ(KeptSteps(), (std::vector<int>{0, 1, 2}));
+            EXPECT_EQ(gHistoryPos, 1);
+            EXPECT_EQ(gSaveNameSuffix, "_e1");
+            EXPECT_EQ(UiGetMenuItemText(gMainWindow, 31), "Redo Edit 2\tCtrl+Y");
+        }
     }
-    Undo();  // the position was kept, so undo still works
-    EXPECT_EQ(ShownStep(), 0);
 }
 
 TEST_F(EditorHistory, StartsOverFromAPictureItStillHolds) {
-    // The copy is taken before the old steps go, so one of them may be the source.
-    for (const bool copies : {true, false}) {
-        SCOPED_TRACE(copies ? "copied" : "no memory for the copy");
-        Open();
-        Edit(1);
-        Edit(2);
-        if (!copies) SetHistoryImageCopierForTesting(FailingCopy);
-        EXPECT_EQ(ResetEditHistory(*gHistory[1].image, MakeCurrentHistoryEntry("Original")), copies);
-        SetHistoryImageCopierForTesting(nullptr);
-        EXPECT_EQ(KeptSteps(), copies ? std::vector<int>{1} : std::vector<int>{});
-        EXPECT_EQ(gHistoryPos, copies ? 0 : -1);
-        EXPECT_EQ(gSavedPos, 0);
-        EXPECT_FALSE(HasUnsavedEdits());
-    }
+    Open();
+    Edit(1);
+    Edit(2);
+    ResetEditHistory(gHistory[1].image, MakeCurrentHistoryEntry("Original"));
+    EXPECT_EQ(KeptSteps(), std::vector<int>{1});
+    EXPECT_EQ(gHistoryPos, 0);
+    EXPECT_EQ(gSavedPos, 0);
+    EXPECT_FALSE(HasUnsavedEdits());
 }
 
 }  // namespace

@@ -314,9 +314,10 @@ TEST_F(EditorMainWindowTest, CanvasHoldsTheWholePictureAtFractionalDpi) {
 
 TEST_F(EditorMainWindowTest, EnlargedPixelsAreRepeatedWithoutSmoothing) {
     Start();
-    gCurrentImage = CreateImage(2, 2, 32, MakeColour(0, 0, 0));
-    SetPixelColour(*gCurrentImage, 1, 0, MakeColour(255, 0, 0));
-    SetPixelColour(*gCurrentImage, 0, 1, MakeColour(0, 0, 255));
+    ImagePtr picture = CreateImage(2, 2, 32, MakeColour(0, 0, 0));
+    SetPixelColour(*picture, 1, 0, MakeColour(255, 0, 0));
+    SetPixelColour(*picture, 0, 1, MakeColour(0, 0, 255));
+    gCurrentImage = std::move(picture);
     RefreshPreview();
     ASSERT_EQ(GetPreviewFactor(), 128);
     EXPECT_EQ(Pixel(127, 127), Rgb(0, 0, 0));
@@ -366,16 +367,17 @@ TEST_F(EditorMainWindowTest, NothingOpenMeansNothingRedrawn) {
 
 TEST_F(EditorMainWindowTest, BigPicturesArePaintedWithoutACanvasBitmap) {
     Start();
-    gCurrentImage = CreateImage(4100, 4200, 32, MakeColour(5, 6, 7));
-    ASSERT_TRUE(gCurrentImage);
-    SetPixelColour(*gCurrentImage, 4099, 4199, MakeColour(200, 0, 0));
+    ImagePtr picture = CreateImage(4100, 4200, 32, MakeColour(5, 6, 7));
+    ASSERT_TRUE(picture);
+    SetPixelColour(*picture, 4099, 4199, MakeColour(200, 0, 0));
+    gCurrentImage = std::move(picture);
     RefreshPreview();
     EXPECT_EQ(UiCanvasImage(gPreviewCanvas), nullptr);
     EXPECT_EQ(UiCanvasPixelWidth(gPreviewCanvas), 4100);
     EXPECT_EQ(Pixel(4099, 4199), Rgb(200, 0, 0));
     EXPECT_EQ(Pixel(0, 0), Rgb(5, 6, 7));
     // A picture shown for one redraw stays visible after the real one is back.
-    ImagePtr real = std::move(gCurrentImage);
+    SharedImage real = std::move(gCurrentImage);
     gCurrentImage = CreateImage(4100, 4200, 32, MakeColour(90, 91, 92));
     RefreshPreview();
     std::swap(real, gCurrentImage);

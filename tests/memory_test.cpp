@@ -22,33 +22,49 @@ TEST(ToolkitMemory, ControlGroupLimitTexts) {
     for (const auto& [text, value] : cases) EXPECT_EQ(ParseControlGroupLimit(text), value) << '"' << text << '"';
 }
 
+// The limit of a group and each parent counts, and so does the room left
+// below it: the usage less the file cache the group can give back.
 TEST(ToolkitMemory, ControlGroupChainGivesItsSmallestLimit) {
     const std::string root = MakeTempFolder("cgroup");
     for (const auto& [path, text] : std::initializer_list<std::pair<std::string, std::string>>{
              {"memory.max", "max\n"},
              {"user/memory.max", "2000\n"},
+             {"user/memory.current", "1500\n"},
+             {"user/memory.stat", "anon 900\ninactive_file 300\nactive_file 100\n"},
              {"user/app/memory.max", "max\n"},
              {"unified/memory.max", "7000\n"},
+             {"unified/memory.current", "6500\n"},
              {"memory/memory.limit_in_bytes", "5000\n"},
-             {"memory/box/memory.limit_in_bytes", "9223372036854771712\n"}}) {
+             {"memory/memory.usage_in_bytes", "4800\n"},
+             {"memory/memory.stat", "inactive_file 4000\ntotal_inactive_file 100\ntotal_active_file 50\n"},
+             {"memory/box/memory.limit_in_bytes", "9223372036854771712\n"},
+             {"memory/box/memory.usage_in_bytes", "10\n"},
+             {"memory/full/memory.limit_in_bytes", "100\n"},
+             {"memory/full/memory.usage_in_bytes", "300\n"}}) {
         ASSERT_TRUE(CreateFolder(GetFolderPart(root + path)));
         ASSERT_TRUE(WriteWholeFile(root + path, text.data(), text.size()));
     }
+    constexpr uint64_t kNone = UINT64_MAX;
     const struct {
         const char* what;
         std::string procText;
         uint64_t limit;
+        uint64_t room;
     } cases[] = {
-        {"v2: a parent's limit holds for its children", "0::/user/app\n", 2000},
-        {"v2: a group missing from this view", "0::/gone/deeper\n", 7000},
-        {"v1: the memory controller's chain", "4:memory:/box\n", 5000},
-        {"v1: memory among other controllers", "4:cpu,memory:/box\n", 5000},
-        {"v1: other controllers only", "3:cpu,cpuacct:/box\n", 0},
-        {"both hierarchies", "4:memory:/box\n0::/user/app\n", 2000},
-        {"no text", "", 0},
-        {"malformed lines", "garbage\n4:memory\n", 0},
+        {"v2: a parent's limit holds for its children", "0::/user/app\n", 2000, 500},
+        {"v2: a group missing from this view", "0::/gone/deeper\n", 7000, 500},
+        {"v1: the memory controller's chain", "4:memory:/box\n", 5000, 350},
+        {"v1: memory among other controllers", "4:cpu,memory:/box\n", 5000, 350},
+        {"v1: a group over its limit", "4:memory:/full\n", 100, 0},
+        {"v1: other controllers only", "3:cpu,cpuacct:/box\n", 0, kNone},
+        {"both hierarchies", "4:memory:/box\n0::/user/app\n", 2000, 350},
+        {"no text", "", 0, kNone},
+        {"malformed lines", "garbage\n4:memory\n", 0, kNone},
     };
-    for (const auto& c : cases) EXPECT_EQ(FindControlGroupLimit(c.procText, root), c.limit) << c.what;
+    for (const auto& c : cases) {
+        EXPECT_EQ(FindControlGroupLimit(c.procText, root), c.limit) << c.what;
+        EXPECT_EQ(FindControlGroupRoom(c.procText, root), c.room) << c.what;
+    }
 }
 
 TEST(ToolkitMemory, SmallestLimitWins) {
@@ -59,7 +75,8 @@ TEST(ToolkitMemory, SmallestLimitWins) {
     EXPECT_EQ(SmallestMemoryLimit({8 * G, 16 * G, 0, 4 * G}), 4 * G);
 }
 
-// A session started with a data limit (ulimit -d) plans with that limit.
+// A session started with a data limit (ulimit -d) plans with that limit, and
+// what it already holds counts against it.
 TEST(ToolkitMemory, ResourceLimitLowersUsableMemory) {
     EXPECT_GT(ReadMemoryLimits().physical, 0u);
     if (kAddressSanitizer) GTEST_SKIP() << "the sanitizer's allocator aborts instead of failing";
@@ -71,7 +88,7 @@ TEST(ToolkitMemory, ResourceLimitLowersUsableMemory) {
         if (lim.rlim_max != RLIM_INFINITY && lim.rlim_max < kLimit) _exit(0);  // already lower
         lim.rlim_cur = kLimit;
         _exit(setrlimit(RLIMIT_DATA, &lim) == 0 && ReadMemoryLimits().dataSegment == kLimit &&
-                      GetUsableMemoryBytes() <= kLimit
+                      GetUsableMemoryBytes() <= kLimit && GetFreeMemoryBytes() < kLimit
                   ? 0
                   : 1);
     }

@@ -175,30 +175,30 @@ TEST_F(EditorSave, LossWarningsListWhatTheFormatLoses) {
 TEST_F(EditorSave, OversizedTexIsOfferedAResize) {
     struct Case {
         int answer;
-        bool copyFails;
+        bool noMemory;
         bool written;
     } cases[] = {{0, false, false}, {1, true, false}, {1, false, true}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.answer * 2 + c.copyFails);
+        SCOPED_TRACE(c.answer * 2 + c.noMemory);
         Show(2048, 512, false);
         gTexInfo.kind = 1;
-        const std::string path = dir_ + "big" + std::to_string(c.answer) + std::to_string(c.copyFails) + ".tex";
+        const std::string path = dir_ + "big" + std::to_string(c.answer) + std::to_string(c.noMemory) + ".tex";
         UiTestClearRequests();
         UiTestScriptMessageAnswer(c.answer);
-        if (c.copyFails) {
-            SetHistoryImageCopierForTesting(FailingCopy);
+        if (c.noMemory) {
+            SetFreeMemoryForTesting(1);
             UiTestScriptMessageAnswer(1);
         }
         SaveCurrentImageAs(path, 0);
-        SetHistoryImageCopierForTesting(nullptr);
+        SetFreeMemoryForTesting(0);
         int tw = 0, th = 0;
         FitSizePowerOfTwo(2048, 512, 1024, tw, th);
         EXPECT_EQ(Messages()[0], "Dravik 1 textures can be at most 1024 x 1024 pixels; this image is 2048 x 512.\n\n"
                                  "Resize to " + std::to_string(tw) + " x " + std::to_string(th) +
                                      " now and save?\n(Choose No to cancel; you can also use Tools > Resize.)");
         EXPECT_EQ(GetFileKind(path) == FileKind::File, c.written);
-        if (c.copyFails) {
-            EXPECT_EQ(Messages().back(), "Not enough memory to resize the image.");
+        if (c.noMemory) {
+            EXPECT_EQ(Messages().back(), "Not enough memory for this operation.");
             // The save stops: the oversized picture is not written.
             EXPECT_EQ(gCurrentImage->width, 2048);
         }

@@ -13,8 +13,8 @@
 
 namespace {
 
-int PitchFor(int width, int depth) {
-    return ((width * (depth / 8)) + 3) & ~3;
+int64_t PitchFor(int64_t width, int depth) {
+    return ((width * (depth / 8)) + 3) & ~int64_t(3);
 }
 
 void FillRow(uint8_t* row, int count, int bpp, uint32_t colour) {
@@ -87,7 +87,7 @@ ImagePtr CreateImageUnfilled(int width, int height, int depth) {
     image->width = width;
     image->height = height;
     image->depth = depth;
-    image->pitch = PitchFor(width, depth);
+    image->pitch = int(PitchFor(width, depth));
     image->pixels = NewPixels(image->ByteCount());
     if (!image->pixels) return nullptr;
     return image;
@@ -100,6 +100,11 @@ ImagePtr CreateImage(int width, int height, int depth, uint32_t fill) {
     FillRow(first, width, depth / 8, fill);
     for (int y = 1; y < height; ++y) std::memcpy(first + size_t(y) * image->pitch, first, size_t(image->pitch));
     return image;
+}
+
+uint64_t ImageByteCount(int width, int height, int depth) {
+    if (width < 1 || height < 1) return 0;
+    return uint64_t(PitchFor(width, depth)) * uint64_t(height);
 }
 
 ImagePtr DuplicateImage(const Image& image) {

@@ -37,6 +37,10 @@ struct Image {
 };
 
 using ImagePtr = std::unique_ptr<Image>;
+// A picture with several owners that nobody changes any more (the open
+// picture and the steps of the edit history share one): a change makes a new
+// picture instead.
+using SharedImage = std::shared_ptr<const Image>;
 
 // Colour helpers (0xAABBGGRR).
 constexpr uint32_t MakeColour(int r, int g, int b, int a = 255) {
@@ -72,6 +76,10 @@ private:
     struct Helper;
     std::unique_ptr<Helper> helper_;
 };
+
+// The bytes of pixels an image of this size and depth holds (its ByteCount),
+// for planning memory before it is made.
+uint64_t ImageByteCount(int width, int height, int depth = 32);
 
 // An exact copy (same depth); null when memory runs out.
 ImagePtr DuplicateImage(const Image& image);
