@@ -727,8 +727,9 @@ TEST(ToolkitCodecs, HostileHeadersAreRefused) {
 // anything is allocated for it (libpng would clear up to 2 GiB first, and
 // over its own limit it only warns): from memory, from a file, and from a
 // file of a megabyte or more inflated on a thread ahead. A chunk that fits
-// loads as before. So do TIFF headers claiming more than their compression
-// could make of a file of 200 bytes. The proof is the memory the decode
+// loads as before, and compressed text is not unpacked into hundreds of
+// megabytes. TIFF headers claiming more than their compression could make of
+// a file of 200 bytes are refused too. The proof is the memory the decode
 // held (a few MiB, some tens under the sanitizers), in a child whose limit
 // leaves room for a claim of 256 MiB.
 TEST(ToolkitCodecs, ClaimsPastTheFileCostNoMemory) {
@@ -789,6 +790,20 @@ TEST(ToolkitCodecs, ClaimsPastTheFileCostNoMemory) {
             }
         }
     }
+
+    // Compressed text that unpacks to 7 MB a chunk (libpng's own limit is 8),
+    // 40 times in 280 KB: the picture loads, and the text is not kept.
+    std::vector<uint8_t> texts;
+    const std::vector<uint8_t> note = Deflated(std::vector<uint8_t>(7000000, 'x'), 9);
+    std::vector<uint8_t> zTXt = {'N', 'o', 't', 'e', 0, 0};
+    zTXt.insert(zTXt.end(), note.begin(), note.end());
+    for (int i = 0; i < 40; ++i) AppendPngChunk(texts, "zTXt", zTXt.data(), zTXt.size());
+    const std::vector<uint8_t> wordy = ZlibPng(1, 1, 3, stream, 4096, texts);
+    EXPECT_EQ(decodeWithin([&] {
+                  std::string error;
+                  return DecodeImageMemory(wordy.data(), wordy.size(), &error) ? "loaded" : error;
+              }),
+              "loaded");
 
     // Uncompressed, 8-bit RGB in one strip of 16 bytes: 4 MiB of pixels
     // fit any file, more must fit the file at the compression's best ratio.

@@ -459,6 +459,13 @@ bool ReadPngHeader(PngReader* r, PngHeader* h, bool opaque32) {
     // The inflater checked the stream's own checksum already.
     png_set_option(r->png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
     png_set_user_limits(r->png, kMaxImageSide, kMaxImageSide);
+    // libpng keeps text, suggested palettes and colour profiles, none of which
+    // are used here, and unpacks compressed text 1000 times its size: a file
+    // of a few hundred kilobytes held hundreds of megabytes of it. A few dozen
+    // of them, each unpacking to at most a megabyte, is more than real files
+    // carry; the rest are passed over as libpng's limits have it.
+    png_set_chunk_cache_max(r->png, 32);
+    png_set_chunk_malloc_max(r->png, png_alloc_size_t(1) << 20);
     // libpng takes the picture data a whole stored block at a time.
     png_set_compression_buffer_size(r->png, 65536);
     png_read_info(r->png, r->info);
