@@ -805,8 +805,9 @@ TEST(ToolkitCodecs, ClaimsPastTheFileCostNoMemory) {
               }),
               "loaded");
 
-    // Uncompressed, 8-bit RGB in one strip of 16 bytes: 4 MiB of pixels
-    // fit any file, more must fit the file at the compression's best ratio.
+    // 8-bit RGB in one strip of 16 bytes, compressed as given: 4 MiB of
+    // pixels fit any file, more must fit the file at the compression's best
+    // ratio.
     auto tiff = [](uint32_t width, uint32_t height, uint16_t compression) {
         std::vector<uint8_t> f = {'I', 'I', 42, 0, 8, 0, 0, 0, 10, 0};
         const uint32_t bitsAt = 8 + 2 + 10 * 12 + 4, stripAt = bitsAt + 8;
