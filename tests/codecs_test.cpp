@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -564,28 +565,32 @@ TEST(ToolkitCodecs, FailedPngSaveKeepsTheOldFile) {
     }
 }
 
+void AppendPngChunk(std::vector<uint8_t>& file, const char* type, const uint8_t* data, size_t size) {
+    const size_t at = file.size();
+    for (int shift = 24; shift >= 0; shift -= 8) file.push_back(uint8_t(size >> shift));
+    file.insert(file.end(), type, type + 4);
+    file.insert(file.end(), data, data + size);
+    const uLong crc = crc32(0, &file[at + 4], uInt(size + 4));
+    for (int shift = 24; shift >= 0; shift -= 8) file.push_back(uint8_t(crc >> shift));
+}
+
+constexpr size_t kPngHeadBytes = 8 + 12 + 13;  // the signature and IHDR
+
 // A PNG file written here with zlib: rows of R, G, B[, A] bytes with filter
 // `filter`, deflated at `level` (or the stream given), split into IDAT chunks
-// of `chunkBytes`; every CRC correct.
+// of `chunkBytes`, after the bytes `before` (more chunks); every CRC correct.
 std::vector<uint8_t> ZlibPng(int width, int height, int channels, const std::vector<uint8_t>& stream,
-                             size_t chunkBytes) {
+                             size_t chunkBytes, const std::vector<uint8_t>& before = {}) {
     std::vector<uint8_t> file = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-    auto chunk = [&file](const char* type, const uint8_t* data, size_t size) {
-        const size_t at = file.size();
-        for (int shift = 24; shift >= 0; shift -= 8) file.push_back(uint8_t(size >> shift));
-        file.insert(file.end(), type, type + 4);
-        file.insert(file.end(), data, data + size);
-        const uLong crc = crc32(0, &file[at + 4], uInt(size + 4));
-        for (int shift = 24; shift >= 0; shift -= 8) file.push_back(uint8_t(crc >> shift));
-    };
     uint8_t header[13] = {};
     for (int i = 0; i < 4; ++i) header[i] = uint8_t(width >> (24 - 8 * i)), header[4 + i] = uint8_t(height >> (24 - 8 * i));
     header[8] = 8;
     header[9] = channels == 4 ? 6 : 2;
-    chunk("IHDR", header, 13);
+    AppendPngChunk(file, "IHDR", header, 13);
+    file.insert(file.end(), before.begin(), before.end());
     for (size_t at = 0; at < stream.size(); at += chunkBytes)
-        chunk("IDAT", stream.data() + at, std::min(chunkBytes, stream.size() - at));
-    chunk("IEND", nullptr, 0);
+        AppendPngChunk(file, "IDAT", stream.data() + at, std::min(chunkBytes, stream.size() - at));
+    AppendPngChunk(file, "IEND", nullptr, 0);
     return file;
 }
 
@@ -716,6 +721,128 @@ TEST(ToolkitCodecs, HostileHeadersAreRefused) {
     EXPECT_EQ(DecodeImageMemory(nullptr, 0, &error), nullptr);
     EXPECT_EQ(DecodeImageFile("/nonexistent/orvanta/none.png", &error), nullptr);
     EXPECT_EQ(error, "The file cannot be opened.");
+}
+
+// A chunk that claims more than the rest of its file holds is refused before
+// anything is allocated for it (libpng would clear up to 2 GiB first, and
+// over its own limit it only warns): from memory, from a file, and from a
+// file of a megabyte or more inflated on a thread ahead. A chunk that fits
+// loads as before, and compressed text is not unpacked into hundreds of
+// megabytes. TIFF headers claiming more than their compression could make of
+// a file of 200 bytes are refused too. The proof is the memory the decode
+// held (a few MiB, some tens under the sanitizers), in a child whose limit
+// leaves room for a claim of 256 MiB.
+TEST(ToolkitCodecs, ClaimsPastTheFileCostNoMemory) {
+    const TempFolder folder;
+    const std::string path = folder.path + "claim.png";
+    constexpr const char* kTruncatedPng = "The PNG file is truncated.";
+    const struct {
+        const char* type;
+        std::string data;  // what a chunk of the type that fits holds
+    } types[] = {{"tEXt", std::string("Title\0x", 7)},
+                 {"zTXt", std::string("Title\0\0\x78\x9c\x03\0\0\0\0\x01", 14)},
+                 {"iTXt", std::string("Title\0\0\0\0\0x", 11)},
+                 {"sPLT", std::string("pal\0\x08\x01\x02\x03\x04\0\x05", 11)}};
+    const struct {
+        uint32_t length;  // 0: the chunk's own
+        const char* error;
+    } claims[] = {{0, ""}, {256u << 20, kTruncatedPng}, {0x7FFFFFFFu, kTruncatedPng},
+                  {0x80000000u, "The PNG file is damaged."}};
+    const struct {
+        const char* name;
+        bool file;
+        size_t padding;  // bytes of a private chunk before the claim
+        int threads;
+    } sources[] = {{"memory", false, 0, 1}, {"file", true, 0, 1}, {"1 MiB file, inflated ahead", true, 1u << 20, 2}};
+    // The decode's text, and what it held when that is more than it should.
+    auto decodeWithin = [](const std::function<std::string()>& decode) {
+        return RunWithinMemory(512, [&] {
+            std::string error;
+            const long grown = PeakResidentGrowthMiB([&] { error = decode(); });
+            return error + (grown > 64 ? ", holding " + std::to_string(grown) + " MiB" : "");
+        });
+    };
+    const std::vector<uint8_t> stream = Deflated({0, 1, 2, 3}, 6);
+    for (const auto& source : sources) {
+        std::vector<uint8_t> padding;
+        if (source.padding) AppendPngChunk(padding, "orVa", std::vector<uint8_t>(source.padding).data(), source.padding);
+        for (const auto& type : types) {
+            for (const auto& claim : claims) {
+                SCOPED_TRACE(std::string(source.name) + ", " + type.type + " claiming " + std::to_string(claim.length));
+                std::vector<uint8_t> before = padding;
+                AppendPngChunk(before, type.type, reinterpret_cast<const uint8_t*>(type.data.data()), type.data.size());
+                std::vector<uint8_t> file = ZlibPng(1, 1, 3, stream, 4096, before);
+                if (claim.length) {
+                    file.resize(kPngHeadBytes + before.size() - type.data.size() - 4);  // ends after the chunk's head
+                    for (int i = 0; i < 4; ++i) file[file.size() - 8 + i] = uint8_t(claim.length >> (24 - 8 * i));
+                }
+                ASSERT_TRUE(WriteWholeFile(path, file.data(), file.size()));
+                EXPECT_EQ(decodeWithin([&] {
+                              SetThreadCountForTesting(source.threads);
+                              std::string error;
+                              if (source.file)
+                                  DecodeImageFileTo32Bit(path, nullptr, &error);
+                              else
+                                  DecodeImageMemory(file.data(), file.size(), &error);
+                              return error;
+                          }),
+                          claim.error);
+            }
+        }
+    }
+
+    // Compressed text that unpacks to 7 MB a chunk (libpng's own limit is 8),
+    // 40 times in 280 KB: the picture loads, and the text is not kept.
+    std::vector<uint8_t> texts;
+    const std::vector<uint8_t> note = Deflated(std::vector<uint8_t>(7000000, 'x'), 9);
+    std::vector<uint8_t> zTXt = {'N', 'o', 't', 'e', 0, 0};
+    zTXt.insert(zTXt.end(), note.begin(), note.end());
+    for (int i = 0; i < 40; ++i) AppendPngChunk(texts, "zTXt", zTXt.data(), zTXt.size());
+    const std::vector<uint8_t> wordy = ZlibPng(1, 1, 3, stream, 4096, texts);
+    EXPECT_EQ(decodeWithin([&] {
+                  std::string error;
+                  return DecodeImageMemory(wordy.data(), wordy.size(), &error) ? "loaded" : error;
+              }),
+              "loaded");
+
+    // 8-bit RGB in one strip of 16 bytes, compressed as given: 4 MiB of
+    // pixels fit any file, more must fit the file at the compression's best
+    // ratio.
+    auto tiff = [](uint32_t width, uint32_t height, uint16_t compression) {
+        std::vector<uint8_t> f = {'I', 'I', 42, 0, 8, 0, 0, 0, 10, 0};
+        const uint32_t bitsAt = 8 + 2 + 10 * 12 + 4, stripAt = bitsAt + 8;
+        const uint32_t entries[10][3] = {{256, 4, width}, {257, 4, height}, {258, 3, bitsAt},     {259, 3, compression},
+                                         {262, 3, 2},     {273, 4, stripAt}, {277, 3, 3},         {278, 4, height},
+                                         {279, 4, 16},    {284, 3, 1}};
+        for (const auto& [tag, type, value] : entries) {
+            const uint32_t count = tag == 258 ? 3 : 1;
+            for (const uint32_t v : {tag | type << 16, count, value})
+                f.insert(f.end(), {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)});
+        }
+        f.resize(bitsAt, 0);
+        f.insert(f.end(), {8, 0, 8, 0, 8, 0, 0, 0});
+        f.resize(stripAt + 16, 0);
+        return f;
+    };
+    const struct {
+        const char* name;
+        std::vector<uint8_t> file;
+        const char* error;
+    } tiffs[] = {
+        {"LZW, 5000 x 6000", tiff(5000, 6000, 5), "The TIFF file is truncated."},
+        {"Deflate, 4500 x 5000", tiff(4500, 5000, 8), "The TIFF file is truncated."},
+        {"PackBits, 1500 x 1300", tiff(1500, 1300, 32773), "The TIFF file is truncated."},
+        {"LZW, 1000 x 1000: 3 MB fit", tiff(1000, 1000, 5), "The TIFF file is damaged: Using code not yet in table."},
+    };
+    for (const auto& t : tiffs) {
+        SCOPED_TRACE(t.name);
+        EXPECT_EQ(decodeWithin([&] {
+                      std::string error;
+                      DecodeImageMemory(t.file.data(), t.file.size(), &error);
+                      return error;
+                  }),
+                  t.error);
+    }
 }
 
 // 16- and 32-bit BMPs with masks of every width: each field is scaled from

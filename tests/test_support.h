@@ -1,6 +1,7 @@
 // Helpers the file-format tests share: a fresh temporary folder, whether a
 // peer tool is installed, a picture's pixels in reading order, a run under a
-// memory limit, and a guard against reads that wait on a named pipe.
+// memory limit and the peak memory of a call, and a guard against reads that
+// wait on a named pipe.
 #pragma once
 
 #include <fcntl.h>
@@ -15,6 +16,8 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <future>
@@ -109,6 +112,30 @@ inline std::string RunWithinMemory(size_t headroomMiB, const std::function<std::
     if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return "the child failed (wait status " + std::to_string(status) + ") after: " + text;
     return text;
+}
+
+// How much more than at its start this process held resident at its peak
+// while `body` ran, in MiB. Memory that was claimed and filled shows here
+// even where a limit let the claim through; run it in a child
+// (RunWithinMemory), since the peak it resets is the whole process's.
+inline long PeakResidentGrowthMiB(const std::function<void()>& body) {
+    auto kib = [](const char* field) {
+        long value = -1;
+        if (FILE* status = std::fopen("/proc/self/status", "r")) {
+            char line[256];
+            while (std::fgets(line, sizeof line, status))
+                if (std::strncmp(line, field, std::strlen(field)) == 0) value = std::atol(line + std::strlen(field));
+            std::fclose(status);
+        }
+        return value;
+    };
+    if (FILE* refs = std::fopen("/proc/self/clear_refs", "w")) {
+        std::fputs("5", refs);  // the peak starts again from what is resident now
+        std::fclose(refs);
+    }
+    const long before = kib("VmRSS:");
+    body();
+    return (kib("VmHWM:") - before) / 1024;
 }
 
 // Guards a test that hands named pipes to code that must refuse them at once:

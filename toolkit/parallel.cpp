@@ -137,6 +137,9 @@ int DetectMachineThreads() {
     }
     const int limit = CgroupCpuLimit();
     if (limit > 0) count = std::min(count, limit);
+#ifdef ORVANTA_THREAD_SANITIZER
+    count = std::max(count, 4);  // the race-checking build (see CMakeLists.txt)
+#endif
     return std::clamp(count, 1, kMaxThreads);
 }
 

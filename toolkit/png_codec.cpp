@@ -57,8 +57,8 @@ void PngWarningFn(png_structp, png_const_charp) {}
 struct PngSource {
     const uint8_t* data = nullptr;  // the whole file, or null when reading fd
     int fd = -1;
-    uint64_t size = 0;  // of the file, for the plausibility check
-    uint64_t pos = 0;   // next byte of `data` the decoder gets
+    uint64_t size = 0;  // of the file, for the plausibility checks
+    uint64_t pos = 0;   // bytes handed out so far: the next byte of `data`
     uint8_t* ahead = nullptr;  // read-ahead buffer of fd
     size_t aheadSize = 0;
     size_t aheadPos = 0;
@@ -92,8 +92,14 @@ const char* ReadSource(PngSource& src, uint8_t* out, size_t length) {
         src.aheadPos += take;
         out += take;
         length -= take;
+        src.pos += take;
     }
     return nullptr;
+}
+
+// What the file holds after the bytes handed out, by its size when opened.
+uint64_t SourceLeft(const PngSource& src) {
+    return src.size - std::min(src.pos, src.size);
 }
 
 uint32_t GetU32BE(const uint8_t* at) {
@@ -168,6 +174,7 @@ private:
     static constexpr size_t kPackedBytes = size_t(256) << 10;
     static constexpr size_t kPadding = 64;  // ISA-L may load whole words near the end
     static constexpr size_t kSlots = 16;    // pieces made ahead: about 1 MiB
+    static constexpr uint32_t kMaxChunkLength = 0x7FFFFFFF;  // lengths use 31 bits
     enum class Step { Signature, ChunkHead, PassThrough, Picture, After };
 
     const char* ProduceHere() {
@@ -253,8 +260,15 @@ private:
                     step_ = Step::Picture;
                     return ProducePicture();
                 }
+                // libpng allocates and clears a chunk's whole claimed length
+                // before it reads the data, and past its own limit only
+                // warns: a claim the rest of the file cannot hold would cost
+                // gigabytes before the file is found short, so it fails here.
+                const uint32_t length = GetU32BE(q);
+                if (length > kMaxChunkLength) return kDamaged;
+                if (uint64_t(length) + 4 > SourceLeft(source_)) return kTruncated;
                 produced_ = 8;
-                passLeft_ = uint64_t(GetU32BE(q)) + 4;  // data and CRC; libpng judges the length
+                passLeft_ = uint64_t(length) + 4;  // data and CRC
                 step_ = Step::PassThrough;
                 return nullptr;
             }
@@ -277,7 +291,7 @@ private:
     const char* StartIdat(const uint8_t* head) {
         idatLeft_ = GetU32BE(head);
         idatCrc_ = crc32_gzip_refl(0, head + 4, 4);
-        return idatLeft_ > 0x7FFFFFFFu ? kDamaged : nullptr;  // lengths use 31 bits
+        return idatLeft_ > kMaxChunkLength ? kDamaged : nullptr;
     }
 
     // Ends the current IDAT chunk (its CRC checked) and reads the next
@@ -445,6 +459,13 @@ bool ReadPngHeader(PngReader* r, PngHeader* h, bool opaque32) {
     // The inflater checked the stream's own checksum already.
     png_set_option(r->png, PNG_IGNORE_ADLER32, PNG_OPTION_ON);
     png_set_user_limits(r->png, kMaxImageSide, kMaxImageSide);
+    // libpng keeps text, suggested palettes and colour profiles, none of which
+    // are used here, and unpacks compressed text 1000 times its size: a file
+    // of a few hundred kilobytes held hundreds of megabytes of it. A few dozen
+    // of them, each unpacking to at most a megabyte, is more than real files
+    // carry; the rest are passed over as libpng's limits have it.
+    png_set_chunk_cache_max(r->png, 32);
+    png_set_chunk_malloc_max(r->png, png_alloc_size_t(1) << 20);
     // libpng takes the picture data a whole stored block at a time.
     png_set_compression_buffer_size(r->png, 65536);
     png_read_info(r->png, r->info);

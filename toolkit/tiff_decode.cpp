@@ -99,8 +99,12 @@ struct TiffHandle {
 
 // A header can claim a picture far larger than its file could hold; for the
 // common compressions whose best ratio is known, such a file is refused
-// before the picture (and libtiff's buffers) are allocated.
+// before the picture (and libtiff's buffers) are allocated. The allowance
+// is in decoded bytes, for small pictures in large tiles and the like: an
+// allowance in file bytes, multiplied by the ratio, let a file of 200 bytes
+// claim hundreds of megabytes.
 bool PlausibleForFileSize(TIFF* tif, uint64_t fileSize) {
+    constexpr uint64_t kAllowance = uint64_t(4) << 20;
     uint16_t compression = COMPRESSION_NONE;
     TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
     uint64_t ratio = 0;
@@ -119,7 +123,7 @@ bool PlausibleForFileSize(TIFF* tif, uint64_t fileSize) {
     const uint64_t decoded = TIFFIsTiled(tif) ? uint64_t(TIFFTileSize64(tif)) * TIFFNumberOfTiles(tif)
                                               : uint64_t(TIFFStripSize64(tif)) * TIFFNumberOfStrips(tif);
     if (decoded == 0) return false;
-    return ClaimFitsBytes(decoded, fileSize + 65536, ratio);
+    return decoded <= kAllowance || ClaimFitsBytes(decoded - kAllowance, fileSize, ratio);
 }
 
 ImagePtr TiffFailure(std::string* error, const TiffSource& src, const char* fallback) {

@@ -7,14 +7,19 @@
 #include <string>
 #include <vector>
 
+#include "tests/fuzz/fuzz_support.h"
 #include "toolkit/codecs.h"
 
 namespace {
 
 // libtiff allocates what a TIFF header asks for when the compression has no
 // known best ratio (fax and the like), which the fuzzer's memory limit cannot
-// bear. Every other decoder refuses claims its bytes cannot hold.
-bool TooBigToTry(const std::vector<uint8_t>& d) { return IsTiffData(d.data(), d.size()); }
+// bear. Every other decoder refuses claims its bytes cannot hold, and only
+// PNG's can reach more than a few hundred megabytes from 64 KiB.
+bool TooBigToTry(const std::vector<uint8_t>& d) {
+    return IsTiffData(d.data(), d.size()) ||
+           (IsPngData(d.data(), d.size()) && ClaimedPngPixels(d.data() + 8, d.size() - 8) > kMaxFuzzPngPixels);
+}
 
 }  // namespace
 

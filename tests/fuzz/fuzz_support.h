@@ -5,6 +5,7 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -82,6 +83,32 @@ inline ImagePtr MakeFuzzPicture(ByteReader& in, int maxWidth, int maxHeight) {
         for (size_t i = 0; i < rowBytes; ++i, next = (next + 1) % size_t(left)) row[i] = bytes[next];
     }
     return picture;
+}
+
+// Pictures above this many pixels are legal (64 KiB of the best deflate
+// holds 1-bit PNG rows of 23000 x 23000 pixels, 2 GB once decoded) but only
+// measure the allocator, and the memory limits of the runs are set for
+// pictures below it; the decode paths they reach are the same.
+constexpr uint64_t kMaxFuzzPngPixels = uint64_t(1) << 24;
+
+// The largest width x height of any IHDR chunk among PNG chunks (the bytes
+// after the signature), found as libpng walks them: by their lengths, up to
+// the first that runs past the end.
+inline uint64_t ClaimedPngPixels(const uint8_t* chunks, size_t size) {
+    ByteReader in(chunks, size);
+    uint64_t largest = 0;
+    while (in.Remaining() >= 12) {
+        const uint64_t length = in.U32BE();
+        const uint32_t type = in.U32BE();
+        if (type == 0x49484452u && length >= 8 && in.Remaining() >= 8) {  // "IHDR"
+            const uint64_t width = in.U32BE(), height = in.U32BE();
+            largest = std::max(largest, width * height);
+            if (!in.Skip(length - 8 + 4)) break;
+        } else if (!in.Skip(length + 4)) {
+            break;
+        }
+    }
+    return largest;
 }
 
 // A folder of this process's own, removed when the process ends normally.
