@@ -1,6 +1,7 @@
 // TIFF reader and writer for the plainest layout: little-endian, uncompressed,
-// chunky 8-bit RGB or RGBA in strips. Only the first directory is read; every
-// other kind of TIFF is left to libtiff through the load dispatch.
+// chunky 8-bit RGB or RGBA in strips, in any of the eight orientations. Only
+// the first directory is read; every other kind of TIFF is left to libtiff
+// through the load dispatch.
 #include "formats/tiff.h"
 
 #include <algorithm>
@@ -22,6 +23,7 @@ constexpr uint16_t kTagBitsPerSample = 258;
 constexpr uint16_t kTagCompression = 259;
 constexpr uint16_t kTagPhotometric = 262;
 constexpr uint16_t kTagStripOffsets = 273;
+constexpr uint16_t kTagOrientation = 274;
 constexpr uint16_t kTagSamplesPerPixel = 277;
 constexpr uint16_t kTagRowsPerStrip = 278;
 constexpr uint16_t kTagStripByteCounts = 279;
@@ -113,7 +115,7 @@ ImagePtr ReadTiffFromMemory(const uint8_t* data, int64_t size, TexInfo& info) {
     file.Seek(ifd);
     const uint32_t entryCount = file.U16();
 
-    IfdEntry width, height, bits, compression, photometric, strips, samples, rowsPerStrip, planar;
+    IfdEntry width, height, bits, compression, photometric, strips, orientation, samples, rowsPerStrip, planar;
     for (uint32_t i = 0; i < entryCount; ++i) {
         const uint64_t at = ifd + 2 + 12 * uint64_t(i);
         if (!file.Fits(at, 12)) return nullptr;
@@ -131,6 +133,7 @@ ImagePtr ReadTiffFromMemory(const uint8_t* data, int64_t size, TexInfo& info) {
         case kTagCompression: compression = entry; break;
         case kTagPhotometric: photometric = entry; break;
         case kTagStripOffsets: strips = entry; break;
+        case kTagOrientation: orientation = entry; break;
         case kTagSamplesPerPixel: samples = entry; break;
         case kTagRowsPerStrip: rowsPerStrip = entry; break;
         case kTagPlanarConfiguration: planar = entry; break;
@@ -155,18 +158,41 @@ ImagePtr ReadTiffFromMemory(const uint8_t* data, int64_t size, TexInfo& info) {
     uint32_t rps = EntryNumber(rowsPerStrip, h);
     if (rps < 1 || rps > h) rps = h;
 
-    ImagePtr image = CreateImage(int(w), int(h), 32, kOpaqueBlack);
+    // Scanners, fax software and cameras store rasters turned or mirrored;
+    // the picture is shown the way the file says it is meant to be seen.
+    const uint32_t stated = EntryNumber(orientation, 1);
+    const int turn = stated >= 1 && stated <= 8 ? int(stated) : 1;
+    const bool swapSides = OrientationSwapsSides(turn);
+    ImagePtr image = CreateImage(int(swapSides ? h : w), int(swapSides ? w : h), 32, kOpaqueBlack);
     if (!image) return nullptr;
 
-    for (uint32_t y = 0; y < h; ++y) {
+    // Where stored row y lies in the file; null once the strips or the data run out.
+    auto storedRow = [&](uint32_t y) -> const uint8_t* {
         const uint32_t s = y / rps;
-        if (s >= strips.count) break;
         uint64_t stripAt = 0;
-        if (!FindStripOffset(file, strips, s, stripAt)) break;
-        const uint64_t r = y - uint64_t(s) * rps;
-        const uint8_t* src = file.Span(stripAt + r * rowBytes, rowBytes);
-        if (!src) break;
-        SwapRedBlueRow(src, int(spp), image->RowFromTop(int(y)), 4, int(w));
+        if (s >= strips.count || !FindStripOffset(file, strips, s, stripAt)) return nullptr;
+        return file.Span(stripAt + (y - uint64_t(s) * rps) * rowBytes, rowBytes);
+    };
+    // A few stored rows at a time, so that a raster turned a quarter is
+    // written along the picture's rows.
+    constexpr uint32_t kBandRows = 16;
+    const uint8_t* band[kBandRows];
+    for (uint32_t first = 0; first < h; first += kBandRows) {
+        uint32_t rows = 0;
+        while (rows < kBandRows && first + rows < h && (band[rows] = storedRow(first + rows))) ++rows;
+        if (turn == 1) {
+            for (uint32_t r = 0; r < rows; ++r)
+                SwapRedBlueRow(band[r], int(spp), image->RowFromTop(int(first + r)), 4, int(w));
+        } else {
+            PlaceStoredRows(*image, turn, int(first), int(rows), int(w), [&](uint8_t* out, int c, int r) {
+                const uint8_t* src = band[r] + size_t(c) * spp;
+                out[0] = src[2];
+                out[1] = src[1];
+                out[2] = src[0];
+                out[3] = spp == 4 ? src[3] : 255;
+            });
+        }
+        if (rows < kBandRows && first + rows < h) break;
     }
     info.bytesPerPixel = int32_t(spp);
     return image;

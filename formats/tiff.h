@@ -1,9 +1,10 @@
 // TIFF files: the program's own reader and writer for the plainest layout.
 //
 // The reader takes little-endian ("II"), uncompressed, chunky RGB or RGBA files
-// with 8 bits a sample in strips, and keeps alpha exactly as stored. Anything
-// else it refuses without a message, so the load dispatch hands the file to
-// libtiff instead. The writer always makes one such file: one strip, RGB or
+// with 8 bits a sample in strips, and keeps alpha exactly as stored; a file
+// whose Orientation tag says its raster is turned or mirrored is shown
+// upright. Anything else it refuses without a message, so the load dispatch
+// hands the file to libtiff instead. The writer always makes one such file: one strip, RGB or
 // RGBA with straight alpha, 72 dots per inch.
 #pragma once
 
@@ -16,8 +17,8 @@
 
 // Decodes a TIFF file held whole in memory into a new 32-bit image and sets
 // info.bytesPerPixel to the samples per pixel (3 or 4). Null means "not a
-// file of this reader's kind": info.errorText is never set. Rows missing at
-// the end of a short file stay opaque black.
+// file of this reader's kind": info.errorText is never set. Stored rows
+// missing at the end of a short file stay opaque black.
 ImagePtr ReadTiffFromMemory(const uint8_t* data, int64_t size, TexInfo& info);
 
 // Writes the image as an uncompressed TIFF file, RGBA when withAlpha is set,

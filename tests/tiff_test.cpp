@@ -1,6 +1,7 @@
 // TIFF: which files the own reader takes (and which it leaves to libtiff), the
-// writer's exact layout, round trips through the dispatch, failed writes, and
-// files exchanged with ImageMagick and libtiff's tools.
+// writer's exact layout, round trips through the dispatch, failed writes,
+// files exchanged with ImageMagick and libtiff's tools, orientations and
+// L*a*b* colours.
 #include <gtest/gtest.h>
 
 #include <stdio.h>
@@ -254,6 +255,134 @@ TEST(FormatsTiff, ImageMagickFilesReadByTheOwnReader) {
         EXPECT_EQ(info.bytesPerPixel, transparent ? 4 : 3);
         for (int i = 0; i < 9 * 7; ++i)
             EXPECT_EQ(GetPixelColour(*image, i % 9, i / 9), GetPixelColour(*picture, i % 9, i / 9)) << i;
+    }
+}
+
+// A 3 x 2 raster stored 0 1 2 / 3 4 5 is shown as viewers (and ImageMagick's
+// -auto-orient) show it, by the own reader and by libtiff, with and without
+// alpha. Colours of 0 or 255 survive libtiff's premultiplied alpha exactly.
+TEST(FormatsTiff, EveryOrientationIsShownUpright) {
+    const char* shown[] = {"012345", "210543", "543210", "345012", "031425", "304152", "524130", "251403"};
+    auto colour = [](int i, bool alpha) {
+        return MakeColour(i & 1 ? 255 : 0, i & 2 ? 255 : 0, i & 4 ? 255 : 0, alpha ? 255 - 40 * i : 255);
+    };
+    std::vector<uint8_t> rgba, rgb;
+    for (int i = 0; i < 24; ++i) {
+        rgba.push_back(uint8_t(colour(i / 4, true) >> (8 * (i % 4))));
+        if (i % 4 < 3) rgb.push_back(rgba.back());
+    }
+    for (uint32_t o = 1; o <= 8; ++o) {
+        TexInfo info;
+        int depth = 0;
+        std::string error;
+        const Entry turn = {274, kShort, 1, o}, unassociatedAlpha = {338, kShort, 1, 2};
+        const std::vector<uint8_t> withAlpha = Build(With(With(Plain(3, 2, 4), turn), unassociatedAlpha), rgba),
+                                   without = Build(With(Plain(3, 2, 3), turn), rgb);
+        const std::pair<ImagePtr, bool> decoded[] = {
+            {ReadTiffFromMemory(withAlpha.data(), int64_t(withAlpha.size()), info), true},
+            {DecodeImageMemoryTo32Bit(withAlpha.data(), withAlpha.size(), &depth, &error), true},
+            {DecodeImageMemory(without.data(), without.size(), &error), false}};
+        for (size_t k = 0; k < 3; ++k) {
+            SCOPED_TRACE(testing::Message() << "orientation " << o << ", reader " << k);
+            const auto& [image, alpha] = decoded[k];
+            ASSERT_TRUE(image) << error;
+            const int width = o <= 4 ? 3 : 2;
+            ASSERT_EQ(image->width * 10 + image->height, width * 10 + 6 / width);
+            for (int i = 0; i < 6; ++i)
+                EXPECT_EQ(GetPixelColour(*image, i % width, i / width), colour(shown[o - 1][i] - '0', alpha)) << i;
+        }
+    }
+}
+
+// Pictures of many bands, in strips and in tiles (made by tiffcp): each
+// orientation turned a quarter is the transpose of its partner among the
+// first four, and libtiff's own flips (the 32-bit read) and the own reader
+// agree with ours.
+TEST(FormatsTiff, OrientedBandsJoinUp) {
+    if (!HaveTool("tiffcp")) GTEST_SKIP() << "tiffcp missing";
+    const uint32_t w = 600, h = 500;
+    std::vector<uint8_t> samples(size_t(w) * h * 3);
+    for (size_t i = 0; i < samples.size(); ++i) samples[i] = uint8_t(i * 7 + (i * i >> 9));
+    TempFolder folder;
+    const std::string plainPath = folder.path + "p.tif", path = folder.path + "l.tif";
+    for (const std::string layout : {"-r 3", "-t -w 16 -l 16"}) {
+        std::vector<uint32_t> shown[9];
+        for (uint32_t o = 1; o <= 8; ++o) {
+            const std::vector<uint8_t> plain = Build(With(Plain(w, h, 3), {274, kShort, 1, o}), samples);
+            std::vector<uint8_t> file;
+            ASSERT_TRUE(WriteWholeFile(plainPath, plain.data(), plain.size()));
+            ASSERT_EQ(system(("tiffcp " + layout + " " + plainPath + " " + path + " 2>/dev/null").c_str()), 0);
+            ASSERT_TRUE(ReadWholeFile(path, file));
+            TexInfo info;
+            std::string error;
+            int depth = 0;
+            ImagePtr image = DecodeImageMemory(file.data(), file.size(), &error);
+            ImagePtr flipped = DecodeImageMemoryTo32Bit(file.data(), file.size(), &depth, &error);
+            ImagePtr own = ReadTiffFromMemory(plain.data(), int64_t(plain.size()), info);
+            ASSERT_TRUE(image && flipped && own) << error;
+            shown[o] = PixelsOf(*image);
+            EXPECT_TRUE(PixelsOf(*own) == shown[o] && (o > 4 || PixelsOf(*flipped) == shown[o])) << o;
+        }
+        for (const auto& [turned, partner] : {std::pair{5, 1}, {6, 4}, {7, 3}, {8, 2}}) {
+            size_t mismatches = 0;
+            for (size_t i = 0; i < size_t(w) * h; ++i)
+                mismatches += shown[turned][i] != shown[partner][i % h * w + i / h];
+            EXPECT_EQ(mismatches, 0u) << turned << " " << layout;
+        }
+    }
+}
+
+// L*a*b* files come out as a colour-managed conversion gives them: sRGB for a
+// file that names no white (D50) from Little CMS (relative colorimetric), for
+// a D65 white computed by hand (nothing to adapt). Lab that libtiff cannot
+// hand over whole is refused rather than shown wrong.
+TEST(FormatsTiff, LabColoursAreShownInSrgb) {
+    const struct {
+        int l, a, b;  // L* in 255ths of 100: exact in 8 and 16 bits
+        uint32_t d50, d65;
+    } colours[] = {
+        {255, 0, 0, MakeColour(255, 255, 255), MakeColour(255, 255, 255)},
+        {0, 0, 0, MakeColour(0, 0, 0), MakeColour(0, 0, 0)},
+        {128, 0, 0, MakeColour(119, 119, 119), MakeColour(119, 119, 119)},
+        {138, 81, 70, MakeColour(255, 0, 0), MakeColour(255, 1, 0)},
+        {224, -79, 81, MakeColour(9, 255, 0), MakeColour(73, 253, 26)},
+        {75, 68, -112, MakeColour(0, 1, 254), MakeColour(0, 34, 254)},
+        {153, -20, 30, MakeColour(123, 154, 90), MakeColour(128, 153, 90)},
+        {100, 60, -60, MakeColour(143, 38, 193), MakeColour(132, 47, 192)},
+    };
+    const uint32_t n = uint32_t(std::size(colours));
+    for (const uint32_t wide : {0, 1})
+        for (const bool d65 : {false, true}) {
+            SCOPED_TRACE(testing::Message() << (wide ? 16 : 8) << " bits, D65 " << d65);
+            std::vector<uint8_t> data;
+            auto put = [&](int v, uint32_t bytes) {
+                for (uint32_t k = 0; k < bytes; ++k) data.push_back(uint8_t(v >> (8 * k)));
+            };
+            for (const auto& c : colours)
+                for (const int v : {c.l * (wide ? 257 : 1), c.a * (wide ? 256 : 1), c.b * (wide ? 256 : 1)})
+                    put(v, wide + 1);
+            const Entry bits = {258, kShort, 1, 8 + 8 * wide}, lab = {262, kShort, 1, 8};
+            std::vector<Entry> entries = With(With(Plain(n, 1, 3), bits), lab);
+            if (d65) entries.push_back({318, 5, 2, uint32_t(8 + data.size())});  // WhitePoint, two RATIONALs
+            for (const int v : {3127, 10000, 3290, 10000}) put(v, d65 ? 4 : 0);
+            const std::vector<uint8_t> file = Build(entries, data);
+            std::string error;
+            ImagePtr image = DecodeImageMemory(file.data(), file.size(), &error);
+            ASSERT_TRUE(image) << error;
+            for (uint32_t i = 0; i < n; ++i)
+                for (int shift : {0, 8, 16})
+                    EXPECT_NEAR(int(GetPixelColour(*image, int(i), 0) >> shift & 255),
+                                int((d65 ? colours[i].d65 : colours[i].d50) >> shift & 255), 1) << i;
+        }
+    // With alpha, and the ICC and ITU encodings.
+    TempFolder folder;
+    for (const uint32_t photometric : {8, 9, 10}) {
+        const Entry lab = {262, kShort, 1, photometric};
+        const std::vector<uint8_t> file = Build(With(Plain(1, 1, photometric == 8 ? 4 : 3), lab), {1, 2, 3, 4});
+        ASSERT_TRUE(WriteWholeFile(folder.path + "x.tif", file.data(), file.size()));
+        TexInfo info;
+        EXPECT_FALSE(LoadImageFileByExtension(folder.path + "x.tif", info)) << photometric;
+        EXPECT_EQ(info.errorText, kDamagedFileText) << photometric;
     }
 }
 

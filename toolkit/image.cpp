@@ -107,6 +107,23 @@ uint64_t ImageByteCount(int width, int height, int depth) {
     return uint64_t(PitchFor(width, depth)) * uint64_t(height);
 }
 
+StoredRowPlacement PlaceStoredRow(Image& image, int orientation, int storedRow) {
+    const ptrdiff_t right = image.BytesPerPixel();
+    const ptrdiff_t down = -ptrdiff_t(image.pitch);  // rows are stored bottom-up
+    const int lastX = image.width - 1, lastY = image.height - 1;
+    auto at = [&](int x, int y) { return image.RowFromTop(y) + ptrdiff_t(x) * right; };
+    switch (orientation) {
+        case 2: return {at(lastX, storedRow), -right, down};
+        case 3: return {at(lastX, lastY - storedRow), -right, -down};
+        case 4: return {at(0, lastY - storedRow), right, -down};
+        case 5: return {at(storedRow, 0), down, right};
+        case 6: return {at(lastX - storedRow, 0), down, -right};
+        case 7: return {at(lastX - storedRow, lastY), -down, -right};
+        case 8: return {at(storedRow, lastY), -down, right};
+        default: return {at(0, storedRow), right, down};
+    }
+}
+
 ImagePtr DuplicateImage(const Image& image) {
     ImagePtr copy(new (std::nothrow) Image);
     if (!copy) return nullptr;

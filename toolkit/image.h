@@ -81,6 +81,43 @@ private:
 // for planning memory before it is made.
 uint64_t ImageByteCount(int width, int height, int depth = 32);
 
+// The eight orientations a file may give its stored raster (TIFF and EXIF
+// number them alike): 1 rows from the top, each from the left; 2 mirrored left
+// to right; 3 turned half round; 4 upside down; 5 to 8 have rows and columns
+// swapped: 5 transposed, 6 turned a quarter clockwise, 7 transversed, 8 turned
+// a quarter anticlockwise. Any other value counts as 1.
+constexpr bool OrientationSwapsSides(int orientation) { return orientation >= 5 && orientation <= 8; }
+// Where stored row `storedRow` goes in `image`, which has the shown size (the
+// stored sides swapped for orientations 5 to 8): the address of its first
+// pixel, the bytes from one of its pixels to the next, and the bytes from
+// each of its pixels to the one below it in the stored raster.
+struct StoredRowPlacement {
+    uint8_t* first;
+    ptrdiff_t step;
+    ptrdiff_t rowStep;
+};
+StoredRowPlacement PlaceStoredRow(Image& image, int orientation, int storedRow);
+// Puts `rows` stored rows of `width` pixels from `firstRow` on in their
+// places; put(out, column, row counted from firstRow) writes one pixel at
+// `out`. The writes run along the picture's rows (down the stored columns of a
+// raster turned a quarter), so a large picture is filled cache line by cache
+// line rather than one pixel in every row.
+template <typename PutPixel>
+void PlaceStoredRows(Image& image, int orientation, int firstRow, int rows, int width, PutPixel&& put) {
+    const StoredRowPlacement to = PlaceStoredRow(image, orientation, firstRow);
+    if (OrientationSwapsSides(orientation)) {
+        for (int c = 0; c < width; ++c) {
+            uint8_t* column = to.first + ptrdiff_t(c) * to.step;
+            for (int r = 0; r < rows; ++r) put(column + ptrdiff_t(r) * to.rowStep, c, r);
+        }
+    } else {
+        for (int r = 0; r < rows; ++r) {
+            uint8_t* row = to.first + ptrdiff_t(r) * to.rowStep;
+            for (int c = 0; c < width; ++c) put(row + ptrdiff_t(c) * to.step, c, r);
+        }
+    }
+}
+
 // An exact copy (same depth); null when memory runs out.
 ImagePtr DuplicateImage(const Image& image);
 

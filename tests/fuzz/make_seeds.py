@@ -48,6 +48,27 @@ def gradient(n):
     return bytes((i * 7) & 255 for i in range(n))
 
 
+def plain_tiff(w, h, entries, pixels):
+    """A little-endian uncompressed TIFF: the pixels in one strip at 8, the
+    values that do not fit in their entries after them, then the directory.
+    entries: (tag, type, count, value), the value a number or the values' bytes."""
+    body = pixels
+    tags = [(256, 4, 1, w), (257, 4, 1, h), (259, 3, 1, 1), (273, 4, 1, 8), (279, 4, 1, len(pixels))]
+    for tag, kind, count, value in entries:
+        if isinstance(value, bytes):
+            body += b"\0" * (len(body) % 2)
+            tags.append((tag, kind, count, 8 + len(body)))
+            body += value
+        else:
+            tags.append((tag, kind, count, value))
+    body += b"\0" * (len(body) % 2)
+    ifd = struct.pack("<H", len(tags))
+    for tag, kind, count, value in sorted(tags):
+        ifd += struct.pack("<HHI", tag, kind, count)
+        ifd += struct.pack("<HH", value, 0) if kind == 3 and count == 1 else struct.pack("<I", value)
+    return b"II*\0" + struct.pack("<I", 8 + len(body)) + body + ifd + b"\0\0\0\0"
+
+
 # fuzz_writers: shape (low six bits 0: a wide strip), options, first mip,
 # JPEG quality + 20, three doubles, picture.
 start("fuzz_writers")
@@ -111,6 +132,20 @@ with tempfile.TemporaryDirectory() as tmp:
         target = os.path.join(tmp, name)
         subprocess.run(["tiffcp", *args, plain, target], check=True)
         keep(name, target)
+    # Rasters stored turned a quarter, in strips and in tiles, and CIE L*a*b*.
+    for name, args in (("turned_lzw.tif", ["-c", "lzw", "-r", "2"]), ("transposed_tiles.tif", ["-t", "-w", "16", "-l", "16"])):
+        target = os.path.join(tmp, name)
+        subprocess.run(["tiffcp", *args, plain, target], check=True)
+        subprocess.run(["tiffset", "-s", "274", "6" if name.startswith("turned") else "5", target], check=True)
+        keep(name, target)
+    keep("lab8.tif", save("lab8.tif", Image.frombytes("LAB", (8, 6), noise(8 * 6 * 3)), compression="raw"))
+    write("fuzz_tiff_fallback", "lab16_white_point.tif", plain_tiff(3, 2, [
+        (258, 3, 3, struct.pack("<3H", 16, 16, 16)), (262, 3, 1, 8), (277, 3, 1, 3),
+        (318, 5, 2, struct.pack("<4I", 3127, 10000, 3290, 10000))], noise(3 * 2 * 6)))
+
+# fuzz_tiff: the own reader's kind, here with the raster stored turned a quarter.
+start("fuzz_tiff")
+write("fuzz_tiff", "turned_rgb_3x2.tif", plain_tiff(3, 2, [(262, 3, 1, 2), (274, 3, 1, 6), (277, 3, 1, 3)], noise(18)))
 
 # fuzz_png_file: the chunks after the signature. The picture data split over
 # many IDAT chunks (empty ones too) with text around them, data that inflates
