@@ -21,6 +21,17 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release "$werror" >/dev/null
 cmake --build build
 (cd build && xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" ctest --output-on-failure -j "$jobs")
 
+# ctest gives each test a process of its own. Here the whole test program runs
+# in one process, in an order shuffled anew each run, so a test that leans on
+# what another left behind (a global, a grown heap, a thread) fails.
+seed=$((RANDOM % 99999 + 1))
+echo "== The Release tests in one process, shuffled with seed $seed"
+if ! (cd build && xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" ./orvanta_tests --gtest_brief=1 \
+  --gtest_shuffle --gtest_random_seed="$seed"); then
+  echo "To repeat this order: build/orvanta_tests --gtest_shuffle --gtest_random_seed=$seed"
+  exit 1
+fi
+
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANTA_SANITIZE=ON "$werror" >/dev/null
 cmake --build build-asan

@@ -9,6 +9,7 @@
 #include "editor/globals.h"
 #include "editor/mainwindow.h"
 #include "editor/prefs.h"
+#include "formats/gro.h"
 #include "skybox/skybox.h"
 #include "toolkit/displays.h"
 #include "toolkit/files.h"
@@ -158,6 +159,8 @@ void DispatchCommand(int id) {
 
 void ResetEditorGlobals() {
     SetEditorStartValues();
+    ClearPreview();
+    ResetGroGlobals();
     ResetBatchGlobals();
     ResetHistogramGlobals();
     ResetLevelsGlobals();

@@ -238,6 +238,13 @@ void ResetBatchGlobals() {
     gBatchAddFolder.clear();
     gBatchOutputFolder.clear();
     gBatchCancel = 0;
+    for (int* gadget : {&gBatchAddFilesButton, &gBatchAddFolderButton, &gBatchAddGroButton, &gBatchAddAllGroButton,
+                        &gBatchList, &gBatchRemoveButton, &gBatchRemoveAllButton, &gBatchCountText,
+                        &gBatchPreviewGadget, &gBatchInfoText, &gBatchSourceCombo, &gBatchTargetCombo,
+                        &gBatchUseSourceCheck, &gBatchFolderButton, &gBatchFolderText, &gBatchForceCheck,
+                        &gBatchFit1024Check, &gBatchConvertSelectedButton, &gBatchConvertAllButton,
+                        &gBatchCloseButton, &gBatchProgressBar, &gBatchStatusText})
+        *gadget = 0;
 }
 
 std::string GetBatchSourceExtension() { return ExtensionAt(gBatchSourceCombo, FormatList::BatchSource); }

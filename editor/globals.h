@@ -78,6 +78,7 @@ extern int64_t gPrefWarnClipping;
 // The start values of every global declared here.
 void SetEditorStartValues();
 // The whole program's start state: SetEditorStartValues, and the state of the
-// batch window and the tools. It lives with the command table (editor/app.cpp),
-// the one place that reaches every tool.
+// preview, the archive lists, the batch window and the tools. It lives with
+// the command table (editor/app.cpp), the one place that reaches every tool.
+// The main window stays: tests start over in the window they have.
 void ResetEditorGlobals();

@@ -29,5 +29,5 @@ std::string DescribeFileLocation(const std::string& path);
 int GetPreviewFactor();
 int GetPreviewDisplayWidth();
 int GetPreviewDisplayHeight();
-// Forgets the picture the preview shows (tests, shutdown).
+// Forgets the picture the preview shows (start-up, tests, shutdown).
 void ClearPreview();

@@ -17,6 +17,11 @@
 std::vector<GroEntry> gGroEntries;
 std::vector<std::string> gGroSelectedNames;
 
+void ResetGroGlobals() {
+    gGroEntries.clear();
+    gGroSelectedNames.clear();
+}
+
 namespace {
 
 constexpr char kNoMemoryText[] = "Not enough memory for this operation.";

@@ -24,6 +24,8 @@ struct GroEntry {
 extern std::vector<GroEntry> gGroEntries;
 // The entry names picked in the chooser last, in list order.
 extern std::vector<std::string> gGroSelectedNames;
+// Both lists empty, as at start.
+void ResetGroGlobals();
 
 // Refills gGroEntries with the archive's ".tex" entries (not directories; the
 // extension of the name's last part compared in lower case). The number

@@ -1,16 +1,17 @@
 // Saving over what the user already has: permissions, links, long names,
 // things that must not be replaced, and failures that must leave nothing
 // behind. Runs as root (CI) and as an ordinary user; the cases about another
-// user's rights run in a child that gives root's rights up.
+// user's rights run on a thread that gives root's rights up.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/test_support.h"
@@ -46,13 +47,18 @@ std::vector<std::string> NamesIn(const std::string& folder) {
 }
 
 // Runs `body` as an ordinary user: directly when the tests are not root, else
-// in a child that has given root's rights up. True when `body` gave true.
+// on a thread of its own that has given root's rights up. True when `body`
+// gave true. The kernel keeps credentials per thread, and the raw system calls
+// change this thread's only (the C library's would change every thread's), so
+// nothing is forked from a process that other tests left threads in.
 bool RunUnprivileged(const std::function<bool()>& body) {
     if (geteuid() != 0) return body();
-    const pid_t child = fork();
-    if (child == 0) _exit(setgid(kNobody) == 0 && setuid(kNobody) == 0 && body() ? 0 : 1);
-    int status = 0;
-    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    bool result = false;
+    std::thread([&] {
+        result = syscall(SYS_setresgid, kNobody, kNobody, kNobody) == 0 &&
+                 syscall(SYS_setresuid, kNobody, kNobody, kNobody) == 0 && body();
+    }).join();
+    return result;
 }
 
 class ToolkitAtomicSave : public ::testing::Test {

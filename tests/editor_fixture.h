@@ -4,12 +4,22 @@
 
 #include <stdlib.h>
 
+#include "adjust/levels_ui.h"
+#include "adjust/resize_ui.h"
+#include "editor/about.h"
+#include "editor/batch.h"
+#include "editor/commands.h"
 #include "editor/globals.h"
 #include "editor/history.h"
 #include "editor/mainwindow.h"
+#include "editor/prefs_dialog.h"
+#include "editor/save.h"
+#include "formats/gro_ui.h"
+#include "skybox/skyboxwin_ui.h"
 #include "tests/test_support.h"
 #include "tests/ui_fixture.h"
 #include "toolkit/files.h"
+#include "toolkit/parallel.h"
 
 class EditorTest : public UiTest {
 protected:
@@ -21,10 +31,24 @@ protected:
         SetConfigFolderOverride(dir_ + "config/");
         BuildMainWindow();
     }
+    // Every hook and override back to none, also after a test that stopped
+    // early: a hook left behind would call into its finished test.
     void TearDown() override {
+        SetAboutWindowHookForTesting(nullptr);
+        SetBatchWindowHookForTesting(nullptr);
+        SetBatchItemHookForTesting(nullptr);
+        SetCommandProbeForTesting(nullptr);
+        SetGroChooserHookForTesting(nullptr);
+        SetLevelsDialogHookForTesting(nullptr);
+        SetPreferencesDialogHookForTesting(nullptr);
+        SetResizeDialogHookForTesting(nullptr);
+        SetSaveDdsDialogHookForTesting(nullptr);
+        SetSkyboxWindowHookForTesting(nullptr);
         SetFreeMemoryForTesting(0);
         SetHistoryMemoryBudgetForTesting(0);
+        SetThreadCountForTesting(0);
         SetWriteFailureAfterBytes(-1);
+        SetExecutableFolderOverride("");
         SetConfigFolderOverride("");
         ResetEditorGlobals();
         UiTest::TearDown();

@@ -2,8 +2,6 @@
 // group's chain of parents), resource limits, and the smallest of them.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <string>
@@ -76,25 +74,24 @@ TEST(ToolkitMemory, SmallestLimitWins) {
 }
 
 // A session started with a data limit (ulimit -d) plans with that limit, and
-// what it already holds counts against it.
+// what it already holds counts against it; the limit is set in a process of
+// its own.
 TEST(ToolkitMemory, ResourceLimitLowersUsableMemory) {
     EXPECT_GT(ReadMemoryLimits().physical, 0u);
     if (kAddressSanitizer) GTEST_SKIP() << "the sanitizer's allocator aborts instead of failing";
-    const pid_t child = fork();
-    if (child == 0) {
+    const std::string text = RunInFreshProcess([] {
         constexpr rlim_t kLimit = rlim_t(3) << 30;
         rlimit lim{};
-        if (getrlimit(RLIMIT_DATA, &lim) != 0) _exit(2);
-        if (lim.rlim_max != RLIM_INFINITY && lim.rlim_max < kLimit) _exit(0);  // already lower
+        if (getrlimit(RLIMIT_DATA, &lim) != 0) return "no limit to read";
+        if (lim.rlim_max != RLIM_INFINITY && lim.rlim_max < kLimit) return "planned within";  // already lower
         lim.rlim_cur = kLimit;
-        _exit(setrlimit(RLIMIT_DATA, &lim) == 0 && ReadMemoryLimits().dataSegment == kLimit &&
-                      GetUsableMemoryBytes() <= kLimit && GetFreeMemoryBytes() < kLimit
-                  ? 0
-                  : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        if (setrlimit(RLIMIT_DATA, &lim) != 0) return "the limit was refused";
+        return ReadMemoryLimits().dataSegment == kLimit && GetUsableMemoryBytes() <= kLimit &&
+                       GetFreeMemoryBytes() < kLimit
+                   ? "planned within"
+                   : "planned beyond";
+    });
+    EXPECT_EQ(text, "planned within");
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "tests/test_support.h"
 #include "toolkit/parallel.h"
 
 namespace {
@@ -89,25 +90,29 @@ TEST_F(ParallelTest, NestedLoopRunsInlineOnItsBand) {
     for (auto& h : hits) ASSERT_EQ(h.load(), 1);
 }
 
-// Bands really run at once, before and after a fork. Every worker is past its
-// start-up before the fork: a thread still starting may hold the allocator's
-// lock (a sanitizer's is not fork-safe), and the child could never allocate.
+// Bands really run at once, before and after a fork. The fork is made in a
+// fresh process, whose only other threads are the pool's workers, each past
+// its start-up: a thread still starting, or one that earlier tests left (the
+// window system's), may hold the allocator's lock (a sanitizer's is not
+// fork-safe), and the forked child could never allocate.
 TEST_F(ParallelTest, BandsRunConcurrentlyAlsoInAForkedChild) {
-    for (int threads : {2, 8, 4}) {
-        SetThreadCountForTesting(threads);
-        ASSERT_TRUE(AllBandsMeet(threads)) << threads;
-    }
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        // The parent's workers do not exist here; a pool that still counted
-        // on them would hang, which the alarm turns into a failure.
-        alarm(60);
-        _exit(AllBandsMeet(4) ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    const std::string text = RunInFreshProcess([] {
+        for (int threads : {2, 8, 4}) {
+            SetThreadCountForTesting(threads);
+            if (!AllBandsMeet(threads)) return std::to_string(threads) + " threads did not meet";
+        }
+        const pid_t child = fork();
+        if (child == 0) {
+            // The parent's workers do not exist here; a pool that still
+            // counted on them would hang, which the alarm turns into a failure.
+            alarm(60);
+            _exit(AllBandsMeet(4) ? 0 : 1);
+        }
+        int status = -1;
+        if (child > 0) waitpid(child, &status, 0);
+        return "the forked child's wait status: " + std::to_string(status);
+    });
+    EXPECT_EQ(text, "the forked child's wait status: 0");
 }
 
 }  // namespace

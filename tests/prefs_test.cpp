@@ -212,11 +212,13 @@ TEST_F(EditorPrefs, FailedWriteKeepsTheOldFileAndTheValuesInMemory) {
 }
 
 TEST(ToolkitDisplays, ProviderAndBrokenScale) {
-    SetDisplaysProvider([] { return std::vector<DisplayRect>{{0, 0, 800, 600}, {800, 0, 800, 600}}; },
-                        [] { return 2.0; });
+    // The window layer's provider, when a window test started it, comes back.
+    const DisplaysProvider before =
+        SetDisplaysProvider([] { return std::vector<DisplayRect>{{0, 0, 800, 600}, {800, 0, 800, 600}}; },
+                            [] { return 2.0; });
     EXPECT_EQ(IsPointOnAMonitor(799, 100), 1);  // 1600 device pixels are 800 units
     EXPECT_EQ(IsPointOnAMonitor(800, 100), 0);
     SetDisplaysProvider(nullptr, [] { return double(NAN); });
     EXPECT_EQ(GetDpiScale(), 1.0);
-    SetDisplaysProvider(nullptr, nullptr);
+    SetDisplaysProvider(before.displays, before.dpiScale);
 }

@@ -31,7 +31,10 @@ bool WritePng(const std::string& path, uint32_t colour) {
 
 class SpecialPaths : public ::testing::Test {
 protected:
-    void SetUp() override { dir_ = MakeTempFolder("special"); }
+    void SetUp() override {
+        dir_ = MakeTempFolder("special");
+        ResetSkyboxGlobals();
+    }
     void TearDown() override {
         if (socket_ >= 0) close(socket_);
         ResetSkyboxGlobals();

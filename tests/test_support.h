@@ -1,11 +1,12 @@
 // Helpers the file-format tests share: a fresh temporary folder, whether a
-// peer tool is installed, a picture's pixels in reading order, a run under a
-// memory limit and the peak memory of a call, and a guard against reads that
-// wait on a named pipe.
+// peer tool is installed, a picture's pixels in reading order, a run in a
+// fresh process (under a memory limit), the peak memory of a call, and a
+// guard against reads that wait on a named pipe.
 #pragma once
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -77,47 +78,123 @@ constexpr bool kAddressSanitizer = true;
 constexpr bool kAddressSanitizer = false;
 #endif
 
-// Runs `body` in a child process whose address space may grow at most
-// `headroomMiB` beyond what this process has mapped, and returns the body's
-// text or how the child failed; a claim the limit cannot meet then shows as an
-// allocation failure, never as a test eating all memory. AddressSanitizer
-// maps terabytes of shadow memory up front, so under it there is no limit.
-inline std::string RunWithinMemory(size_t headroomMiB, const std::function<std::string()>& body) {
-    int channel[2];
-    if (pipe(channel) != 0) return "no pipe to the child";
-    std::fflush(nullptr);
-    const pid_t child = fork();
-    if (child == 0) {
-        close(channel[0]);
-        if (!kAddressSanitizer) {
+namespace test_support_detail {
+
+// The child's end of the channel and which call of the test is its own, in
+// the environment of a process started by RunInFreshProcess.
+constexpr const char* kFreshProcessVariable = "ORVANTA_TEST_FRESH_PROCESS";
+// The exit status of a child that ran its body and handed the text over.
+constexpr int kBodyDone = 75;
+
+// Numbers the RunInFreshProcess calls of the running test from 1, the same
+// in the test and in its child, which runs the same code.
+class FreshProcessCalls : public testing::EmptyTestEventListener {
+public:
+    static int Next() {
+        static FreshProcessCalls* const calls = [] {
+            auto* listener = new FreshProcessCalls;  // owned by Google Test
+            testing::UnitTest::GetInstance()->listeners().Append(listener);
+            return listener;
+        }();
+        return ++calls->count_;
+    }
+
+private:
+    void OnTestStart(const testing::TestInfo&) override { count_ = 0; }
+    int count_ = 0;
+};
+
+}  // namespace test_support_detail
+
+// Runs `body` in a fresh process and returns the body's text or how the
+// process failed. The process is this test program started again for the
+// running test alone, with its own temporary folder: it repeats the test up
+// to this call, skipping the bodies of earlier calls, then runs this body and
+// ends. So the body sees what the test made before it, and nothing that other
+// tests left in this process: a grown heap, threads, globals. With
+// `headroomMiB`, the child's address space may grow at most that much beyond
+// what it has mapped when the body starts, so a claim the limit cannot meet
+// shows as an allocation failure, never as a test eating all memory.
+// AddressSanitizer maps terabytes of shadow memory up front, so under it
+// there is no limit. A test must reach the call the same way in the child:
+// an ASSERT on an earlier call's text (empty there) would stop it short.
+inline std::string RunInFreshProcess(const std::function<std::string()>& body, size_t headroomMiB = 0) {
+    using namespace test_support_detail;
+    const int call = FreshProcessCalls::Next();
+    if (const char* mine = getenv(kFreshProcessVariable)) {
+        int wanted = 0, channel = -1;
+        if (std::sscanf(mine, "%d %d", &wanted, &channel) != 2) _exit(2);
+        if (call != wanted) return "";
+        if (headroomMiB > 0 && !kAddressSanitizer) {
             long pages = 0;
             if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
                 if (std::fscanf(statm, "%ld", &pages) != 1) pages = 0;
                 std::fclose(statm);
             }
-            const rlim_t limit = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t(headroomMiB) << 20);
-            const rlimit lim = {limit, limit};
-            if (pages <= 0 || setrlimit(RLIMIT_AS, &lim) != 0) _exit(2);
+            rlimit lim{};
+            if (pages <= 0 || getrlimit(RLIMIT_AS, &lim) != 0) _exit(3);
+            lim.rlim_cur = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t(headroomMiB) << 20);
+            if (setrlimit(RLIMIT_AS, &lim) != 0) _exit(3);
         }
         const std::string text = body();
-        _exit(write(channel[1], text.data(), text.size()) == ssize_t(text.size()) ? 0 : 3);
+        _exit(write(channel, text.data(), text.size()) == ssize_t(text.size()) ? kBodyDone : 4);
     }
+
+    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+    if (!test) return "not inside a test";
+    const TempFolder folder;
+    // The write end stays open across the exec, the read end does not.
+    int channel[2];
+    if (pipe2(channel, O_CLOEXEC) != 0) return "no pipe to the child";
+    fcntl(channel[1], F_SETFD, 0);
+    std::vector<std::string> args = {"/proc/self/exe",
+                                     "--gtest_filter=" + std::string(test->test_suite_name()) + "." + test->name(),
+                                     "--gtest_also_run_disabled_tests", "--gtest_repeat=1"};
+    // Google Test's settings from the environment (an output file, shards)
+    // would apply to the child too.
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e)
+        if (std::strncmp(*e, "GTEST_", 6) != 0 && std::strncmp(*e, "TEST_TMPDIR=", 12) != 0 &&
+            std::strncmp(*e, "TMPDIR=", 7) != 0)
+            env.emplace_back(*e);
+    env.push_back(std::string(kFreshProcessVariable) + "=" + std::to_string(call) + " " + std::to_string(channel[1]));
+    env.push_back("TEST_TMPDIR=" + folder.path);
+    env.push_back("TMPDIR=" + folder.path);
+    std::vector<char*> argv, envp;
+    for (std::string& a : args) argv.push_back(a.data());
+    for (std::string& e : env) envp.push_back(e.data());
+    argv.push_back(nullptr);
+    envp.push_back(nullptr);
+
+    // Google Test's report of the repeated test is not wanted.
+    pid_t child = -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    const int error = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
     close(channel[1]);
     std::string text;
     char buffer[4096];
     for (ssize_t n; (n = read(channel[0], buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR);)
         if (n > 0) text.append(buffer, size_t(n));
     close(channel[0]);
+    if (error != 0) return "the child could not be started: " + std::string(std::strerror(error));
     int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    if (waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != kBodyDone)
         return "the child failed (wait status " + std::to_string(status) + ") after: " + text;
     return text;
+}
+
+// RunInFreshProcess with a limit on memory, as its text says.
+inline std::string RunWithinMemory(size_t headroomMiB, const std::function<std::string()>& body) {
+    return RunInFreshProcess(body, headroomMiB);
 }
 
 // How much more than at its start this process held resident at its peak
 // while `body` ran, in MiB. Memory that was claimed and filled shows here
 // even where a limit let the claim through; run it in a child
-// (RunWithinMemory), since the peak it resets is the whole process's.
+// (RunInFreshProcess), since the peak it resets is the whole process's.
 inline long PeakResidentGrowthMiB(const std::function<void()>& body) {
     auto kib = [](const char* field) {
         long value = -1;

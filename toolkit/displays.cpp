@@ -43,7 +43,9 @@ void SetDisplaysOverride(const std::vector<DisplayRect>& displays) { gDisplaysOv
 
 void SetDpiScaleOverride(double scale) { gDpiScaleOverride = scale; }
 
-void SetDisplaysProvider(std::vector<DisplayRect> (*provider)(), double (*dpiScale)()) {
+DisplaysProvider SetDisplaysProvider(std::vector<DisplayRect> (*provider)(), double (*dpiScale)()) {
+    const DisplaysProvider replaced{gDisplaysProvider, gDpiScaleProvider};
     gDisplaysProvider = provider;
     gDpiScaleProvider = dpiScale;
+    return replaced;
 }

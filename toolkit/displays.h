@@ -24,5 +24,10 @@ double GetDpiScale();
 void SetDisplaysOverride(const std::vector<DisplayRect>& displays);
 void SetDpiScaleOverride(double scale);
 // The UI layer registers where the real values come from; either pointer may
-// be null (null falls back to the built-in answer).
-void SetDisplaysProvider(std::vector<DisplayRect> (*provider)(), double (*dpiScale)());
+// be null (null falls back to the built-in answer). Returns the pair it
+// replaces, for a test to put back.
+struct DisplaysProvider {
+    std::vector<DisplayRect> (*displays)() = nullptr;
+    double (*dpiScale)() = nullptr;
+};
+DisplaysProvider SetDisplaysProvider(std::vector<DisplayRect> (*provider)(), double (*dpiScale)());
