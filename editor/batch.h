@@ -53,5 +53,9 @@ void ResetBatchGlobals();
 // Test hook: runs before each wait of the window's loop, with the number of
 // events handled so far.
 void SetBatchWindowHookForTesting(std::function<void(int handled)> hook);
-// Test hook: runs as the work of each item of a run begins (item counts from 1).
+// Test hook: runs as each item of a run becomes the item in hand, once the
+// window shows it (item counts from 1).
 void SetBatchItemHookForTesting(std::function<void(int64_t item)> hook);
+// Test hook: runs at each poll the run makes while it waits for items
+// converting in the background, before the poll takes the pending events.
+void SetBatchWaitHookForTesting(std::function<void()> hook);

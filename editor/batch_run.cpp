@@ -18,10 +18,13 @@ namespace {
 constexpr const char* kTitle = "Batch conversion";
 
 std::function<void(int64_t)> gItemHook;
+std::function<void()> gWaitHook;
 
 }  // namespace
 
 void SetBatchItemHookForTesting(std::function<void(int64_t)> hook) { gItemHook = std::move(hook); }
+
+void SetBatchWaitHookForTesting(std::function<void()> hook) { gWaitHook = std::move(hook); }
 
 void PollBatchCancel() {
     for (;;) {
@@ -91,29 +94,18 @@ void RunBatchConversion(bool selectedOnly) {
 
     gBatchCancel = 0;
     UiSetGadgetText(gBatchCloseButton, "Stop");
-    // A Stop taken while the run waits for background work counts as taken
-    // at the next item's poll, as if the window had been polled once per
-    // item: that item is still converted and the run ends before the one
-    // after it. A Stop during the last item finds no next poll; the run has
-    // ended by then anyway.
-    bool stopPending = false;
     BatchCallbacks callbacks;
     callbacks.stopRequested = [] { return gBatchCancel == 1; };
-    callbacks.itemStarts = [&stopPending](int64_t i, int64_t n, const std::string& name) {
+    callbacks.itemInHand = [](int64_t i, int64_t n, const std::string& name) {
         UiSetGadgetState(gBatchProgressBar, int(i * 100 / n));
         UiSetGadgetText(gBatchStatusText, "Converting " + std::to_string(i) + " of " + std::to_string(n) + ": " + name);
         PollBatchCancel();
-        if (stopPending) gBatchCancel = 1;
         if (gItemHook) gItemHook(i);
     };
     // Items convert in the background; the window stays alive meanwhile.
-    callbacks.waiting = [&stopPending] {
-        const int64_t before = gBatchCancel;
+    callbacks.waiting = [] {
+        if (gWaitHook) gWaitHook();
         PollBatchCancel();
-        if (gBatchCancel == 1 && before == 0) {
-            gBatchCancel = 0;
-            stopPending = true;
-        }
     };
     const BatchOutcome outcome = ConvertBatchItems(work, outputs, settings, callbacks);
 

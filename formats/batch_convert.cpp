@@ -1,6 +1,7 @@
 // The batch conversion's steps and the overlap of its items. Each started
 // item runs on a thread of its own with copies of everything it needs; the
-// calling thread keeps the list order, the counters and every decision.
+// calling thread keeps the list order, the counters, the item in hand and
+// every decision, and lets each output into place in list order.
 #include "formats/batch_convert.h"
 
 #include <pthread.h>
@@ -13,6 +14,7 @@
 #include <cstdint>
 #include <list>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <optional>
@@ -41,6 +43,10 @@ constexpr uint64_t kPictureMemoryShare = 4;
 // Written items waiting for the disk besides those: a temporary file and two
 // descriptors each, no picture.
 constexpr size_t kItemsFlushing = 8;
+// Flushed items waiting for their turn to be put in place behind a slow
+// earlier item: a temporary file and two descriptors each. Without room for
+// many, one large picture would hold up the whole run.
+constexpr size_t kItemsAwaitingTurn = 64;
 constexpr auto kWaitSlice = std::chrono::milliseconds(40);
 
 std::atomic<bool> gOverlap{true};
@@ -51,7 +57,8 @@ std::string WithoutExtension(const std::string& name) {
     return dot == std::string::npos ? name : name.substr(0, dot);
 }
 
-enum class ItemKind { Converted, Skipped, Failed };
+// Abandoned: started ahead of the last item of a stopped run, and dropped.
+enum class ItemKind { Converted, Skipped, Failed, Abandoned };
 
 struct ItemResult {
     ItemKind kind = ItemKind::Failed;
@@ -67,9 +74,16 @@ ItemResult Skipped(std::string line) {
     return result;
 }
 
+ItemResult Abandoned() {
+    ItemResult result;
+    result.kind = ItemKind::Abandoned;
+    return result;
+}
+
 // Everything the conversion of one item reads, copied, so that a background
 // thread shares nothing with the rest of the program.
 struct ItemWork {
+    size_t index = 0;  // in the list, from 0
     std::string source, output, name, extension;
     bool toTexture = false;
     bool fit1024 = false;
@@ -77,10 +91,18 @@ struct ItemWork {
     HdrDisplaySettings display;
 };
 
+// Set only while no run works, so the items' threads read it unguarded.
+std::function<void(int64_t, BatchItemStep)> gStepHook;
+
+void ReachStep(const ItemWork& work, BatchItemStep step) {
+    if (gStepHook) gStepHook(int64_t(work.index + 1), step);
+}
+
 // Loads, fits and writes one item; the picture is gone when it returns.
-// `loaded` learns the picture's size in bytes as soon as it is known.
-template <typename Loaded>
-ItemResult ConvertItem(const ItemWork& work, Loaded&& loaded) {
+// `loaded` learns the picture's size in bytes as soon as it is known;
+// `abandoned` is asked before each long step that follows the load.
+template <typename Loaded, typename Abandon>
+ItemResult ConvertItem(const ItemWork& work, Loaded&& loaded, Abandon&& abandoned) {
     ItemResult result;
     TexInfo info;
     ImagePtr image = LoadImageAnySource(work.source, info, work.display);
@@ -90,6 +112,8 @@ ItemResult ConvertItem(const ItemWork& work, Loaded&& loaded) {
         return result;
     }
     loaded(uint64_t(image->height) * uint64_t(image->pitch));
+    ReachStep(work, BatchItemStep::Loaded);
+    if (abandoned()) return Abandoned();
     if (work.toTexture && (info.width > 1024 || info.height > 1024)) {
         const std::string tooLarge = work.name + ": larger than 1024 pixels (not allowed for Dravik 1)\n";
         if (!work.fit1024) {
@@ -109,11 +133,13 @@ ItemResult ConvertItem(const ItemWork& work, Loaded&& loaded) {
         }
         result.resized = true;
         image = std::move(small);
+        if (abandoned()) return Abandoned();
     }
     result.lostAlpha = info.hasAlpha != 0 && work.dropsAlpha;
     const std::string written = SaveImageForBatch(*image, info, work.output, work.extension);
     image.reset();
     FreeTexHdrData(info);
+    ReachStep(work, BatchItemStep::Written);
     if (written.empty()) {
         result.kind = ItemKind::Converted;
     } else if (written == "not an HDR texture") {
@@ -124,30 +150,47 @@ ItemResult ConvertItem(const ItemWork& work, Loaded&& loaded) {
     return result;
 }
 
-// ConvertItem with the flush and rename of its output held back until the
-// picture is freed; `pictureFreed` runs in between.
-template <typename Loaded, typename Freed>
-ItemResult ConvertItemThenFlush(const ItemWork& work, Loaded&& loaded, Freed&& pictureFreed) {
-    DeferredCommits commits;
-    ItemResult result = ConvertItem(work, loaded);
-    pictureFreed();
+// Puts a converted item's output in place; when that fails, so does the item.
+ItemResult PutInPlace(ItemResult result, DeferredCommits& commits, const std::string& name) {
     if (result.kind == ItemKind::Converted && !commits.Finish()) {
         result.kind = ItemKind::Failed;
-        result.line = work.name + ": could not write the file\n";
+        result.line = name + ": could not write the file\n";
     }
     return result;
 }
 
-// The items started and not yet finished, and the results of all items.
-// Only the calling thread waits, reaps and reads; an item's thread sets its
-// own flags and result under the mutex.
+// ConvertItem with its output flushed to disk once the picture is freed
+// (`pictureFreed` runs in between); `settle` gets the result and the held
+// output, to put in place or drop from any thread.
+template <typename Loaded, typename Freed, typename Abandon, typename Settle>
+void ConvertItemThenSettle(const ItemWork& work, Loaded&& loaded, Freed&& pictureFreed, Abandon&& abandoned,
+                           Settle&& settle) {
+    auto commits = std::make_unique<DeferredCommits>();
+    ItemResult result = ConvertItem(work, loaded, abandoned);
+    pictureFreed();
+    if (result.kind == ItemKind::Converted) commits->Flush();
+    commits->Detach();
+    settle(std::move(result), std::move(commits));
+}
+
+// The items started and not yet finished, the item in hand, the Stop and the
+// results of all items. Only the calling thread waits, reaps, decides and
+// calls back. An item's thread converts and flushes, hands its result and
+// its held output over under the mutex, and ends; the calling thread takes
+// them when the item comes in hand and renames the output into place
+// itself, so outputs appear in list order and only after the Stop that
+// could drop them has been asked for.
 class ItemPipeline {
 public:
-    ItemPipeline(size_t count, std::function<void()> waiting)
-        : results_(count), waiting_(std::move(waiting)) {}
-    // Unwinding from a failure still lets every started item end, quietly.
+    ItemPipeline(const std::vector<std::string>& sources, size_t count, const BatchCallbacks& callbacks)
+        : sources_(sources), results_(count), callbacks_(callbacks) {}
+    // Unwinding from a failure drops every started item, quietly.
     ~ItemPipeline() {
-        waiting_ = nullptr;
+        quiet_ = true;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            dropAll_ = true;
+        }
         WaitForAll();
     }
     ItemPipeline(const ItemPipeline&) = delete;
@@ -164,16 +207,18 @@ public:
             return usable > 0 ? usable / kPictureMemoryShare : UINT64_MAX;
         }();
         WaitUntil([this] {
-            size_t converting = 0;
+            size_t converting = 0, working = 0;
             uint64_t pictures = largestPicture_;
             for (const Flight& f : flights_) {
+                working += !f.handedOver;
                 if (!f.converting) continue;
                 ++converting;
                 pictures += f.pictureBytes != 0 ? f.pictureBytes : largestPicture_;
             }
-            if (converting == 0) return flights_.size() < kItemsConverting + kItemsFlushing;
-            return converting < kItemsConverting && pictures <= budget &&
-                   flights_.size() < kItemsConverting + kItemsFlushing;
+            if (working >= kItemsConverting + kItemsFlushing ||
+                flights_.size() >= kItemsConverting + kItemsFlushing + kItemsAwaitingTurn)
+                return false;
+            return converting == 0 || (converting < kItemsConverting && pictures <= budget);
         });
     }
 
@@ -193,6 +238,10 @@ public:
         WaitUntil([this] { return flights_.empty(); });
     }
 
+    // True once a Stop has made an earlier item the last one.
+    bool StopsBefore(size_t index) const { return index > last_; }
+    bool Stopped() const { return last_ != kNoStop; }
+
     // True when a finished item of this run wrote that output: a numbered
     // name can meet a source that carries that name itself, and the second
     // write must not replace the first even when overwriting is allowed.
@@ -203,7 +252,8 @@ public:
     void Start(size_t index, ItemWork work, FileIdentity source, FileIdentity output, std::string lowerOutput) {
         if (gOverlap.load(std::memory_order_relaxed)) {
             std::unique_lock<std::mutex> lock(mutex_);
-            flights_.push_back({index, std::move(source), std::move(output), lowerOutput, true, 0, false, {}});
+            flights_.push_back(
+                {.index = index, .source = std::move(source), .output = std::move(output), .lowerOutput = lowerOutput});
             Flight* flight = &flights_.back();
             lock.unlock();
             if (Launch(*flight, work)) return;
@@ -211,23 +261,37 @@ public:
             flights_.pop_back();
         }
         // Also when the system refuses a thread: the item is converted all
-        // the same, only without overlap.
-        results_[index] = ConvertItemThenFlush(work, [](uint64_t) {}, [] {});
-        NoteWritten(lowerOutput, *results_[index]);
+        // the same, once it is in hand, only without overlap.
+        WaitForAll();
+        if (StopsBefore(index)) return;
+        ConvertItemThenSettle(
+            work, [](uint64_t) {}, [] {}, [] { return false; },
+            [&](ItemResult result, std::unique_ptr<DeferredCommits> commits) {
+                result = PutInPlace(std::move(result), *commits, work.name);
+                NoteWritten(lowerOutput, result);
+                Record(index, std::move(result));
+            });
     }
 
-    // The results in item order; items never reached have none.
+    // The results in item order; items never reached, or dropped by a Stop,
+    // have none.
     const std::vector<std::optional<ItemResult>>& Results() const { return results_; }
 
 private:
+    static constexpr size_t kNoStop = SIZE_MAX;
+
     struct Flight {
         size_t index;
         FileIdentity source, output;
         std::string lowerOutput;
         bool converting = true;     // still holds its picture
         uint64_t pictureBytes = 0;  // 0 until loaded
+        bool handedOver = false;    // result and output ready for the calling thread
+        ItemResult result{};
+        std::unique_ptr<DeferredCommits> commits{};  // the held output
+        bool taken = false;                          // by the calling thread
         bool done = false;
-        std::thread thread;
+        std::thread thread{};
     };
 
     bool Launch(Flight& flight, const ItemWork& work) {
@@ -248,9 +312,8 @@ private:
 
     // On the item's thread.
     void Run(Flight& flight, const ItemWork& work) noexcept {
-        ItemResult result;
         try {
-            result = ConvertItemThenFlush(
+            ConvertItemThenSettle(
                 work,
                 [&](uint64_t bytes) {
                     std::lock_guard<std::mutex> lock(mutex_);
@@ -260,66 +323,139 @@ private:
                 [&] {
                     std::lock_guard<std::mutex> lock(mutex_);
                     flight.converting = false;
-                    ++generation_;
-                    changed_.notify_all();
+                    Changed();
+                },
+                [&] {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    return Dropped(flight.index);
+                },
+                [&](ItemResult result, std::unique_ptr<DeferredCommits> commits) {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    HandOver(flight, std::move(result), std::move(commits));
                 });
         } catch (const std::bad_alloc&) {
-            result = ItemResult();
+            ItemResult result;
             result.line = work.name + ": Not enough memory for the image.\n";
+            std::lock_guard<std::mutex> lock(mutex_);
+            HandOver(flight, std::move(result), nullptr);
         }
         std::lock_guard<std::mutex> lock(mutex_);
-        results_[flight.index] = std::move(result);
-        flight.converting = false;
         flight.done = true;
+        Changed();
+    }
+
+    // Under the mutex.
+    void Changed() {
         ++generation_;
         changed_.notify_all();
     }
+    void HandOver(Flight& flight, ItemResult result, std::unique_ptr<DeferredCommits> commits) {
+        flight.result = std::move(result);
+        flight.commits = std::move(commits);
+        flight.converting = false;
+        flight.handedOver = true;
+        Changed();
+    }
+    bool Dropped(size_t index) const { return dropAll_ || StopsBefore(index); }
 
     void NoteWritten(const std::string& lowerOutput, const ItemResult& result) {
         if (result.kind == ItemKind::Converted) written_.insert(lowerOutput);
     }
 
-    // Joins the threads of finished items and takes in their results.
+    // Takes in the result of item `index` and puts its output in place, when
+    // its thread has handed them over.
+    bool Take(size_t index) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        auto it = std::find_if(flights_.begin(), flights_.end(), [&](const Flight& f) { return f.index == index; });
+        if (it == flights_.end() || !it->handedOver) return false;
+        ItemResult result = std::move(it->result);
+        const std::unique_ptr<DeferredCommits> commits = std::move(it->commits);
+        it->taken = true;
+        lock.unlock();
+        if (commits) result = PutInPlace(std::move(result), *commits, GetDisplayName(sources_[index]));
+        NoteWritten(it->lowerOutput, result);
+        results_[index] = std::move(result);
+        return true;
+    }
+
+    // Joins the threads of items that are over; a dropped item's output
+    // goes with it.
     void Reap() {
         for (auto it = flights_.begin(); it != flights_.end();) {
-            if (!it->done) {
+            if (!it->done || !(it->taken || Dropped(it->index))) {
                 ++it;
                 continue;
             }
             it->thread.join();  // the thread has nothing left to do but end
-            NoteWritten(it->lowerOutput, *results_[it->index]);
             it = flights_.erase(it);
         }
     }
 
-    // Waits until `ready` holds, reaping finished items; the caller's
-    // `waiting` runs after every slice of the wait.
+    // Moves the item in hand past every finished item, telling the caller of
+    // each new one and asking for a Stop before its output is put in place.
+    void Advance() {
+        if (quiet_) return;
+        while (inHand_ < results_.size() && !StopsBefore(inHand_)) {
+            if (!announced_) {
+                announced_ = true;
+                if (callbacks_.itemInHand)
+                    callbacks_.itemInHand(int64_t(inHand_ + 1), int64_t(results_.size()),
+                                          GetDisplayName(sources_[inHand_]));
+                AskForStop(inHand_);
+            }
+            if (!results_[inHand_] && !Take(inHand_)) return;
+            ++inHand_;
+            announced_ = false;
+        }
+    }
+
+    // A Stop makes `last` the last item: what comes after it is dropped.
+    void AskForStop(size_t last) {
+        if (Stopped() || !callbacks_.stopRequested || !callbacks_.stopRequested()) return;
+        for (size_t i = last + 1; i < results_.size(); ++i) results_[i].reset();
+        std::lock_guard<std::mutex> lock(mutex_);
+        last_ = last;
+    }
+
+    // Waits until `ready` holds, reaping finished items and moving the item
+    // in hand on; the caller's `waiting` runs after every slice of the wait.
     template <typename Ready>
     void WaitUntil(Ready ready) {
         using Clock = std::chrono::steady_clock;
         std::unique_lock<std::mutex> lock(mutex_);
         Clock::time_point slice = Clock::now() + kWaitSlice;
         for (;;) {
+            const uint64_t seen = generation_;
+            lock.unlock();
+            Advance();
+            lock.lock();
             Reap();
             if (ready()) return;
-            const uint64_t seen = generation_;
             changed_.wait_until(lock, slice, [&] { return generation_ != seen; });
             if (Clock::now() < slice) continue;
-            if (waiting_) {
+            if (!quiet_) {
                 lock.unlock();
-                waiting_();
+                if (callbacks_.waiting) callbacks_.waiting();
+                AskForStop(inHand_ + 1);
                 lock.lock();
             }
             slice = Clock::now() + kWaitSlice;
         }
     }
 
-    std::vector<std::optional<ItemResult>> results_;
-    std::function<void()> waiting_;
+    const std::vector<std::string>& sources_;
+    std::vector<std::optional<ItemResult>> results_;  // the calling thread's alone
+    const BatchCallbacks& callbacks_;
+    bool quiet_ = false;             // unwinding: no more calls back
+    size_t inHand_ = 0;              // the earliest item not finished
+    bool announced_ = false;         // the caller has been told of it
     std::set<std::string> written_;  // lower-cased outputs this run wrote
     std::list<Flight> flights_;      // stable addresses for the threads
+    // Written by the calling thread under the mutex, read by the items'.
+    size_t last_ = kNoStop;  // the last item a Stop lets convert
+    bool dropAll_ = false;   // unwinding
     std::mutex mutex_;
-    std::condition_variable changed_;
+    std::condition_variable changed_;  // for the calling thread
     uint64_t generation_ = 0;
     uint64_t largestPicture_ = 0;  // bytes of the largest picture loaded in this run
 };
@@ -345,15 +481,14 @@ BatchOutcome ConvertBatchItems(const std::vector<std::string>& sources, const st
                                const BatchSettings& settings, const BatchCallbacks& callbacks) {
     const FormatInfo* target = FindFormatByCanonicalExtension(settings.extension);
     const size_t n = std::min(sources.size(), outputs.size());
-    ItemPipeline pipeline(n, callbacks.waiting);
+    ItemPipeline pipeline(sources, n, callbacks);
     std::map<std::string, int64_t> counts;
     for (size_t i = 0; i < n; ++i) {
         pipeline.WaitForRoom();
-        if (callbacks.stopRequested && callbacks.stopRequested()) break;
+        if (pipeline.StopsBefore(i)) break;
         const std::string& path = sources[i];
         std::string output = outputs[i];
         const std::string name = GetDisplayName(path);
-        if (callbacks.itemStarts) callbacks.itemStarts(int64_t(i + 1), int64_t(n), name);
 
         const int64_t occurrence = ++counts[ToLowerAscii(output)];
         if (occurrence >= 2) {
@@ -371,11 +506,13 @@ BatchOutcome ConvertBatchItems(const std::vector<std::string>& sources, const st
         }
         FileIdentity sourceId = GetFileIdentity(path), outputId = GetFileIdentity(output);
         pipeline.WaitForConflicts(sourceId, outputId, lowerOutput);
+        if (pipeline.StopsBefore(i)) break;
         if (GetFileKind(output) == FileKind::File && (!settings.force || pipeline.Wrote(lowerOutput))) {
             pipeline.Record(i, Skipped(GetFilePart(output) + ": skipped (already exists)\n"));
             continue;
         }
         ItemWork work;
+        work.index = i;
         work.source = path;
         work.output = output;
         work.name = name;
@@ -398,7 +535,7 @@ BatchOutcome ConvertBatchItems(const std::vector<std::string>& sources, const st
         outcome.lostAlpha += result->lostAlpha;
         outcome.log += result->line;
     }
-    outcome.stopped = callbacks.stopRequested && callbacks.stopRequested();
+    outcome.stopped = pipeline.Stopped() || (callbacks.stopRequested && callbacks.stopRequested());
     return outcome;
 }
 
@@ -424,3 +561,7 @@ std::string ComposeBatchSummary(const BatchOutcome& outcome, const std::string& 
 }
 
 void SetBatchOverlapForTesting(bool overlap) { gOverlap.store(overlap, std::memory_order_relaxed); }
+
+void SetBatchItemStepHookForTesting(std::function<void(int64_t item, BatchItemStep step)> hook) {
+    gStepHook = std::move(hook);
+}

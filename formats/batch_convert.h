@@ -5,12 +5,14 @@
 // benchmark driver runs the very same steps.
 //
 // Items overlap: while one item is encoded the next is already loading, and
-// a written item waits for the disk (the flush and the rename of its atomic
-// save) in the background while later items are converted. Every decision
-// is still made in list order on the calling thread, against the files as a
-// one-by-one run would find them: an item whose output or source may be a
-// file an unfinished earlier item still reads or writes waits for that item
-// first. Results, log lines and counts come out exactly as in a run that
+// a written item waits for the disk (the flush of its temporary) in the
+// background while later items are converted. Every decision is still made
+// in list order on the calling thread, against the files as a one-by-one
+// run would find them: an item whose output or source may be a file an
+// unfinished earlier item still reads or writes waits for that item first.
+// An output is renamed into place only once every earlier item has
+// finished, so a Stop can still drop the items started ahead without a
+// trace. Results, log lines and counts come out exactly as in a run that
 // finished each item before starting the next.
 #pragma once
 
@@ -41,12 +43,20 @@ struct BatchSettings {
 
 // Called on the thread that runs the batch, never from the background. Any
 // of them may be empty.
+//
+// The item in hand is the earliest item not finished yet; items started
+// ahead of it convert in the background. A Stop (stopRequested answering
+// true, asked right after each itemInHand and each waiting call, the
+// caller's moments to take the user's input) ends the run as a one-by-one
+// run that polls once per item would end it: taken as item k becomes the
+// item in hand, item k is the last one converted; taken while item k is in
+// hand, item k + 1 is. Items after the last one are not started, and those
+// already started ahead are dropped: no output, not counted, not logged.
 struct BatchCallbacks {
-    // Asked at the top of each item and once at the end; true ends the run
-    // before that item (items already started finish).
     std::function<bool()> stopRequested;
-    // Item `item` of `count` (from 1), shown under `name`, starts now.
-    std::function<void(int64_t item, int64_t count, const std::string& name)> itemStarts;
+    // Item `item` of `count` (from 1), shown under `name`, is now the item
+    // in hand: once for every item the run reaches, in list order.
+    std::function<void(int64_t item, int64_t count, const std::string& name)> itemInHand;
     // Called every few hundredths of a second while the run waits for work in
     // the background, so the caller can keep its window alive.
     std::function<void()> waiting;
@@ -54,7 +64,7 @@ struct BatchCallbacks {
 
 struct BatchOutcome {
     int64_t converted = 0, skipped = 0, failed = 0, resized = 0, lostAlpha = 0;
-    bool stopped = false;  // stopRequested() answered true at the end
+    bool stopped = false;  // stopRequested() answered true during the run
     std::string log;       // one line per skipped or failed item, in item order
 };
 
@@ -75,3 +85,9 @@ std::string ComposeBatchSummary(const BatchOutcome& outcome, const std::string& 
 // Testing switch: false converts each item completely before the next starts
 // (the reference the overlapped run must match); true restores the overlap.
 void SetBatchOverlapForTesting(bool overlap);
+
+// Testing hook: runs on the thread that converts item `item` (from 1) as its
+// picture is loaded and as its output is written to its temporary, so a test
+// can hold an item at that point. Set it only while no run works.
+enum class BatchItemStep { Loaded, Written };
+void SetBatchItemStepHookForTesting(std::function<void(int64_t item, BatchItemStep step)> hook);

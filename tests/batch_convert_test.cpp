@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <future>
 #include <map>
 #include <string>
 #include <thread>
@@ -15,7 +17,6 @@
 #include "tests/test_support.h"
 #include "toolkit/codecs.h"
 #include "toolkit/files.h"
-#include "toolkit/parallel.h"
 
 namespace {
 
@@ -70,6 +71,13 @@ std::map<std::string, std::vector<uint8_t>> FilesBelow(const std::string& folder
     return files;
 }
 
+std::vector<std::string> NamesBelow(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& file : FilesBelow(folder))
+        if (GetFilePart(file.first).rfind(".orvanta-", 0) != 0) names.push_back(file.first);
+    return names;
+}
+
 struct Case {
     const char* title;
     std::vector<Source> files;
@@ -79,16 +87,22 @@ struct Case {
     bool beside = false;                    // outputs beside their sources, else in "out/"
     bool force = false, fit1024 = true;
     BatchSameNames sameNames = BatchSameNames::None;
-    int64_t stopAtItem = 0;        // Stop seen as this item is shown
-    bool stopWhileWaiting = false;  // Stop seen once the run waited for background work
-    int64_t failAfterBytes = -1;   // disk full after this many bytes
+    int64_t stopAtItem = 0;      // Stop seen as this item is shown
+    // Stop pressed while this item is in hand: in overlapped runs as a click
+    // taken in a wait, with the item held after its load and the last item
+    // already written ahead to its temporary; in one-by-one runs as its load
+    // ends.
+    int64_t stopInHand = 0;
+    int64_t failAfterBytes = -1;  // disk full after this many bytes
 };
 
 struct RunResult {
     std::string summary;
     std::map<std::string, std::vector<uint8_t>> files;
     std::vector<int64_t> shown;
-    int waits = 0;
+    // The names of the files below the root other than temporaries as each
+    // item is shown: those of the earlier items, never one of a later item.
+    std::vector<std::vector<std::string>> filesWhenShown;
 };
 
 RunResult RunCase(const Case& c, bool overlap) {
@@ -114,28 +128,49 @@ RunResult RunCase(const Case& c, bool overlap) {
 
     // Every call back comes on the caller's thread.
     RunResult run;
-    bool stop = false;
+    std::atomic<bool> stop{false}, lastWritten{false};
+    std::promise<void> release;
+    const std::shared_future<void> released = release.get_future().share();
+    bool pressed = false;
+    int waits = 0;
+    const int64_t count = int64_t(sources.size());
     const std::thread::id caller = std::this_thread::get_id();
     BatchCallbacks callbacks;
     callbacks.stopRequested = [&] {
         EXPECT_EQ(std::this_thread::get_id(), caller);
-        return stop || (c.stopWhileWaiting && run.waits > 0);
+        return stop.load();
     };
-    callbacks.itemStarts = [&](int64_t item, int64_t count, const std::string&) {
+    callbacks.itemInHand = [&](int64_t item, int64_t n, const std::string& name) {
         EXPECT_EQ(std::this_thread::get_id(), caller);
-        EXPECT_EQ(count, int64_t(sources.size()));
+        EXPECT_EQ(n, count);
+        EXPECT_EQ(name, GetDisplayName(sources[size_t(item - 1)]));
         run.shown.push_back(item);
-        stop = stop || item == c.stopAtItem;
+        run.filesWhenShown.push_back(NamesBelow(root));
+        if (item == c.stopAtItem) stop = true;
     };
     callbacks.waiting = [&] {
         EXPECT_EQ(std::this_thread::get_id(), caller);
-        ++run.waits;
+        ++waits;
+        const bool ready = run.shown.back() == c.stopInHand && (c.stopInHand == count || lastWritten);
+        // Ten seconds of waiting mean the held item would never be let go.
+        if (pressed || c.stopInHand == 0 || (!ready && waits < 250)) return;
+        pressed = true;
+        stop = true;
+        release.set_value();
     };
+    SetBatchItemStepHookForTesting([&](int64_t item, BatchItemStep step) {
+        if (item == c.stopInHand && step == BatchItemStep::Loaded) {
+            if (overlap) released.wait();
+            else stop = true;
+        }
+        if (item == count && step == BatchItemStep::Written) lastWritten = true;
+    });
     SetBatchOverlapForTesting(overlap);
     SetWriteFailureAfterBytes(c.failAfterBytes);
     const BatchOutcome outcome = ConvertBatchItems(sources, outputs, settings, callbacks);
     SetWriteFailureAfterBytes(-1);
     SetBatchOverlapForTesting(true);
+    SetBatchItemStepHookForTesting(nullptr);
     run.summary = ComposeBatchSummary(outcome, settings.extension);
     run.files = FilesBelow(root);
     return run;
@@ -173,6 +208,17 @@ TEST(BatchConvert, OverlappedRunsMatchOneByOneRuns) {
         // item is still converted.
         {.title = "Stop seen as the second item is shown converts two", .files = four, .extension = "tga",
          .summary = "Stopped by the user.\nConverted: 2   Skipped: 0   Failed: 0\n\n", .stopAtItem = 2},
+        {.title = "Stop while the first of three is in hand converts two, drops the third",
+         .files = {{"src/1.png"}, {"src/2.png"}, {"src/3.png"}}, .extension = "tga",
+         .summary = "Stopped by the user.\nConverted: 2   Skipped: 0   Failed: 0\n\n", .stopInHand = 1},
+        {.title = "Stop while the second is in hand: a skip ahead is dropped, not logged",
+         .files = {{"out/4.tga"}, {"src/1.png"}, {"src/2.png"}, {"src/3.png"}, {"src/4.png"}, {"src/5.png"}},
+         .extension = "tga",
+         .summary = "Stopped by the user.\nConverted: 3   Skipped: 0   Failed: 0\n\n",
+         .sources = {"src/1.png", "src/2.png", "src/3.png", "src/4.png", "src/5.png"}, .stopInHand = 2},
+        {.title = "Stop during the last item still says so", .files = {{"src/1.png"}, {"src/2.png"}, {"src/3.png"}},
+         .extension = "tga",
+         .summary = "Stopped by the user.\nConverted: 3   Skipped: 0   Failed: 0\n\n", .stopInHand = 3},
         {"HDR target: only HDR sources are written", {{"src/a.png"}, {"src/b.hdr", 4, 2}, {"src/c.tga"}}, "hdr",
          "Converted: 1   Skipped: 2   Failed: 0\n\na.png: skipped (not an HDR texture, cannot be saved as .hdr)\n"
          "c.tga: skipped (not an HDR texture, cannot be saved as .hdr)\n"},
@@ -199,32 +245,10 @@ TEST(BatchConvert, OverlappedRunsMatchOneByOneRuns) {
             const RunResult overlapped = RunCase(c, true);
             EXPECT_EQ(overlapped.summary, one.summary);
             EXPECT_EQ(overlapped.shown, one.shown);
+            EXPECT_EQ(overlapped.filesWhenShown, one.filesWhenShown);
             EXPECT_EQ(overlapped.files, one.files);
         }
     }
-}
-
-// While items convert in the background the caller is called back, so a
-// window stays alive; a Stop given then ends the run before the next item,
-// and the items already started are finished and counted. One thread for
-// everything makes the first three items long for sure.
-TEST(BatchConvert, WaitingForLongItemsCallsBackAndStopEndsBeforeTheNextItem) {
-    const Case c = {.title = "long items",
-                    .files = {{"1.tga", 4096, 2048}, {"2.tga", 4096, 2048}, {"3.tga", 4096, 2048}, {"4.tga"},
-                              {"5.tga"}},
-                    .extension = "dds",
-                    .summary = "Stopped by the user.\nConverted: 3   Skipped: 0   Failed: 0\n\n",
-                    .stopWhileWaiting = true};
-    SetThreadCountForTesting(1);
-    const RunResult run = RunCase(c, true);
-    SetThreadCountForTesting(0);
-    EXPECT_GE(run.waits, 1);
-    EXPECT_EQ(run.shown, (std::vector<int64_t>{1, 2, 3}));
-    EXPECT_EQ(run.summary, c.summary);
-    std::vector<std::string> names;
-    for (const auto& file : run.files) names.push_back(file.first);
-    EXPECT_EQ(names, (std::vector<std::string>{"1.tga", "2.tga", "3.tga", "4.tga", "5.tga", "out/1.dds", "out/2.dds",
-                                               "out/3.dds"}));
 }
 
 }  // namespace

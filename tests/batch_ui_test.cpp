@@ -2,11 +2,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <functional>
+#include <future>
 #include <string>
 #include <vector>
 
 #include "editor/batch.h"
+#include "formats/batch_convert.h"
 #include "formats/dispatch.h"
 #include "formats/tex.h"
 #include "formats/tga.h"
@@ -284,38 +287,66 @@ TEST_F(EditorBatchTest, StopEndsTheRunBeforeTheNextItem) {
     EXPECT_EQ(GetFileKind(dir_ + "2.tga"), FileKind::Missing);
 }
 
-// Each item's state is on screen before its work starts (the work keeps the
-// event loop away), and a Stop pressed during an item survives the repaint:
-// pressed during the first of three, the second is still converted.
-TEST_F(EditorBatchTest, EachItemIsShownBeforeItsWorkAndStopDuringTheFirstConvertsTwo) {
+// Each item's state is on screen while it is the item in hand, never an item
+// started ahead, and a Stop clicked while the run waits survives the repaint:
+// with the first of three held after its load and the third already written
+// ahead, the second is still converted and the third goes without a trace.
+TEST_F(EditorBatchTest, EachItemIsShownWhileInHandAndStopDuringTheFirstConvertsTwo) {
     for (const char* name : {"1.png", "2.png", "3.png"}) Png(dir_ + name);
+    std::promise<void> release;
+    const std::shared_future<void> released = release.get_future().share();
+    std::atomic<bool> thirdWritten{false};
+    SetBatchItemStepHookForTesting([&](int64_t item, BatchItemStep step) {
+        if (item == 1 && step == BatchItemStep::Loaded) released.wait();
+        if (item == 3 && step == BatchItemStep::Written) thirdWritten = true;
+    });
     std::vector<std::string> shown;
+    int temporaries = -1, waits = 0;
+    const auto noteShown = [&] {
+        const auto status = UiTestLastPaint(gBatchStatusText), bar = UiTestLastPaint(gBatchProgressBar),
+                   button = UiTestLastPaint(gBatchCloseButton);
+        ASSERT_TRUE(status && bar && button) << "not drawn";
+        const std::string now = status->text + " | " + std::to_string(bar->state) + " | " + button->text;
+        if (shown.empty() || shown.back() != now) shown.push_back(now);
+    };
     WithWindow([&] {
         SetFormats(kSrcPng, kDstTga);
         AddBatchFolder(dir_);
         for (int gadget : {gBatchStatusText, gBatchProgressBar, gBatchCloseButton}) UiTestWatchPaints(gadget);
         SetBatchItemHookForTesting([&](int64_t item) {
-            const auto status = UiTestLastPaint(gBatchStatusText), bar = UiTestLastPaint(gBatchProgressBar),
-                       button = UiTestLastPaint(gBatchCloseButton);
-            ASSERT_TRUE(status && bar && button) << "not drawn before item " << item << "'s work";
-            shown.push_back(status->text + " | " + std::to_string(bar->state) + " | " + button->text);
-            if (item == 1) UiTestQueueGadget(gBatchCloseButton, UiEventType::Click);
+            noteShown();
+            EXPECT_EQ(GetFileKind(dir_ + std::to_string(item) + ".tga"), FileKind::Missing) << item;
+        });
+        SetBatchWaitHookForTesting([&] {
+            noteShown();
+            // Ten seconds of waiting mean the first would never be let go.
+            if (temporaries >= 0 || (!thirdWritten && ++waits < 250)) return;
+            temporaries = 0;
+            for (const FolderEntry& e : ScanFolder(dir_)) temporaries += e.name.rfind(".orvanta-", 0) == 0;
+            UiTestQueueGadget(gBatchCloseButton, UiEventType::Click);
+            release.set_value();
         });
         UiTestScriptMessageAnswer(1);
         RunBatchConversion(0);
         SetBatchItemHookForTesting(nullptr);
+        SetBatchWaitHookForTesting(nullptr);
+        EXPECT_EQ(UiGetGadgetText(gBatchStatusText), "Stopped.");
     });
+    SetBatchItemStepHookForTesting(nullptr);
     EXPECT_EQ(shown, (std::vector<std::string>{"Converting 1 of 3: 1.png | 33 | Stop",
                                                "Converting 2 of 3: 2.png | 66 | Stop"}));
     EXPECT_EQ(LastMessage(), "Stopped by the user.\nConverted: 2   Skipped: 0   Failed: 0\n\n");
-    EXPECT_EQ(GetFileKind(dir_ + "2.tga"), FileKind::File);
-    EXPECT_EQ(GetFileKind(dir_ + "3.tga"), FileKind::Missing);
+    EXPECT_GT(temporaries, 0) << "the third was not waiting in its temporary";
+    std::vector<std::string> files;
+    for (const FolderEntry& e : ScanFolder(dir_))
+        if (!e.isFolder) files.push_back(e.name);
+    EXPECT_EQ(files, (std::vector<std::string>{"1.png", "1.tga", "2.png", "2.tga", "3.png"}));
 }
 
-// A Stop taken while the run waits for background items counts from the next
-// item's poll, so that item is still converted, as when the window was polled
-// once per item. Large items on one thread make the run wait for the first
-// three before it starts the fourth.
+// A Stop clicked as the third item comes in hand is taken by the next poll,
+// a wait's or the fourth item's, so the fourth is still converted, as when
+// the window was polled once per item. Large items on one thread keep
+// several in flight.
 TEST_F(EditorBatchTest, StopTakenWhileWaitingForItemsStillConvertsTheNextOne) {
     for (const char* name : {"1.png", "2.png", "3.png", "4.png", "5.png"}) Png(dir_ + name, 4096, 4096);
     SetThreadCountForTesting(1);

@@ -450,13 +450,21 @@ bool AtomicFile::Commit() {
     return CommitNow();
 }
 
-bool AtomicFile::CommitNow() {
+bool AtomicFile::Sync() {
     if (!ok_ || committed_) return false;
+    if (synced_) return true;
+    FILE* f = static_cast<FILE*>(file_);
+    synced_ = fflush(f) == 0 && fdatasync(fileno(f)) == 0;
+    ok_ = synced_;
+    return ok_;
+}
+
+bool AtomicFile::CommitNow() {
+    // The data must be on disk before it becomes the file.
+    if (!Sync()) return false;
     FILE* f = static_cast<FILE*>(file_);
     file_ = nullptr;
-    // The data must be on disk before it becomes the file.
-    bool good = fflush(f) == 0 && fdatasync(fileno(f)) == 0;
-    if (good && inPlace_) good = CopyIntoTarget(fileno(f));
+    bool good = !inPlace_ || CopyIntoTarget(fileno(f));
     good = fclose(f) == 0 && good;
     if (good && !inPlace_) good = renameat(folderFd_, tempName_.c_str(), folderFd_, targetName_.c_str()) == 0;
     if (!good) {
@@ -477,7 +485,13 @@ bool WriteWholeFile(const std::string& path, const void* data, size_t size) {
 
 DeferredCommits::DeferredCommits() : outer_(tDeferredCommits) { tDeferredCommits = this; }
 
-DeferredCommits::~DeferredCommits() { tDeferredCommits = outer_; }
+DeferredCommits::~DeferredCommits() { Detach(); }
+
+void DeferredCommits::Detach() {
+    if (detached_) return;
+    tDeferredCommits = outer_;
+    detached_ = true;
+}
 
 bool DeferredCommits::Hold(AtomicFile& file) {
     // What the writer wrote must be in the temporary now, so a full disk is
@@ -507,6 +521,10 @@ bool DeferredCommits::Hold(AtomicFile& file) {
     to.written_ = file.written_;
     held_.push_back(std::move(held));
     return true;
+}
+
+void DeferredCommits::Flush() {
+    for (std::unique_ptr<AtomicFile>& file : held_) file->Sync();
 }
 
 bool DeferredCommits::Finish() {

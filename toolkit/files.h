@@ -159,6 +159,8 @@ public:
 private:
     friend class DeferredCommits;
     AtomicFile() = default;
+    // Puts every byte written on disk in the temporary; done once.
+    bool Sync();
     bool CommitNow();
     bool CopyIntoTarget(int tempFd);
 
@@ -168,6 +170,7 @@ private:
     int folderFd_ = -1;
     void* file_ = nullptr;  // FILE* of the temporary
     bool ok_ = false;
+    bool synced_ = false;
     bool committed_ = false;
     bool inPlace_ = false;  // several hard links: copy into the target
     uint64_t targetDevice_ = 0, targetInode_ = 0;
@@ -182,9 +185,11 @@ bool WriteWholeFile(const std::string& path, const void* data, size_t size);
 // flushes each one to disk and renames it into place, in the order they were
 // handed over. A writer runs unchanged; its caller can meanwhile let go of
 // the picture, and several files can wait for the disk at once from
-// different threads. Files not finished when it dies are dropped: their
-// temporaries go and their targets stay as they were. Scopes nest; the
-// innermost one on a thread collects.
+// different threads. Flush() can do the disk's part early and leave only
+// the renames to Finish(), so the caller decides when the files appear.
+// Files not finished when it dies are dropped: their temporaries go and
+// their targets stay as they were. Scopes nest; the innermost one on a
+// thread collects.
 class DeferredCommits {
 public:
     DeferredCommits();
@@ -192,6 +197,14 @@ public:
     DeferredCommits(const DeferredCommits&) = delete;
     DeferredCommits& operator=(const DeferredCommits&) = delete;
 
+    // Flushes every file handed over so far to disk, still under its
+    // temporary name; a failure shows in Finish().
+    void Flush();
+    // Stops collecting: later saves on this thread commit as they would
+    // without it. The files handed over so far stay held, and the object may
+    // then be finished, or die, on any thread. Only the innermost scope of a
+    // thread may let go.
+    void Detach();
     // Commits every file handed over so far; true when all of them are in
     // place (also when there were none). Any thread may call it.
     bool Finish();
@@ -201,6 +214,7 @@ private:
     bool Hold(AtomicFile& file);
 
     DeferredCommits* outer_;
+    bool detached_ = false;
     std::vector<std::unique_ptr<AtomicFile>> held_;
 };
 
