@@ -1,7 +1,7 @@
 // TIFF: which files the own reader takes (and which it leaves to libtiff), the
 // writer's exact layout, round trips through the dispatch, failed writes,
-// files exchanged with ImageMagick and libtiff's tools, orientations and
-// L*a*b* colours.
+// files exchanged with ImageMagick and libtiff's tools, claims past the file,
+// orientations and L*a*b* colours.
 #include <gtest/gtest.h>
 
 #include <stdio.h>
@@ -255,6 +255,31 @@ TEST(FormatsTiff, ImageMagickFilesReadByTheOwnReader) {
         EXPECT_EQ(info.bytesPerPixel, transparent ? 4 : 3);
         for (int i = 0; i < 9 * 7; ++i)
             EXPECT_EQ(GetPixelColour(*image, i % 9, i / 9), GetPixelColour(*picture, i % 9, i / 9)) << i;
+    }
+}
+
+// Compressed headers claiming more pixels than their compression could make
+// of 16 bytes at its best ratio are refused before libtiff allocates them
+// (RunHoldingLittleMemory); 4 MiB of pixels fit any file.
+TEST(FormatsTiff, ClaimsPastTheFileCostNoMemory) {
+    const struct {
+        uint32_t width, height, compression;
+        const char* error;
+    } claims[] = {{5000, 6000, 5, "The TIFF file is truncated."},  // LZW
+                  {4500, 5000, 8, "The TIFF file is truncated."},  // Deflate
+                  {1500, 1300, 32773, "The TIFF file is truncated."},  // PackBits
+                  {1000, 1000, 5, "The TIFF file is damaged: Using code not yet in table."}};  // 3 MB fit
+    for (const auto& c : claims) {
+        const Entry compression = {259, kShort, 1, c.compression}, stripBytes = {279, kLong, 1, 16};
+        const std::vector<uint8_t> file = Build(With(With(Plain(c.width, c.height, 3), compression), stripBytes),
+                                                std::vector<uint8_t>(16));
+        EXPECT_EQ(RunHoldingLittleMemory([&] {
+                      std::string error;
+                      DecodeImageMemory(file.data(), file.size(), &error);
+                      return error;
+                  }),
+                  c.error)
+            << c.width << " x " << c.height;
     }
 }
 
