@@ -128,10 +128,7 @@ inline std::string RunInFreshProcess(const std::function<std::string()>& body, s
         if (call != wanted) return "";
         if (headroomMiB > 0 && !kAddressSanitizer) {
             long pages = 0;
-            if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
-                if (std::fscanf(statm, "%ld", &pages) != 1) pages = 0;
-                std::fclose(statm);
-            }
+            std::ifstream("/proc/self/statm") >> pages;
             rlimit lim{};
             if (pages <= 0 || getrlimit(RLIMIT_AS, &lim) != 0) _exit(3);
             lim.rlim_cur = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t(headroomMiB) << 20);

@@ -8,6 +8,7 @@
 #include <stdlib.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "formats/dispatch.h"
@@ -262,24 +263,22 @@ TEST(FormatsTiff, ImageMagickFilesReadByTheOwnReader) {
 // of 16 bytes at its best ratio are refused before libtiff allocates them
 // (RunHoldingLittleMemory); 4 MiB of pixels fit any file.
 TEST(FormatsTiff, ClaimsPastTheFileCostNoMemory) {
-    const struct {
-        uint32_t width, height, compression;
-        const char* error;
-    } claims[] = {{5000, 6000, 5, "The TIFF file is truncated."},  // LZW
-                  {4500, 5000, 8, "The TIFF file is truncated."},  // Deflate
-                  {1500, 1300, 32773, "The TIFF file is truncated."},  // PackBits
-                  {1000, 1000, 5, "The TIFF file is damaged: Using code not yet in table."}};  // 3 MB fit
-    for (const auto& c : claims) {
-        const Entry compression = {259, kShort, 1, c.compression}, stripBytes = {279, kLong, 1, 16};
-        const std::vector<uint8_t> file = Build(With(With(Plain(c.width, c.height, 3), compression), stripBytes),
-                                                std::vector<uint8_t>(16));
+    const char* truncated = "The TIFF file is truncated.";
+    const std::vector<uint8_t> strip(16);  // all zeros
+    // Width, height and compression: LZW, Deflate, PackBits, and LZW whose 3 MB fit.
+    const std::tuple<uint32_t, uint32_t, uint32_t, const char*> claims[] = {
+        {5000, 6000, 5, truncated}, {4500, 5000, 8, truncated}, {1500, 1300, 32773, truncated},
+        {1000, 1000, 5, "The TIFF file is damaged: Using code not yet in table."}};
+    for (const auto& [width, height, compression, error] : claims) {
+        const Entry packed = {259, kShort, 1, compression}, stripBytes = {279, kLong, 1, 16};
+        const std::vector<uint8_t> file = Build(With(With(Plain(width, height, 3), packed), stripBytes), strip);
         EXPECT_EQ(RunHoldingLittleMemory([&] {
-                      std::string error;
-                      DecodeImageMemory(file.data(), file.size(), &error);
-                      return error;
+                      std::string text;
+                      DecodeImageMemory(file.data(), file.size(), &text);
+                      return text;
                   }),
-                  c.error)
-            << c.width << " x " << c.height;
+                  error)
+            << width << " x " << height;
     }
 }
 
