@@ -1,13 +1,14 @@
 // TIFF: which files the own reader takes (and which it leaves to libtiff), the
 // writer's exact layout, round trips through the dispatch, failed writes,
-// files exchanged with ImageMagick and libtiff's tools, orientations and
-// L*a*b* colours.
+// files exchanged with ImageMagick and libtiff's tools, claims past the file,
+// orientations and L*a*b* colours.
 #include <gtest/gtest.h>
 
 #include <stdio.h>
 #include <stdlib.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "formats/dispatch.h"
@@ -255,6 +256,29 @@ TEST(FormatsTiff, ImageMagickFilesReadByTheOwnReader) {
         EXPECT_EQ(info.bytesPerPixel, transparent ? 4 : 3);
         for (int i = 0; i < 9 * 7; ++i)
             EXPECT_EQ(GetPixelColour(*image, i % 9, i / 9), GetPixelColour(*picture, i % 9, i / 9)) << i;
+    }
+}
+
+// Compressed headers claiming more pixels than their compression could make
+// of 16 bytes at its best ratio are refused before libtiff allocates them
+// (RunHoldingLittleMemory); 4 MiB of pixels fit any file.
+TEST(FormatsTiff, ClaimsPastTheFileCostNoMemory) {
+    const char* truncated = "The TIFF file is truncated.";
+    const std::vector<uint8_t> strip(16);  // all zeros
+    // Width, height and compression: LZW, Deflate, PackBits, and LZW whose 3 MB fit.
+    const std::tuple<uint32_t, uint32_t, uint32_t, const char*> claims[] = {
+        {5000, 6000, 5, truncated}, {4500, 5000, 8, truncated}, {1500, 1300, 32773, truncated},
+        {1000, 1000, 5, "The TIFF file is damaged: Using code not yet in table."}};
+    for (const auto& [width, height, compression, error] : claims) {
+        const Entry packed = {259, kShort, 1, compression}, stripBytes = {279, kLong, 1, 16};
+        const std::vector<uint8_t> file = Build(With(With(Plain(width, height, 3), packed), stripBytes), strip);
+        EXPECT_EQ(RunHoldingLittleMemory([&] {
+                      std::string text;
+                      DecodeImageMemory(file.data(), file.size(), &text);
+                      return text;
+                  }),
+                  error)
+            << width << " x " << height;
     }
 }
 
