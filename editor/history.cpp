@@ -11,7 +11,6 @@
 namespace {
 
 uint64_t gHistoryBudgetOverride = 0;
-uint64_t gFreeMemoryOverride = 0;
 
 // Image editors keep their undo data to a fixed share of memory; a quarter
 // leaves room for the current picture, the adjustment being made and the
@@ -61,16 +60,9 @@ size_t OldestStepsToDrop(uint64_t newBytes) {
     return drop;
 }
 
-bool WorkFits(uint64_t workBytes, uint64_t freedBytes) {
-    const uint64_t free = gFreeMemoryOverride > 0 ? gFreeMemoryOverride : GetFreeMemoryBytes();
-    const uint64_t room = free > UINT64_MAX - freedBytes ? UINT64_MAX : free + freedBytes;
-    return room >= kEditWorkingRoom && room - kEditWorkingRoom >= workBytes;
-}
-
 }  // namespace
 
 void SetHistoryMemoryBudgetForTesting(uint64_t bytes) { gHistoryBudgetOverride = bytes; }
-void SetFreeMemoryForTesting(uint64_t bytes) { gFreeMemoryOverride = bytes; }
 
 uint64_t GetHistoryMemoryBudget() {
     if (gHistoryBudgetOverride > 0) return gHistoryBudgetOverride;
@@ -83,7 +75,7 @@ uint64_t GetHistoryMemoryBudget() {
 }
 
 bool CheckRoomForWork(uint64_t workBytes) {
-    if (WorkFits(workBytes, 0)) return true;
+    if (HasRoomFor(workBytes)) return true;
     ReportOutOfMemory();
     return false;
 }
@@ -96,7 +88,7 @@ bool MakeRoomForStep(uint64_t stepBytes, uint64_t workBytes) {
     uint64_t freed = 0;
     for (int64_t i = shown + 1; i < int64_t(gHistory.size()); ++i) freed += BytesFreedWith(gHistory[size_t(i)]);
     for (size_t i = 1; i <= drop; ++i) freed += BytesFreedWith(gHistory[i]);
-    if (!WorkFits(workBytes, freed)) {
+    if (!HasRoomFor(workBytes, freed)) {
         ReportOutOfMemory();
         return false;
     }

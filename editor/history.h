@@ -17,6 +17,7 @@
 
 #include "adjust/document_ui.h"
 #include "editor/globals.h"
+#include "toolkit/memory.h"
 
 // Records the current picture and description as a new step labelled
 // `label`, taking gEditClippedCount into it.
@@ -72,9 +73,6 @@ void SetHistoryMemoryBudgetForTesting(uint64_t bytes);
 bool MakeRoomForStep(uint64_t stepBytes, uint64_t workBytes);
 // The memory check alone, for work that records no step; reported the same way.
 bool CheckRoomForWork(uint64_t workBytes);
-// Test hook: the memory the process can still take, in bytes, instead of the
-// machine's figure (0 restores it).
-void SetFreeMemoryForTesting(uint64_t bytes);
 // What an edit must leave free beyond its own pictures: the window's redraw,
 // row buffers and a resize's filter rows run beside it.
-constexpr uint64_t kEditWorkingRoom = uint64_t(64) << 20;
+constexpr uint64_t kEditWorkingRoom = kMemoryReserveBytes;

@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -92,6 +93,37 @@ TEST(ToolkitMemory, ResourceLimitLowersUsableMemory) {
                    : "planned beyond";
     });
     EXPECT_EQ(text, "planned within");
+}
+
+// A picture buffer is granted against the memory left, less the reserve and
+// less what earlier buffers will take once written: the kernel counts a
+// buffer's pages only as they are written, so a second buffer checked
+// against the same figure must not be granted the same room.
+TEST(ToolkitMemory, PictureMemoryCountsBuffersNotWrittenYet) {
+    constexpr uint64_t kMiB = uint64_t(1) << 20;
+    struct Reset {
+        ~Reset() { SetFreeMemoryForTesting(0); }
+    } reset;
+    SetFreeMemoryForTesting(kMemoryReserveBytes + 100 * kMiB);
+    EXPECT_TRUE(HasRoomFor(100 * kMiB));
+    EXPECT_FALSE(HasRoomFor(100 * kMiB + 1));
+    EXPECT_TRUE(HasRoomFor(100 * kMiB + 1, 1));
+    EXPECT_FALSE(NewPictureArray<uint8_t>(100 * kMiB + 1));
+
+    PictureArray<uint8_t> first = NewPictureArray<uint8_t>(64 * kMiB);
+    ASSERT_TRUE(first);
+    EXPECT_FALSE(HasRoomFor(64 * kMiB)) << "a buffer not written yet holds its room";
+    EXPECT_FALSE(NewPictureArray<uint32_t>(16 * kMiB));
+    std::memset(first.get(), 1, 64 * kMiB);
+    EXPECT_TRUE(HasRoomFor(64 * kMiB)) << "once written, the figure from the kernel counts it";
+
+    PictureArray<uint8_t> second = NewPictureArray<uint8_t>(64 * kMiB);
+    ASSERT_TRUE(second);
+    second.reset();
+    EXPECT_TRUE(HasRoomFor(100 * kMiB)) << "a buffer freed unwritten gives its room back";
+
+    SetFreeMemoryForTesting(1);
+    EXPECT_TRUE(NewPictureArray<uint8_t>(kPictureMemoryCheckedFrom - 1)) << "small buffers live on the reserve";
 }
 
 }  // namespace

@@ -37,9 +37,7 @@ void FillRow(uint8_t* row, int count, int bpp, uint32_t colour) {
 // several-fold from run to run (an 8192 x 8192 DXT1 open from 0.06 to 0.22 s,
 // a steady 0.10 to 0.16 s without it), and whole-process opens, saves,
 // mip-mapped conversions and batches were no faster on the median.
-std::unique_ptr<uint8_t[]> NewPixels(size_t bytes) {
-    return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[bytes]);
-}
+PictureArray<uint8_t> NewPixels(size_t bytes) { return NewPictureArray<uint8_t>(bytes); }
 
 }  // namespace
 

@@ -10,12 +10,15 @@
 //
 // Images are owned through ImagePtr; a null ImagePtr means "no image".
 // Creation fails (returns null) for sides outside 1..32767 or when memory runs
-// out: callers report "Not enough memory ..." rather than crash.
+// out, or would run out (toolkit/memory.h): callers report "Not enough
+// memory ..." rather than crash or be ended by the kernel.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+
+#include "toolkit/memory.h"
 
 constexpr int kMaxImageSide = 32767;
 
@@ -24,7 +27,7 @@ struct Image {
     int height = 0;
     int depth = 32;   // bits per pixel: 32 (B, G, R, A) or 24 (B, G, R)
     int pitch = 0;    // bytes between stored rows; rows are padded to 4 bytes
-    std::unique_ptr<uint8_t[]> pixels;
+    PictureArray<uint8_t> pixels;  // taken only when the process has room for it
 
     int BytesPerPixel() const { return depth / 8; }
     // The first stored row, which is the bottom row of the picture.

@@ -1,22 +1,32 @@
 #include "toolkit/memory.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
-#include <fstream>
+#include <cerrno>
+#include <mutex>
+#include <new>
 #include <sstream>
+#include <vector>
 
 namespace {
 
-// Kernel files report no size, so they are read as streams, not whole files.
+// Kernel files report no size, so they are read until the end. Plain reads:
+// the picture memory check reads several of them for every large buffer.
 std::string ReadKernelText(const std::string& path) {
-    std::ifstream in(path);
-    if (!in) return {};
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    std::string text;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return text;
+    char buffer[4096];
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR);)
+        if (n > 0) text.append(buffer, size_t(n));
+    close(fd);
+    return text;
 }
 
 // Limits of 0 mean "none" and never win.
@@ -64,18 +74,20 @@ bool NamesMemoryController(const std::string& controllers) {
 // in /proc/self/status, "inactive_file" in memory.stat), in bytes when the
 // line counts in kB; 0 when no line has it.
 uint64_t ReadKernelCount(const std::string& text, const std::string& name) {
-    std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (line.size() <= name.size() || line.compare(0, name.size(), name) != 0 ||
-            !std::isspace(static_cast<unsigned char>(line[name.size()])))
-            continue;
-        std::istringstream fields(line.substr(name.size()));
-        uint64_t value = 0;
-        std::string unit;
-        if (!(fields >> value)) return 0;
-        fields >> unit;
-        return unit == "kB" ? value * 1024 : value;
+    for (size_t at = 0; at < text.size();) {
+        const size_t end = std::min(text.find('\n', at), text.size());
+        if (end - at > name.size() && text.compare(at, name.size(), name) == 0 &&
+            std::isspace(static_cast<unsigned char>(text[at + name.size()]))) {
+            size_t i = at + name.size();
+            while (i < end && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+            if (i == end || !std::isdigit(static_cast<unsigned char>(text[i]))) return 0;
+            uint64_t value = 0;
+            for (; i < end && std::isdigit(static_cast<unsigned char>(text[i])); ++i)
+                value = value * 10 + uint64_t(text[i] - '0');
+            while (i < end && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+            return text.compare(i, 2, "kB") == 0 ? value * 1024 : value;
+        }
+        at = end + 1;
     }
     return 0;
 }
@@ -106,6 +118,14 @@ void ForEachMemoryGroup(const std::string& procCgroupText, const std::string& ro
     }
 }
 
+// A group's limit; 0 for none. Version 1 writes "no limit" as the largest
+// count of pages it keeps (9223372036854771712 bytes with 4 KiB pages), so
+// anything from 4 EiB up is none too, and costs no further reads.
+uint64_t ReadGroupLimit(const std::string& folder, const GroupFiles& files) {
+    const uint64_t limit = ParseControlGroupLimit(ReadKernelText(folder + files.limit));
+    return limit >= uint64_t(1) << 62 ? 0 : limit;
+}
+
 uint64_t PhysicalMemory() {
     const long pages = sysconf(_SC_PHYS_PAGES);
     const long pageSize = sysconf(_SC_PAGESIZE);
@@ -134,7 +154,7 @@ uint64_t ParseControlGroupLimit(const std::string& text) {
 uint64_t FindControlGroupLimit(const std::string& procCgroupText, const std::string& root) {
     uint64_t smallest = 0;
     ForEachMemoryGroup(procCgroupText, root, [&](const std::string& folder, const GroupFiles& files) {
-        KeepSmaller(smallest, ParseControlGroupLimit(ReadKernelText(folder + files.limit)));
+        KeepSmaller(smallest, ReadGroupLimit(folder, files));
     });
     return smallest;
 }
@@ -142,7 +162,7 @@ uint64_t FindControlGroupLimit(const std::string& procCgroupText, const std::str
 uint64_t FindControlGroupRoom(const std::string& procCgroupText, const std::string& root) {
     uint64_t room = UINT64_MAX;
     ForEachMemoryGroup(procCgroupText, root, [&](const std::string& folder, const GroupFiles& files) {
-        const uint64_t limit = ParseControlGroupLimit(ReadKernelText(folder + files.limit));
+        const uint64_t limit = ReadGroupLimit(folder, files);
         if (limit == 0) return;
         // The group's usage counts the file cache too, which the kernel takes
         // back before it ends anything.
@@ -177,19 +197,128 @@ uint64_t GetUsableMemoryBytes() { return SmallestMemoryLimit(ReadMemoryLimits())
 
 uint64_t GetFreeMemoryBytes() {
     uint64_t room = UINT64_MAX;
-    auto keepRoom = [&room](uint64_t limit, uint64_t used) {
-        if (limit > 0) room = std::min(room, limit > used ? limit - used : 0);
+    std::string status;  // read only when a figure of it is needed
+    auto keepRoom = [&room, &status](uint64_t limit, const char* usedField) {
+        if (limit == 0) return;
+        if (status.empty()) status = ReadKernelText("/proc/self/status");
+        const uint64_t used = ReadKernelCount(status, usedField);
+        room = std::min(room, limit > used ? limit - used : 0);
     };
-    const std::string status = ReadKernelText("/proc/self/status");
     // The kernel's estimate counts what other programs hold and the cache it
     // can drop; kernels before 3.14 give none.
     const uint64_t available = ReadKernelCount(ReadKernelText("/proc/meminfo"), "MemAvailable:");
     if (available > 0)
         room = available;
     else
-        keepRoom(PhysicalMemory(), ReadKernelCount(status, "VmRSS:"));
+        keepRoom(PhysicalMemory(), "VmRSS:");
     room = std::min(room, FindControlGroupRoom(ReadKernelText("/proc/self/cgroup"), "/sys/fs/cgroup/"));
-    keepRoom(SoftLimit(RLIMIT_AS), ReadKernelCount(status, "VmSize:"));
-    keepRoom(SoftLimit(RLIMIT_DATA), ReadKernelCount(status, "VmData:"));
+    keepRoom(SoftLimit(RLIMIT_AS), "VmSize:");
+    keepRoom(SoftLimit(RLIMIT_DATA), "VmData:");
     return room;
+}
+
+namespace {
+
+std::atomic<uint64_t> gFreeMemoryOverride{0};
+
+// Picture memory taken and not yet counted by the kernel in full: its pages
+// appear as the buffer is written, and until then a second buffer checked
+// against the same free figure would be granted the same room.
+class PendingPictureMemory {
+public:
+    static PendingPictureMemory& Instance() {
+        static PendingPictureMemory pending;
+        return pending;
+    }
+
+    // Grants and makes `bytes` of memory under one lock, so two threads
+    // cannot both be granted the same room.
+    void* Take(size_t bytes) noexcept {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!Fits(bytes, 0)) return nullptr;
+        uint8_t* memory = new (std::nothrow) uint8_t[bytes];
+        if (!memory) return nullptr;
+        try {
+            grants_.push_back({memory, bytes});
+            count_.store(grants_.size(), std::memory_order_relaxed);
+        } catch (const std::bad_alloc&) {
+            // Left uncounted: its pages still show once written.
+        }
+        return memory;
+    }
+
+    void Release(void* memory) noexcept {
+        if (count_.load(std::memory_order_relaxed) != 0) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            std::erase_if(grants_, [memory](const Grant& g) { return g.memory == memory; });
+            count_.store(grants_.size(), std::memory_order_relaxed);
+        }
+        delete[] static_cast<uint8_t*>(memory);
+    }
+
+    bool HasRoomFor(uint64_t bytes, uint64_t givenBackFirst) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return Fits(bytes, givenBackFirst);
+    }
+
+private:
+    struct Grant {
+        void* memory;
+        size_t bytes;
+    };
+
+    // Under the mutex.
+    bool Fits(uint64_t bytes, uint64_t givenBackFirst) {
+        const uint64_t overridden = gFreeMemoryOverride.load(std::memory_order_relaxed);
+        const uint64_t free = overridden > 0 ? overridden : GetFreeMemoryBytes();
+        const uint64_t room = free > UINT64_MAX - givenBackFirst ? UINT64_MAX : free + givenBackFirst;
+        const uint64_t unseen = Unseen();
+        return room >= kMemoryReserveBytes && room - kMemoryReserveBytes >= unseen &&
+               room - kMemoryReserveBytes - unseen >= bytes;
+    }
+
+    // The bytes of the grants whose pages are not all in memory yet; grants
+    // found whole are forgotten, as the kernel counts them from now on.
+    uint64_t Unseen() {
+        constexpr uintptr_t kPage = 4096;
+        uint64_t unseen = 0;
+        std::erase_if(grants_, [&unseen](const Grant& g) {
+            const uintptr_t begin = (reinterpret_cast<uintptr_t>(g.memory) + kPage - 1) & ~(kPage - 1);
+            const uintptr_t end = (reinterpret_cast<uintptr_t>(g.memory) + g.bytes) & ~(kPage - 1);
+            unsigned char resident[4096];
+            uint64_t missing = 0;
+            for (uintptr_t at = begin; at < end;) {
+                const size_t pages = size_t(std::min<uintptr_t>((end - at) / kPage, sizeof resident));
+                if (mincore(reinterpret_cast<void*>(at), pages * kPage, resident) != 0) return true;  // gone
+                for (size_t i = 0; i < pages; ++i) missing += (resident[i] & 1) == 0;
+                at += pages * kPage;
+            }
+            unseen += missing * kPage;
+            return missing == 0;
+        });
+        count_.store(grants_.size(), std::memory_order_relaxed);
+        return unseen;
+    }
+
+    std::mutex mutex_;
+    std::vector<Grant> grants_;
+    std::atomic<size_t> count_{0};  // grants_.size(), read without the lock
+};
+
+}  // namespace
+
+bool HasRoomFor(uint64_t bytes, uint64_t givenBackFirst) {
+    return PendingPictureMemory::Instance().HasRoomFor(bytes, givenBackFirst);
+}
+
+void SetFreeMemoryForTesting(uint64_t bytes) { gFreeMemoryOverride.store(bytes, std::memory_order_relaxed); }
+
+void* TakePictureMemory(size_t bytes) noexcept {
+    if (bytes == 0) bytes = 1;
+    if (bytes < kPictureMemoryCheckedFrom) return new (std::nothrow) uint8_t[bytes];
+    return PendingPictureMemory::Instance().Take(bytes);
+}
+
+void PictureMemoryRelease::operator()(void* memory) const noexcept {
+    if (memory) PendingPictureMemory::Instance().Release(memory);
 }

@@ -6,8 +6,11 @@
 // limit is thus planned for as the smaller machine it is.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <type_traits>
 
 // Every limit found, in bytes; 0 where there is none or it cannot be read.
 struct MemoryLimits {
@@ -43,3 +46,46 @@ uint64_t FindControlGroupLimit(const std::string& procCgroupText, const std::str
 // limit, the limit less its usage, the file cache it can reclaim not counted.
 // UINT64_MAX when no group of the chain has a limit.
 uint64_t FindControlGroupRoom(const std::string& procCgroupText, const std::string& root);
+
+// Room for picture-sized buffers.
+//
+// In a memory-limited session an allocation past the limit does not fail:
+// the kernel ends the program, and the user's unsaved work with it. So every
+// buffer the size of a picture (a decoder's output, a preview, a mip level,
+// a mask, a file read whole) asks here first, and a refusal becomes the
+// allocation failure its caller already reports.
+
+// What such a buffer must leave free for the rest of the program: the
+// window's redraw, row buffers, a library's own working memory.
+constexpr uint64_t kMemoryReserveBytes = uint64_t(64) << 20;
+
+// True when `bytes` more fit now and leave kMemoryReserveBytes, counting
+// `givenBackFirst` bytes that the caller frees before it takes them. What
+// fits is GetFreeMemoryBytes() less the picture memory already taken whose
+// pages the kernel has not counted yet (a buffer counts once it is written,
+// not when it is made).
+bool HasRoomFor(uint64_t bytes, uint64_t givenBackFirst = 0);
+
+// Test hook: the memory the process can still take, in bytes, instead of the
+// machine's figure (0 restores it).
+void SetFreeMemoryForTesting(uint64_t bytes);
+
+// Picture memory: taken only when HasRoomFor grants it, and counted as taken
+// until its pages are in memory. Buffers below kPictureMemoryCheckedFrom
+// are left to the reserve and never wait for the check.
+constexpr size_t kPictureMemoryCheckedFrom = size_t(1) << 20;
+struct PictureMemoryRelease {
+    void operator()(void* memory) const noexcept;
+};
+template <typename T>
+using PictureArray = std::unique_ptr<T[], PictureMemoryRelease>;
+// `bytes` of uninitialised memory, aligned for any scalar; null when there is
+// no room or no memory. Free it with PictureMemoryRelease.
+void* TakePictureMemory(size_t bytes) noexcept;
+// An array of `count` plain values (left uninitialised); null when it does not fit.
+template <typename T>
+PictureArray<T> NewPictureArray(size_t count) noexcept {
+    static_assert(std::is_trivially_default_constructible_v<T> && std::is_trivially_destructible_v<T>);
+    if (count > SIZE_MAX / sizeof(T)) return nullptr;
+    return PictureArray<T>(static_cast<T*>(TakePictureMemory(count * sizeof(T))));
+}
