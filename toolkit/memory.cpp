@@ -226,9 +226,11 @@ std::atomic<uint64_t> gFreeMemoryOverride{0};
 // against the same free figure would be granted the same room.
 class PendingPictureMemory {
 public:
+    // Never destroyed: a picture held by a global may be freed at exit after
+    // a function-local object would be.
     static PendingPictureMemory& Instance() {
-        static PendingPictureMemory pending;
-        return pending;
+        static PendingPictureMemory* const pending = new PendingPictureMemory;
+        return *pending;
     }
 
     // Grants and makes `bytes` of memory under one lock, so two threads

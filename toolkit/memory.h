@@ -8,9 +8,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 // Every limit found, in bytes; 0 where there is none or it cannot be read.
 struct MemoryLimits {
@@ -88,4 +90,22 @@ PictureArray<T> NewPictureArray(size_t count) noexcept {
     static_assert(std::is_trivially_default_constructible_v<T> && std::is_trivially_destructible_v<T>);
     if (count > SIZE_MAX / sizeof(T)) return nullptr;
     return PictureArray<T>(static_cast<T*>(TakePictureMemory(count * sizeof(T))));
+}
+
+// Resizes `v` to `count` elements (new ones value-initialised) when a new
+// buffer of that size fits (HasRoomFor, from kPictureMemoryCheckedFrom up);
+// false, with `v` unchanged, when it does not or memory runs out.
+template <typename T>
+bool ResizeWithinRoom(std::vector<T>& v, size_t count) noexcept {
+    if (count > v.capacity()) {
+        if (count > SIZE_MAX / sizeof(T)) return false;
+        const uint64_t bytes = uint64_t(count) * sizeof(T);
+        if (bytes >= kPictureMemoryCheckedFrom && !HasRoomFor(bytes)) return false;
+    }
+    try {
+        v.resize(count);
+    } catch (const std::exception&) {  // bad_alloc, length_error
+        return false;
+    }
+    return true;
 }
