@@ -74,6 +74,14 @@ ItemResult Skipped(std::string line) {
     return result;
 }
 
+ItemResult OverwritesSource(const std::string& name) {
+    return Skipped(name + ": skipped (output would overwrite the source file)\n");
+}
+
+ItemResult AlreadyExists(const std::string& output) {
+    return Skipped(GetFilePart(output) + ": skipped (already exists)\n");
+}
+
 ItemResult Abandoned() {
     ItemResult result;
     result.kind = ItemKind::Abandoned;
@@ -88,6 +96,7 @@ struct ItemWork {
     bool toTexture = false;
     bool fit1024 = false;
     bool dropsAlpha = false;
+    bool replace = false;  // the output may replace a file of its name
     HdrDisplaySettings display;
 };
 
@@ -151,10 +160,17 @@ ItemResult ConvertItem(const ItemWork& work, Loaded&& loaded, Abandon&& abandone
 }
 
 // Puts a converted item's output in place; when that fails, so does the item.
-ItemResult PutInPlace(ItemResult result, DeferredCommits& commits, const std::string& name) {
-    if (result.kind == ItemKind::Converted && !commits.Finish()) {
+// The item started long before: a link to its source may have taken the
+// output's name since, and without overwriting, any file of that name (a
+// second run's) must stay. Such an item is skipped and its output dropped.
+ItemResult PutInPlace(ItemResult result, DeferredCommits& commits, const ItemWork& work) {
+    if (result.kind != ItemKind::Converted) return result;
+    if (IsSameFile(GetFileIdentity(work.output), GetFileIdentity(work.source))) return OverwritesSource(work.name);
+    const CommitResult put = commits.Finish(work.replace ? ExistingFile::Replace : ExistingFile::Keep);
+    if (put == CommitResult::AlreadyThere) return AlreadyExists(work.output);
+    if (put == CommitResult::Failed) {
         result.kind = ItemKind::Failed;
-        result.line = name + ": could not write the file\n";
+        result.line = work.name + ": could not write the file\n";
     }
     return result;
 }
@@ -252,8 +268,11 @@ public:
     void Start(size_t index, ItemWork work, FileIdentity source, FileIdentity output, std::string lowerOutput) {
         if (gOverlap.load(std::memory_order_relaxed)) {
             std::unique_lock<std::mutex> lock(mutex_);
-            flights_.push_back(
-                {.index = index, .source = std::move(source), .output = std::move(output), .lowerOutput = lowerOutput});
+            flights_.push_back({.index = index,
+                                .source = std::move(source),
+                                .output = std::move(output),
+                                .lowerOutput = lowerOutput,
+                                .work = work});
             Flight* flight = &flights_.back();
             lock.unlock();
             if (Launch(*flight, work)) return;
@@ -267,7 +286,7 @@ public:
         ConvertItemThenSettle(
             work, [](uint64_t) {}, [] {}, [] { return false; },
             [&](ItemResult result, std::unique_ptr<DeferredCommits> commits) {
-                result = PutInPlace(std::move(result), *commits, work.name);
+                result = PutInPlace(std::move(result), *commits, work);
                 NoteWritten(lowerOutput, result);
                 Record(index, std::move(result));
             });
@@ -284,6 +303,7 @@ private:
         size_t index;
         FileIdentity source, output;
         std::string lowerOutput;
+        ItemWork work;              // the calling thread's copy
         bool converting = true;     // still holds its picture
         uint64_t pictureBytes = 0;  // 0 until loaded
         bool handedOver = false;    // result and output ready for the calling thread
@@ -372,7 +392,7 @@ private:
         const std::unique_ptr<DeferredCommits> commits = std::move(it->commits);
         it->taken = true;
         lock.unlock();
-        if (commits) result = PutInPlace(std::move(result), *commits, GetDisplayName(sources_[index]));
+        if (commits) result = PutInPlace(std::move(result), *commits, it->work);
         NoteWritten(it->lowerOutput, result);
         results_[index] = std::move(result);
         return true;
@@ -500,15 +520,16 @@ BatchOutcome ConvertBatchItems(const std::vector<std::string>& sources, const st
                      "." + settings.extension;
         }
         const std::string lowerOutput = ToLowerAscii(output);
-        if (lowerOutput == ToLowerAscii(path)) {
-            pipeline.Record(i, Skipped(name + ": skipped (output would overwrite the source file)\n"));
+        FileIdentity sourceId = GetFileIdentity(path), outputId = GetFileIdentity(output);
+        // A link or a second hard link to the source would be written through.
+        if (lowerOutput == ToLowerAscii(path) || IsSameFile(outputId, sourceId)) {
+            pipeline.Record(i, OverwritesSource(name));
             continue;
         }
-        FileIdentity sourceId = GetFileIdentity(path), outputId = GetFileIdentity(output);
         pipeline.WaitForConflicts(sourceId, outputId, lowerOutput);
         if (pipeline.StopsBefore(i)) break;
         if (GetFileKind(output) == FileKind::File && (!settings.force || pipeline.Wrote(lowerOutput))) {
-            pipeline.Record(i, Skipped(GetFilePart(output) + ": skipped (already exists)\n"));
+            pipeline.Record(i, AlreadyExists(output));
             continue;
         }
         ItemWork work;
@@ -520,6 +541,7 @@ BatchOutcome ConvertBatchItems(const std::vector<std::string>& sources, const st
         work.toTexture = target && target->format == ImageFormat::Tex;
         work.fit1024 = settings.fit1024;
         work.dropsAlpha = target && target->dropsAlpha;
+        work.replace = settings.force;
         work.display = settings.display;
         pipeline.Start(i, std::move(work), std::move(sourceId), std::move(outputId), lowerOutput);
     }

@@ -75,6 +75,9 @@ std::vector<std::string> PlanBatchOutputs(const std::vector<std::string>& source
                                           bool& collisions);
 
 // Converts every source to its planned output (the same order and count).
+// An output that is its source's file (through a link or a hard link too) is
+// never written, and without settings.force no file is replaced, not even
+// one that appears while the run works.
 BatchOutcome ConvertBatchItems(const std::vector<std::string>& sources, const std::vector<std::string>& outputs,
                                const BatchSettings& settings, const BatchCallbacks& callbacks);
 

@@ -70,6 +70,7 @@ protected:
     void TearDown() override {
         umask(oldMask_);
         SetWriteFailureAfterBytes(-1);
+        SetNoReplaceWayForTesting(NoReplaceWay::Rename);
         chmod(dir_.c_str(), 0700);
     }
     std::string dir_;
@@ -249,6 +250,42 @@ TEST_F(ToolkitAtomicSave, DeferredCommitsWaitForFinish) {
     EXPECT_EQ(ReadText(dir_ + "y.png"), "old");
     ASSERT_TRUE(Save(dir_ + "y.png", "now"));
     EXPECT_EQ(ReadText(dir_ + "y.png"), "now");
+}
+
+// Finishing without replacing, by each way a file system may allow: a file
+// goes in place at a free name; a name taken when the temporary was made is
+// kept, also by a file with two names (not copied into); a failure is told
+// from a taken name and leaves no placeholder. (A name taken meanwhile is
+// the batch tests' case.)
+TEST_F(ToolkitAtomicSave, FinishingWithoutReplacingKeepsWhatIsThere) {
+    const Prepare none = [](auto&) {};
+    const struct {
+        Prepare before, meanwhile;  // before the save; between it and Finish
+        CommitResult result;
+        std::vector<std::string> names;
+        const char* text;  // of x.png afterwards
+    } cases[] = {
+        {none, none, CommitResult::InPlace, {"x.png"}, "new"},
+        {[](auto& d) { Save(d + "x.png", "old"); link((d + "x.png").c_str(), (d + "y.png").c_str()); }, none,
+         CommitResult::AlreadyThere, {"x.png", "y.png"}, "old"},
+        {none, [](auto& d) { for (const std::string& n : NamesIn(d)) RemoveFile(d + n); }, CommitResult::Failed, {},
+         "<unreadable>"},
+    };
+    for (NoReplaceWay way : {NoReplaceWay::Rename, NoReplaceWay::Link, NoReplaceWay::Placeholder}) {
+        SetNoReplaceWayForTesting(way);
+        for (const auto& c : cases) {
+            SCOPED_TRACE("way " + std::to_string(int(way)) + ", " + std::to_string(int(c.result)));
+            const std::string d = MakeTempFolder("keep");
+            c.before(d);
+            DeferredCommits held;
+            ASSERT_TRUE(Save(d + "x.png", "new"));
+            held.Detach();
+            c.meanwhile(d);
+            EXPECT_EQ(held.Finish(ExistingFile::Keep), c.result);
+            EXPECT_EQ(NamesIn(d), c.names);
+            EXPECT_EQ(ReadText(d + "x.png"), c.text);
+        }
+    }
 }
 
 TEST_F(ToolkitAtomicSave, IdentitiesMeetWhereTwoPathsMayBeOneFile) {

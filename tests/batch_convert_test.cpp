@@ -32,11 +32,12 @@ ImagePtr Picture(int w, int h, int seed) {
 
 // A file a case makes: a picture by its extension (".png", ".tga" or ".hdr")
 // seeded by its place in the list, five bytes of junk, a folder (the name
-// ends in "/") or a symbolic link.
+// ends in "/"), a symbolic link or a hard link.
 struct Source {
     std::string name;
     int w = 16, h = 12;       // 0 x 0: junk
     std::string linkTo = "";  // relative to the root
+    bool hard = false;        // linkTo as a hard link
 };
 
 void Make(const std::string& root, const std::vector<Source>& files) {
@@ -45,7 +46,7 @@ void Make(const std::string& root, const std::vector<Source>& files) {
         const std::string path = root + f.name, ext = GetLowerExtension(path);
         ASSERT_TRUE(CreateFolder(GetFolderPart(path)));
         if (!f.linkTo.empty()) {
-            ASSERT_EQ(symlink((root + f.linkTo).c_str(), path.c_str()), 0);
+            ASSERT_EQ((f.hard ? link : symlink)((root + f.linkTo).c_str(), path.c_str()), 0);
         } else if (f.w == 0) {
             ASSERT_TRUE(WriteWholeFile(path, "\1\2\3\4\5", 5));
         } else if (ext == "hdr") {
@@ -94,6 +95,9 @@ struct Case {
     // ends.
     int64_t stopInHand = 0;
     int64_t failAfterBytes = -1;  // disk full after this many bytes
+    std::vector<std::string> kept = {};  // files the run must leave as they were
+    std::vector<Source> appear = {};     // made once item 1 is in its temporary, long before it is put in place
+    NoReplaceWay way = NoReplaceWay::Rename;
 };
 
 struct RunResult {
@@ -109,6 +113,7 @@ RunResult RunCase(const Case& c, bool overlap) {
     const TempFolder folder;
     const std::string& root = folder.path;
     Make(root, c.files);
+    std::map<std::string, std::vector<uint8_t>> made = FilesBelow(root);
     std::vector<std::string> sources;
     for (const Source& f : c.files)
         if (f.linkTo.empty() && f.name.back() != '/') sources.push_back(root + f.name);
@@ -164,15 +169,25 @@ RunResult RunCase(const Case& c, bool overlap) {
             else stop = true;
         }
         if (item == count && step == BatchItemStep::Written) lastWritten = true;
+        if (item == 1 && step == BatchItemStep::Written) {
+            DeferredCommits notTheRuns;  // the run holds the saves of this thread
+            Make(root, c.appear);
+            notTheRuns.Finish();
+            for (const Source& f : c.appear) ReadWholeFile(root + f.name, made[f.name]);
+        }
     });
     SetBatchOverlapForTesting(overlap);
     SetWriteFailureAfterBytes(c.failAfterBytes);
+    SetNoReplaceWayForTesting(c.way);
     const BatchOutcome outcome = ConvertBatchItems(sources, outputs, settings, callbacks);
+    SetNoReplaceWayForTesting(NoReplaceWay::Rename);
     SetWriteFailureAfterBytes(-1);
     SetBatchOverlapForTesting(true);
     SetBatchItemStepHookForTesting(nullptr);
     run.summary = ComposeBatchSummary(outcome, settings.extension);
     run.files = FilesBelow(root);
+    for (const std::string& name : c.kept) EXPECT_EQ(run.files[name], made[name]) << name;
+    for (const auto& file : run.files) EXPECT_NE(GetFilePart(file.first).rfind(".orvanta-", 0), 0u) << file.first;
     return run;
 }
 
@@ -180,6 +195,20 @@ TEST(BatchConvert, OverlappedRunsMatchOneByOneRuns) {
     std::vector<Source> many;
     for (int i = 0; i < 14; ++i) many.push_back({"src/p" + std::to_string(i) + ".png", 40 + i * 9, 24 + i * 5});
     const std::vector<Source> four = {{"src/1.png"}, {"src/2.png"}, {"src/3.png"}, {"src/4.png"}};
+    // The outputs of a and b are a link and a hard link to their sources, of c
+    // a link to another file, of d a link to nothing yet.
+    const std::vector<Source> links = {{"src/a.png"}, {"src/b.png"}, {"src/c.png"}, {"src/d.png"}, {"other.png"},
+                                       {"out/a.png", 0, 0, "src/a.png"}, {"out/b.png", 0, 0, "src/b.png", true},
+                                       {"out/c.png", 0, 0, "other.png"}, {"out/d.png", 0, 0, "gone.png"}};
+    const std::vector<std::string> linkSources = {"src/a.png", "src/b.png", "src/c.png", "src/d.png"};
+    const std::string intoSources = "a.png: skipped (output would overwrite the source file)\n"
+                                    "b.png: skipped (output would overwrite the source file)\n";
+    // Another run's file takes p's name while p waits to be put in place; q's stays free.
+    const auto race = [](const char* title, NoReplaceWay way) {
+        return Case{.title = title, .files = {{"src/p.png"}, {"src/q.png"}}, .extension = "png",
+                    .summary = "Converted: 1   Skipped: 1   Failed: 0\n\np.png: skipped (already exists)\n",
+                    .kept = {"src/p.png", "out/p.png"}, .appear = {{"out/p.png", 0, 0}}, .way = way};
+    };
     const Case cases[] = {
         {"many pictures to DDS, with and without transparency", many, "dds",
          "Converted: 14   Skipped: 0   Failed: 0\n\n"},
@@ -236,6 +265,20 @@ TEST(BatchConvert, OverlappedRunsMatchOneByOneRuns) {
          .files = {{"real/p.png", 300, 200}, {"real/q.png"}, {"link", 0, 0, "real"}}, .extension = "jpg",
          .summary = "Converted: 2   Skipped: 1   Failed: 0\n\np.jpg: skipped (already exists)\n",
          .sources = {"real/p.png", "link/p.png", "real/q.png"}, .beside = true},
+        {.title = "links into the source are never written through; others are", .files = links,
+         .extension = "png", .summary = "Converted: 2   Skipped: 2   Failed: 0\n\n" + intoSources,
+         .sources = linkSources, .force = true, .kept = linkSources},
+        {.title = "links without overwriting", .files = links, .extension = "png",
+         .summary = "Converted: 1   Skipped: 3   Failed: 0\n\n" + intoSources + "c.png: skipped (already exists)\n",
+         .sources = linkSources, .kept = {"src/a.png", "src/b.png", "src/c.png", "src/d.png", "other.png"}},
+        {.title = "a link to the source appears while the item is written", .files = {{"src/p.png"}},
+         .extension = "png",
+         .summary =
+             "Converted: 0   Skipped: 1   Failed: 0\n\np.png: skipped (output would overwrite the source file)\n",
+         .force = true, .kept = {"src/p.png", "out/p.png"}, .appear = {{"out/p.png", 0, 0, "src/p.png"}}},
+        race("a file appears: the rename refuses to replace it", NoReplaceWay::Rename),
+        race("a file appears: a hard link cannot take its name", NoReplaceWay::Link),
+        race("a file appears: a placeholder cannot be created", NoReplaceWay::Placeholder),
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.title);
@@ -249,6 +292,46 @@ TEST(BatchConvert, OverlappedRunsMatchOneByOneRuns) {
             EXPECT_EQ(overlapped.files, one.files);
         }
     }
+}
+
+// Two runs at once into one folder, neither overwriting, with different
+// pictures under the same 40 names: each name is converted by one run and
+// skipped by the other, and holds the whole picture of the run that made it.
+TEST(BatchConvert, TwoRunsAtOnceNeverReplaceEachOthersOutputs) {
+    const TempFolder folder;
+    std::vector<Source> files;
+    for (int i = 0; i < 80; ++i)
+        files.push_back({"src" + std::to_string(i / 40) + "/p" + std::to_string(i % 40) + ".png"});
+    Make(folder.path, files);
+    BatchSettings settings;
+    settings.extension = "tga", settings.useSourceFolder = false;
+    bool collisions = false;
+    std::vector<std::string> sources[2];
+    std::map<std::string, std::vector<uint8_t>> alone[2];  // what each run makes on its own
+    for (int run = 0; run < 2; ++run) {
+        for (int i = 0; i < 40; ++i) sources[run].push_back(folder.path + files[size_t(run * 40 + i)].name);
+        settings.outputFolder = folder.path + "alone" + std::to_string(run) + "/";
+        ASSERT_TRUE(CreateFolder(settings.outputFolder));
+        ConvertBatchItems(sources[run], PlanBatchOutputs(sources[run], settings, collisions), settings, {});
+        alone[run] = FilesBelow(settings.outputFolder);
+    }
+    settings.outputFolder = folder.path + "out/";
+    ASSERT_TRUE(CreateFolder(settings.outputFolder));
+    const std::vector<std::string> outputs = PlanBatchOutputs(sources[0], settings, collisions);
+    BatchOutcome outcomes[2];
+    std::atomic<int> ready{0};
+    const auto runAtOnce = [&](int run) {
+        for (++ready; ready < 2;) std::this_thread::yield();
+        outcomes[run] = ConvertBatchItems(sources[run], outputs, settings, {});
+    };
+    std::thread second(runAtOnce, 1);
+    runAtOnce(0);
+    second.join();
+    EXPECT_EQ(outcomes[0].converted + outcomes[1].converted, 40);
+    EXPECT_EQ(outcomes[0].skipped + outcomes[1].skipped, 40);
+    const auto out = FilesBelow(settings.outputFolder);  // temporaries included
+    EXPECT_EQ(out.size(), 40u);
+    for (const auto& [name, bytes] : out) EXPECT_TRUE(bytes == alone[0][name] || bytes == alone[1][name]) << name;
 }
 
 }  // namespace

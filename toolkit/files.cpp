@@ -18,11 +18,14 @@
 #include <new>
 #include <utility>
 
+#include "toolkit/memory.h"
+
 namespace {
 
 std::string gConfigFolderOverride;
 std::string gExecutableFolderOverride;
 std::atomic<int64_t> gWriteFailureAfter{-1};
+std::atomic<NoReplaceWay> gNoReplaceWay{NoReplaceWay::Rename};
 thread_local DeferredCommits* tDeferredCommits = nullptr;
 
 std::string WithTrailingSlash(std::string folder) {
@@ -116,11 +119,8 @@ bool ReadWholeOpenFile(const ReadOnlyFile& file, std::vector<uint8_t>& data, Rea
     struct stat st;
     if (fstat(file.Descriptor(), &st) != 0) return false;
     const uint64_t size = uint64_t(st.st_size);
-    try {
-        data.resize(size_t(size));
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
+    // A file to decode may be as large as its picture.
+    if (!ResizeWithinRoom(data, size_t(size))) return false;
     uint64_t done = 0;
     while (done < size) {
         const ssize_t n = pread(file.Descriptor(), data.data() + done, size_t(std::min<uint64_t>(size - done, 1u << 30)),
@@ -365,6 +365,7 @@ AtomicFile::AtomicFile(const std::string& path) {
         targetDevice_ = uint64_t(st.st_dev);
         targetInode_ = uint64_t(st.st_ino);
         inPlace_ = st.st_nlink > 1;
+        existed_ = true;
     }
     // The file system's own separator only: a "\" is part of a Linux name.
     const size_t cut = target.rfind('/');
@@ -447,7 +448,7 @@ bool AtomicFile::CopyIntoTarget(int tempFd) {
 bool AtomicFile::Commit() {
     if (!ok_ || committed_) return false;
     if (tDeferredCommits) return tDeferredCommits->Hold(*this);
-    return CommitNow();
+    return CommitNow() == CommitResult::InPlace;
 }
 
 bool AtomicFile::Sync() {
@@ -459,23 +460,66 @@ bool AtomicFile::Sync() {
     return ok_;
 }
 
-bool AtomicFile::CommitNow() {
+CommitResult AtomicFile::CommitNow(ExistingFile existing) {
+    const bool keep = existing == ExistingFile::Keep;
+    if (keep && existed_ && ok_ && !committed_) return CommitResult::AlreadyThere;
     // The data must be on disk before it becomes the file.
-    if (!Sync()) return false;
+    if (!Sync()) return CommitResult::Failed;
     FILE* f = static_cast<FILE*>(file_);
     file_ = nullptr;
     bool good = !inPlace_ || CopyIntoTarget(fileno(f));
     good = fclose(f) == 0 && good;
-    if (good && !inPlace_) good = renameat(folderFd_, tempName_.c_str(), folderFd_, targetName_.c_str()) == 0;
-    if (!good) {
+    CommitResult result = good ? CommitResult::InPlace : CommitResult::Failed;
+    if (good && keep) {
+        result = PlaceWithoutReplacing();
+    } else if (good && !inPlace_ && renameat(folderFd_, tempName_.c_str(), folderFd_, targetName_.c_str()) != 0) {
+        result = CommitResult::Failed;
+    }
+    if (result != CommitResult::InPlace) {
         ok_ = false;
-        return false;
+        return result;  // the temporary, if still there, goes with the object
     }
     if (inPlace_) unlinkat(folderFd_, tempName_.c_str(), 0);
     tempName_.clear();
     tempPath_.clear();
     committed_ = true;
-    return true;
+    return CommitResult::InPlace;
+}
+
+CommitResult AtomicFile::PlaceWithoutReplacing() {
+    const char* temp = tempName_.c_str();
+    const char* target = targetName_.c_str();
+    const NoReplaceWay first = gNoReplaceWay.load(std::memory_order_relaxed);
+    int error = EINVAL;
+    if (first == NoReplaceWay::Rename)
+        error = renameat2(folderFd_, temp, folderFd_, target, RENAME_NOREPLACE) ? errno : 0;
+    if (error == 0) return CommitResult::InPlace;
+    if (error == EEXIST) return CommitResult::AlreadyThere;
+    if (error != EINVAL && error != ENOSYS && error != EOPNOTSUPP) return CommitResult::Failed;
+    // Some file systems refuse the flag; a second name for the temporary
+    // cannot take a name that is there either.
+    error = EPERM;
+    if (first != NoReplaceWay::Placeholder) error = linkat(folderFd_, temp, folderFd_, target, 0) ? errno : 0;
+    if (error == 0) {
+        unlinkat(folderFd_, temp, 0);
+        return CommitResult::InPlace;
+    }
+    if (error == EEXIST) return CommitResult::AlreadyThere;
+    if (error != EPERM && error != EOPNOTSUPP) return CommitResult::Failed;
+    // Without hard links (vfat, many FUSE file systems): claim the name with
+    // an empty file that only a free name lets us create, then rename over it.
+    const int fd = openat(folderFd_, target, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return errno == EEXIST ? CommitResult::AlreadyThere : CommitResult::Failed;
+    struct stat claimed;
+    const bool known = fstat(fd, &claimed) == 0;
+    close(fd);
+    if (renameat(folderFd_, temp, folderFd_, target) == 0) return CommitResult::InPlace;
+    // Only the placeholder we made goes, never a file that took its place.
+    struct stat now;
+    if (known && fstatat(folderFd_, target, &now, AT_SYMLINK_NOFOLLOW) == 0 && now.st_dev == claimed.st_dev &&
+        now.st_ino == claimed.st_ino)
+        unlinkat(folderFd_, target, 0);
+    return CommitResult::Failed;
 }
 
 bool WriteWholeFile(const std::string& path, const void* data, size_t size) {
@@ -500,12 +544,17 @@ bool DeferredCommits::Hold(AtomicFile& file) {
         file.ok_ = false;
         return false;
     }
+    // Without room to hold it the save fails: committed now, the file would
+    // skip its turn and could replace one that Finish() is told to keep.
     std::unique_ptr<AtomicFile> held(new (std::nothrow) AtomicFile);
-    if (!held) return file.CommitNow();
     try {
-        held_.reserve(held_.size() + 1);
+        if (held) held_.reserve(held_.size() + 1);
     } catch (const std::bad_alloc&) {
-        return file.CommitNow();
+        held.reset();
+    }
+    if (!held) {
+        file.ok_ = false;
+        return false;
     }
     // The writer's object dies empty; the held one owns the temporary.
     AtomicFile& to = *held;
@@ -515,6 +564,7 @@ bool DeferredCommits::Hold(AtomicFile& file) {
     to.folderFd_ = std::exchange(file.folderFd_, -1);
     to.file_ = std::exchange(file.file_, nullptr);
     to.ok_ = std::exchange(file.ok_, false);
+    to.existed_ = file.existed_;
     to.inPlace_ = file.inPlace_;
     to.targetDevice_ = file.targetDevice_;
     to.targetInode_ = file.targetInode_;
@@ -527,9 +577,14 @@ void DeferredCommits::Flush() {
     for (std::unique_ptr<AtomicFile>& file : held_) file->Sync();
 }
 
-bool DeferredCommits::Finish() {
-    bool all = true;
-    for (std::unique_ptr<AtomicFile>& file : held_) all = file->CommitNow() && all;
+bool DeferredCommits::Finish() { return Finish(ExistingFile::Replace) == CommitResult::InPlace; }
+
+CommitResult DeferredCommits::Finish(ExistingFile existing) {
+    CommitResult all = CommitResult::InPlace;
+    for (std::unique_ptr<AtomicFile>& file : held_) {
+        const CommitResult one = file->CommitNow(existing);
+        if (one == CommitResult::Failed || all == CommitResult::InPlace) all = one;
+    }
     held_.clear();
     return all;
 }
@@ -556,8 +611,12 @@ FileIdentity GetFileIdentity(const std::string& path) {
     return identity;
 }
 
-bool MayBeSameFile(const FileIdentity& a, const FileIdentity& b) {
-    return a.entry == b.entry || (a.inode != 0 && a.device == b.device && a.inode == b.inode);
+bool MayBeSameFile(const FileIdentity& a, const FileIdentity& b) { return a.entry == b.entry || IsSameFile(a, b); }
+
+bool IsSameFile(const FileIdentity& a, const FileIdentity& b) {
+    return a.inode != 0 && a.device == b.device && a.inode == b.inode;
 }
 
 void SetWriteFailureAfterBytes(int64_t bytes) { gWriteFailureAfter.store(bytes, std::memory_order_relaxed); }
+
+void SetNoReplaceWayForTesting(NoReplaceWay way) { gNoReplaceWay.store(way, std::memory_order_relaxed); }

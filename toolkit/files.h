@@ -117,6 +117,12 @@ std::string GetEntryPartOfPath(const std::string& path);
 // of an archive entry path's entry part.
 std::string GetDisplayName(const std::string& path);
 
+// Whether putting a saved file in place may replace a file of its name.
+enum class ExistingFile { Replace, Keep };
+// What putting a saved file in place came to: done, left out because a file
+// of its name was there (with ExistingFile::Keep only), or failed.
+enum class CommitResult { InPlace, AlreadyThere, Failed };
+
 // Writes a file so that a failed or interrupted save never harms what was
 // there before, and a successful one keeps what the user had around the
 // picture:
@@ -161,8 +167,9 @@ private:
     AtomicFile() = default;
     // Puts every byte written on disk in the temporary; done once.
     bool Sync();
-    bool CommitNow();
+    CommitResult CommitNow(ExistingFile existing = ExistingFile::Replace);
     bool CopyIntoTarget(int tempFd);
+    CommitResult PlaceWithoutReplacing();
 
     std::string targetName_;  // the resolved target's name in its folder
     std::string tempName_;
@@ -170,6 +177,7 @@ private:
     int folderFd_ = -1;
     void* file_ = nullptr;  // FILE* of the temporary
     bool ok_ = false;
+    bool existed_ = false;  // the target was there when the temporary was made
     bool synced_ = false;
     bool committed_ = false;
     bool inPlace_ = false;  // several hard links: copy into the target
@@ -208,6 +216,14 @@ public:
     // Commits every file handed over so far; true when all of them are in
     // place (also when there were none). Any thread may call it.
     bool Finish();
+    // The same, and with ExistingFile::Keep no file replaces another: each
+    // goes in place only if no file of its name (a link included) is there
+    // at that moment, decided by the file system in one step, so a file
+    // another program made a moment before stays. A target that was there
+    // when the temporary was made counts as there, one with several hard
+    // links too. A file left out is dropped. Failed when any file failed,
+    // else AlreadyThere when any was left out.
+    CommitResult Finish(ExistingFile existing);
 
 private:
     friend class AtomicFile;
@@ -231,8 +247,17 @@ struct FileIdentity {
 FileIdentity GetFileIdentity(const std::string& path);
 // True when the two may be one file (never false for one file).
 bool MayBeSameFile(const FileIdentity& a, const FileIdentity& b);
+// True when both name one existing file: the same device and inode.
+bool IsSameFile(const FileIdentity& a, const FileIdentity& b);
 
 // Test hook: after `bytes` more bytes have gone through AtomicFile::Write, the
 // next write fails as if the disk were full. -1 switches the injection off.
 // The count is shared by every thread's writes.
 void SetWriteFailureAfterBytes(int64_t bytes);
+
+// Test hook: the way a commit with ExistingFile::Keep takes first, as if the
+// file system refused those before it: the rename that refuses to replace
+// (the default), a hard link made under the target name, or an empty file
+// created there only if new and then renamed over.
+enum class NoReplaceWay { Rename, Link, Placeholder };
+void SetNoReplaceWayForTesting(NoReplaceWay way);
