@@ -8,8 +8,6 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
-#include <exception>
-#include <new>
 #include <utility>
 
 #if defined(__SSE2__)
@@ -570,16 +568,18 @@ inline void GatherBlock(const Image& image, int bx, int by, BlockTexels& t) {
     }
 }
 
-// The same for a block wholly inside a 32-bit picture: straight 16-byte rows.
-inline void GatherFullBlock32(const uint8_t* const rows[4], size_t xOffset, BlockTexels& t) {
+// The same for a block wholly inside the picture: straight rows of four
+// pixels of Bpp bytes.
+template <int Bpp>
+inline void GatherFullBlock(const uint8_t* const rows[4], size_t xOffset, BlockTexels& t) {
     for (int r = 0; r < 4; ++r) {
         const uint8_t* px = rows[r] + xOffset;
         for (int c = 0; c < 4; ++c) {
             const int i = 4 * r + c;
-            t.b[i] = px[4 * c];
-            t.g[i] = px[4 * c + 1];
-            t.r[i] = px[4 * c + 2];
-            t.a[i] = px[4 * c + 3];
+            t.b[i] = px[Bpp * c];
+            t.g[i] = px[Bpp * c + 1];
+            t.r[i] = px[Bpp * c + 2];
+            t.a[i] = Bpp == 4 ? px[4 * c + 3] : 255;
         }
     }
 }
@@ -598,6 +598,20 @@ inline void EncodeBlock(const BlockTexels& t, int format, uint8_t* dest) {
             EncodeSingleChannelValues(t.g, dest + 8);
             break;
     }
+}
+
+// The first `count` blocks of block row `by`, which lies wholly inside the
+// picture; returns where the next block goes.
+template <int Bpp>
+uint8_t* EncodeFullBlocks(const Image& image, int by, int count, int format, size_t blockBytes, uint8_t* dest) {
+    const uint8_t* rows[4];
+    for (int r = 0; r < 4; ++r) rows[r] = image.RowFromTop(4 * by + r);
+    BlockTexels t;
+    for (int bx = 0; bx < count; ++bx, dest += blockBytes) {
+        GatherFullBlock<Bpp>(rows, size_t(bx) * 4 * Bpp, t);
+        EncodeBlock(t, format, dest);
+    }
+    return dest;
 }
 
 }  // namespace
@@ -620,34 +634,34 @@ void EncodeSingleChannelBlock(const uint8_t values[16], uint8_t* dest) {
 }
 
 int64_t WriteBlockCompressedLevel(const Image& image, int format, std::vector<uint8_t>& out) {
+    return WriteBlockCompressedRows(image, format, 0, (image.height + 3) / 4, out);
+}
+
+int64_t WriteBlockCompressedRows(const Image& image, int format, int firstBlockRow, int endBlockRow,
+                                 std::vector<uint8_t>& out) {
     if (format != kBlockFormatDxt1 && format != kBlockFormatDxt5 && format != kBlockFormatBc5) return 0;
     if (!image.pixels || image.width < 1 || image.height < 1) return 0;
     if (image.depth != 32 && image.depth != 24) return 0;
-    const int64_t bytes = GetBlockCompressedSize(image.width, image.height, format);
-    const size_t start = out.size();
-    try {
-        out.resize(start + size_t(bytes));
-    } catch (const std::exception&) {
-        return 0;
-    }
-
-    const size_t blockBytes = format == kBlockFormatDxt1 ? 8 : 16;
     const int blocksWide = (image.width + 3) / 4, blocksHigh = (image.height + 3) / 4;
-    const int fullBlocksWide = image.depth == 32 ? image.width / 4 : 0;
+    if (firstBlockRow < 0 || firstBlockRow >= endBlockRow || endBlockRow > blocksHigh) return 0;
+    const size_t blockBytes = format == kBlockFormatDxt1 ? 8 : 16;
     const size_t blockRowBytes = size_t(blocksWide) * blockBytes;
-    uint8_t* const level = out.data() + start;
-    ParallelForBands(blocksHigh, GrainForRows(int64_t(image.width) * 4), [&](int64_t firstRow, int64_t endRow) {
-        uint8_t* dest = level + size_t(firstRow) * blockRowBytes;
+    const size_t bytes = blockRowBytes * size_t(endBlockRow - firstBlockRow);
+    const size_t start = out.size();
+    if (!ResizeWithinRoom(out, start + bytes)) return 0;
+
+    const int fullBlocksWide = image.width / 4;
+    uint8_t* const blocks = out.data() + start;
+    const int64_t grain = GrainForRows(int64_t(image.width) * 4);
+    ParallelForBands(endBlockRow - firstBlockRow, grain, [&](int64_t first, int64_t end) {
+        uint8_t* dest = blocks + size_t(first) * blockRowBytes;
         BlockTexels t;
-        for (int by = int(firstRow); by < int(endRow); ++by) {
+        for (int by = firstBlockRow + int(first); by < firstBlockRow + int(end); ++by) {
             int bx = 0;
             if (4 * by + 4 <= image.height) {
-                const uint8_t* rows[4];
-                for (int r = 0; r < 4; ++r) rows[r] = image.RowFromTop(4 * by + r);
-                for (; bx < fullBlocksWide; ++bx, dest += blockBytes) {
-                    GatherFullBlock32(rows, size_t(bx) * 16, t);
-                    EncodeBlock(t, format, dest);
-                }
+                bx = fullBlocksWide;
+                dest = image.depth == 32 ? EncodeFullBlocks<4>(image, by, bx, format, blockBytes, dest)
+                                         : EncodeFullBlocks<3>(image, by, bx, format, blockBytes, dest);
             }
             for (; bx < blocksWide; ++bx, dest += blockBytes) {
                 GatherBlock(image, bx, by, t);
@@ -655,5 +669,5 @@ int64_t WriteBlockCompressedLevel(const Image& image, int format, std::vector<ui
             }
         }
     });
-    return bytes;
+    return int64_t(bytes);
 }

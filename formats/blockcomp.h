@@ -53,5 +53,11 @@ void EncodeSingleChannelBlock(const uint8_t values[16], uint8_t* dest);
 // and appends its blocks to `out` (a 24-bit image reads as alpha 255). Returns
 // the number of bytes appended (blocks x block size); 0, with `out` unchanged,
 // for another format code, an image without pixels, or when the buffer cannot
-// grow. The image is not changed.
+// grow or has no room to (toolkit/memory.h). The image is not changed.
 int64_t WriteBlockCompressedLevel(const Image& image, int format, std::vector<uint8_t>& out);
+// The same for the rows of blocks [firstBlockRow, endBlockRow) only, counted
+// from the top, so a level can be made and written a slice at a time: the
+// slices appended in order are the level's bytes. 0 also for an empty range or
+// one reaching outside the level.
+int64_t WriteBlockCompressedRows(const Image& image, int format, int firstBlockRow, int endBlockRow,
+                                 std::vector<uint8_t>& out);

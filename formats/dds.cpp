@@ -14,6 +14,7 @@
 #include "formats/sizing.h"
 #include "toolkit/bytereader.h"
 #include "toolkit/files.h"
+#include "toolkit/rows.h"
 
 namespace {
 
@@ -57,13 +58,37 @@ std::string FourCcText(const uint8_t bytes[4]) {
     return text;
 }
 
-// Rows [y0, y1) of a 32-bit image as B, G, R, A bytes, top row first; the
-// stored layout already has that byte order, so each row is one copy.
-void AppendBgraRows(std::vector<uint8_t>& out, const Image& image, int y0, int y1) {
+// Appends rows [y0, y1) of the image as B, G, R, A bytes, top row first: a
+// 32-bit image already stores that byte order, so each row is one copy; a
+// 24-bit one reads as opaque. False, `out` unchanged, when there is no room.
+bool AppendBgraRows(std::vector<uint8_t>& out, const Image& image, int y0, int y1) {
     const size_t rowBytes = size_t(image.width) * 4;
     size_t at = out.size();
-    out.resize(at + rowBytes * size_t(y1 - y0));
-    for (int y = y0; y < y1; ++y, at += rowBytes) std::memcpy(out.data() + at, image.RowFromTop(y), rowBytes);
+    if (!ResizeWithinRoom(out, at + rowBytes * size_t(y1 - y0))) return false;
+    for (int y = y0; y < y1; ++y, at += rowBytes) {
+        if (image.depth == 32)
+            std::memcpy(out.data() + at, image.RowFromTop(y), rowBytes);
+        else
+            AddOpaqueAlphaRow(image.RowFromTop(y), out.data() + at, image.width);
+    }
+    return true;
+}
+
+// A level goes out in slices of about this many bytes, each made on all
+// cores, so the writer never holds a level's output whole.
+constexpr size_t kSliceBytes = size_t(4) << 20;
+
+// Writes `units` pieces of a level (rows of pixels or of blocks) of
+// `unitBytes` each, a slice at a time: append(first, end, out) appends pieces
+// [first, end) to `out`, false when it cannot.
+template <typename Append>
+bool WriteInSlices(AtomicFile& file, std::vector<uint8_t>& slice, int units, size_t unitBytes, Append&& append) {
+    const int perSlice = int(std::clamp<size_t>(kSliceBytes / unitBytes, 1, size_t(units)));
+    for (int first = 0; first < units; first += perSlice) {
+        slice.clear();
+        if (!append(first, std::min(units, first + perSlice), slice) || !file.Write(slice)) return false;
+    }
+    return true;
 }
 
 void PutU32(uint8_t* at, uint32_t value) {
@@ -159,14 +184,8 @@ ImagePtr ReadDdsFromMemory(const uint8_t* data, int64_t size, TexInfo& info) {
 
 int64_t WriteRawBgraRows(std::vector<uint8_t>& out, const Image& image) {
     if (!image.pixels || image.width < 1 || image.height < 1) return 0;
-    if (image.depth != 32) {
-        ImagePtr converted = ConvertTo32Bit(DuplicateImage(image));
-        if (!converted) return 0;
-        AppendBgraRows(out, *converted, 0, converted->height);
-    } else {
-        AppendBgraRows(out, image, 0, image.height);
-    }
-    return int64_t(image.width) * image.height * 4;
+    if (image.depth != 32 && image.depth != 24) return 0;
+    return AppendBgraRows(out, image, 0, image.height) ? int64_t(image.width) * image.height * 4 : 0;
 }
 
 int32_t MakeFourCc(const std::string& text) {
@@ -241,41 +260,29 @@ int WriteDdsFile(const Image& image, const std::string& path, DdsSaveFormat form
     }
     PutU32(&header[108], levels > 1 ? kCapsMipChain : kCapsTexture);
 
-    // Each level is halved from the one before it; a 24-bit picture is first
-    // made 32-bit so every level is read the same way.
-    const Image* current = &image;
-    ImagePtr owned;
-    if (image.depth != 32) {
-        owned = ConvertTo32Bit(DuplicateImage(image));
-        if (!owned) return 0;
-        current = owned.get();
-    }
-
+    // The picture itself, whatever its depth, is the top level, and each
+    // further level is halved from the one before: besides the picture the
+    // writer holds at most two levels and one slice.
     AtomicFile file(path);
     if (!file.Ok() || !file.Write(header.data(), header.size())) return 0;
-
-    constexpr size_t kFlushBytes = size_t(8) << 20;
-    std::vector<uint8_t> buffer;
+    const Image* current = &image;
+    ImagePtr owned;
+    std::vector<uint8_t> slice;
     for (int level = 1; level <= levels; ++level) {
-        buffer.clear();
-        if (compressed) {
-            const int64_t expected = GetBlockCompressedSize(current->width, current->height, blockFormat);
-            if (WriteBlockCompressedLevel(*current, blockFormat, buffer) != expected ||
-                int64_t(buffer.size()) != expected || !file.Write(buffer)) {
-                return 0;
-            }
-        } else {
-            // Uncompressed levels go out in slices so a large picture is not
-            // copied whole a second time.
-            const int rowsPerSlice = int(std::max<size_t>(1, kFlushBytes / (size_t(current->width) * 4)));
-            for (int y = 0; y < current->height; y += rowsPerSlice) {
-                buffer.clear();
-                AppendBgraRows(buffer, *current, y, std::min(current->height, y + rowsPerSlice));
-                if (!file.Write(buffer)) return 0;
-            }
-        }
+        const Image& l = *current;
+        const bool written =
+            compressed ? WriteInSlices(file, slice, (l.height + 3) / 4,
+                                       size_t(GetBlockCompressedSize(l.width, 4, blockFormat)),
+                                       [&](int first, int end, std::vector<uint8_t>& out) {
+                                           return WriteBlockCompressedRows(l, blockFormat, first, end, out) > 0;
+                                       })
+                       : WriteInSlices(file, slice, l.height, size_t(l.width) * 4,
+                                       [&](int first, int end, std::vector<uint8_t>& out) {
+                                           return AppendBgraRows(out, l, first, end);
+                                       });
+        if (!written) return 0;
         if (level < levels) {
-            ImagePtr next = HalveImage(*current, current->width > 1, current->height > 1);
+            ImagePtr next = HalveImage(l, l.width > 1, l.height > 1);
             if (!next) return 0;
             owned = std::move(next);
             current = owned.get();

@@ -42,7 +42,8 @@ DdsSaveFormat SuggestDdsSaveFormat(bool isNormalMap, bool hasAlpha);
 int WriteDdsFile(const Image& image, const std::string& path, DdsSaveFormat format, bool withMips);
 
 // Appends the image's pixels as rows from the top, each pixel the bytes blue,
-// green, red, alpha. Returns the number of bytes appended (width x height x 4).
+// green, red, alpha. Returns the number of bytes appended (width x height x 4);
+// 0, with `out` unchanged, when there is no room for them.
 int64_t WriteRawBgraRows(std::vector<uint8_t>& out, const Image& image);
 
 // The first four characters packed little-endian ("DXT1" = 0x31545844).

@@ -67,7 +67,11 @@ inline uint8_t DivideBySum(uint32_t n, uint64_t reciprocal) {
     return uint8_t((n * reciprocal) >> 32);
 }
 
+// A source pixel of Bpp bytes as the 32-bit word B | G << 8 | R << 16 | A << 24;
+// a 24-bit pixel is opaque.
+template <int Bpp>
 inline uint32_t LoadPixel(const uint8_t* at) {
+    if constexpr (Bpp == 3) return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | 0xFF000000u;
     uint32_t v;
     std::memcpy(&v, at, 4);
     return v;
@@ -76,22 +80,22 @@ inline uint32_t LoadPixel(const uint8_t* at) {
 // One target row from FY source rows, FX samples across. The samples of an
 // odd last column or row repeat it (only reachable for a 1-pixel side).
 // Pixels are handled as 32-bit words B | G << 8 | R << 16 | A << 24.
-template <int FX, int FY>
+template <int Bpp, int FX, int FY>
 void HalveRow(const uint8_t* row0, const uint8_t* row1, int srcWidth, uint8_t* out, int outWidth) {
     constexpr int kCount = FX * FY;
     constexpr int kShift = (FX == 2) + (FY == 2);
     const uint64_t* inverse = Reciprocals().value;
-    const size_t nextColumn = FX == 2 && srcWidth > 1 ? 4 : 0;
+    const size_t nextColumn = FX == 2 && srcWidth > 1 ? Bpp : 0;
     for (int x = 0; x < outWidth; ++x, out += 4) {
-        const uint8_t* p = row0 + size_t(x) * (FX * 4);
-        const uint8_t* q = row1 + size_t(x) * (FX * 4);
+        const uint8_t* p = row0 + size_t(x) * (FX * Bpp);
+        const uint8_t* q = row1 + size_t(x) * (FX * Bpp);
         // Sample order: the first row's columns, then the second row's.
         uint32_t s[kCount];
-        s[0] = LoadPixel(p);
-        if constexpr (FX == 2) s[1] = LoadPixel(p + nextColumn);
+        s[0] = LoadPixel<Bpp>(p);
+        if constexpr (FX == 2) s[1] = LoadPixel<Bpp>(p + nextColumn);
         if constexpr (FY == 2) {
-            s[FX] = LoadPixel(q);
-            if constexpr (FX == 2) s[3] = LoadPixel(q + nextColumn);
+            s[FX] = LoadPixel<Bpp>(q);
+            if constexpr (FX == 2) s[3] = LoadPixel<Bpp>(q + nextColumn);
         }
         uint32_t differ = 0;
         for (int k = 1; k < kCount; ++k) differ |= s[0] ^ s[k];
@@ -130,44 +134,46 @@ void HalveRow(const uint8_t* row0, const uint8_t* row1, int srcWidth, uint8_t* o
     }
 }
 
-template <int FX, int FY>
+template <int Bpp, int FX, int FY>
 void HalveRows(const Image& src, Image& dst) {
     Reciprocals();  // built once here rather than raced for by the bands
     ParallelForBands(dst.height, GrainForRows(int64_t(src.width) * FY), [&](int64_t first, int64_t end) {
         for (int y = int(first); y < int(end); ++y) {
             const int r0 = y * FY;
             const int r1 = FY == 2 ? std::min(r0 + 1, src.height - 1) : r0;
-            HalveRow<FX, FY>(src.RowFromTop(r0), src.RowFromTop(r1), src.width, dst.RowFromTop(y), dst.width);
+            HalveRow<Bpp, FX, FY>(src.RowFromTop(r0), src.RowFromTop(r1), src.width, dst.RowFromTop(y), dst.width);
         }
     });
+}
+
+template <int Bpp>
+void HalveInto(const Image& src, Image& dst, bool halveWidth, bool halveHeight) {
+    if (halveWidth && halveHeight) {
+        HalveRows<Bpp, 2, 2>(src, dst);
+    } else if (halveWidth) {
+        HalveRows<Bpp, 2, 1>(src, dst);
+    } else if (halveHeight) {
+        HalveRows<Bpp, 1, 2>(src, dst);
+    } else {
+        HalveRows<Bpp, 1, 1>(src, dst);
+    }
 }
 
 }  // namespace
 
 ImagePtr HalveImage(const Image& image, bool halveWidth, bool halveHeight) {
     if (!image.pixels || image.width < 1 || image.height < 1) return nullptr;
-    const Image* src = &image;
-    ImagePtr converted;
-    if (image.depth != 32) {
-        // The filter weighs by alpha, so a 24-bit source is read as opaque.
-        converted = ConvertTo32Bit(DuplicateImage(image));
-        if (!converted) return nullptr;
-        src = converted.get();
-    }
-    const int nw = halveWidth ? std::max(src->width / 2, 1) : src->width;
-    const int nh = halveHeight ? std::max(src->height / 2, 1) : src->height;
-    // Every target pixel is written below, so the picture needs no fill.
+    if (image.depth != 32 && image.depth != 24) return nullptr;
+    const int nw = halveWidth ? std::max(image.width / 2, 1) : image.width;
+    const int nh = halveHeight ? std::max(image.height / 2, 1) : image.height;
+    // Every target pixel is written below, so the picture needs no fill. A
+    // 24-bit source is read as it is, opaque, rather than copied to 32 bits.
     ImagePtr dst = CreateImageUnfilled(nw, nh, 32);
     if (!dst) return nullptr;
-    if (halveWidth && halveHeight) {
-        HalveRows<2, 2>(*src, *dst);
-    } else if (halveWidth) {
-        HalveRows<2, 1>(*src, *dst);
-    } else if (halveHeight) {
-        HalveRows<1, 2>(*src, *dst);
-    } else {
-        HalveRows<1, 1>(*src, *dst);
-    }
+    if (image.depth == 32)
+        HalveInto<4>(image, *dst, halveWidth, halveHeight);
+    else
+        HalveInto<3>(image, *dst, halveWidth, halveHeight);
     return dst;
 }
 

@@ -24,7 +24,8 @@ void FitSizePowerOfTwo(int width, int height, int maxSide, int& outWidth, int& o
 // an odd side drops its last column or row). Colour is averaged weighted by
 // alpha, so transparent pixels do not tint their neighbours; alpha is the plain
 // average; everything rounds down. Samples that are all transparent keep the
-// first sample's colour with alpha 0. Null when the image cannot be made.
+// first sample's colour with alpha 0. A 24-bit image reads as opaque. Null
+// when the image cannot be made.
 ImagePtr HalveImage(const Image& image, bool halveWidth, bool halveHeight);
 
 // A new 32-bit image of exactly targetWidth x targetHeight: halves while a side

@@ -15,7 +15,7 @@
 namespace {
 
 TEST(BatchedWriters, ReadBackEveryRowAcrossBatches) {
-    // Batches are about 1 MiB of file rows for textures and TIFF, 8 MiB for DDS.
+    // Batches are about 1 MiB of file rows for textures and TIFF, 4 MiB for DDS.
     const struct {
         const char* extension;
         int width, height, depth;
@@ -25,7 +25,7 @@ TEST(BatchedWriters, ReadBackEveryRowAcrossBatches) {
         {"tex", 16000, 25, 24, false},  // 21 rows a batch
         {"tif", 16000, 20, 32, true},   // 16 rows a batch
         {"tif", 16000, 25, 32, false},  // 21 rows a batch
-        {"dds", 16384, 130, 32, true},  // 128 rows a slice; mipmaps 8192 x 65, 4096 x 32, ... 1 x 1
+        {"dds", 16384, 130, 32, true},  // 64 rows a slice; mipmaps 8192 x 65, 4096 x 32, ... 1 x 1
     };
     const TempFolder folder;
     for (const auto& c : cases) {

@@ -4,6 +4,7 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +15,7 @@
 #include "tests/test_support.h"
 #include "toolkit/files.h"
 #include "toolkit/parallel.h"
+#include "toolkit/rows.h"
 
 namespace {
 
@@ -317,6 +319,30 @@ TEST(FormatsDdsWriter, RoundTripsKeepWhatEachFormatCanHold) {
         if (level->width == 1 && level->height == 1) break;
     }
     EXPECT_EQ(at, b.size());
+}
+
+// Levels are made and written a few MiB of blocks at a time, and a 24-bit
+// picture is read as it is: the file must still hold, byte for byte, each
+// level of its 32-bit copy encoded whole. 4094 x 1102 in DXT5 is 276 rows of
+// 16 KiB of blocks, two slices, with edge blocks at the right and bottom.
+TEST(FormatsDdsWriter, LevelsWrittenInSlicesAreTheWholeLevels) {
+    TempFolder tmp;
+    ImagePtr rgba = RampImage(4094, 1102);
+    ImagePtr rgb = CreateImageUnfilled(rgba->width, rgba->height, 24);
+    for (int y = 0; y < rgb->height; ++y) CopyColourRow(rgba->RowFromTop(y), 4, rgb->RowFromTop(y), 3, rgb->width);
+    for (const Image* picture : {rgba.get(), rgb.get()}) {
+        SCOPED_TRACE(picture->depth);
+        ASSERT_EQ(WriteDdsFile(*picture, tmp.path + "s.dds", DdsSaveFormat::Dxt5, true), 1);
+        Bytes whole(128);
+        ImagePtr level = ConvertTo32Bit(DuplicateImage(*picture));
+        for (;; level = HalveImage(*level, level->width > 1, level->height > 1)) {
+            WriteBlockCompressedLevel(*level, kBlockFormatDxt5, whole);
+            if (level->width == 1 && level->height == 1) break;
+        }
+        const Bytes file = FileBytes(tmp.path + "s.dds");
+        ASSERT_EQ(file.size(), whole.size());
+        EXPECT_TRUE(std::equal(file.begin() + 128, file.end(), whole.begin() + 128));
+    }
 }
 
 TEST(FormatsDdsWriter, FailuresLeaveTheOldFile) {
