@@ -41,8 +41,8 @@ ImagePtr TransformRows(const Image& image, RowOp rowOp) {
 void CopyImagePixels(const Image& image, std::vector<uint32_t>& pixels) {
     const size_t w = image.width > 0 ? size_t(image.width) : 0;
     const size_t h = image.height > 0 ? size_t(image.height) : 0;
-    pixels.assign(w * h, 0);
-    if (!HasReadablePixels(image)) return;
+    pixels.clear();
+    if (!ResizeWithinRoom(pixels, w * h) || !HasReadablePixels(image)) return;
     std::vector<uint8_t> row(w * 4);
     for (size_t y = 0; y < h; ++y) {
         ReadRowBgra(image, int(y), row.data());

@@ -13,7 +13,8 @@
 
 // Every pixel of `image` as colours 0xAABBGGRR, rows from the top: element
 // y * width + x is pixel (x, y). A 24-bit image reads as opaque. An image
-// without pixel storage leaves the array sized and zeroed.
+// without pixel storage leaves the array sized and zeroed; without room for
+// the array (toolkit/memory.h) it is left empty.
 void CopyImagePixels(const Image& image, std::vector<uint32_t>& pixels);
 
 // Byte positions of red, green and blue inside one pixel of an image buffer.

@@ -108,7 +108,8 @@ ImagePtr MakeNormalMapFromHeight(const Image& image, double strength) {
     CopyImagePixels(image, pixels);
     if (pixels.empty()) return nullptr;
     const int w = image.width, h = image.height;
-    std::vector<double> heights(pixels.size());
+    std::vector<double> heights;
+    if (!ResizeWithinRoom(heights, pixels.size())) return nullptr;
     ParallelForBands(int64_t(pixels.size()), kMinBandWork, [&](int64_t first, int64_t end) {
         for (int64_t i = first; i < end; ++i) {
             const uint32_t c = pixels[size_t(i)];

@@ -61,7 +61,8 @@ UnpackResult UnpackPixelStream(const uint8_t* packed, uint32_t packedSize, uint6
             uint8_t* dest = scratch.data();
             uint64_t room = scratch.size();
             if (kept < keep) {
-                if (kept == out.size()) out.resize(size_t(std::min<uint64_t>(keep, std::max<uint64_t>(out.size() * 2, scratch.size()))));
+                const uint64_t needed = std::min<uint64_t>(keep, std::max<uint64_t>(kept + 1, scratch.size()));
+                if (!GrowWithinRoom(out, size_t(needed), size_t(keep))) return UnpackResult::NoMemory;
                 dest = out.data() + kept;
                 room = std::min<uint64_t>(out.size() - kept, uint64_t(1) << 30);
             }

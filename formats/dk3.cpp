@@ -90,8 +90,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<uint8_t[]> ConvertDk3Pixels(const uint8_t* data, int64_t size, int64_t width, int64_t height,
-                                            int64_t flags, int64_t format, int64_t& bytesPerPixel) {
+PictureArray<uint8_t> ConvertDk3Pixels(const uint8_t* data, int64_t size, int64_t width, int64_t height,
+                                       int64_t flags, int64_t format, int64_t& bytesPerPixel) {
     if (!data || size < 1 || width < 1 || height < 1) return nullptr;
     int64_t topPixels = 0;
     if (__builtin_mul_overflow(width, height, &topPixels)) return nullptr;
@@ -113,9 +113,10 @@ std::unique_ptr<uint8_t[]> ConvertDk3Pixels(const uint8_t* data, int64_t size, i
 
     // size = b x planeSize >= topPixels, so this cannot overflow for any
     // buffer that exists.
-    std::unique_ptr<uint8_t[]> out(new (std::nothrow) uint8_t[size_t(topPixels) * 4]());
+    PictureArray<uint8_t> out = NewPictureArray<uint8_t>(size_t(topPixels) * 4);
     if (!out) return nullptr;
     uint8_t* px = out.get();
+    std::memset(px, 0, size_t(topPixels) * 4);
 
     if (!planar) {
         // The stored order is already blue, green, red, alpha.
@@ -208,7 +209,7 @@ ImagePtr ReadDk3Texture(const uint8_t* data, size_t size, TexInfo& info, const H
     }
 
     int64_t bytesPerPixel = 0;
-    std::unique_ptr<uint8_t[]> converted = ConvertDk3Pixels(pixels, dataSize, width, height, flags, code, bytesPerPixel);
+    PictureArray<uint8_t> converted = ConvertDk3Pixels(pixels, dataSize, width, height, flags, code, bytesPerPixel);
     if (!converted)
         return FailTexture(info, "The image data of " + info.formatText + " could not be read (" +
                                      std::to_string(dataSize) + " bytes).");
@@ -238,16 +239,9 @@ ImagePtr ReadDk3Texture(const uint8_t* data, size_t size, TexInfo& info, const H
     double factors[256];
     for (int e = 0; e < 256; ++e) factors[e] = std::pow(2.0, (e - 127.5) / 8.0) / 256.0;
 
-    HdrBlockPtr block;
-    try {
-        block = std::make_unique<HdrBlock>();
-        block->width = width;
-        block->height = height;
-        block->bytes.assign(pixelCount * 4, 0);
-    } catch (const std::bad_alloc&) {
-        block.reset();  // the picture is still shown; only re-exposure from the block is lost
-    }
-    if (block) {
+    // Without room for the block the picture is still shown; only
+    // re-exposure from the block is lost.
+    if (HdrBlockPtr block = NewHdrBlock(int(width), int(height))) {
         uint8_t* rgbe = block->bytes.data();
         for (size_t i = 0; i < pixelCount; ++i, rgbe += 4) {
             const uint8_t* p = px + i * 4;

@@ -29,8 +29,8 @@ ImagePtr ReadDk3Texture(const uint8_t* data, size_t size, TexInfo& info, const H
 // used. Two planes are an X/Y normal map whose blue is rebuilt; one plane is
 // grey, or alpha over black for format 8. Null when the data are refused or
 // memory runs out; otherwise bytesPerPixel = b. Never reads past `size`.
-std::unique_ptr<uint8_t[]> ConvertDk3Pixels(const uint8_t* data, int64_t size, int64_t width, int64_t height,
-                                            int64_t flags, int64_t format, int64_t& bytesPerPixel);
+PictureArray<uint8_t> ConvertDk3Pixels(const uint8_t* data, int64_t size, int64_t width, int64_t height,
+                                       int64_t flags, int64_t format, int64_t& bytesPerPixel);
 
 // The name of a pixel-format code. Files of the older "Mivo" tools name some
 // codes differently from the "ZO2017" ones; mivoNames picks the older names.

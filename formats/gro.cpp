@@ -13,6 +13,7 @@
 
 #include "formats/formats.h"
 #include "toolkit/files.h"
+#include "toolkit/memory.h"
 
 std::vector<GroEntry> gGroEntries;
 std::vector<std::string> gGroSelectedNames;
@@ -116,32 +117,27 @@ bool IsTexName(const std::string& name) {
 enum class Unpacked { Ok, Damaged, NoMemory };
 
 // Unpacks the current entry, which the directory says holds `claimed` bytes
-// (at most kMaxGroEntryBytes). The buffer grows with the bytes that really
-// arrive and never past the claim: a directory that lies about a large size
-// costs nothing until the data bears it out, and data that runs on past the
-// claim is damage, found as soon as its first surplus byte arrives.
+// (at most kMaxGroEntryBytes), straight into `data`. The buffer grows, within
+// the room, with the bytes that really arrive and never past the claim and
+// one byte more: a directory that lies about a large size costs nothing until
+// the data bears it out, and data that runs on past the claim is damage,
+// found as soon as its first surplus byte arrives.
 Unpacked ReadEntryData(archive* a, int64_t claimed, std::vector<uint8_t>& data) {
-    try {
-        data.reserve(size_t(std::min<int64_t>(claimed, int64_t(1) << 20)));
-        std::vector<uint8_t> chunk(64 * 1024);
-        for (;;) {
-            const la_ssize_t got = archive_read_data(a, chunk.data(), chunk.size());
-            // Damaged data, a bad checksum, encryption, an unknown method, or
-            // the unpacker's own memory running out.
-            if (got < 0) return archive_errno(a) == ENOMEM ? Unpacked::NoMemory : Unpacked::Damaged;
-            if (got == 0) break;
-            const int64_t have = int64_t(data.size());
-            if (int64_t(got) > claimed - have) return Unpacked::Damaged;
-            if (size_t(have + got) > data.capacity()) {
-                const int64_t doubled = 2 * int64_t(data.capacity());
-                data.reserve(size_t(std::min<int64_t>(claimed, std::max<int64_t>(doubled, have + got))));
-            }
-            data.insert(data.end(), chunk.begin(), chunk.begin() + got);
-        }
-    } catch (const std::bad_alloc&) {
-        return Unpacked::NoMemory;
+    const size_t most = size_t(claimed) + 1;
+    size_t have = 0;
+    for (;;) {
+        if (!GrowWithinRoom(data, std::min(most, std::max(have + 1, size_t(1) << 20)), most))
+            return Unpacked::NoMemory;
+        const la_ssize_t got = archive_read_data(a, data.data() + have, data.size() - have);
+        // Damaged data, a bad checksum, encryption, an unknown method, or
+        // the unpacker's own memory running out.
+        if (got < 0) return archive_errno(a) == ENOMEM ? Unpacked::NoMemory : Unpacked::Damaged;
+        if (got == 0) break;
+        have += size_t(got);
+        if (have > size_t(claimed)) return Unpacked::Damaged;
     }
-    return int64_t(data.size()) == claimed ? Unpacked::Ok : Unpacked::Damaged;
+    data.resize(have);
+    return have == size_t(claimed) ? Unpacked::Ok : Unpacked::Damaged;
 }
 
 }  // namespace

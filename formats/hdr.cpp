@@ -236,15 +236,8 @@ ImagePtr ReadHdrFromMemory(const uint8_t* data, int64_t size, TexInfo& info, con
     // scan lines are held to the same bound, so a file cut short keeps loading.
     if (!ClaimFitsBytes(uint64_t(width) * uint64_t(height), reader.Remaining(), 127, 8))
         return FailTexture(info, kDamagedFileText);
-    try {
-        HdrBlockPtr block = std::make_unique<HdrBlock>();
-        block->width = int(width);
-        block->height = int(height);
-        block->bytes.assign(size_t(blockBytes), 0);
-        info.hdrData = std::move(block);
-    } catch (const std::bad_alloc&) {
-        return FailTexture(info, "Not enough memory for the image.");
-    }
+    info.hdrData = NewHdrBlock(int(width), int(height));
+    if (!info.hdrData) return FailTexture(info, "Not enough memory for the image.");
 
     const size_t rowBytes = size_t(width) * 4;
     for (int64_t i = 0; i < height; ++i) {

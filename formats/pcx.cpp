@@ -6,6 +6,7 @@
 // three run-length encoded planes, without alpha and without a palette.
 #include "formats/pcx.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -210,20 +211,20 @@ int WritePcxFile(const Image& image, const std::string& path) {
     PutU16(&file[66], bytesPerLine);
     PutU16(&file[68], 1);
 
-    // Stored bytes are B, G, R(, A); planes go out red, green, blue.
+    // Stored bytes are B, G, R(, A); planes go out red, green, blue. The
+    // file's buffer doubles, within the room, as the coded lines fill it.
     constexpr int kChannelOfPlane[3] = {2, 1, 0};
-    try {
-        for (int y = 0; y < h; ++y) {
-            const uint8_t* row = image.RowFromTop(y);
-            for (int channel : kChannelOfPlane) {
-                const uint8_t* src = row + channel;
-                for (int x = 0; x < w; ++x, src += srcBpp) planeLine[size_t(x)] = *src;
-                const int64_t n = EncodePcxRleLine(planeLine.data(), bytesPerLine, encoded.data());
-                file.insert(file.end(), encoded.begin(), encoded.begin() + n);
-            }
+    size_t used = kHeaderBytes;
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* row = image.RowFromTop(y);
+        for (int channel : kChannelOfPlane) {
+            const uint8_t* src = row + channel;
+            for (int x = 0; x < w; ++x, src += srcBpp) planeLine[size_t(x)] = *src;
+            const size_t n = size_t(EncodePcxRleLine(planeLine.data(), bytesPerLine, encoded.data()));
+            if (!GrowWithinRoom(file, used + n)) return 0;
+            std::memcpy(file.data() + used, encoded.data(), n);
+            used += n;
         }
-    } catch (const std::bad_alloc&) {
-        return 0;
     }
-    return WriteWholeFile(path, file.data(), file.size()) ? 1 : 0;
+    return WriteWholeFile(path, file.data(), used) ? 1 : 0;
 }

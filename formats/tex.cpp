@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
-#include <new>
 
 #include "formats/dk2.h"
 #include "formats/dk3.h"
@@ -407,7 +406,7 @@ int WriteTexFile(const Image* image, const std::string& path, bool withAlpha, in
     // until every byte is written, so no failure leaves a half-written file.
     const size_t rowsPerBatch = std::max<size_t>(1, std::min<size_t>(size_t(h), (size_t(1) << 20) / rowBytes));
     const size_t batchBytes = std::max(rowsPerBatch * rowBytes, kHeaderBytes + kTrailerBytes);
-    std::unique_ptr<uint8_t[]> batch(new (std::nothrow) uint8_t[batchBytes]);
+    PictureArray<uint8_t> batch = NewPictureArray<uint8_t>(batchBytes);
     if (!batch) return 0;
 
     AtomicFile out(path);

@@ -18,6 +18,9 @@ struct HdrBlock {
     std::vector<uint8_t> bytes;  // width * height * 4, zero-filled when made
 };
 using HdrBlockPtr = std::unique_ptr<HdrBlock>;
+// A new zero-filled block of width x height, made only when the process has
+// room for it (toolkit/memory.h); null otherwise or for a side below 1.
+HdrBlockPtr NewHdrBlock(int width, int height);
 
 struct TexInfo {
     int32_t kind = 0;            // 0 image file, 1/2/3 texture generation

@@ -324,11 +324,7 @@ int WriteTgaFile(const Image& image, const std::string& path, bool withAlpha) {
     if (pixelBytes < 0) return 0;
 
     std::vector<uint8_t> file;
-    try {
-        file.assign(size_t(pixelBytes) + kHeaderBytes + kFooterBytes, 0);
-    } catch (const std::bad_alloc&) {
-        return 0;
-    }
+    if (!ResizeWithinRoom(file, size_t(pixelBytes) + kHeaderBytes + kFooterBytes)) return 0;
     file[2] = 2;
     file[12] = uint8_t(w);
     file[13] = uint8_t(w >> 8);

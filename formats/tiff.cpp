@@ -91,15 +91,16 @@ void PutU32(std::vector<uint8_t>& out, uint64_t value) {
     for (int i = 0; i < 4; ++i) out.push_back(uint8_t(value >> (8 * i)));
 }
 
-// Rows [y0, y1) as R, G, B (, A) bytes from the top; a 24-bit source counts
-// as opaque.
-void AppendTiffRows(std::vector<uint8_t>& out, const Image& image, int y0, int y1, int samples) {
+// Appends rows [y0, y1) as R, G, B (, A) bytes from the top; a 24-bit source
+// counts as opaque. False, `out` unchanged, when there is no room for them.
+bool AppendTiffRows(std::vector<uint8_t>& out, const Image& image, int y0, int y1, int samples) {
     const int srcBpp = image.BytesPerPixel();
     const size_t rowBytes = size_t(image.width) * size_t(samples);
     size_t at = out.size();
-    out.resize(at + rowBytes * size_t(y1 - y0));
+    if (!ResizeWithinRoom(out, at + rowBytes * size_t(y1 - y0))) return false;
     for (int y = y0; y < y1; ++y, at += rowBytes)
         SwapRedBlueRow(image.RowFromTop(y), srcBpp, out.data() + at, samples, image.width);
+    return true;
 }
 
 }  // namespace
@@ -239,8 +240,9 @@ int WriteTiffFile(const Image* image, const std::string& path, bool withAlpha) {
     const int rowsPerBatch = int(std::max<uint64_t>(1, (uint64_t(1) << 20) / rowBytes));
     for (int y = 0; y < image->height; y += rowsPerBatch) {
         buffer.clear();
-        AppendTiffRows(buffer, *image, y, std::min(image->height, y + rowsPerBatch), int(samples));
-        if (!file.Write(buffer)) return 0;
+        if (!AppendTiffRows(buffer, *image, y, std::min(image->height, y + rowsPerBatch), int(samples)) ||
+            !file.Write(buffer))
+            return 0;
     }
 
     buffer.clear();

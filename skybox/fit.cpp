@@ -2,7 +2,6 @@
 // faces, judged by the colour difference along the shared edges.
 #include <cmath>
 #include <cstring>
-#include <new>
 
 #include "skybox/skybox.h"
 #include "toolkit/parallel.h"
@@ -135,14 +134,8 @@ void RotateFaceQuarterTurn(int64_t faceIndex) {
     if (!turned) return;  // no memory: the face stays as it was, size and block included
     HdrBlockPtr turnedBlock;
     if (face.hdrData) {
-        try {
-            turnedBlock = std::make_unique<HdrBlock>();
-            turnedBlock->bytes.resize(size_t(w) * size_t(h) * 4);
-        } catch (const std::bad_alloc&) {
-            return;  // the same for the RGBE block: nothing is turned
-        }
-        turnedBlock->width = h;
-        turnedBlock->height = w;
+        turnedBlock = NewHdrBlock(h, w);
+        if (!turnedBlock) return;  // the same for the RGBE block: nothing is turned
     }
     Image& target = *turned;
     ParallelForBands(w, GrainForRows(h), [&](int64_t first, int64_t end) {

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <new>
 #include <vector>
 
 #include "skybox/skybox.h"
@@ -202,31 +201,27 @@ ImagePtr BuildSkyboxImage(int64_t layout, const SkyboxProgress& progress) {
 
     // Six faces and, last, the fill pixel, all in the image's byte order.
     std::vector<FacePixels> faces(7);
-    try {
-        for (size_t f = 0; f < 6; ++f) {
-            const SkyFace& face = gSkyFaces[f];
-            if (!face.loaded || !face.image) continue;
-            const Image& image = *face.image;
-            const int bpp = image.BytesPerPixel();
-            FacePixels& table = faces[f];
-            table.width = image.width;
-            table.height = image.height;
-            table.pixels.resize(size_t(image.width) * size_t(image.height));
-            for (int y = 0; y < image.height; ++y) {
-                const uint8_t* row = image.RowFromTop(y);
-                uint8_t* out = reinterpret_cast<uint8_t*>(&table.pixels[size_t(y) * size_t(image.width)]);
-                if (bpp == 4) {
-                    std::memcpy(out, row, size_t(image.width) * 4);
-                } else {
-                    for (int x = 0; x < image.width; ++x) {
-                        std::memcpy(out + 4 * x, row + 3 * x, 3);
-                        out[4 * x + 3] = 255;
-                    }
+    for (size_t f = 0; f < 6; ++f) {
+        const SkyFace& face = gSkyFaces[f];
+        if (!face.loaded || !face.image) continue;
+        const Image& image = *face.image;
+        const int bpp = image.BytesPerPixel();
+        FacePixels& table = faces[f];
+        table.width = image.width;
+        table.height = image.height;
+        if (!ResizeWithinRoom(table.pixels, size_t(image.width) * size_t(image.height))) return nullptr;
+        for (int y = 0; y < image.height; ++y) {
+            const uint8_t* row = image.RowFromTop(y);
+            uint8_t* out = reinterpret_cast<uint8_t*>(&table.pixels[size_t(y) * size_t(image.width)]);
+            if (bpp == 4) {
+                std::memcpy(out, row, size_t(image.width) * 4);
+            } else {
+                for (int x = 0; x < image.width; ++x) {
+                    std::memcpy(out + 4 * x, row + 3 * x, 3);
+                    out[4 * x + 3] = 255;
                 }
             }
         }
-    } catch (const std::bad_alloc&) {
-        return nullptr;
     }
     const uint8_t fillBytes[4] = {uint8_t(ColourBlue(fillColour)), uint8_t(ColourGreen(fillColour)),
                                   uint8_t(ColourRed(fillColour)), uint8_t(ColourAlpha(fillColour))};
@@ -248,27 +243,20 @@ HdrBlockPtr BuildHdrSkyboxImage(int64_t layout, int64_t& width, int64_t& height,
     if (w < 1 || h < 1 || w > kMaxImageSide || h > kMaxImageSide) return nullptr;
     const uint32_t fill = AverageSideFacesBottomHdr();
 
-    HdrBlockPtr block;
     std::vector<FacePixels> faces(7);
-    try {
-        for (size_t f = 0; f < 6; ++f) {
-            const SkyFace& face = gSkyFaces[f];
-            const size_t count = size_t(face.width) * size_t(face.height);
-            // An 8-bit face has no RGBE pixels to copy; it counts as missing.
-            if (!face.loaded || !face.hdrData || count == 0 || face.hdrData->bytes.size() < count * 4) continue;
-            faces[f].width = face.width;
-            faces[f].height = face.height;
-            faces[f].pixels.resize(count);
-            std::memcpy(faces[f].pixels.data(), face.hdrData->bytes.data(), count * 4);
-        }
-        faces[6].pixels.assign(1, fill);
-        block = std::make_unique<HdrBlock>();
-        block->width = int(w);
-        block->height = int(h);
-        block->bytes.assign(size_t(w) * size_t(h) * 4, 0);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
+    for (size_t f = 0; f < 6; ++f) {
+        const SkyFace& face = gSkyFaces[f];
+        const size_t count = size_t(face.width) * size_t(face.height);
+        // An 8-bit face has no RGBE pixels to copy; it counts as missing.
+        if (!face.loaded || !face.hdrData || count == 0 || face.hdrData->bytes.size() < count * 4) continue;
+        faces[f].width = face.width;
+        faces[f].height = face.height;
+        if (!ResizeWithinRoom(faces[f].pixels, count)) return nullptr;
+        std::memcpy(faces[f].pixels.data(), face.hdrData->bytes.data(), count * 4);
     }
+    faces[6].pixels.assign(1, fill);
+    HdrBlockPtr block = NewHdrBlock(int(w), int(h));
+    if (!block) return nullptr;
     uint8_t* bytes = block->bytes.data();
     BuildRows(faces, layout, w, h, std::string("Building HDR ") + kLayoutNames[layout] + "... ", progress,
               [&](int64_t y) { return reinterpret_cast<uint32_t*>(bytes + size_t(y) * size_t(w) * 4); });

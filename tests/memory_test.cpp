@@ -1,14 +1,27 @@
 // The memory the program plans with: cgroup limit files (v1 and v2, the
-// group's chain of parents), resource limits, and the smallest of them.
+// group's chain of parents), resource limits, and the smallest of them; the
+// room picture buffers are granted, and the readers and writers that ask it.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <utility>
 
+#include "adjust/normalmap.h"
+#include "formats/dds.h"
+#include "formats/dispatch.h"
+#include "formats/gro.h"
+#include "formats/hdr.h"
+#include "formats/pcx.h"
+#include "formats/tex.h"
+#include "formats/tga.h"
+#include "formats/tiff.h"
+#include "tests/gro_zip.h"
 #include "tests/test_support.h"
+#include "toolkit/codecs.h"
 #include "toolkit/files.h"
 #include "toolkit/memory.h"
 
@@ -124,6 +137,112 @@ TEST(ToolkitMemory, PictureMemoryCountsBuffersNotWrittenYet) {
 
     SetFreeMemoryForTesting(1);
     EXPECT_TRUE(NewPictureArray<uint8_t>(kPictureMemoryCheckedFrom - 1)) << "small buffers live on the reserve";
+}
+
+// Readers and writers ask for room before each buffer of picture or file
+// size. Given a room (beyond the reserve) that lets the picture or its file
+// through but not that buffer, each fails as it does when memory runs out, a
+// writer leaving the old file and no temporary; with room it works.
+TEST(ToolkitMemory, PictureSizedBuffersAskForRoomFirst) {
+    constexpr uint64_t kMiB = uint64_t(1) << 20, kTight = kMiB / 2;  // nothing of 1 MiB or more fits
+    struct Reset {
+        ~Reset() { SetFreeMemoryForTesting(0); }
+    } reset;
+    const TempFolder folder;
+    const std::string dir = folder.path;
+    // 1024 x 1024 of noise, alpha too: 4 MiB of pixels, and files no smaller.
+    ImagePtr picture = CreateImageUnfilled(1024, 1024);
+    uint8_t* const pixels = picture->pixels.get();
+    uint32_t seed = 1;
+    for (size_t i = 0; i < picture->ByteCount(); ++i) pixels[i] = uint8_t((seed = seed * 1103515245 + 12345) >> 16);
+    const HdrBlock block{1024, 1024, std::vector<uint8_t>(pixels, pixels + picture->ByteCount())};
+    std::vector<uint8_t> hdr;
+    ASSERT_EQ(WriteTgaFile(*picture, dir + "in.tga", true), 1);
+    ASSERT_TRUE(EncodeBmpFile(*picture, dir + "in.bmp"));
+    ASSERT_TRUE(WriteHdrFile(&block, 1024, 1024, dir + "in.hdr") && ReadWholeFile(dir + "in.hdr", hdr));
+    ASSERT_TRUE(WriteRawZip(dir + "in.gro", {{"big.tex", DeflatedZeros(8 * kMiB), 8 * kMiB, Crc32OfZeros(8 * kMiB)}}));
+    // Files no writer of ours makes: a progressive JPEG, and TIFF files of
+    // one deflated strip, which libtiff unpacks whole (a 24-bit picture reads
+    // it in one band; 16-bit samples make it twice the picture's size).
+    const bool magick = HaveImageMagick();
+    for (const char* made : {"1024x1024 gradient: -interlace Plane prog.jpg",
+                             "1024x1024 gradient: -compress zip -define tiff:rows-per-strip=1024 strip.tif",
+                             "1024x1024 gradient: -depth 16 -type TrueColorAlpha -compress zip -define "
+                             "tiff:rows-per-strip=1024 big.tif"})
+        ASSERT_TRUE(!magick || std::system(("cd " + dir + " && convert-im6.q16 -size " + made).c_str()) == 0) << made;
+
+    using Run = std::function<std::string(const std::string& target)>;  // "" when it worked, else what it said
+    struct Row {
+        const char* what;
+        uint64_t room;
+        Run run;
+        std::string refusal;
+        std::string target = {};  // a writer's file, "old" before
+    };
+    auto decodes = [&](const char* name, bool to32 = false) -> Run {
+        return [&, name, to32](auto&) {
+            std::string e;
+            int depth = 0;
+            const std::string path = dir + name;
+            return !magick || (to32 ? DecodeImageFileTo32Bit(path, &depth, &e) : DecodeImageFile(path, &e)) ? "" : e;
+        };
+    };
+    auto writer = [&](const char* what, const char* file, std::function<bool(const std::string&)> write) {
+        return Row{what, kTight, [write](auto& t) { return write(t) ? "" : "not written"; }, "not written", dir + file};
+    };
+    const Row rows[] = {
+        {"file read whole", kTight, [&](auto&) {
+             std::vector<uint8_t> data;
+             std::string e;
+             return ReadFileForDecoding(dir + "in.tga", data, e) ? "" : e;
+         }, "The file is empty or too large."},
+        {"file read whole for a library's decoder", kTight, [&](auto&) {
+             TexInfo info;
+             return LoadImageFileByExtension(dir + "in.bmp", info) ? "" : info.errorText;
+         }, "Not enough memory for the image."},
+        {"JPEG coefficients beside the picture (2 + 3 MiB)", 4 * kMiB, decodes("prog.jpg"),
+         magick ? "Not enough memory to read the JPEG file." : ""},
+        {"TIFF band beside the picture (4 + 3 MiB)", 7 * kMiB / 2, decodes("strip.tif"),
+         magick ? "Not enough memory to read the TIFF file." : ""},
+        {"libtiff's strip (8 MiB, the picture 4)", 6 * kMiB, decodes("big.tif", true),
+         magick ? "Not enough memory to read the TIFF file." : ""},
+        {"HDR block", kTight, [&](auto&) {
+             TexInfo info;
+             if (ReadHdrFromMemory(hdr.data(), int64_t(hdr.size()), info)) return std::string();
+             return info.errorText + (info.hdrData ? " The block was kept." : "");
+         }, "Not enough memory for the image."},
+        {"archive entry", kTight, [&](auto&) {
+             std::string e;
+             int64_t size = 0;
+             return ExtractGroEntry(dir + "in.gro", "big.tex", size, &e).empty() ? e : "";
+         }, "Not enough memory for this operation."},
+        {"normal map heights (8 + 4 MiB)", 6 * kMiB,
+         [&](auto&) { return MakeNormalMapFromHeight(*picture, 1) ? "" : "not made"; }, "not made"},
+        writer("PNG bands", "o.png", [&](auto& p) { return EncodePngFile(*picture, p, 32); }),
+        writer("JPEG output", "o.jpg", [&](auto& p) { return EncodeJpegFile(*picture, p, 90); }),
+        writer("BMP file", "o.bmp", [&](auto& p) { return EncodeBmpFile(*picture, p); }),
+        writer("TGA file", "o.tga", [&](auto& p) { return WriteTgaFile(*picture, p, true) == 1; }),
+        writer("PCX file", "o.pcx", [&](auto& p) { return WritePcxFile(*picture, p) == 1; }),
+        writer("TIFF batch", "o.tif", [&](auto& p) { return WriteTiffFile(picture.get(), p, true) == 1; }),
+        writer("texture batch", "o.tex", [&](auto& p) { return WriteTexFile(picture.get(), p, true, 0, false) == 1; }),
+        writer("DDS slice", "o.dds", [&](auto& p) { return WriteDdsFile(*picture, p, DdsSaveFormat::Dxt5, true) == 1; }),
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        if (!row.target.empty()) {
+            ASSERT_TRUE(WriteWholeFile(row.target, "old", 3));
+        }
+        SetFreeMemoryForTesting(kMemoryReserveBytes + row.room);
+        EXPECT_EQ(row.run(row.target), row.refusal);
+        if (!row.target.empty()) {
+            std::vector<uint8_t> kept;
+            ReadWholeFile(row.target, kept);
+            EXPECT_EQ(std::string(kept.begin(), kept.end()), "old");
+            for (const FolderEntry& entry : ScanFolder(dir)) EXPECT_EQ(entry.name.find(".orvanta-"), std::string::npos);
+        }
+        SetFreeMemoryForTesting(kMemoryReserveBytes + 256 * kMiB);
+        EXPECT_EQ(row.run(row.target), "");
+    }
 }
 
 }  // namespace

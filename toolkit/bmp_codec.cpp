@@ -4,7 +4,6 @@
 // PNG data and OS/2 Huffman/RLE24 are not read. Writing is 24-bit uncompressed.
 #include <algorithm>
 #include <bit>
-#include <new>
 #include <cstring>
 
 #include "toolkit/bytereader.h"
@@ -304,12 +303,7 @@ bool EncodeBmpMemory(const Image& image, std::vector<uint8_t>& out) {
     if (!image.pixels || image.width < 1 || image.height < 1) return false;
     const uint64_t stride = (uint64_t(image.width) * 3 + 3) & ~uint64_t(3);
     const uint64_t total = 54 + stride * uint64_t(image.height);
-    if (total > 0xFFFFFFFFu) return false;
-    try {
-        out.assign(size_t(total), 0);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
+    if (total > 0xFFFFFFFFu || !ResizeWithinRoom(out, size_t(total))) return false;
     uint8_t* p = out.data();
     auto put16 = [&p](uint32_t v) { p[0] = uint8_t(v), p[1] = uint8_t(v >> 8), p += 2; };
     auto put32 = [&p](uint32_t v) { p[0] = uint8_t(v), p[1] = uint8_t(v >> 8), p[2] = uint8_t(v >> 16), p[3] = uint8_t(v >> 24), p += 4; };

@@ -91,7 +91,11 @@ ImagePtr DecodeFile(const std::string& path, std::string* error, int* sourceDept
     if (pread(file.Descriptor(), magic, sizeof magic, 0) == ssize_t(sizeof magic) && IsPngData(magic, sizeof magic))
         return DecodePngFile(file, error, sourceDepth);
     std::vector<uint8_t> data;
-    if (!ReadWholeOpenFile(file, data, failure)) return CodecFailure(error, "The file cannot be opened.");
+    ReadFailure why = ReadFailure::None;
+    const bool read = ReadWholeOpenFile(file, data, &why);
+    if (failure) *failure = why;
+    if (why == ReadFailure::NoMemory) return CodecFailure(error, "Not enough memory for the image.");
+    if (!read) return CodecFailure(error, "The file cannot be opened.");
     return DecodeMemory(data.data(), data.size(), error, sourceDepth);
 }
 

@@ -120,7 +120,10 @@ bool ReadWholeOpenFile(const ReadOnlyFile& file, std::vector<uint8_t>& data, Rea
     if (fstat(file.Descriptor(), &st) != 0) return false;
     const uint64_t size = uint64_t(st.st_size);
     // A file to decode may be as large as its picture.
-    if (!ResizeWithinRoom(data, size_t(size))) return false;
+    if (!ResizeWithinRoom(data, size_t(size))) {
+        if (failure) *failure = ReadFailure::NoMemory;
+        return false;
+    }
     uint64_t done = 0;
     while (done < size) {
         const ssize_t n = pread(file.Descriptor(), data.data() + done, size_t(std::min<uint64_t>(size - done, 1u << 30)),
@@ -144,7 +147,8 @@ bool ReadFileForDecoding(const std::string& path, std::vector<uint8_t>& data, st
     ReadFailure failure = ReadFailure::None;
     if (!ReadWholeFile(path, data, &failure)) {
         errorText =
-            failure == ReadFailure::CannotRead ? "The file is empty or too large." : "The file cannot be opened.";
+            failure == ReadFailure::CannotRead || failure == ReadFailure::NoMemory ? "The file is empty or too large."
+                                                                                   : "The file cannot be opened.";
         return false;
     }
     if (data.empty()) {

@@ -48,6 +48,7 @@ enum class ReadFailure {
     CannotOpen,      // missing, not permitted, or no such path
     NotRegularFile,  // a folder, named pipe, socket or device
     CannotRead,      // a regular file that could not be held in memory or read whole
+    NoMemory,        // one the process has no room to hold (toolkit/memory.h)
 };
 
 // The one way the program opens a file to read it: only a regular file

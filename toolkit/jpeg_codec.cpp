@@ -4,7 +4,9 @@
 // libjpeg reports errors through its error manager. Ours keeps the message
 // and longjmps back into a small function whose locals are plain data; the
 // library structs are owned by the caller and destroyed afterwards. A file
-// that ends early is an error here, not a picture padded with grey.
+// that ends early is an error here, not a picture padded with grey. Memory
+// libjpeg holds for a whole picture (a progressive file's coefficients, the
+// encoder's output) is taken only within the room toolkit/memory.h grants.
 #include <stdio.h>  // libjpeg's header needs FILE and size_t first
 
 #include <jerror.h>
@@ -12,7 +14,6 @@
 
 #include <algorithm>
 #include <csetjmp>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -54,6 +55,13 @@ void InitErrorManager(JpegErrorManager* err) {
     err->pub.emit_message = JpegEmitMessage;
 }
 
+constexpr const char* kNoMemoryToRead = "Not enough memory to read the JPEG file.";
+
+// Running out of memory, whether libjpeg or we found it out.
+bool RanOutOfMemory(const JpegErrorManager& err) {
+    return err.pub.msg_code == JERR_OUT_OF_MEMORY || err.pub.msg_code == JERR_NO_BACKING_STORE;
+}
+
 // ---- reading ---------------------------------------------------------------
 
 struct JpegReader {
@@ -71,6 +79,22 @@ struct JpegReader {
         if (created) jpeg_destroy_decompress(&cinfo);
     }
 };
+
+// The bytes libjpeg keeps while it reads a file of several scans
+// (progressive, or components scanned one at a time): every coefficient block
+// of every component until the last scan is in; 0 for a file of one scan.
+// Known once the header is read.
+uint64_t WholeImageCoefficientBytes(jpeg_decompress_struct* c) {
+    if (!jpeg_has_multiple_scans(c)) return 0;
+    auto roundUp = [](uint64_t n, uint64_t step) { return (n + step - 1) / step * step; };
+    uint64_t bytes = 0;
+    for (int i = 0; i < c->num_components; ++i) {
+        const jpeg_component_info& comp = c->comp_info[i];
+        bytes += roundUp(comp.width_in_blocks, uint64_t(comp.h_samp_factor)) *
+                 roundUp(comp.height_in_blocks, uint64_t(comp.v_samp_factor)) * sizeof(JBLOCK);
+    }
+    return bytes;
+}
 
 // With opaque32 the rows come out as B, G, R, 255 (libjpeg-turbo fills the
 // fourth byte), straight into a 32-bit picture.
@@ -92,6 +116,16 @@ bool StartJpegDecode(JpegReader* r, const uint8_t* data, size_t size, bool opaqu
         (!r->cinfo.arith_code && !ClaimFitsBytes(pixels, uint64_t(size) + 128, 512))) {
         *tooLarge = true;
         return false;
+    }
+    // libjpeg takes the coefficients of a file of several scans as it starts
+    // and reads the whole file into them there: they and the picture must fit
+    // first. It may then take no more than was granted, its working memory
+    // left to the reserve; past that it stops with an error instead.
+    if (const uint64_t coefficients = WholeImageCoefficientBytes(&r->cinfo)) {
+        const uint64_t picture =
+            ImageByteCount(int(r->cinfo.image_width), int(r->cinfo.image_height), opaque32 ? 32 : 24);
+        if (!HasRoomFor(coefficients + picture)) ERREXIT(&r->cinfo, JERR_OUT_OF_MEMORY);
+        r->cinfo.mem->max_memory_to_use = long(coefficients + kMemoryReserveBytes);
     }
     jpeg_start_decompress(&r->cinfo);
     return true;
@@ -134,22 +168,53 @@ bool ReadJpegRows(JpegReader* r, Image* image, uint8_t* cmykRow) {
 
 // ---- writing ---------------------------------------------------------------
 
+// The encoder writes straight into the caller's vector, which grows within
+// the room: at the highest quality a file is about as large as its picture.
+struct VectorDestination {
+    jpeg_destination_mgr pub;
+    std::vector<uint8_t>* out;
+};
+
+VectorDestination* DestinationOf(j_compress_ptr c) { return reinterpret_cast<VectorDestination*>(c->dest); }
+
+// Makes the vector at least `bytes` long and hands libjpeg what lies past `used`.
+void GiveOutputRoom(j_compress_ptr c, size_t used, size_t bytes) {
+    VectorDestination* d = DestinationOf(c);
+    if (!GrowWithinRoom(*d->out, bytes)) ERREXIT(c, JERR_OUT_OF_MEMORY);
+    d->pub.next_output_byte = d->out->data() + used;
+    d->pub.free_in_buffer = d->out->size() - used;
+}
+
+void StartOutput(j_compress_ptr c) { GiveOutputRoom(c, 0, size_t(64) << 10); }
+
+// libjpeg asks for more only once all it was given is full.
+boolean GrowOutput(j_compress_ptr c) {
+    const size_t full = DestinationOf(c)->out->size();
+    GiveOutputRoom(c, full, full + 1);
+    return TRUE;
+}
+
+void EndOutput(j_compress_ptr c) {
+    VectorDestination* d = DestinationOf(c);
+    d->out->resize(d->out->size() - d->pub.free_in_buffer);
+}
+
 struct JpegWriter {
     jpeg_compress_struct cinfo;
     JpegErrorManager err;
+    VectorDestination dest;
     bool created = false;
-    unsigned char* buffer = nullptr;  // filled by jpeg_mem_dest with malloc
-    unsigned long bufferSize = 0;
-    JpegWriter() {
+    explicit JpegWriter(std::vector<uint8_t>& out) {
         std::memset(&cinfo, 0, sizeof(cinfo));
         InitErrorManager(&err);
         cinfo.err = &err.pub;
+        dest.pub = {nullptr, 0, StartOutput, GrowOutput, EndOutput};
+        dest.out = &out;
     }
     JpegWriter(const JpegWriter&) = delete;
     JpegWriter& operator=(const JpegWriter&) = delete;
     ~JpegWriter() {
         if (created) jpeg_destroy_compress(&cinfo);
-        std::free(buffer);
     }
 };
 
@@ -157,7 +222,7 @@ bool WriteJpeg(JpegWriter* w, const Image* image, int quality, uint8_t* rowBuffe
     if (setjmp(w->err.jump)) return false;
     jpeg_create_compress(&w->cinfo);
     w->created = true;
-    jpeg_mem_dest(&w->cinfo, &w->buffer, &w->bufferSize);
+    w->cinfo.dest = &w->dest.pub;
     w->cinfo.image_width = JDIMENSION(image->width);
     w->cinfo.image_height = JDIMENSION(image->height);
     w->cinfo.input_components = 3;
@@ -184,6 +249,7 @@ ImagePtr DecodeJpegData(const uint8_t* data, size_t size, std::string* error, in
     bool tooLarge = false;
     if (!StartJpegDecode(&r, data, size, opaque32, &tooLarge)) {
         if (tooLarge) return CodecFailure(error, "The JPEG picture is too large for its file.");
+        if (RanOutOfMemory(r.err)) return CodecFailure(error, kNoMemoryToRead);
         if (r.err.truncated) return CodecFailure(error, "The JPEG file is truncated.");
         return CodecFailure(error, "The JPEG file is damaged.");
     }
@@ -194,7 +260,7 @@ ImagePtr DecodeJpegData(const uint8_t* data, size_t size, std::string* error, in
     ImagePtr image = CreateDecodedImage(int(c.output_width), int(c.output_height), opaque32 ? 32 : 24);
     std::unique_ptr<uint8_t[]> cmykRow;
     if (cmyk) cmykRow.reset(new (std::nothrow) uint8_t[size_t(c.output_width) * 4]);
-    if (!image || (cmyk && !cmykRow)) return CodecFailure(error, "Not enough memory to read the JPEG file.");
+    if (!image || (cmyk && !cmykRow)) return CodecFailure(error, kNoMemoryToRead);
     const PagesAhead ahead(*image);  // ends before the picture goes
     if (!ReadJpegRows(&r, image.get(), cmykRow.get())) {
         if (r.err.truncated) return CodecFailure(error, "The JPEG file is truncated.");
@@ -208,12 +274,9 @@ bool EncodeJpegMemory(const Image& image, int quality, std::vector<uint8_t>& out
     out.clear();
     if (!image.pixels || image.width < 1 || image.height < 1) return false;
     quality = std::clamp(quality, 0, 100);
-    JpegWriter w;
+    JpegWriter w(out);
     std::unique_ptr<uint8_t[]> row(new (std::nothrow) uint8_t[size_t(image.width) * 3]);
-    if (!row || !WriteJpeg(&w, &image, quality, row.get()) || !w.buffer) return false;
-    try {
-        out.assign(w.buffer, w.buffer + w.bufferSize);
-    } catch (const std::bad_alloc&) {
+    if (!row || !WriteJpeg(&w, &image, quality, row.get())) {
         out.clear();
         return false;
     }

@@ -109,3 +109,14 @@ bool ResizeWithinRoom(std::vector<T>& v, size_t count) noexcept {
     }
     return true;
 }
+
+// Makes `v` at least `needed` elements long for a buffer that fills bit by
+// bit: its size doubles (but never past `most`, nor short of `needed`), so
+// it is copied a few times only, and grows within the room as
+// ResizeWithinRoom does. False, `v` unchanged, when it cannot.
+template <typename T>
+bool GrowWithinRoom(std::vector<T>& v, size_t needed, size_t most = SIZE_MAX) noexcept {
+    if (needed <= v.size()) return true;
+    const size_t doubled = v.size() > SIZE_MAX / 2 ? SIZE_MAX : 2 * v.size();
+    return ResizeWithinRoom(v, doubled < most ? (doubled > needed ? doubled : needed) : (most > needed ? most : needed));
+}

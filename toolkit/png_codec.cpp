@@ -529,7 +529,7 @@ ImagePtr DecodePng(PngReader& r, std::string* error, int* sourceDepth) {
     if (!ClaimFitsBytes(h.rawBytes, r.source.size, kDeflateBestRatio)) return CodecFailure(error, kTruncated);
 
     ImagePtr image = CreateDecodedImage(int(h.width), int(h.height), h.alpha || opaque32 ? 32 : 24);
-    std::unique_ptr<png_bytep[]> rows(new (std::nothrow) png_bytep[h.height]);
+    PictureArray<png_bytep> rows = NewPictureArray<png_bytep>(h.height);
     if (!image || !rows) return CodecFailure(error, "Not enough memory to read the PNG file.");
     for (png_uint_32 y = 0; y < h.height; ++y) rows[y] = image->RowFromTop(int(y));
     const PagesAhead ahead(*image);  // ends before the picture goes
@@ -668,7 +668,7 @@ struct PngBand {
     int y1 = 0;
     bool first = false;  // its chunk starts with the zlib header
     bool last = false;   // its deflate data ends the stream
-    std::unique_ptr<uint8_t[]> data;
+    PictureArray<uint8_t> data;
     size_t dataBytes = 0;
     uint32_t crc = 0;    // of "IDAT" and the data
     uint32_t adler = 1;  // of the band's filtered bytes
@@ -748,8 +748,8 @@ void MakePngBand(const Image& image, bool alpha, PngBand& band) noexcept {
     const size_t room = compressBound(uLong(inBytes)) + 64;  // a sync flush adds a few bytes
 
     std::unique_ptr<uint8_t[]> work(new (std::nothrow) uint8_t[n * 7]);
-    std::unique_ptr<uint8_t[]> filtered(new (std::nothrow) uint8_t[size_t(above) * rowBytes + inBytes]);
-    band.data.reset(new (std::nothrow) uint8_t[2 + room]);
+    PictureArray<uint8_t> filtered = NewPictureArray<uint8_t>(size_t(above) * rowBytes + inBytes);
+    band.data = NewPictureArray<uint8_t>(2 + room);
     if (!work || !filtered || !band.data) return;
     FilterPngRows(image, alpha, band.y0 - above, band.y1, work.get(), filtered.get());
     const uint8_t* in = filtered.get() + size_t(above) * rowBytes;
@@ -868,15 +868,15 @@ ImagePtr DecodePngFile(const ReadOnlyFile& file, std::string* error, int* source
 bool EncodePngMemory(const Image& image, int bits, std::vector<uint8_t>& out) {
     out.clear();
     if (bits != 24 && bits != 32) return false;
-    const bool ok = WritePng(image, bits == 32, [&out](const uint8_t* data, size_t size) {
-        try {
-            out.insert(out.end(), data, data + size);
-            return true;
-        } catch (const std::bad_alloc&) {
-            return false;
-        }
+    // The buffer doubles, within the room, as the file fills it.
+    size_t used = 0;
+    const bool ok = WritePng(image, bits == 32, [&out, &used](const uint8_t* data, size_t size) {
+        if (!GrowWithinRoom(out, used + size)) return false;
+        std::memcpy(out.data() + used, data, size);
+        used += size;
+        return true;
     });
-    if (!ok) out.clear();
+    out.resize(ok ? used : 0);
     return ok;
 }
 

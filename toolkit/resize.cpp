@@ -50,6 +50,8 @@
 
 namespace {
 
+// Buffers a band makes for itself, which the caller has checked for all
+// bands at once.
 template <class T>
 std::unique_ptr<T[]> NewArray(size_t count) {
     return std::unique_ptr<T[]>(new (std::nothrow) T[count]);
@@ -60,7 +62,7 @@ std::unique_ptr<T[]> NewArray(size_t count) {
 
 ImagePtr ResizeRaw(const Image& src, int tw, int th) {
     ImagePtr dst = CreateImageUnfilled(tw, th, src.depth);
-    auto columns = NewArray<int>(size_t(tw));
+    auto columns = NewPictureArray<int>(size_t(tw));
     if (!dst || !columns) return nullptr;
     const int bpp = src.BytesPerPixel();
     for (int tx = 0; tx < tw; ++tx) columns[tx] = int((2 * int64_t(tx) + 1) * src.width / (2 * int64_t(tw))) * bpp;
@@ -107,17 +109,17 @@ double Mitchell(double x) {
 // For each target index along one axis: the first source index used, how many
 // consecutive source indexes follow, and where their weights start.
 struct WeightTable {
-    std::unique_ptr<int[]> start, count, offset;
-    std::unique_ptr<float[]> weights;
+    PictureArray<int> start, count, offset;
+    PictureArray<float> weights;
     int maxCount = 0;
     int64_t total = 0;  // sum of the counts: the multiply-adds of one line
 };
 
 bool BuildWeightTable(int sourceSide, int targetSide, WeightTable& table) {
-    table.start = NewArray<int>(size_t(targetSide));
-    table.count = NewArray<int>(size_t(targetSide));
-    table.offset = NewArray<int>(size_t(targetSide));
-    auto scratch = NewArray<double>(size_t(sourceSide));
+    table.start = NewPictureArray<int>(size_t(targetSide));
+    table.count = NewPictureArray<int>(size_t(targetSide));
+    table.offset = NewPictureArray<int>(size_t(targetSide));
+    auto scratch = NewPictureArray<double>(size_t(sourceSide));
     if (!table.start || !table.count || !table.offset || !scratch) return false;
 
     const double scale = double(targetSide) / sourceSide;
@@ -137,7 +139,7 @@ bool BuildWeightTable(int sourceSide, int targetSide, WeightTable& table) {
         table.offset[t] = int(total);
         total += table.count[t];
     }
-    table.weights = NewArray<float>(size_t(total));
+    table.weights = NewPictureArray<float>(size_t(total));
     if (!table.weights) return false;
 
     table.maxCount = 0;
@@ -303,7 +305,7 @@ ImagePtr ResizeSmooth(const Image& src, int tw, int th) {
     const int sw = src.width, sh = src.height, bpp = src.BytesPerPixel();
     WeightTable across, down;
     if (!BuildWeightTable(sw, tw, across) || !BuildWeightTable(sh, th, down)) return nullptr;
-    auto spread = NewArray<float>(size_t(across.total) * 4);
+    auto spread = NewPictureArray<float>(size_t(across.total) * 4);
     if (!spread) return nullptr;
     for (int64_t i = 0; i < across.total; ++i) std::fill_n(spread.get() + i * 4, 4, across.weights[i]);
 
@@ -325,6 +327,11 @@ ImagePtr ResizeSmooth(const Image& src, int tw, int th) {
     ImagePtr dst = CreateImageUnfilled(tw, th, src.depth);
     if (!dst) return nullptr;
     Image& target = *dst;
+    // The rings of the bands that run at once are asked for here, once: the
+    // bands all start at the same moment, and each look at the memory left
+    // costs a few kernel files.
+    const uint64_t rings = uint64_t(ringRowBytes) * uint64_t(ringSize) * uint64_t(threads);
+    if (rings >= kPictureMemoryCheckedFrom && !HasRoomFor(rings)) return nullptr;
 
     // Each band fills its own ring from scratch, so the rows where bands meet
     // are filtered twice; one band per thread keeps that overlap small.

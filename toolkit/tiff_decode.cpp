@@ -15,13 +15,14 @@
 #include <limits>
 #include <memory>
 #include <mutex>
-#include <new>
 #include <type_traits>
 
 #include "toolkit/bytereader.h"
 #include "toolkit/codecs.h"
 
 namespace {
+
+constexpr const char* kNoMemory = "Not enough memory to read the TIFF file.";
 
 struct TiffSource {
     const uint8_t* data;
@@ -293,6 +294,14 @@ bool ReadInBands(RgbaReader& reader, Image& image, uint32_t* band, uint32_t band
     return true;
 }
 
+// libtiff decodes each strip or tile whole into a buffer of its own, for a
+// picture stored as one strip a buffer as large as the picture: it is taken
+// only when there is room for it beside what the decoder holds already.
+bool RoomForLibraryBuffer(TIFF* tif) {
+    const uint64_t bytes = TIFFIsTiled(tif) ? uint64_t(TIFFTileSize64(tif)) : uint64_t(TIFFStripSize64(tif));
+    return bytes < kPictureMemoryCheckedFrom || HasRoomFor(bytes);
+}
+
 // A header can claim a picture far larger than its file could hold; for the
 // common compressions whose best ratio is known, such a file is refused
 // before the picture (and libtiff's buffers) are allocated. The allowance
@@ -344,7 +353,7 @@ ImagePtr DecodeTiffData(const uint8_t* data, size_t size, std::string* error, in
     TiffSource src{data, size, 0, {}, {}};
     TiffHandle h;
     h.options = TIFFOpenOptionsAlloc();
-    if (!h.options) return CodecFailure(error, "Not enough memory to read the TIFF file.");
+    if (!h.options) return CodecFailure(error, kNoMemory);
     TIFFOpenOptionsSetErrorHandlerExtR(h.options, TiffErrorHandler, &src);
     TIFFOpenOptionsSetWarningHandlerExtR(h.options, TiffWarningHandler, &src);
     h.tif = TIFFClientOpenExt("memory", "r", &src, TiffRead, TiffWrite, TiffSeek, TiffClose, TiffSize, TiffMap,
@@ -387,9 +396,10 @@ ImagePtr DecodeTiffData(const uint8_t* data, size_t size, std::string* error, in
     const bool swapSides = OrientationSwapsSides(reader.img.orientation);
     const int depth = hasExtra || sourceDepth ? 32 : 24;
     ImagePtr image = CreateDecodedImage(int(swapSides ? height : width), int(swapSides ? width : height), depth);
-    if (!image) return CodecFailure(error, "Not enough memory to read the TIFF file.");
+    if (!image) return CodecFailure(error, kNoMemory);
     const PixelRules rules{depth / 8, hasExtra, premultiplied};
     if (depth == 32 && !swapSides) {
+        if (!RoomForLibraryBuffer(h.tif)) return CodecFailure(error, kNoMemory);
         // 32-bit rows (width * 4 bytes each: no padding) stored bottom-up are
         // libtiff's bottom-left raster, which it flips into place itself; the
         // pixels are then turned into our byte order where they lie.
@@ -401,8 +411,8 @@ ImagePtr DecodeTiffData(const uint8_t* data, size_t size, std::string* error, in
         for (; raster < end; raster += 4) StorePixel(raster, raster, rules);
     } else {
         const uint32_t bandRows = BandRows(h.tif, width, height);
-        std::unique_ptr<uint32_t[]> band(new (std::nothrow) uint32_t[size_t(width) * bandRows]);
-        if (!band) return CodecFailure(error, "Not enough memory to read the TIFF file.");
+        PictureArray<uint32_t> band = NewPictureArray<uint32_t>(size_t(width) * bandRows);
+        if (!band || !RoomForLibraryBuffer(h.tif)) return CodecFailure(error, kNoMemory);
         if (!ReadInBands(reader, *image, band.get(), bandRows, rules))
             return TiffFailure(error, src, "The TIFF file is damaged.");
     }
