@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "formats/hdr.h"
@@ -98,9 +99,14 @@ void CommitEditWithClipCount(ImagePtr image, const std::string& label, const std
 // Shrinks or resizes the open picture and records a "Resize" step. True when
 // the picture now has that size (also when it already had it).
 bool ResizeCurrentImage(int width, int height);
-// The main preview shows `image` for one redraw while the open picture stays
-// what it is; null redraws the open picture.
-void PreviewPictureOnce(const Image* image);
+// What a preview shows for a part of the open picture: a new picture of the
+// part's size, or null when it cannot be made.
+using PictureView = std::function<ImagePtr(const Image& part)>;
+// The main preview shows the open picture through `view` for one redraw
+// while the open picture stays what it is; an empty view redraws it as it
+// is. Only the part on screen goes through the view (all of a picture small
+// enough to be enlarged), so a preview needs no buffer the picture's size.
+void PreviewPictureOnce(const PictureView& view);
 
 // ---- HDR display settings ----------------------------------------------
 

@@ -191,14 +191,18 @@ void UpdateLevelsPreview(bool live) {
     DrawLevelsHistogram();
 
     if (live && gLevelsSourceImage && gLevelsPreviewCallback) {
-        // No memory for the preview copy: the preview simply stays as it was.
-        ImagePtr copy = ApplyLevelsToCopy(*gLevelsSourceImage, gLevelsLut, UiGetGadgetState(gLevelsShowClipCheck),
-                                          gLevelsClipMask);
-        if (copy) gLevelsPreviewCallback(copy.get());
+        // Only the part on screen is mapped: the dialog holds no copy of the
+        // picture, so it opens and follows a drag whatever the picture's size
+        // and the memory left; OK alone makes the result, checked as every
+        // edit is. A part without room leaves the preview as it was.
+        gLevelsPreviewCallback([lut = gLevelsLut, marks = gLevelsClipMask,
+                                clip = UiGetGadgetState(gLevelsShowClipCheck)](const Image& part) {
+            return ApplyLevelsToCopy(part, lut, clip, marks);
+        });
     }
 }
 
-void PreviewWithImage(Image* image) { PreviewPictureOnce(image); }
+void PreviewThroughView(const PictureView& view) { PreviewPictureOnce(view); }
 
 bool RunLevelsDialog(int parentWindow, const Image& source, LevelsSet& destination, LevelsPreviewProc preview,
                      int64_t& clippedCount) {
@@ -313,7 +317,7 @@ bool RunLevelsDialog(int parentWindow, const Image& source, LevelsSet& destinati
         return UiDialogStep::Stay;
     };
     loop.onEnd = [](bool) {
-        if (gLevelsPreviewCallback) gLevelsPreviewCallback(nullptr);
+        if (gLevelsPreviewCallback) gLevelsPreviewCallback({});
     };
     const bool applied = UiRunModalDialog(window, parentWindow, loop);
     ClearGadgetNumbers();
@@ -327,7 +331,7 @@ void HandleLevelsCommand() {
     const Image& picture = *GetCurrentPicture();
     LevelsSet set;
     int64_t clipped = 0;
-    if (!RunLevelsDialog(GetMainWindow(), picture, set, PreviewWithImage, clipped)) return;
+    if (!RunLevelsDialog(GetMainWindow(), picture, set, PreviewThroughView, clipped)) return;
     if (!MakeRoomForEdit(picture.width, picture.height)) return;
     LevelsLut lut;
     LevelsClipMarks marks{};

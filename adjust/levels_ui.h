@@ -6,10 +6,11 @@
 #include <cstdint>
 #include <functional>
 
+#include "adjust/document_ui.h"
 #include "adjust/levels.h"
 
-// Shows an image in the main preview (null: the current picture again).
-using LevelsPreviewProc = void (*)(Image* image);
+// Shows the current picture in the main preview through a view (empty: as it is).
+using LevelsPreviewProc = void (*)(const PictureView& view);
 
 extern LevelsSet gLevelsRecords;
 extern ChannelHistogram gLevelsCounts;
@@ -44,9 +45,9 @@ void ShowLevelsChannelValues();
 // The field's leading integer (spaces and tabs skipped, optional sign, no
 // digits give 0), clamped to low..high.
 int64_t ReadClampedField(int field, int64_t low, int64_t high);
-// The main preview shows `image` for one redraw while the current picture
-// stays what it is; null redraws the current picture.
-void PreviewWithImage(Image* image);
+// The main preview shows the current picture through `view` for one redraw
+// while the picture stays what it is; an empty view redraws it as it is.
+void PreviewThroughView(const PictureView& view);
 
 // Test hook: runs once the dialog's window and gadgets exist, before its loop
 // waits for the first event, with the buttons the globals do not name (null

@@ -342,16 +342,15 @@ void ShowBatchEntryInfo() {
         scale = std::min(scale, 1.0);
         const int w = std::max(1, int(std::lround(image->width * scale)));
         const int h = std::max(1, int(std::lround(image->height * scale)));
-        if (w != image->width) {
-            ImagePtr small = ResizeImage(*image, w, h, ResizeMode::Smooth);
-            if (small) image = std::move(small);
-        }
+        // A picture that finds no room for its small copy is not shown (its
+        // corner at full size would pass for the whole); the text still is.
+        if (w != image->width) image = ResizeImage(*image, w, h, ResizeMode::Smooth);
         const int left = (cw - w) / 2, top = (ch - h) / 2;
-        for (int y = 0; y < h; y += 8)
+        for (int y = 0; image && y < h; y += 8)
             for (int x = 0; x < w; x += 8)
                 FillRect(*canvas, left + x, top + y, 8, 8,
                          (x / 8 + y / 8) % 2 == 0 ? MakeColour(255, 255, 255) : MakeColour(204, 204, 204));
-        DrawImage(*canvas, *image, left, top, DrawMode::AlphaBlend);
+        if (image) DrawImage(*canvas, *image, left, top, DrawMode::AlphaBlend);
     }
     std::string text = GetListDisplayName(path) + "   " + std::to_string(info.width) + " x " +
                        std::to_string(info.height);

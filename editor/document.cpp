@@ -49,19 +49,7 @@ void CommitEditWithClipCount(ImagePtr image, const std::string& label, const std
     gEditClippedCount = 0;
 }
 
-void PreviewPictureOnce(const Image* image) {
-    if (!image) {
-        RefreshPreview();
-        return;
-    }
-    // The preview redraws whatever gCurrentImage is; lend it the picture,
-    // without taking ownership, for one redraw and give the real one back
-    // before anything else can run.
-    SharedImage real = std::move(gCurrentImage);
-    gCurrentImage = SharedImage(SharedImage(), image);
-    RefreshPreview();
-    gCurrentImage = std::move(real);
-}
+void PreviewPictureOnce(const PictureView& view) { RefreshPreview(view); }
 
 HdrDisplaySettings CurrentHdrDisplaySettings() { return {gHdrExposure, HdrToneFromCode(gHdrTone)}; }
 void SetHdrExposure(double exposure) { gHdrExposure = exposure; }

@@ -30,16 +30,20 @@ bool CheckHdrTextureForMenu() {
 
 }  // namespace
 
+// A reload that failed (reported) keeps the picture made with the old
+// settings, so the settings stay what the picture shows.
 void StepExposure(double step, bool reset) {
     if (!CheckHdrTextureForMenu() || !CheckRoomForReload()) return;
+    const double shown = gHdrExposure;
     gHdrExposure = reset ? 0.0 : gHdrExposure + step;
-    OpenFile(gCurrentPath, true);
+    if (!OpenFile(gCurrentPath, true)) gHdrExposure = shown;
 }
 
 void SetToneMode(int64_t mode) {
     if (CheckHdrTextureForMenu() && CheckRoomForReload()) {
+        const int64_t shown = gHdrTone;
         gHdrTone = mode;
-        OpenFile(gCurrentPath, true);
+        if (!OpenFile(gCurrentPath, true)) gHdrTone = shown;
     }
     // Redrawn also after a refusal: a menu click may have toggled the tick.
     ShowToneMenuTicks();

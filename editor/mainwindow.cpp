@@ -4,14 +4,17 @@
 // rectangle (grey surround, background, picture blended by its alpha), so a
 // 16384 x 16384 picture never needs a canvas bitmap of its own. Pictures up to
 // kMaxPreviewCopyBytes are copied (enlarged when small) at each redraw, as a
-// picture shown for one redraw (the levels preview) must stay on screen after
-// the caller puts the real one back. Bigger ones are drawn straight from the
-// current picture; what a redraw showed of a different picture is kept for
-// the visible rectangle of that redraw.
+// picture shown for one redraw must stay on screen after the caller puts the
+// real one back. Bigger ones, and any whose copy finds no room, are drawn
+// straight from the current picture; what a redraw showed of a different
+// picture, or of this one through a view (the levels preview), is kept for
+// the visible rectangle of that redraw. So only a small picture is ever
+// copied whole, and a view never makes more than what is on screen.
 #include "editor/mainwindow.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "editor/commands.h"
 #include "editor/globals.h"
@@ -32,8 +35,8 @@ constexpr size_t kMaxPreviewCopyBytes = size_t(4) << 20;
 
 struct Preview {
     ImagePtr copy;                // the display picture when it was copied
-    const Image* live = nullptr;  // else the current picture it was drawn from
-    ImagePtr snapshot;            // a big picture's visible part at the redraw
+    const Image* live = nullptr;  // else the current picture it was drawn from, null when through a view
+    ImagePtr snapshot;            // the visible part at a redraw that did not copy
     UiRect snapshotRect;
     int factor = 1, dw = 0, dh = 0;
     int64_t background = 0;
@@ -91,7 +94,18 @@ void DrawBackground(Image& target, int left, int top, int dw, int dh, int64_t ba
     }
 }
 
-void PaintPreview(Image& target, int left, int top) {
+// Draws the part of `picture` under a target at (left, top) through `view`.
+void DrawPartThroughView(Image& target, const Image& picture, int left, int top, const PictureView& view) {
+    const int w = std::min(target.width, picture.width - left), h = std::min(target.height, picture.height - top);
+    if (w <= 0 || h <= 0) return;
+    ImagePtr part = CreateImageUnfilled(w, h, picture.depth);
+    if (!part) return;
+    const size_t offset = size_t(left) * size_t(picture.BytesPerPixel()), bytes = size_t(w) * part->BytesPerPixel();
+    for (int y = 0; y < h; ++y) std::memcpy(part->RowFromTop(y), picture.RowFromTop(top + y) + offset, bytes);
+    if (ImagePtr shown = view(*part)) DrawImage(target, *shown, 0, 0, DrawMode::AlphaBlend);
+}
+
+void PaintPicture(Image& target, int left, int top, const PictureView& view) {
     FillRect(target, 0, 0, target.width, target.height, kSurround);
     if (gPreview.dw <= 0) return;
     DrawBackground(target, left, top, gPreview.dw, gPreview.dh, gPreview.background);
@@ -102,12 +116,18 @@ void PaintPreview(Image& target, int left, int top) {
     // Drawn from the current picture only while it is the one the redraw
     // showed, or one of the same size (never a picture that may be gone).
     const Image* current = gCurrentImage.get();
-    if (current && current->width == gPreview.dw && current->height == gPreview.dh)
-        DrawImage(target, *current, -left, -top, DrawMode::AlphaBlend);
+    if (current && current->width == gPreview.dw && current->height == gPreview.dh) {
+        if (view)
+            DrawPartThroughView(target, *current, left, top, view);
+        else
+            DrawImage(target, *current, -left, -top, DrawMode::AlphaBlend);
+    }
     if (current != gPreview.live && gPreview.snapshot)
         DrawImage(target, *gPreview.snapshot, gPreview.snapshotRect.x - left, gPreview.snapshotRect.y - top,
                   DrawMode::Copy);
 }
+
+void PaintPreview(Image& target, int left, int top) { PaintPicture(target, left, top, {}); }
 
 }  // namespace
 
@@ -205,7 +225,7 @@ void ResizePreviewToWindow() {
     UiResizeGadget(gPreviewScroll, 4, 4, w, h);
 }
 
-void RefreshPreview() {
+void RefreshPreview(const PictureView& view) {
     if (!gCurrentImage) return;
     const Image& picture = *gCurrentImage;
     const int w = picture.width, h = picture.height;
@@ -219,27 +239,29 @@ void RefreshPreview() {
     next.dh = dh;
     next.background = gPrefBackground;
     if (factor > 1) {
-        next.copy = EnlargeByRepetition(picture, factor);
+        // Below 256 pixels a side: the whole picture goes through the view.
+        ImagePtr viewed = view ? view(picture) : nullptr;
+        if (view && !viewed) return;
+        next.copy = EnlargeByRepetition(viewed ? *viewed : picture, factor);
         if (!next.copy) return;
-    } else if (picture.ByteCount() <= kMaxPreviewCopyBytes) {
+    } else if (!view && picture.ByteCount() <= kMaxPreviewCopyBytes) {
         next.copy = DuplicateImage(picture);
-        if (!next.copy) return;
-    } else {
-        next.live = &picture;
     }
+    if (!next.copy) next.live = view ? nullptr : &picture;
     gPreview = std::move(next);
 
     // The painter goes in first, so the resize makes no canvas-sized buffer.
     UiSetCanvasPainter(gPreviewCanvas, PaintPreview);
     UiResizeGadget(gPreviewCanvas, -1, -1, ToUnits(dw), ToUnits(dh));
     UiSetScrollInnerSize(gPreviewScroll, ToUnits(dw) + 8, ToUnits(dh) + 8);
-    if (gPreview.live) {
-        // Keep what this redraw shows, in case the caller swaps the picture back.
+    if (!gPreview.copy) {
+        // Keep what this redraw shows, in case the caller swaps the picture
+        // back or drew it through a view.
         const UiRect v = UiGetCanvasVisibleRect(gPreviewCanvas);
         if (v.width > 0 && v.height > 0) {
             gPreview.snapshot = CreateImage(v.width, v.height, 32, kOpaqueBlack);
             if (gPreview.snapshot) {
-                PaintPreview(*gPreview.snapshot, v.x, v.y);
+                PaintPicture(*gPreview.snapshot, v.x, v.y, view);
                 gPreview.snapshotRect = v;
             }
         }

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "adjust/document_ui.h"
+
 extern int gMainWindow;
 extern int gPreviewScroll;
 extern int gPreviewCanvas;
@@ -14,8 +16,10 @@ void BuildMainWindow();
 // Fits the scroll area to the window's client area.
 void ResizePreviewToWindow();
 // Redraws gCurrentImage (enlarged when small) over the background and sets
-// status field 2. Nothing happens while no picture is open.
-void RefreshPreview();
+// status field 2. Nothing happens while no picture is open. With a view
+// (adjust/document_ui.h) the picture is shown through it until the next
+// redraw.
+void RefreshPreview(const PictureView& view = {});
 // gStatusText = text, shown in status field 1.
 void SetStatusText(const std::string& text);
 // The title (with the file name and an unsaved mark) and the Undo, Redo and

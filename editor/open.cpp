@@ -59,14 +59,16 @@ void ReportLoadFailure(const std::string& path, const std::string& reason) {
 
 }  // namespace
 
-void OpenFile(const std::string& path, bool reload) {
-    if (!reload && !ConfirmDiscardEdits()) return;
+bool OpenFile(const std::string& path, bool reload) {
+    if (!reload && !ConfirmDiscardEdits()) return false;
 
+    // The picture and its history stay until the new one is read: an open
+    // that fails, for want of memory too, leaves them as they were.
     TexInfo loaded;
     ImagePtr image = ReadForOpening(path, loaded);
     if (!image) {
         ReportLoadFailure(path, loaded.errorText);
-        return;
+        return false;
     }
     gCurrentImage = std::move(image);
     FreeTexHdrData(gTexInfo);
@@ -85,6 +87,7 @@ void OpenFile(const std::string& path, bool reload) {
     ShowChangedPicture(
         std::to_string(gTexInfo.width) + " x " + std::to_string(gTexInfo.height) + "  " + DescribeFormat(gTexInfo),
         PictureStep::StartHistory, "Original");
+    return true;
 }
 
 bool CheckRoomForReload() {

@@ -52,6 +52,20 @@ TEST_F(EditorHdrMenu, ReopeningThatDoesNotFitChangesNothing) {
         EXPECT_EQ(gHdrExposure, fits ? 1.0 : 0.0);
         EXPECT_EQ(Messages(), std::vector<std::string>{"Not enough memory for this operation."});
     }
+    // The file grew since: the check passes, the reader finds no room, and
+    // the settings stay what the picture shows.
+    const HdrBlock grown{1024, 1024, std::vector<uint8_t>(1024 * 1024 * 4, 128)};
+    ASSERT_EQ(WriteHdrFile(&grown, 1024, 1024, path_), 1);
+    for (const int command : {kExposureUp, kToneFilmic}) {
+        const SharedImage shown = gCurrentImage;
+        UiTestClearRequests();
+        UiTestScriptMessageAnswer(1);
+        SetFreeMemoryForTesting(kMemoryReserveBytes + (uint64_t(3) << 20));
+        DispatchCommand(command);
+        SetFreeMemoryForTesting(0);
+        EXPECT_TRUE(gCurrentImage == shown && gHdrExposure == 1.0 && ToneTicks(0)) << command;
+        EXPECT_EQ(Messages().at(0).rfind("sky.hdr could not be loaded:\n", 0), 0u);
+    }
 }
 
 TEST_F(EditorHdrMenu, ExposureAndToneReopenThePicture) {

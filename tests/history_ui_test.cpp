@@ -6,6 +6,8 @@
 
 #include "adjust/document_ui.h"
 #include "editor/commands.h"
+#include "formats/dispatch.h"
+#include "formats/tga.h"
 #include "tests/editor_fixture.h"
 
 namespace {
@@ -253,6 +255,93 @@ TEST_F(EditorHistory, NoEditIsShownWithoutBeingRecorded) {
             EXPECT_EQ(gHistoryPos, 1);
             EXPECT_EQ(gSaveNameSuffix, "_e1");
             EXPECT_EQ(UiGetMenuItemText(gMainWindow, 31), "Redo Edit 2\tCtrl+Y");
+        }
+    }
+}
+
+// A command that finds no room for a buffer the picture's size (16 MiB here;
+// the check starts at 1 MiB) is refused with its message: the picture, its
+// history and the files on disk stay as they were, no temporary is left.
+// With room each is done. The Levels dialog holds no such buffer: its
+// preview shows the setting either way, and only OK is refused.
+TEST_F(EditorHistory, CommandsWithoutRoomForThePictureChangeNothing) {
+    constexpr int kSide = 2048;
+    constexpr uint64_t kShort = kMemoryReserveBytes + (uint64_t(3) << 20);
+    const std::string second = dir_ + "second.tga", mask = dir_ + "mask.tga", dds = dir_ + "saved.dds";
+    for (const std::string& file : {second, mask})
+        ASSERT_EQ(WriteTgaFile(*CreateImage(kSide, kSide, 32, MakeColour(128, 128, 128)), file, false), 1);
+    uint32_t previewed = 1;
+    SetLevelsDialogHookForTesting([&](int ok, int, int, int) {
+        gLevelsRecords[0].outWhite = 0;  // all black
+        UpdateLevelsPreview(true);
+        previewed = UiGetCanvasPixel(gPreviewCanvas, 1, 1) & 0xFFFFFFu;
+        UiTestQueueGadget(ok, UiEventType::Click);
+    });
+    SetSaveDdsDialogHookForTesting([](int, int list, int mipsBox, int ok, int) {
+        UiSetGadgetState(list, 0);  // DXT1
+        UiSetGadgetState(mipsBox, 1);
+        UiTestQueueGadget(ok, UiEventType::Click);
+    });
+    auto cannotLoad = [&](const std::string& path) {  // in the loader's own words
+        TexInfo info;
+        SetFreeMemoryForTesting(kShort);
+        EXPECT_FALSE(LoadImageFileByExtension(path, info));
+        SetFreeMemoryForTesting(0);
+        return GetFilePart(path) + " could not be loaded:\n" + info.errorText;
+    };
+    struct Case {
+        std::string requested;  // the file the requester is answered with
+        std::function<void()> act;
+        std::vector<std::string> refused;  // every message, the refusal last
+        std::function<bool()> done;
+    } cases[] = {
+        {"", [] { Command(CommandId::Levels); }, {"Not enough memory for this operation."},
+         [] { return GetUndoLabel() == "Levels"; }},
+        {"", [&] { OpenFile(second, false); },
+         {"wall.tex has edits that have not been saved (2 edit(s)).\nDiscard them?", cannotLoad(second)},
+         [&] { return gCurrentPath == second && gHistory.size() == 1; }},
+        {"", [&] { SaveCurrentImageAs(dds, true); }, {"Saving failed:\n" + dds},
+         [&] {
+             TexInfo info;
+             return gSavePath == dds && LoadImageFileByExtension(dds, info) && info.width == kSide;
+         }},
+        {mask, [] { Command(CommandId::LoadAlpha); }, {cannotLoad(mask)},
+         [] { return GetUndoLabel() == "Alpha loaded from mask.tga"; }},
+    };
+    for (const Case& c : cases) {
+        for (const bool room : {false, true}) {
+            SCOPED_TRACE(c.refused.back() + (room ? ", with room" : ""));
+            ShowPicture(CreateImage(kSide, kSide, 32, MakeColour(200, 100, 50)));
+            for (const char* edit : {"Edit 1", "Edit 2"}) CommitEdit(CreateImage(kSide, kSide), edit, "_e");
+            gSavePath.clear();
+            ASSERT_TRUE(WriteWholeFile(dds, "old", 3));
+            const SharedImage shown = gCurrentImage;
+            std::vector<SharedImage> steps;
+            for (const HistoryEntry& e : gHistory) steps.push_back(e.image);
+            UiTestClearRequests();
+            if (!c.requested.empty()) UiTestScriptPath(c.requested);
+            for (size_t i = room ? 1 : 0; i < c.refused.size(); ++i) UiTestScriptMessageAnswer(1);
+            previewed = 1;
+            SetFreeMemoryForTesting(room ? 0 : kShort);
+            c.act();
+            SetFreeMemoryForTesting(0);
+            EXPECT_EQ(UiTestPendingAnswers(), 0u);
+            EXPECT_TRUE(&c != &cases[0] || previewed == 0u);  // the Levels preview showed the setting
+            for (const FolderEntry& e : ScanFolder(dir_)) EXPECT_NE(e.name.rfind(".orvanta-", 0), 0u) << e.name;
+            if (room) {
+                EXPECT_TRUE(c.done());
+                continue;
+            }
+            EXPECT_EQ(Messages(), c.refused);
+            EXPECT_EQ(UiTestRequests().back().icon, UiIcon::Error);
+            EXPECT_EQ(gCurrentImage, shown);
+            std::vector<SharedImage> now;
+            for (const HistoryEntry& e : gHistory) now.push_back(e.image);
+            EXPECT_EQ(now, steps);
+            EXPECT_TRUE(gHistoryPos == 2 && HasUnsavedEdits() && gSavePath.empty());
+            EXPECT_EQ(UiGetMenuItemText(gMainWindow, 30), "Undo Edit 2\tCtrl+Z");
+            std::vector<uint8_t> old;
+            EXPECT_TRUE(ReadWholeFile(dds, old) && std::string(old.begin(), old.end()) == "old");
         }
     }
 }

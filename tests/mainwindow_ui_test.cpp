@@ -27,6 +27,7 @@ protected:
     }
     void TearDown() override {
         SetCommandProbeForTesting(nullptr);
+        SetFreeMemoryForTesting(0);
         ClearPreview();
         UiTest::TearDown();
         gMainWindow = gPreviewScroll = gPreviewCanvas = 0;
@@ -390,6 +391,12 @@ TEST_F(EditorMainWindowTest, BigPicturesArePaintedWithoutACanvasBitmap) {
     real.reset();
     EXPECT_EQ(Pixel(4000, 4000), Rgb(255, 255, 255));  // the checkerboard, not the freed picture
     UiPaintCanvasNow(gPreviewCanvas);
+    // A picture that finds no room for its copy is drawn from itself, not left behind the last one.
+    gCurrentImage = CreateImage(1024, 1024, 32, MakeColour(3, 4, 5));
+    SetFreeMemoryForTesting(kMemoryReserveBytes + (uint64_t(3) << 20));
+    RefreshPreview();
+    SetFreeMemoryForTesting(0);
+    EXPECT_EQ(Pixel(0, 0), Rgb(3, 4, 5));
 }
 
 TEST_F(EditorMainWindowTest, TitleNamesTheOpenFile) {

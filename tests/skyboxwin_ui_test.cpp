@@ -113,6 +113,19 @@ TEST_F(EditorSkyboxWindow, StartFaceLoadsTheSetAtOnce) {
     }
 }
 
+// The preview reads the faces at the canvas's scale: a set whose full-size
+// cross (12 MiB here) finds no room is shown all the same.
+TEST_F(EditorSkyboxWindow, PreviewNeedsNoFullSizeCross) {
+    for (const char* c = "NESWU"; *c; ++c)
+        ASSERT_NE(SaveImageByExtension(*CreateImage(512, 512, 32, 0xFF3264C8u), dir_ + "b_" + *c + ".png", 0), 0);
+    OpenFile(dir_ + "b_N.png", 0);
+    SetFreeMemoryForTesting(kMemoryReserveBytes + (uint64_t(3) << 20));
+    Run();
+    SetFreeMemoryForTesting(0);
+    EXPECT_EQ(seen_.status, "Set: b  -  faces: N E S W U");
+    EXPECT_EQ(seen_.centre, 0xFF3264C8u);
+}
+
 TEST_F(EditorSkyboxWindow, ExposureFieldAndButtons) {
     WriteHdrSet("NESWU");
     struct Row {

@@ -14,6 +14,7 @@
 
 #include <sstream>
 
+#include "toolkit/memory.h"
 #include "toolkit/ui/ui_internal.h"
 
 using namespace uiimpl;
@@ -38,8 +39,12 @@ void PostGadget(int number, UiEventType type, int item = -1, int x = 0, int y = 
 }
 
 // Written straight into the bitmap's own pixels: a paint costs one pass over
-// what is shown.
+// what is shown. Without room for it (the toolkit keeps four bytes a pixel)
+// the bitmap is not made and the result is not Ok(): the toolkit's own
+// allocation would not fail, the kernel would end the program.
 wxBitmap ToBitmap(const Image& image) {
+    const uint64_t bytes = uint64_t(image.width) * uint64_t(image.height) * 4;
+    if (bytes >= kPictureMemoryCheckedFrom && !HasRoomFor(bytes)) return wxNullBitmap;
     wxBitmap bitmap(image.width, image.height, 24);
     wxNativePixelData data(bitmap);
     if (!data) {
@@ -85,7 +90,8 @@ void PaintRect(wxDC& dc, Object& canvas, const wxRect& box) {
     ImagePtr part = CreateImage(box.width, box.height, 32, kOpaqueBlack);
     if (!part) return;
     RenderCanvasRect(canvas, *part, box.x, box.y);
-    dc.DrawBitmap(ToBitmap(*part), box.x, box.y);
+    const wxBitmap bitmap = ToBitmap(*part);
+    if (bitmap.IsOk()) dc.DrawBitmap(bitmap, box.x, box.y);
 }
 
 class CanvasWidget : public wxWindow {
