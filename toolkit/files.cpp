@@ -417,8 +417,18 @@ bool AtomicFile::Write(const void* data, size_t size) {
         }
         if (gWriteFailureAfter.compare_exchange_weak(left, left - int64_t(size), std::memory_order_relaxed)) break;
     }
-    if (size && fwrite(data, 1, size, static_cast<FILE*>(file_)) != size) ok_ = false;
+    FILE* f = static_cast<FILE*>(file_);
+    if (size && fwrite(data, 1, size, f) != size) ok_ = false;
     if (ok_) written_ += size;
+    // The disk is sent what is written as it comes, not all at the flush:
+    // a memory control group is charged the file's pages while they wait,
+    // and a large save would otherwise fill it with pages the kernel cannot
+    // give back before they are written, and end the program for them.
+    constexpr uint64_t kWriteBackBytes = uint64_t(8) << 20;
+    if (ok_ && written_ - sentToDisk_ >= kWriteBackBytes && fflush(f) == 0) {
+        sync_file_range(fileno(f), off64_t(sentToDisk_), off64_t(written_ - sentToDisk_), SYNC_FILE_RANGE_WRITE);
+        sentToDisk_ = written_;
+    }
     return ok_;
 }
 
@@ -573,6 +583,7 @@ bool DeferredCommits::Hold(AtomicFile& file) {
     to.targetDevice_ = file.targetDevice_;
     to.targetInode_ = file.targetInode_;
     to.written_ = file.written_;
+    to.sentToDisk_ = file.sentToDisk_;
     held_.push_back(std::move(held));
     return true;
 }

@@ -184,6 +184,7 @@ private:
     bool inPlace_ = false;  // several hard links: copy into the target
     uint64_t targetDevice_ = 0, targetInode_ = 0;
     uint64_t written_ = 0;
+    uint64_t sentToDisk_ = 0;  // bytes handed to the disk's writeback so far
 };
 
 // Writes a whole buffer atomically; true on success.
