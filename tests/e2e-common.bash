@@ -37,7 +37,7 @@ wait_for_window() {
   local _
   for _ in $(seq 1 100); do
     kill -0 "$pid" 2>/dev/null || fail "the program ended before its window appeared"
-    window=$(xdotool search --onlyvisible --pid "$pid" --name "$1" 2>/dev/null | head -1) && [[ -n "$window" ]] && return
+    window=$(xdotool search --all --onlyvisible --pid "$pid" --name "$1" 2>/dev/null | head -1) && [[ -n "$window" ]] && return
     sleep 0.2
   done
   fail "no window titled \"$1\" within 20 seconds"
