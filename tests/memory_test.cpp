@@ -52,7 +52,28 @@ TEST(ToolkitMemory, ControlGroupChainGivesItsSmallestLimit) {
              {"memory/box/memory.limit_in_bytes", "9223372036854771712\n"},
              {"memory/box/memory.usage_in_bytes", "10\n"},
              {"memory/full/memory.limit_in_bytes", "100\n"},
-             {"memory/full/memory.usage_in_bytes", "300\n"}}) {
+             {"memory/full/memory.usage_in_bytes", "300\n"},
+             // Reclaimable kernel caches, and swap beyond the memory limit.
+             {"slab/memory.max", "1000\n"},
+             {"slab/memory.current", "900\n"},
+             {"slab/memory.stat", "inactive_file 60\nactive_file 40\nslab_reclaimable 300\nslab 500\n"},
+             {"slab/memory.swap.max", "150\n"},
+             {"slab/memory.swap.current", "100\n"},
+             {"slab/none/memory.max", "max\n"},
+             {"slab/none/memory.swap.max", "0\n"},
+             {"nosplit/memory.max", "400\n"},
+             {"nosplit/memory.current", "350\n"},
+             {"nosplit/memory.stat", "slab 200\n"},
+             {"nosplit/memory.swap.max", "max\n"},
+             {"memory/kmem/memory.limit_in_bytes", "300\n"},
+             {"memory/kmem/memory.usage_in_bytes", "280\n"},
+             {"memory/kmem/memory.kmem.usage_in_bytes", "200\n"},
+             {"memory/kmem/memory.memsw.limit_in_bytes", "350\n"},
+             {"memory/kmem/memory.memsw.usage_in_bytes", "280\n"},
+             {"memory/kmem/noswap/memory.limit_in_bytes", "300\n"},
+             {"memory/kmem/noswap/memory.usage_in_bytes", "250\n"},
+             {"memory/kmem/noswap/memory.kmem.usage_in_bytes", "200\n"},
+             {"memory/kmem/noswap/memory.swappiness", "0\n"}}) {
         ASSERT_TRUE(CreateFolder(GetFolderPart(root + path)));
         ASSERT_TRUE(WriteWholeFile(root + path, text.data(), text.size()));
     }
@@ -62,6 +83,7 @@ TEST(ToolkitMemory, ControlGroupChainGivesItsSmallestLimit) {
         std::string procText;
         uint64_t limit;
         uint64_t room;
+        uint64_t freeSwap = 0;  // the machine's
     } cases[] = {
         {"v2: a parent's limit holds for its children", "0::/user/app\n", 2000, 500},
         {"v2: a group missing from this view", "0::/gone/deeper\n", 7000, 500},
@@ -72,10 +94,18 @@ TEST(ToolkitMemory, ControlGroupChainGivesItsSmallestLimit) {
         {"both hierarchies", "4:memory:/box\n0::/user/app\n", 2000, 350},
         {"no text", "", 0, kNone},
         {"malformed lines", "garbage\n4:memory\n", 0, kNone},
+        {"v2: reclaimable slab given back; no swap on the machine", "0::/slab\n", 1000, 500},
+        {"v2: swap up to the machine's free swap", "0::/slab\n", 1000, 530, 30},
+        {"v2: swap up to the group's swap limit", "0::/slab\n", 1000, 550, 5000},
+        {"v2: a child group that may not swap", "0::/slab/none\n", 1000, 500, 5000},
+        {"v2: slab without a split counts as given back", "0::/nosplit\n", 400, 5250, 5000},
+        {"v1: kernel memory given back, swap within memory and swap", "4:memory:/kmem\n", 300, 270, 5000},
+        {"v1: no swap on the machine", "4:memory:/kmem\n", 300, 220, 0},
+        {"v1: a group that never swaps", "4:memory:/kmem/noswap\n", 300, 220, 5000},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(FindControlGroupLimit(c.procText, root), c.limit) << c.what;
-        EXPECT_EQ(FindControlGroupRoom(c.procText, root), c.room) << c.what;
+        EXPECT_EQ(FindControlGroupRoom(c.procText, root, c.freeSwap), c.room) << c.what;
     }
 }
 

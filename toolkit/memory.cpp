@@ -45,9 +45,21 @@ struct GroupFiles {
     const char* limit;
     const char* usage;
     const char* statPrefix;  // of memory.stat's counts for the group and its children
+    // Version 2 counts swap apart from memory; version 1 counts memory and
+    // swap together ("memsw"). Both files are missing without swap accounting.
+    const char* swapLimit;
+    const char* swapUsage;
+    bool swapIncludesMemory;
+    // Version 1 splits no reclaimable part off the kernel's own memory, only
+    // its total, which its usage counts too; empty where memory.stat has it.
+    const char* kernelUsage;
 };
-constexpr GroupFiles kUnifiedFiles{"memory.max", "memory.current", ""};
-constexpr GroupFiles kVersion1Files{"memory.limit_in_bytes", "memory.usage_in_bytes", "total_"};
+constexpr GroupFiles kUnifiedFiles{"memory.max", "memory.current", "", "memory.swap.max", "memory.swap.current",
+                                   false, ""};
+constexpr GroupFiles kVersion1Files{"memory.limit_in_bytes",       "memory.usage_in_bytes",
+                                    "total_",                      "memory.memsw.limit_in_bytes",
+                                    "memory.memsw.usage_in_bytes", true,
+                                    "memory.kmem.usage_in_bytes"};
 
 // Calls visit(folder, files) for the group at `path` below `base` and each
 // of its parents. A group missing from this view (a container shows only its
@@ -72,24 +84,31 @@ bool NamesMemoryController(const std::string& controllers) {
 
 // The number after `name` at the start of a line of a kernel text ("VmRSS:"
 // in /proc/self/status, "inactive_file" in memory.stat), in bytes when the
-// line counts in kB; 0 when no line has it.
-uint64_t ReadKernelCount(const std::string& text, const std::string& name) {
+// line counts in kB; false when no line has it.
+bool FindKernelCount(const std::string& text, const std::string& name, uint64_t& value) {
     for (size_t at = 0; at < text.size();) {
         const size_t end = std::min(text.find('\n', at), text.size());
         if (end - at > name.size() && text.compare(at, name.size(), name) == 0 &&
             std::isspace(static_cast<unsigned char>(text[at + name.size()]))) {
             size_t i = at + name.size();
             while (i < end && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-            if (i == end || !std::isdigit(static_cast<unsigned char>(text[i]))) return 0;
-            uint64_t value = 0;
+            if (i == end || !std::isdigit(static_cast<unsigned char>(text[i]))) return false;
+            value = 0;
             for (; i < end && std::isdigit(static_cast<unsigned char>(text[i])); ++i)
                 value = value * 10 + uint64_t(text[i] - '0');
             while (i < end && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-            return text.compare(i, 2, "kB") == 0 ? value * 1024 : value;
+            if (text.compare(i, 2, "kB") == 0) value *= 1024;
+            return true;
         }
         at = end + 1;
     }
-    return 0;
+    return false;
+}
+
+// The same, 0 when no line has it.
+uint64_t ReadKernelCount(const std::string& text, const std::string& name) {
+    uint64_t value = 0;
+    return FindKernelCount(text, name, value) ? value : 0;
 }
 
 // Calls visit(folder, files) for every memory group of the chains named in a
@@ -126,6 +145,11 @@ uint64_t ReadGroupLimit(const std::string& folder, const GroupFiles& files) {
     return limit >= uint64_t(1) << 62 ? 0 : limit;
 }
 
+// True for the text of a count of 0 (not for an empty text).
+bool IsZero(const std::string& text) {
+    return text.find('0') != std::string::npos && text.find_first_not_of("0 \t\n") == std::string::npos;
+}
+
 uint64_t PhysicalMemory() {
     const long pages = sysconf(_SC_PHYS_PAGES);
     const long pageSize = sysconf(_SC_PAGESIZE);
@@ -159,22 +183,73 @@ uint64_t FindControlGroupLimit(const std::string& procCgroupText, const std::str
     return smallest;
 }
 
-uint64_t FindControlGroupRoom(const std::string& procCgroupText, const std::string& root) {
-    uint64_t room = UINT64_MAX;
+namespace {
+
+struct GroupRoom {
+    uint64_t room = UINT64_MAX;  // the least room below a group's limit, swap included
+    uint64_t swap = UINT64_MAX;  // the least swap a group of the chain lets the process use
+};
+
+// What of a group's usage the kernel takes back before it ends a process:
+// the file cache and its own reclaimable caches of names and inodes. Where
+// the kernel tells its caches from the rest of its memory only as a total,
+// the total counts: better a piece of work done than one refused that fits.
+uint64_t ReclaimableInGroup(const std::string& folder, const GroupFiles& files) {
+    const std::string stat = ReadKernelText(folder + "memory.stat");
+    const std::string prefix = files.statPrefix;
+    uint64_t kernel = 0;
+    if (*files.kernelUsage)
+        kernel = ParseControlGroupLimit(ReadKernelText(folder + files.kernelUsage));
+    else if (!FindKernelCount(stat, prefix + "slab_reclaimable", kernel))
+        kernel = ReadKernelCount(stat, prefix + "slab");
+    return kernel + ReadKernelCount(stat, prefix + "inactive_file") + ReadKernelCount(stat, prefix + "active_file");
+}
+
+uint64_t ReadGroupCount(const std::string& folder, const char* file) {
+    return ParseControlGroupLimit(ReadKernelText(folder + file));
+}
+
+uint64_t Below(uint64_t limit, uint64_t used) { return limit > used ? limit - used : 0; }
+
+uint64_t Sum(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
+
+// Past its memory limit a group swaps, as far as the machine's free swap and
+// the swap limits of its chain let it; the kernel ends a process only when
+// that is gone too.
+GroupRoom ReadGroupRoom(const std::string& procCgroupText, const std::string& root, uint64_t freeSwap) {
+    GroupRoom result;
+    std::vector<uint64_t> memoryRooms;
     ForEachMemoryGroup(procCgroupText, root, [&](const std::string& folder, const GroupFiles& files) {
         const uint64_t limit = ReadGroupLimit(folder, files);
-        if (limit == 0) return;
-        // The group's usage counts the file cache too, which the kernel takes
-        // back before it ends anything.
-        const std::string stat = ReadKernelText(folder + "memory.stat");
-        const std::string prefix = files.statPrefix;
-        const uint64_t cache =
-            ReadKernelCount(stat, prefix + "inactive_file") + ReadKernelCount(stat, prefix + "active_file");
-        const uint64_t usage = ParseControlGroupLimit(ReadKernelText(folder + files.usage));
-        const uint64_t held = usage > cache ? usage - cache : 0;
-        room = std::min(room, limit > held ? limit - held : 0);
+        // Version 1 limits swap only together with memory.
+        if (limit == 0 && files.swapIncludesMemory) return;
+        const uint64_t reclaimable = limit > 0 ? ReclaimableInGroup(folder, files) : 0;
+        auto held = [&](const char* usage) { return Below(ReadGroupCount(folder, usage), reclaimable); };
+        const uint64_t memory = limit > 0 ? Below(limit, held(files.usage)) : UINT64_MAX;
+        if (limit > 0) memoryRooms.push_back(memory);
+        const std::string swapText = ReadKernelText(folder + files.swapLimit);
+        const uint64_t swapLimit = ParseControlGroupLimit(swapText);
+        // "max", a missing file (no swap accounting) and version 1's huge
+        // count set no limit.
+        if (swapText.find_first_of("0123456789") != std::string::npos && swapLimit < (uint64_t(1) << 62)) {
+            // Version 1 counts memory and swap under one limit: the swap is
+            // what that leaves beyond the memory room.
+            const uint64_t swap = files.swapIncludesMemory ? Below(Below(swapLimit, held(files.swapUsage)), memory)
+                                                           : Below(swapLimit, ReadGroupCount(folder, files.swapUsage));
+            result.swap = std::min(result.swap, swap);
+        }
+        // A version 1 group told never to swap does not.
+        if (files.swapIncludesMemory && IsZero(ReadKernelText(folder + "memory.swappiness"))) result.swap = 0;
     });
-    return room;
+    result.swap = std::min(result.swap, freeSwap);
+    for (uint64_t memory : memoryRooms) result.room = std::min(result.room, Sum(memory, result.swap));
+    return result;
+}
+
+}  // namespace
+
+uint64_t FindControlGroupRoom(const std::string& procCgroupText, const std::string& root, uint64_t freeSwap) {
+    return ReadGroupRoom(procCgroupText, root, freeSwap).room;
 }
 
 MemoryLimits ReadMemoryLimits() {
@@ -195,31 +270,36 @@ uint64_t SmallestMemoryLimit(const MemoryLimits& limits) {
 
 uint64_t GetUsableMemoryBytes() { return SmallestMemoryLimit(ReadMemoryLimits()); }
 
-uint64_t GetFreeMemoryBytes() {
-    uint64_t room = UINT64_MAX;
+MemoryRoom ReadMemoryRoom() {
+    MemoryRoom room;
     std::string status;  // read only when a figure of it is needed
-    auto keepRoom = [&room, &status](uint64_t limit, const char* usedField) {
-        if (limit == 0) return;
+    auto roomBelow = [&status](uint64_t limit, const char* usedField) {
+        if (limit == 0) return UINT64_MAX;
         if (status.empty()) status = ReadKernelText("/proc/self/status");
         const uint64_t used = ReadKernelCount(status, usedField);
-        room = std::min(room, limit > used ? limit - used : 0);
+        return limit > used ? limit - used : 0;
     };
     // The kernel's estimate counts what other programs hold and the cache it
-    // can drop; kernels before 3.14 give none.
-    const uint64_t available = ReadKernelCount(ReadKernelText("/proc/meminfo"), "MemAvailable:");
-    if (available > 0)
-        room = available;
-    else
-        keepRoom(PhysicalMemory(), "VmRSS:");
-    room = std::min(room, FindControlGroupRoom(ReadKernelText("/proc/self/cgroup"), "/sys/fs/cgroup/"));
-    keepRoom(SoftLimit(RLIMIT_AS), "VmSize:");
-    keepRoom(SoftLimit(RLIMIT_DATA), "VmData:");
+    // can drop, but no swap; kernels before 3.14 give none.
+    const std::string meminfo = ReadKernelText("/proc/meminfo");
+    uint64_t available = 0;
+    if (!FindKernelCount(meminfo, "MemAvailable:", available)) available = roomBelow(PhysicalMemory(), "VmRSS:");
+    const GroupRoom group =
+        ReadGroupRoom(ReadKernelText("/proc/self/cgroup"), "/sys/fs/cgroup/", ReadKernelCount(meminfo, "SwapFree:"));
+    room.resident = std::min(Sum(available, group.swap), group.room);
+    room.mapped = std::min(roomBelow(SoftLimit(RLIMIT_AS), "VmSize:"), roomBelow(SoftLimit(RLIMIT_DATA), "VmData:"));
     return room;
+}
+
+uint64_t GetFreeMemoryBytes() {
+    const MemoryRoom room = ReadMemoryRoom();
+    return std::min(room.resident, room.mapped);
 }
 
 namespace {
 
 std::atomic<uint64_t> gFreeMemoryOverride{0};
+std::atomic<uint64_t> gRefusals{0};
 
 // Picture memory taken and not yet counted by the kernel in full: its pages
 // appear as the buffer is written, and until then a second buffer checked
@@ -239,7 +319,10 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         if (!Fits(bytes, 0)) return nullptr;
         uint8_t* memory = new (std::nothrow) uint8_t[bytes];
-        if (!memory) return nullptr;
+        if (!memory) {
+            gRefusals.fetch_add(1, std::memory_order_relaxed);
+            return nullptr;
+        }
         try {
             grants_.push_back({memory, bytes});
             count_.store(grants_.size(), std::memory_order_relaxed);
@@ -271,12 +354,22 @@ private:
 
     // Under the mutex.
     bool Fits(uint64_t bytes, uint64_t givenBackFirst) {
-        const uint64_t overridden = gFreeMemoryOverride.load(std::memory_order_relaxed);
-        const uint64_t free = overridden > 0 ? overridden : GetFreeMemoryBytes();
-        const uint64_t room = free > UINT64_MAX - givenBackFirst ? UINT64_MAX : free + givenBackFirst;
+        // The grants first, the kernel's figures after: a page written in
+        // between is then counted twice, never not at all.
         const uint64_t unseen = Unseen();
-        return room >= kMemoryReserveBytes && room - kMemoryReserveBytes >= unseen &&
-               room - kMemoryReserveBytes - unseen >= bytes;
+        const uint64_t overridden = gFreeMemoryOverride.load(std::memory_order_relaxed);
+        const MemoryRoom room = overridden > 0 ? MemoryRoom{overridden, UINT64_MAX} : ReadMemoryRoom();
+        const uint64_t resident = Sum(room.resident, givenBackFirst), mapped = Sum(room.mapped, givenBackFirst);
+        // Pages count against the machine and the group once written, so
+        // there the grants not written yet hold their room, and the reserve
+        // is kept for the rest of the program. A mapping counts against the
+        // address-space and data limits at once, and past them an allocation
+        // fails instead of the program being ended: there only the buffer
+        // itself must fit.
+        const bool fits = resident >= kMemoryReserveBytes && resident - kMemoryReserveBytes >= unseen &&
+                          resident - kMemoryReserveBytes - unseen >= bytes && mapped >= bytes;
+        if (!fits) gRefusals.fetch_add(1, std::memory_order_relaxed);
+        return fits;
     }
 
     // The bytes of the grants whose pages are not all in memory yet; grants
@@ -312,6 +405,8 @@ private:
 bool HasRoomFor(uint64_t bytes, uint64_t givenBackFirst) {
     return PendingPictureMemory::Instance().HasRoomFor(bytes, givenBackFirst);
 }
+
+uint64_t CountMemoryRefusals() { return gRefusals.load(std::memory_order_relaxed); }
 
 void SetFreeMemoryForTesting(uint64_t bytes) { gFreeMemoryOverride.store(bytes, std::memory_order_relaxed); }
 

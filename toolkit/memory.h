@@ -29,13 +29,24 @@ uint64_t SmallestMemoryLimit(const MemoryLimits& limits);
 uint64_t GetUsableMemoryBytes();
 
 // How much more the process can take now before it meets one of those
-// limits: each limit less what is already counted against it. For the
-// machine that is the memory its kernel reports available; for a control
-// group its limit less its usage, file cache it can give back not counted;
-// for the address-space and data limits the process's own mappings. In a
-// control group an allocation beyond this does not fail, the kernel ends the
-// process, so work that would pass it must not start. UINT64_MAX when
-// nothing is known.
+// limits, in two kinds:
+// - `resident`: below the machine's memory and a control group's limit,
+//   each with the swap the process may still use. The machine's is the
+//   memory its kernel reports available; a group's is its limit less its
+//   usage, the file cache and kernel caches it can give back not counted.
+//   Pages count here once they are written, and an allocation past this does
+//   not fail: the kernel ends the process, so work that would pass it must
+//   not start.
+// - `mapped`: below the address-space and data-segment limits, less the
+//   process's own mappings. A buffer counts here as soon as it is made, and
+//   one past this simply fails to be made.
+// UINT64_MAX where nothing is known.
+struct MemoryRoom {
+    uint64_t resident = UINT64_MAX;
+    uint64_t mapped = UINT64_MAX;
+};
+MemoryRoom ReadMemoryRoom();
+// The smaller of the two.
 uint64_t GetFreeMemoryBytes();
 
 // The value of a cgroup memory limit or usage file: a decimal byte count, or
@@ -45,9 +56,11 @@ uint64_t ParseControlGroupLimit(const std::string& text);
 // read below `root` (normally "/sys/fs/cgroup/"); 0 when there is none.
 uint64_t FindControlGroupLimit(const std::string& procCgroupText, const std::string& root);
 // The least room left below a limit in that chain: for each group with a
-// limit, the limit less its usage, the file cache it can reclaim not counted.
-// UINT64_MAX when no group of the chain has a limit.
-uint64_t FindControlGroupRoom(const std::string& procCgroupText, const std::string& root);
+// limit, the limit less its usage (the file cache and the kernel's
+// reclaimable caches it can give back not counted), and the swap it may
+// still use, at most `freeSwap`, the machine's. UINT64_MAX when no group of
+// the chain has a limit.
+uint64_t FindControlGroupRoom(const std::string& procCgroupText, const std::string& root, uint64_t freeSwap = 0);
 
 // Room for picture-sized buffers.
 //
@@ -61,15 +74,28 @@ uint64_t FindControlGroupRoom(const std::string& procCgroupText, const std::stri
 // window's redraw, row buffers, a library's own working memory.
 constexpr uint64_t kMemoryReserveBytes = uint64_t(64) << 20;
 
-// True when `bytes` more fit now and leave kMemoryReserveBytes, counting
-// `givenBackFirst` bytes that the caller frees before it takes them. What
-// fits is GetFreeMemoryBytes() less the picture memory already taken whose
-// pages the kernel has not counted yet (a buffer counts once it is written,
-// not when it is made).
+// True when `bytes` more fit now, counting `givenBackFirst` bytes that the
+// caller frees before it takes them: within the resident room they leave
+// kMemoryReserveBytes beside the picture memory already taken whose pages
+// the kernel has not counted yet (a buffer counts there once it is written,
+// not when it is made), and within the mapped room they fit.
 bool HasRoomFor(uint64_t bytes, uint64_t givenBackFirst = 0);
 
-// Test hook: the memory the process can still take, in bytes, instead of the
-// machine's figure (0 restores it).
+// How many times the process has been refused memory so far: HasRoomFor
+// answering false, or picture memory not taken. A piece of work that failed
+// while this grew may have failed for want of memory alone.
+uint64_t CountMemoryRefusals();
+// Whether the process was refused memory since it was made.
+class MemoryRefusalWatch {
+public:
+    bool Refused() const { return CountMemoryRefusals() != start_; }
+
+private:
+    uint64_t start_ = CountMemoryRefusals();
+};
+
+// Test hook: the resident room, in bytes, instead of the machine's figures,
+// with no mapped limit (0 restores them).
 void SetFreeMemoryForTesting(uint64_t bytes);
 
 // Picture memory: taken only when HasRoomFor grants it, and counted as taken
