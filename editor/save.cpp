@@ -16,6 +16,7 @@
 #include "formats/formats.h"
 #include "formats/sizing.h"
 #include "toolkit/files.h"
+#include "toolkit/memory.h"
 #include "toolkit/numbers.h"
 #include "toolkit/ui/ui.h"
 
@@ -142,10 +143,13 @@ void SaveCurrentImageAs(const std::string& path, bool asked) {
     if (SaveAsFormatOf(ext) == ImageFormat::Tex && !OfferResizeFor1024Limit()) return;
     if (asked && !ConfirmLossySave(ext)) return;
 
+    const MemoryRefusalWatch refusals;
     const int written = WriteByExtension(path, ext, hasAlpha, asked);
     if (written < 0) return;
     if (written == 0) {
-        ShowError("Saving failed:\n" + path);
+        // A writer refused memory says so, or the user would look for a
+        // fault of the disk.
+        ShowError("Saving failed:\n" + path + (refusals.Refused() ? "\n\nNot enough memory for this operation." : ""));
         return;
     }
     gSavePath = path;

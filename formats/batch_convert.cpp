@@ -234,6 +234,11 @@ public:
             if (working >= kItemsConverting + kItemsFlushing ||
                 flights_.size() >= kItemsConverting + kItemsFlushing + kItemsAwaitingTurn)
                 return false;
+            // An item refused memory goes again alone, and nothing starts
+            // beside it until it is through.
+            if (std::any_of(flights_.begin(), flights_.end(),
+                            [](const Flight& f) { return f.awaitingRetry || f.alone; }))
+                return false;
             return converting == 0 || (converting < kItemsConverting && pictures <= budget);
         });
     }
@@ -305,6 +310,8 @@ private:
         std::string lowerOutput;
         ItemWork work;              // the calling thread's copy
         bool converting = true;     // still holds its picture
+        bool awaitingRetry = false;  // refused memory beside other items, waits to go again alone
+        bool alone = false;          // goes again alone
         uint64_t pictureBytes = 0;  // 0 until loaded
         bool handedOver = false;    // result and output ready for the calling thread
         ItemResult result{};
@@ -332,47 +339,78 @@ private:
 
     // On the item's thread.
     void Run(Flight& flight, const ItemWork& work) noexcept {
-        try {
-            ConvertItemThenSettle(
-                work,
-                [&](uint64_t bytes) {
-                    std::lock_guard<std::mutex> lock(mutex_);
-                    flight.pictureBytes = bytes;
-                    largestPicture_ = std::max(largestPicture_, bytes);
-                },
-                [&] {
-                    std::lock_guard<std::mutex> lock(mutex_);
-                    flight.converting = false;
-                    Changed();
-                },
-                [&] {
-                    std::lock_guard<std::mutex> lock(mutex_);
-                    return Dropped(flight.index);
-                },
-                [&](ItemResult result, std::unique_ptr<DeferredCommits> commits) {
-                    std::lock_guard<std::mutex> lock(mutex_);
-                    HandOver(flight, std::move(result), std::move(commits));
-                });
-        } catch (const std::bad_alloc&) {
-            ItemResult result;
-            result.line = work.name + ": Not enough memory for the image.\n";
-            std::lock_guard<std::mutex> lock(mutex_);
-            HandOver(flight, std::move(result), nullptr);
+        ItemResult result;
+        std::unique_ptr<DeferredCommits> commits;
+        // Several items at once are only a speed-up, which must never change
+        // which items are converted: an item that failed while memory was
+        // refused goes again once the others are through, alone, and fails
+        // only if it does not fit even so.
+        for (bool alone = false;; alone = true) {
+            const MemoryRefusalWatch refusals;
+            try {
+                ConvertItemThenSettle(
+                    work,
+                    [&](uint64_t bytes) {
+                        std::lock_guard<std::mutex> lock(mutex_);
+                        flight.pictureBytes = bytes;
+                        largestPicture_ = std::max(largestPicture_, bytes);
+                    },
+                    [&] {
+                        std::lock_guard<std::mutex> lock(mutex_);
+                        flight.converting = false;
+                        Changed();
+                    },
+                    [&] {
+                        std::lock_guard<std::mutex> lock(mutex_);
+                        return Dropped(flight.index);
+                    },
+                    [&](ItemResult settled, std::unique_ptr<DeferredCommits> held) {
+                        result = std::move(settled);
+                        commits = std::move(held);
+                    });
+            } catch (const std::bad_alloc&) {
+                result = ItemResult{};
+                result.line = work.name + ": Not enough memory for the image.\n";
+                commits.reset();
+            }
+            if (alone || result.kind != ItemKind::Failed || !refusals.Refused() || !AwaitTurnAlone(flight)) break;
         }
         std::lock_guard<std::mutex> lock(mutex_);
+        HandOver(flight, std::move(result), std::move(commits));
         flight.done = true;
         Changed();
+    }
+
+    // Until no other item converts and no earlier item waits to go again;
+    // then the item converts alone. False when it has been dropped meanwhile.
+    bool AwaitTurnAlone(Flight& flight) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        flight.converting = false;
+        flight.awaitingRetry = true;
+        Changed();
+        auto myTurn = [&] {
+            return std::none_of(flights_.begin(), flights_.end(), [&](const Flight& f) {
+                return &f != &flight && (f.converting || (f.awaitingRetry && f.index < flight.index));
+            });
+        };
+        turn_.wait(lock, [&] { return Dropped(flight.index) || myTurn(); });
+        flight.awaitingRetry = false;
+        const bool go = !Dropped(flight.index);
+        flight.converting = flight.alone = go;
+        Changed();
+        return go;
     }
 
     // Under the mutex.
     void Changed() {
         ++generation_;
         changed_.notify_all();
+        turn_.notify_all();
     }
     void HandOver(Flight& flight, ItemResult result, std::unique_ptr<DeferredCommits> commits) {
         flight.result = std::move(result);
         flight.commits = std::move(commits);
-        flight.converting = false;
+        flight.converting = flight.alone = false;
         flight.handedOver = true;
         Changed();
     }
@@ -476,6 +514,7 @@ private:
     bool dropAll_ = false;   // unwinding
     std::mutex mutex_;
     std::condition_variable changed_;  // for the calling thread
+    std::condition_variable turn_;     // for items waiting to go again alone
     uint64_t generation_ = 0;
     uint64_t largestPicture_ = 0;  // bytes of the largest picture loaded in this run
 };

@@ -16,6 +16,7 @@
 #include "formats/tiff.h"
 #include "toolkit/codecs.h"
 #include "toolkit/files.h"
+#include "toolkit/memory.h"
 #include "toolkit/rows.h"
 
 namespace {
@@ -176,5 +177,9 @@ std::string SaveImageForBatch(const Image& image, const TexInfo& info, const std
         request.hdrWidth = info.width;
         request.hdrHeight = info.height;
     }
-    return SaveImage(&image, path, request) ? "" : "could not write the file";
+    // A writer refused memory says so, or the user would look for a fault
+    // of the disk.
+    const MemoryRefusalWatch refusals;
+    if (SaveImage(&image, path, request)) return "";
+    return refusals.Refused() ? "not enough memory" : "could not write the file";
 }

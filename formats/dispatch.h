@@ -63,7 +63,9 @@ int SaveImageByExtension(const Image& image, const std::string& path, bool withA
 // ("tga", "png", "pcx", "bmp", "tif", "jpg", "dds", "tex", "hdr"; any case),
 // the choices a run makes without asking (DDS: BC5 for a normal map, else
 // DXT5 with alpha, else DXT1, always with mips). Empty on success, "not an HDR
-// texture" for a ".hdr" target without RGBE data, else "could not write the
-// file" (also for any other extension, "tiff" and "jpeg" included).
+// texture" for a ".hdr" target without RGBE data, "not enough memory" when
+// the writer failed while memory was refused (toolkit/memory.h), else "could
+// not write the file" (also for any other extension, "tiff" and "jpeg"
+// included).
 std::string SaveImageForBatch(const Image& image, const TexInfo& info, const std::string& path,
                               const std::string& extension);

@@ -17,6 +17,7 @@
 #include "tests/test_support.h"
 #include "toolkit/codecs.h"
 #include "toolkit/files.h"
+#include "toolkit/memory.h"
 
 namespace {
 
@@ -98,6 +99,10 @@ struct Case {
     std::vector<std::string> kept = {};  // files the run must leave as they were
     std::vector<Source> appear = {};     // made once item 1 is in its temporary, long before it is put in place
     NoReplaceWay way = NoReplaceWay::Rename;
+    uint64_t room = 0;  // picture memory the run may take (beyond the reserve); 0: what the machine has
+    // In overlapped runs, no picture memory beside this item's picture, once
+    // it is loaded, until an item started beside it has been refused.
+    int64_t crowdedBy = 0;
 };
 
 struct RunResult {
@@ -163,7 +168,14 @@ RunResult RunCase(const Case& c, bool overlap) {
         stop = true;
         release.set_value();
     };
+    const auto setRoom = [](uint64_t room) { SetFreeMemoryForTesting(room ? kMemoryReserveBytes + room : 0); };
     SetBatchItemStepHookForTesting([&](int64_t item, BatchItemStep step) {
+        if (overlap && item == c.crowdedBy && step == BatchItemStep::Loaded) {
+            const MemoryRefusalWatch refusals;
+            setRoom(1);
+            for (int i = 0; i < 500 && !refusals.Refused(); ++i) usleep(10000);
+            setRoom(c.room);
+        }
         if (item == c.stopInHand && step == BatchItemStep::Loaded) {
             if (overlap) released.wait();
             else stop = true;
@@ -179,7 +191,9 @@ RunResult RunCase(const Case& c, bool overlap) {
     SetBatchOverlapForTesting(overlap);
     SetWriteFailureAfterBytes(c.failAfterBytes);
     SetNoReplaceWayForTesting(c.way);
+    setRoom(c.room);
     const BatchOutcome outcome = ConvertBatchItems(sources, outputs, settings, callbacks);
+    setRoom(0);
     SetNoReplaceWayForTesting(NoReplaceWay::Rename);
     SetWriteFailureAfterBytes(-1);
     SetBatchOverlapForTesting(true);
@@ -279,6 +293,20 @@ TEST(BatchConvert, OverlappedRunsMatchOneByOneRuns) {
         race("a file appears: the rename refuses to replace it", NoReplaceWay::Rename),
         race("a file appears: a hard link cannot take its name", NoReplaceWay::Link),
         race("a file appears: a placeholder cannot be created", NoReplaceWay::Placeholder),
+        // Pictures of 1.2 MB, each checked for room.
+        {.title = "items refused memory beside another go again alone",
+         .files = {{"src/1.png", 640, 480}, {"src/2.png", 640, 480}, {"src/3.png", 640, 480}, {"src/4.png", 640, 480}},
+         .extension = "dds", .summary = "Converted: 4   Skipped: 0   Failed: 0\n\n", .crowdedBy = 1},
+        {.title = "an item without room even alone fails, and says why",
+         .files = {{"src/1.png", 640, 480}, {"src/2.png", 640, 480}}, .extension = "tga",
+         .summary = "Converted: 0   Skipped: 0   Failed: 2\n\n1.png: Not enough memory for the image.\n"
+                    "2.png: Not enough memory for the image.\n",
+         .room = 1},
+        // The third file's picture has alpha, so its TGA file is the picture and a header.
+        {.title = "a writer refused memory says so",
+         .files = {{"src/1.png"}, {"src/2.png"}, {"src/3.png", 640, 480}}, .extension = "tga",
+         .summary = "Converted: 0   Skipped: 0   Failed: 1\n\n3.png: not enough memory\n", .sources = {"src/3.png"},
+         .room = 640 * 480 * 4},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.title);
