@@ -420,7 +420,6 @@ TEST_F(EditorMainWindowTest, AViewWithoutItsPartLeavesTheLastPreview) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        UiSetScrollPosition(gPreviewScroll, 0, 0);
         Show(c.w, c.h, MakeColour(200, 100, 50));
         UiSetScrollPosition(gPreviewScroll, 0, c.scroll);
         RefreshPreview(tint(MakeColour(20, 40, 60)));
