@@ -272,8 +272,8 @@ void RefreshPreview(const PictureView& view) {
             next.snapshot = std::move(snapshot);
             next.snapshotRect = v;
         } else if (view) {
-            // Without room for the part on screen the view shows nothing new:
-            // the last preview stays on the canvas.
+            // No part on screen could be made through the view (no room, or
+            // nothing on screen): the last preview stays as it was.
             return;
         }
     }
