@@ -30,20 +30,20 @@ bool CheckHdrTextureForMenu() {
 
 }  // namespace
 
-// A reload that failed (reported) keeps the picture made with the old
-// settings, so the settings stay what the picture shows.
+// The exposure and tone are the user's settings, kept at exit and used for
+// the next HDR picture: a reload that fails (OpenFile reports it) leaves the
+// new value set, and the next step goes on from it. Only the room check,
+// which refuses before the reload, leaves them as they were.
 void StepExposure(double step, bool reset) {
     if (!CheckHdrTextureForMenu() || !CheckRoomForReload()) return;
-    const double shown = gHdrExposure;
     gHdrExposure = reset ? 0.0 : gHdrExposure + step;
-    if (!OpenFile(gCurrentPath, true)) gHdrExposure = shown;
+    OpenFile(gCurrentPath, true);
 }
 
 void SetToneMode(int64_t mode) {
     if (CheckHdrTextureForMenu() && CheckRoomForReload()) {
-        const int64_t shown = gHdrTone;
         gHdrTone = mode;
-        if (!OpenFile(gCurrentPath, true)) gHdrTone = shown;
+        OpenFile(gCurrentPath, true);
     }
     // Redrawn also after a refusal: a menu click may have toggled the tick.
     ShowToneMenuTicks();

@@ -95,39 +95,47 @@ void DrawBackground(Image& target, int left, int top, int dw, int dh, int64_t ba
 }
 
 // Draws the part of `picture` under a target at (left, top) through `view`.
-void DrawPartThroughView(Image& target, const Image& picture, int left, int top, const PictureView& view) {
+// False when that part cannot be made.
+bool DrawPartThroughView(Image& target, const Image& picture, int left, int top, const PictureView& view) {
     const int w = std::min(target.width, picture.width - left), h = std::min(target.height, picture.height - top);
-    if (w <= 0 || h <= 0) return;
+    if (w <= 0 || h <= 0) return true;
     ImagePtr part = CreateImageUnfilled(w, h, picture.depth);
-    if (!part) return;
+    if (!part) return false;
     const size_t offset = size_t(left) * size_t(picture.BytesPerPixel()), bytes = size_t(w) * part->BytesPerPixel();
     for (int y = 0; y < h; ++y) std::memcpy(part->RowFromTop(y), picture.RowFromTop(top + y) + offset, bytes);
-    if (ImagePtr shown = view(*part)) DrawImage(target, *shown, 0, 0, DrawMode::AlphaBlend);
+    ImagePtr shown = view(*part);
+    if (!shown) return false;
+    DrawImage(target, *shown, 0, 0, DrawMode::AlphaBlend);
+    return true;
 }
 
-void PaintPicture(Image& target, int left, int top, const PictureView& view) {
+// Paints what `preview` shows under a target at (left, top). False when the
+// part through `view` cannot be made.
+bool PaintPicture(Image& target, int left, int top, const Preview& preview, const PictureView& view) {
     FillRect(target, 0, 0, target.width, target.height, kSurround);
-    if (gPreview.dw <= 0) return;
-    DrawBackground(target, left, top, gPreview.dw, gPreview.dh, gPreview.background);
-    if (gPreview.copy) {
-        DrawImage(target, *gPreview.copy, -left, -top, DrawMode::AlphaBlend);
-        return;
+    if (preview.dw <= 0) return true;
+    DrawBackground(target, left, top, preview.dw, preview.dh, preview.background);
+    if (preview.copy) {
+        DrawImage(target, *preview.copy, -left, -top, DrawMode::AlphaBlend);
+        return true;
     }
     // Drawn from the current picture only while it is the one the redraw
     // showed, or one of the same size (never a picture that may be gone).
     const Image* current = gCurrentImage.get();
-    if (current && current->width == gPreview.dw && current->height == gPreview.dh) {
-        if (view)
-            DrawPartThroughView(target, *current, left, top, view);
-        else
+    if (current && current->width == preview.dw && current->height == preview.dh) {
+        if (view) {
+            if (!DrawPartThroughView(target, *current, left, top, view)) return false;
+        } else {
             DrawImage(target, *current, -left, -top, DrawMode::AlphaBlend);
+        }
     }
-    if (current != gPreview.live && gPreview.snapshot)
-        DrawImage(target, *gPreview.snapshot, gPreview.snapshotRect.x - left, gPreview.snapshotRect.y - top,
+    if (current != preview.live && preview.snapshot)
+        DrawImage(target, *preview.snapshot, preview.snapshotRect.x - left, preview.snapshotRect.y - top,
                   DrawMode::Copy);
+    return true;
 }
 
-void PaintPreview(Image& target, int left, int top) { PaintPicture(target, left, top, {}); }
+void PaintPreview(Image& target, int left, int top) { PaintPicture(target, left, top, gPreview, {}); }
 
 }  // namespace
 
@@ -248,25 +256,29 @@ void RefreshPreview(const PictureView& view) {
         next.copy = DuplicateImage(picture);
     }
     if (!next.copy) next.live = view ? nullptr : &picture;
-    gPreview = std::move(next);
 
     // The painter goes in first, so the resize makes no canvas-sized buffer.
+    // Until gPreview is replaced below, it paints the last preview.
     UiSetCanvasPainter(gPreviewCanvas, PaintPreview);
     UiResizeGadget(gPreviewCanvas, -1, -1, ToUnits(dw), ToUnits(dh));
     UiSetScrollInnerSize(gPreviewScroll, ToUnits(dw) + 8, ToUnits(dh) + 8);
-    if (!gPreview.copy) {
+    if (!next.copy) {
         // Keep what this redraw shows, in case the caller swaps the picture
-        // back or drew it through a view.
+        // back or drew it through a view. It is painted before it joins the
+        // preview, so the preview's own snapshot never paints into it.
         const UiRect v = UiGetCanvasVisibleRect(gPreviewCanvas);
-        if (v.width > 0 && v.height > 0) {
-            gPreview.snapshot = CreateImage(v.width, v.height, 32, kOpaqueBlack);
-            if (gPreview.snapshot) {
-                PaintPicture(*gPreview.snapshot, v.x, v.y, view);
-                gPreview.snapshotRect = v;
-            }
+        ImagePtr snapshot = v.width > 0 && v.height > 0 ? CreateImage(v.width, v.height, 32, kOpaqueBlack) : nullptr;
+        if (snapshot && PaintPicture(*snapshot, v.x, v.y, next, view)) {
+            next.snapshot = std::move(snapshot);
+            next.snapshotRect = v;
+        } else if (view) {
+            // No part on screen could be made through the view (no room, or
+            // nothing on screen): the last preview stays as it was.
+            return;
         }
-        UiPaintCanvasNow(gPreviewCanvas);
     }
+    gPreview = std::move(next);
+    if (!gPreview.copy) UiPaintCanvasNow(gPreviewCanvas);
     UiShowCanvas(gPreviewCanvas);
 
     std::string note = gTexInfo.note;

@@ -18,7 +18,8 @@ void ResizePreviewToWindow();
 // Redraws gCurrentImage (enlarged when small) over the background and sets
 // status field 2. Nothing happens while no picture is open. With a view
 // (adjust/document_ui.h) the picture is shown through it until the next
-// redraw.
+// redraw; when the part on screen cannot be made through it, the preview
+// stays as it was.
 void RefreshPreview(const PictureView& view = {});
 // gStatusText = text, shown in status field 1.
 void SetStatusText(const std::string& text);

@@ -1,6 +1,8 @@
 // The HDR menu on an opened ".hdr" picture: exposure steps and tone changes
 // reopen it with the new settings, other pictures are refused with the reason,
 // and Save As ".hdr" writes the RGBE block itself.
+#include <cstdio>
+
 #include "tests/editor_fixture.h"
 
 #include "editor/commands.h"
@@ -52,20 +54,54 @@ TEST_F(EditorHdrMenu, ReopeningThatDoesNotFitChangesNothing) {
         EXPECT_EQ(gHdrExposure, fits ? 1.0 : 0.0);
         EXPECT_EQ(Messages(), std::vector<std::string>{"Not enough memory for this operation."});
     }
-    // The file grew since: the check passes, the reader finds no room, and
-    // the settings stay what the picture shows.
+}
+
+// A reload that fails is reported and keeps the new exposure or tone: they
+// are the user's settings, not the picture's. The next step goes on from them.
+TEST_F(EditorHdrMenu, FailedReloadKeepsTheNewSetting) {
+    OpenSky();
+    const SharedImage shown = gCurrentImage;
+    const std::string away = path_ + ".away";
     const HdrBlock grown{1024, 1024, std::vector<uint8_t>(1024 * 1024 * 4, 128)};
-    ASSERT_EQ(WriteHdrFile(&grown, 1024, 1024, path_), 1);
-    for (const int command : {kExposureUp, kToneFilmic}) {
-        const SharedImage shown = gCurrentImage;
+    const struct {
+        const char* what;
+        int command;
+        bool grownWithoutRoom;  // else the file is moved away
+        double exposure;
+        int64_t tone;
+    } cases[] = {
+        {"file gone, exposure up", kExposureUp, false, 1.0, 0},
+        {"file gone, filmic", kToneFilmic, false, 1.0, 1},
+        {"grown past the room the reader finds, exposure up", kExposureUp, true, 2.0, 1},
+        {"grown past the room the reader finds, switch tone", kSwitchTone, true, 2.0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.grownWithoutRoom)
+            ASSERT_EQ(WriteHdrFile(&grown, 1024, 1024, path_), 1);
+        else
+            ASSERT_EQ(std::rename(path_.c_str(), away.c_str()), 0);
         UiTestClearRequests();
         UiTestScriptMessageAnswer(1);
-        SetFreeMemoryForTesting(kMemoryReserveBytes + (uint64_t(3) << 20));
-        DispatchCommand(command);
+        if (c.grownWithoutRoom) SetFreeMemoryForTesting(kMemoryReserveBytes + (uint64_t(3) << 20));
+        DispatchCommand(c.command);
         SetFreeMemoryForTesting(0);
-        EXPECT_TRUE(gCurrentImage == shown && gHdrExposure == 1.0 && ToneTicks(0)) << command;
-        EXPECT_EQ(Messages().at(0).rfind("sky.hdr could not be loaded:\n", 0), 0u);
+        ASSERT_EQ(Messages().size(), 1u);
+        EXPECT_EQ(Messages()[0].rfind("sky.hdr could not be loaded:\n", 0), 0u);
+        EXPECT_TRUE(gCurrentImage == shown);
+        EXPECT_EQ(gHdrExposure, c.exposure);
+        EXPECT_EQ(gHdrTone, c.tone);
+        EXPECT_TRUE(ToneTicks(int(c.tone)));
+        if (c.grownWithoutRoom)
+            ASSERT_EQ(WriteHdrFile(&block_, 4, 2, path_), 1);
+        else
+            ASSERT_EQ(std::rename(away.c_str(), path_.c_str()), 0);
     }
+    // With the file back, the next step goes on from the kept setting.
+    UiTestClearRequests();
+    DispatchCommand(kExposureUp);
+    EXPECT_TRUE(Messages().empty());
+    EXPECT_EQ(gTexInfo.note, "HDR exposure: 3.0 EV, editor (clip)");
 }
 
 TEST_F(EditorHdrMenu, ExposureAndToneReopenThePicture) {

@@ -363,6 +363,15 @@ TEST_F(ToolkitUiTest, ScrollAreaPlacesChildrenInItsInnerArea) {
     UiGetScrollInnerSize(scroll, &w, &h);
     EXPECT_EQ(w, 520);
     EXPECT_EQ(h, 264);
+    // Shrinking pulls the scroll position back, and the canvas with it, also
+    // when the area no longer scrolls at all.
+    for (const int side : {256, 50}) {
+        UiSetScrollPosition(scroll, 300, 500);
+        UiResizeGadget(canvas, -1, -1, side, side);
+        UiSetScrollInnerSize(scroll, side + 8, side + 8);
+        EXPECT_EQ(UiGetGadgetRect(canvas).y, 4) << side;
+        EXPECT_GT(UiGetCanvasVisibleRect(canvas).height, 0) << side;
+    }
 }
 
 TEST(ToolkitUiDraw, LinesBoxesAndFillsStayInsideAndBlend) {

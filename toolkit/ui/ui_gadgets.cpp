@@ -386,7 +386,23 @@ void UiSetScrollInnerSize(int scrollArea, int innerWidth, int innerHeight) {
     o->innerWidth = innerWidth;
     o->innerHeight = innerHeight;
     Quiet quiet;
-    static_cast<wxScrolledWindow*>(o->widget)->SetVirtualSize(ToPixels(innerWidth), ToPixels(innerHeight));
+    auto* s = static_cast<wxScrolledWindow*>(o->widget);
+    const wxSize inner(ToPixels(innerWidth), ToPixels(innerHeight));
+    // An area shrunk below its scroll position pulls the position back, but
+    // on a side that stops scrolling without moving the children with it:
+    // they would stay above or left of its top, out of sight. So it scrolls
+    // back into the new range first. When the inner area fits without scroll
+    // bars neither side scrolls; otherwise the client size stays the bound.
+    const wxSize bare = s->GetSize() - s->GetWindowBorderSize();
+    const wxSize view = inner.x <= bare.x && inner.y <= bare.y ? bare : s->GetClientSize();
+    const wxPoint at = s->CalcUnscrolledPosition(wxPoint(0, 0));
+    const int x = std::min(at.x, std::max(inner.x - view.x, 0)), y = std::min(at.y, std::max(inner.y - view.y, 0));
+    if (x != at.x || y != at.y) {
+        int ux = 1, uy = 1;
+        s->GetScrollPixelsPerUnit(&ux, &uy);
+        s->Scroll(x / std::max(ux, 1), y / std::max(uy, 1));
+    }
+    s->SetVirtualSize(inner);
 }
 
 void UiGetScrollInnerSize(int scrollArea, int* innerWidth, int* innerHeight) {
