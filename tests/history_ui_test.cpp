@@ -300,7 +300,8 @@ TEST_F(EditorHistory, CommandsWithoutRoomForThePictureChangeNothing) {
         {"", [&] { OpenFile(second, false); },
          {"wall.tex has edits that have not been saved (2 edit(s)).\nDiscard them?", cannotLoad(second)},
          [&] { return gCurrentPath == second && gHistory.size() == 1; }},
-        {"", [&] { SaveCurrentImageAs(dds, true); }, {"Saving failed:\n" + dds},
+        {"", [&] { SaveCurrentImageAs(dds, true); },
+         {"Saving failed:\n" + dds + "\n\nNot enough memory for this operation."},
          [&] {
              TexInfo info;
              return gSavePath == dds && LoadImageFileByExtension(dds, info) && info.width == kSide;
