@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "formats/sizing.h"
 #include "skybox/skybox.h"
 #include "toolkit/parallel.h"
 
@@ -242,6 +243,37 @@ int64_t MapLayoutPixelToFace(int64_t layout, int64_t x, int64_t y, int64_t outWi
 ImagePtr BuildSkyboxImage(int64_t layout, const SkyboxProgress& progress) {
     if (layout < 0 || layout > 2) return nullptr;
     return BuildLayoutImage(layout, CurrentFaceSizes(), TableFaceImages(), AverageSideFacesBottomColor(), progress);
+}
+
+ImagePtr BuildSkyboxPreview(int width, int height, const SkyboxProgress& progress) {
+    if (width < 1 || height < 1) return nullptr;
+    if (ImagePtr cross = BuildSkyboxImage(1, progress))
+        if (ImagePtr scaled = ResizeImage(*cross, width, height, ResizeMode::Smooth)) return scaled;
+    // No room for the whole cross (or for resizing it): the same cross from
+    // faces halved as often as it takes, resized the same way. Each halving
+    // takes a quarter of the room and keeps the picture smooth.
+    std::array<const Image*, 6> faces = TableFaceImages();
+    std::array<ImagePtr, 6> halved;
+    for (;;) {
+        bool shrunk = false;
+        for (size_t f = 0; f < 6; ++f) {
+            if (!faces[f]) continue;
+            ImagePtr next = HalveImage(*faces[f], true, true);
+            if (!next) return nullptr;
+            shrunk = shrunk || next->width < faces[f]->width || next->height < faces[f]->height;
+            halved[f] = std::move(next);
+            faces[f] = halved[f].get();
+        }
+        if (!shrunk) return nullptr;
+        FaceSizes sizes;
+        for (size_t f = 0; f < 6; ++f) {
+            sizes.loaded[f] = faces[f] != nullptr;
+            sizes.width[f] = faces[f] ? faces[f]->width : 0;
+            sizes.height[f] = faces[f] ? faces[f]->height : 0;
+        }
+        if (ImagePtr cross = BuildLayoutImage(1, sizes, faces, 0, progress))
+            if (ImagePtr scaled = ResizeImage(*cross, width, height, ResizeMode::Smooth)) return scaled;
+    }
 }
 
 HdrBlockPtr BuildHdrSkyboxImage(int64_t layout, int64_t& width, int64_t& height, const SkyboxProgress& progress) {
