@@ -27,14 +27,17 @@ namespace {
 
 SkyboxWindowHook gWindowHook;
 
-// Keeps the window painted during long steps. Pending events stay queued:
-// the window is modal, so only its own controls can have sent them.
+// Keeps the window painted during long steps. Input made meanwhile is
+// dropped: a click taken up after the step would act on a state the user
+// did not see when making it, and clicks made while waiting would pile up
+// (three clicks on "+" during one exposure would step it three times).
 void WindowProgress(const std::string& text, int64_t done, int64_t total) {
     if (!gSkyboxWindow) return;
     UiSetGadgetText(gSkyboxStatusText, text);
     int64_t percent = total > 0 ? done * 100 / total : 0;
     UiSetGadgetState(gSkyboxProgressBar, int(std::clamp<int64_t>(percent, 0, 100)));
-    UiProcessPending();
+    while (UiPollEvent().kind != UiEventKind::None) {
+    }
     // The step's work keeps the event loop away until the next report, and
     // the toolkit's frame clock is seldom due right now: paint it now.
     UiPaintWindowNow(gSkyboxWindow);
