@@ -226,6 +226,7 @@ TEST_F(EditorSkyboxWindow, PreviewIsTheCrossResizedSmoothly) {
 // leaves it.
 TEST_F(EditorSkyboxWindow, ExposureFieldAndButtons) {
     WriteHdrSet("NESWU");
+    WriteHdrSet("NESWU", "grey", {47, 47, 47, 128});  // automatic exposure -0.04 EV
     struct Row {
         std::string set;
         std::vector<std::string> steps;
@@ -239,6 +240,8 @@ TEST_F(EditorSkyboxWindow, ExposureFieldAndButtons) {
         {"sky", {"+", "+", "-"}, 1.0, "1.0"},
         {"sky", {"=3", "+"}, 4.0, "4.0"},
         {"sky", {"+++"}, 1.0, "1.0"},
+        {"sky", {"+", "=-0"}, 0.0, "-0"},  // a zero has no sign, also when typed so
+        {"grey", {"+", "A"}, 0.0, "0.0"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::PrintToString(row.steps));
@@ -258,6 +261,7 @@ TEST_F(EditorSkyboxWindow, ExposureFieldAndButtons) {
             });
         Run(steps);
         EXPECT_EQ(gHdrExposure, row.exposure);
+        EXPECT_EQ(std::signbit(gHdrExposure), row.exposure < 0);
         EXPECT_EQ(seen_.finalField, row.field);
         EXPECT_EQ(seen_.finalStatus, "Set: " + row.set + "  -  faces: N E S W U  -  HDR, exposure " +
                                          FormatFixed(row.exposure, 1) + " EV");
