@@ -15,8 +15,9 @@ constexpr const char* kLayoutNames[3] = {"strip", "cross", "panorama"};
 constexpr double kPi = 3.141592653589793;
 constexpr double kHalfPi = 1.5707963267948966;
 
-// The face sizes a layout is addressed with, taken from the face table once,
-// so the bands that build a layout never read the table itself.
+// The face sizes a layout is addressed with, taken once (from the face table,
+// or from the faces a preview halved), so the bands that build a layout never
+// read the table itself.
 struct FaceSizes {
     bool loaded[6] = {};
     int64_t width[6] = {}, height[6] = {};  // 0 for a face not loaded
