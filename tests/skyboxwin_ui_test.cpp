@@ -44,18 +44,13 @@ ImagePtr DesignedPreview(int canvasWidth, int canvasHeight) {
     return preview;
 }
 
-// Mean and largest difference of the colour bytes of two pictures of one size.
-std::pair<double, int> Difference(const Image& a, const Image& b) {
+// Mean difference of the colour bytes of two pictures of one size.
+double MeanDifference(const Image& a, const Image& b) {
     int64_t sum = 0;
-    int most = 0;
     for (int y = 0; y < a.height; ++y)
-        for (int x = 0; x < a.width * 4; ++x) {
-            if (x % 4 == 3) continue;
-            const int d = std::abs(a.RowFromTop(y)[x] - b.RowFromTop(y)[x]);
-            sum += d;
-            most = std::max(most, d);
-        }
-    return {double(sum) / (3.0 * a.width * a.height), most};
+        for (int x = 0; x < a.width * 4; ++x)
+            if (x % 4 != 3) sum += std::abs(a.RowFromTop(y)[x] - b.RowFromTop(y)[x]);
+    return double(sum) / (3.0 * a.width * a.height);
 }
 
 class EditorSkyboxWindow : public EditorTest {
@@ -189,14 +184,13 @@ TEST_F(EditorSkyboxWindow, PreviewIsTheCrossResizedSmoothly) {
         const char* letters;
         int side;
         uint64_t room;  // bytes above the reserve; 0: no limit, the designed picture exactly
-        double mean;    // with less room: the largest mean and
-        int most;       // the largest single difference allowed
+        double mean;    // with less room: the mean difference allowed
     } rows[] = {
-        {"NESWUD", 48, 0, 0, 0},             // enlarged
-        {"NESWUD", 300, 0, 0, 0},            // shrunk
-        {"NESWU", 101, 0, 0, 0},             // no bottom face
-        {"NESWUD", 512, 4 << 20, 2.0, 40},   // the cross of halved faces (1.1 and 24 measured)
-        {"NESWUD", 512, 3 << 19, 2.5, 48},   // halved twice (1.5 and 28; sampling 18 and more)
+        {"NESWUD", 48, 0, 0},           // enlarged
+        {"NESWUD", 300, 0, 0},          // shrunk
+        {"NESWU", 101, 0, 0},           // no bottom face
+        {"NESWUD", 512, 4 << 20, 2},    // the cross of halved faces (1.1 measured)
+        {"NESWUD", 512, 3 << 19, 2.5},  // halved twice (1.5; nearest sampling is 18)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::to_string(row.side) + " " + row.letters + " " + std::to_string(row.room));
@@ -207,15 +201,12 @@ TEST_F(EditorSkyboxWindow, PreviewIsTheCrossResizedSmoothly) {
         seen_ = {};
         Run();
         EXPECT_EQ(seen_.status, std::string("Set: n  -  faces: N E S W U") + (row.letters[5] ? " D" : ""));
-        const Image& canvas = *seen_.canvas;
-        ASSERT_EQ(canvas.width, seen_.designed->width);
-        const auto [mean, most] = Difference(canvas, *seen_.designed);
+        const double mean = MeanDifference(*seen_.canvas, *seen_.designed);
         if (row.room == 0) {
-            EXPECT_EQ(most, 0);
+            EXPECT_EQ(mean, 0.0);
         } else {
             EXPECT_GT(mean, 0.0);  // not the whole cross, which had no room
             EXPECT_LT(mean, row.mean);
-            EXPECT_LT(most, row.most);
         }
     }
 }
