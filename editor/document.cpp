@@ -52,7 +52,10 @@ void CommitEditWithClipCount(ImagePtr image, const std::string& label, const std
 void PreviewPictureOnce(const PictureView& view) { RefreshPreview(view); }
 
 HdrDisplaySettings CurrentHdrDisplaySettings() { return {gHdrExposure, HdrToneFromCode(gHdrTone)}; }
-void SetHdrExposure(double exposure) { gHdrExposure = exposure; }
+// A zero exposure has no sign: a negative zero (a small negative value
+// rounded to tenths, "-0" typed or read from the preferences) would show as
+// "-0.0" and be stored as "-0.000".
+void SetHdrExposure(double exposure) { gHdrExposure = exposure == 0.0 ? 0.0 : exposure; }
 void SetHdrTone(HdrTone tone) { gHdrTone = int64_t(tone); }
 
 void ApplyHdrDisplaySettings() {

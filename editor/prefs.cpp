@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "adjust/document_ui.h"
 #include "editor/globals.h"
 #include "toolkit/displays.h"
 #include "toolkit/files.h"
@@ -112,10 +113,10 @@ void LoadPreferences() {
     gLastSaveFolder = ReadPrefFolder("LastSaveFolder");
 
     if (gPrefHdrFixed == 1) {
-        gHdrExposure = gPrefHdrExposure;
+        SetHdrExposure(gPrefHdrExposure);
         gHdrTone = gPrefHdrTone;
     } else {
-        gHdrExposure = ReadExposure("LastHdrExposure", 0.0);
+        SetHdrExposure(ReadExposure("LastHdrExposure", 0.0));
         gHdrTone = ClampInt(ReadPrefInt("LastHdrTone", 0), 0, 1);
     }
 

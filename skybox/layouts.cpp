@@ -1,10 +1,11 @@
 // Combined skybox pictures: the strip, the cross and the equirectangular
 // panorama, as 8-bit images and as RGBE blocks.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
-#include <vector>
 
+#include "formats/sizing.h"
 #include "skybox/skybox.h"
 #include "toolkit/parallel.h"
 
@@ -14,8 +15,9 @@ constexpr const char* kLayoutNames[3] = {"strip", "cross", "panorama"};
 constexpr double kPi = 3.141592653589793;
 constexpr double kHalfPi = 1.5707963267948966;
 
-// The face sizes a layout is addressed with, taken from the face table once,
-// so the bands that build a layout never read the table itself.
+// The face sizes a layout is addressed with, taken once (from the face table,
+// or from the faces a preview halved), so the bands that build a layout never
+// read the table itself.
 struct FaceSizes {
     bool loaded[6] = {};
     int64_t width[6] = {}, height[6] = {};  // 0 for a face not loaded
@@ -90,12 +92,16 @@ int64_t MapPanorama(const FaceSizes& sizes, int64_t x, int64_t y, int64_t outWid
     return 1;
 }
 
-// A face's pixels copied top-down into one run, so the build loop is a
-// plain table read.
-struct FacePixels {
+// Where a build reads a face: its top row and the bytes from one row to
+// the next (negative for an image, whose rows are stored bottom-up), so the
+// build loop reads the face's own pixels at the cost of a table read; null
+// `top` for a face the build leaves out.
+struct FaceView {
     int64_t width = 0, height = 0;
-    std::vector<uint32_t> pixels;  // 8-bit: B, G, R, A bytes; HDR: R, G, B, E
+    const uint8_t* top = nullptr;  // 8-bit: B, G, R, A bytes; HDR: R, G, B, E
+    ptrdiff_t rowStep = 0;
 };
+using FaceViews = std::array<FaceView, 6>;
 
 int64_t MapLayoutPixel(const FaceSizes& sizes, int64_t layout, int64_t x, int64_t y, int64_t outWidth,
                        int64_t outHeight, int64_t& face, int64_t& u, int64_t& v) {
@@ -131,27 +137,26 @@ int64_t MapLayoutPixel(const FaceSizes& sizes, int64_t layout, int64_t x, int64_
     }
 }
 
-// Whether pixel (x, y) shows a face; `pixel` points at its 4 bytes.
-template <typename Table>
-const uint32_t* LookUp(const FaceSizes& sizes, const Table& faces, int64_t layout, int64_t x, int64_t y,
-                       int64_t outWidth, int64_t outHeight) {
+// The 4 bytes pixel (x, y) shows; null when it shows no face.
+const uint8_t* LookUp(const FaceSizes& sizes, const FaceViews& faces, int64_t layout, int64_t x, int64_t y,
+                      int64_t outWidth, int64_t outHeight) {
     int64_t face = 0, u = 0, v = 0;
     if (!MapLayoutPixel(sizes, layout, x, y, outWidth, outHeight, face, u, v)) return nullptr;
-    const FacePixels& source = faces[size_t(face)];
-    if (source.pixels.empty()) return nullptr;
+    const FaceView& source = faces[size_t(face)];
+    if (!source.top) return nullptr;
     // A face of another size than N is read inside its own pixels.
     u = Clamp(u, source.width);
     v = Clamp(v, source.height);
-    return &source.pixels[size_t(v * source.width + u)];
+    return source.top + v * source.rowStep + u * 4;
 }
 
 // Progress is shown every 64 rows, on the calling thread; the rows between
-// two reports are split over the cores.
-template <typename Table, typename WriteRow>
-void BuildRows(const Table& faces, int64_t layout, int64_t width, int64_t height, const std::string& title,
-               const SkyboxProgress& progress, WriteRow&& rowStart) {
+// two reports are split over the cores. `fill` (4 bytes in memory order)
+// goes where the panorama shows no face.
+template <typename WriteRow>
+void BuildRows(const FaceSizes& sizes, const FaceViews& faces, uint32_t fill, int64_t layout, int64_t width,
+               int64_t height, const std::string& title, const SkyboxProgress& progress, WriteRow&& rowStart) {
     constexpr int64_t kRowsPerReport = 64;
-    const FaceSizes sizes = CurrentFaceSizes();
     // A panorama pixel costs a few sines and cosines, a strip or cross pixel
     // about a copy.
     const int64_t grain = GrainForRows(layout == 2 ? width * 16 : width);
@@ -162,11 +167,11 @@ void BuildRows(const Table& faces, int64_t layout, int64_t width, int64_t height
             for (int64_t y = y0 + first; y < y0 + end; ++y) {
                 uint32_t* out = rowStart(y);
                 for (int64_t x = 0; x < width; ++x) {
-                    const uint32_t* pixel = LookUp(sizes, faces, layout, x, y, width, height);
+                    const uint8_t* pixel = LookUp(sizes, faces, layout, x, y, width, height);
                     if (pixel) {
                         std::memcpy(out + x, pixel, 4);
                     } else if (layout == 2) {
-                        std::memcpy(out + x, &faces[6].pixels[0], 4);
+                        out[x] = fill;
                     }
                 }
             }
@@ -174,10 +179,7 @@ void BuildRows(const Table& faces, int64_t layout, int64_t width, int64_t height
     }
 }
 
-}  // namespace
-
-void GetSkyboxLayoutSize(int64_t layout, int64_t& width, int64_t& height) {
-    const FaceSizes sizes = CurrentFaceSizes();
+void LayoutSize(const FaceSizes& sizes, int64_t layout, int64_t& width, int64_t& height) {
     const int64_t fw = sizes.width[0], fh = sizes.height[0];
     switch (layout) {
         case 0: width = 4 * fw; height = fh; break;
@@ -187,6 +189,53 @@ void GetSkyboxLayoutSize(int64_t layout, int64_t& width, int64_t& height) {
     }
 }
 
+// The 8-bit picture of a layout of faces of `sizes`, read from `faces`
+// (null: left out); a 24-bit face is read from a 32-bit copy. Null when the
+// picture cannot be made.
+ImagePtr BuildLayoutImage(int64_t layout, const FaceSizes& sizes, const std::array<const Image*, 6>& faces,
+                          uint32_t fillColour, const SkyboxProgress& progress) {
+    int64_t width = 0, height = 0;
+    LayoutSize(sizes, layout, width, height);
+    if (width < 1 || height < 1 || width > kMaxImageSide || height > kMaxImageSide) return nullptr;
+    std::array<ImagePtr, 6> copies;
+    FaceViews views;
+    for (size_t f = 0; f < 6; ++f) {
+        const Image* image = faces[f];
+        if (!image) continue;
+        if (image->depth != 32) {
+            copies[f] = ConvertTo32Bit(DuplicateImage(*image));
+            if (!copies[f]) return nullptr;
+            image = copies[f].get();
+        }
+        views[f] = {image->width, image->height, image->RowFromTop(0), -ptrdiff_t(image->pitch)};
+    }
+    const uint8_t fillBytes[4] = {uint8_t(ColourBlue(fillColour)), uint8_t(ColourGreen(fillColour)),
+                                  uint8_t(ColourRed(fillColour)), uint8_t(ColourAlpha(fillColour))};
+    uint32_t fill = 0;
+    std::memcpy(&fill, fillBytes, 4);
+
+    ImagePtr out = CreateImage(int(width), int(height), 32, 0x00FFFFFFu);
+    if (!out) return nullptr;
+    Image& target = *out;
+    BuildRows(sizes, views, fill, layout, width, height, std::string("Building ") + kLayoutNames[layout] + "... ",
+              progress, [&](int64_t y) { return reinterpret_cast<uint32_t*>(target.RowFromTop(int(y))); });
+    return out;
+}
+
+// The face pictures of the table, null for a face not loaded.
+std::array<const Image*, 6> TableFaceImages() {
+    std::array<const Image*, 6> images{};
+    for (size_t f = 0; f < 6; ++f)
+        if (gSkyFaces[f].loaded) images[f] = gSkyFaces[f].image.get();
+    return images;
+}
+
+}  // namespace
+
+void GetSkyboxLayoutSize(int64_t layout, int64_t& width, int64_t& height) {
+    LayoutSize(CurrentFaceSizes(), layout, width, height);
+}
+
 int64_t MapLayoutPixelToFace(int64_t layout, int64_t x, int64_t y, int64_t outWidth, int64_t outHeight, int64_t& face,
                              int64_t& u, int64_t& v) {
     return MapLayoutPixel(CurrentFaceSizes(), layout, x, y, outWidth, outHeight, face, u, v);
@@ -194,46 +243,38 @@ int64_t MapLayoutPixelToFace(int64_t layout, int64_t x, int64_t y, int64_t outWi
 
 ImagePtr BuildSkyboxImage(int64_t layout, const SkyboxProgress& progress) {
     if (layout < 0 || layout > 2) return nullptr;
-    int64_t width = 0, height = 0;
-    GetSkyboxLayoutSize(layout, width, height);
-    if (width < 1 || height < 1 || width > kMaxImageSide || height > kMaxImageSide) return nullptr;
-    const uint32_t fillColour = AverageSideFacesBottomColor();
+    return BuildLayoutImage(layout, CurrentFaceSizes(), TableFaceImages(), AverageSideFacesBottomColor(), progress);
+}
 
-    // Six faces and, last, the fill pixel, all in the image's byte order.
-    std::vector<FacePixels> faces(7);
-    for (size_t f = 0; f < 6; ++f) {
-        const SkyFace& face = gSkyFaces[f];
-        if (!face.loaded || !face.image) continue;
-        const Image& image = *face.image;
-        const int bpp = image.BytesPerPixel();
-        FacePixels& table = faces[f];
-        table.width = image.width;
-        table.height = image.height;
-        if (!ResizeWithinRoom(table.pixels, size_t(image.width) * size_t(image.height))) return nullptr;
-        for (int y = 0; y < image.height; ++y) {
-            const uint8_t* row = image.RowFromTop(y);
-            uint8_t* out = reinterpret_cast<uint8_t*>(&table.pixels[size_t(y) * size_t(image.width)]);
-            if (bpp == 4) {
-                std::memcpy(out, row, size_t(image.width) * 4);
-            } else {
-                for (int x = 0; x < image.width; ++x) {
-                    std::memcpy(out + 4 * x, row + 3 * x, 3);
-                    out[4 * x + 3] = 255;
-                }
-            }
+ImagePtr BuildSkyboxPreview(int width, int height, const SkyboxProgress& progress) {
+    if (width < 1 || height < 1) return nullptr;
+    if (ImagePtr cross = BuildSkyboxImage(1, progress))
+        if (ImagePtr scaled = ResizeImage(*cross, width, height, ResizeMode::Smooth)) return scaled;
+    // No room for the whole cross (or for resizing it): the same cross from
+    // faces halved as often as it takes, resized the same way. Each halving
+    // takes a quarter of the room and keeps the picture smooth.
+    std::array<const Image*, 6> faces = TableFaceImages();
+    std::array<ImagePtr, 6> halved;
+    for (;;) {
+        bool shrunk = false;
+        for (size_t f = 0; f < 6; ++f) {
+            if (!faces[f]) continue;
+            ImagePtr next = HalveImage(*faces[f], true, true);
+            if (!next) return nullptr;
+            shrunk = shrunk || next->width < faces[f]->width || next->height < faces[f]->height;
+            halved[f] = std::move(next);
+            faces[f] = halved[f].get();
         }
+        if (!shrunk) return nullptr;
+        FaceSizes sizes;
+        for (size_t f = 0; f < 6; ++f) {
+            sizes.loaded[f] = faces[f] != nullptr;
+            sizes.width[f] = faces[f] ? faces[f]->width : 0;
+            sizes.height[f] = faces[f] ? faces[f]->height : 0;
+        }
+        if (ImagePtr cross = BuildLayoutImage(1, sizes, faces, 0, progress))
+            if (ImagePtr scaled = ResizeImage(*cross, width, height, ResizeMode::Smooth)) return scaled;
     }
-    const uint8_t fillBytes[4] = {uint8_t(ColourBlue(fillColour)), uint8_t(ColourGreen(fillColour)),
-                                  uint8_t(ColourRed(fillColour)), uint8_t(ColourAlpha(fillColour))};
-    faces[6].pixels.resize(1);
-    std::memcpy(faces[6].pixels.data(), fillBytes, 4);
-
-    ImagePtr out = CreateImage(int(width), int(height), 32, 0x00FFFFFFu);
-    if (!out) return nullptr;
-    Image& target = *out;
-    BuildRows(faces, layout, width, height, std::string("Building ") + kLayoutNames[layout] + "... ", progress,
-              [&](int64_t y) { return reinterpret_cast<uint32_t*>(target.RowFromTop(int(y))); });
-    return out;
 }
 
 HdrBlockPtr BuildHdrSkyboxImage(int64_t layout, int64_t& width, int64_t& height, const SkyboxProgress& progress) {
@@ -243,22 +284,19 @@ HdrBlockPtr BuildHdrSkyboxImage(int64_t layout, int64_t& width, int64_t& height,
     if (w < 1 || h < 1 || w > kMaxImageSide || h > kMaxImageSide) return nullptr;
     const uint32_t fill = AverageSideFacesBottomHdr();
 
-    std::vector<FacePixels> faces(7);
+    FaceViews views;
     for (size_t f = 0; f < 6; ++f) {
         const SkyFace& face = gSkyFaces[f];
         const size_t count = size_t(face.width) * size_t(face.height);
-        // An 8-bit face has no RGBE pixels to copy; it counts as missing.
+        // An 8-bit face has no RGBE pixels to read; it counts as missing.
         if (!face.loaded || !face.hdrData || count == 0 || face.hdrData->bytes.size() < count * 4) continue;
-        faces[f].width = face.width;
-        faces[f].height = face.height;
-        if (!ResizeWithinRoom(faces[f].pixels, count)) return nullptr;
-        std::memcpy(faces[f].pixels.data(), face.hdrData->bytes.data(), count * 4);
+        views[f] = {face.width, face.height, face.hdrData->bytes.data(), ptrdiff_t(face.width) * 4};
     }
-    faces[6].pixels.assign(1, fill);
     HdrBlockPtr block = NewHdrBlock(int(w), int(h));
     if (!block) return nullptr;
     uint8_t* bytes = block->bytes.data();
-    BuildRows(faces, layout, w, h, std::string("Building HDR ") + kLayoutNames[layout] + "... ", progress,
+    BuildRows(CurrentFaceSizes(), views, fill, layout, w, h,
+              std::string("Building HDR ") + kLayoutNames[layout] + "... ", progress,
               [&](int64_t y) { return reinterpret_cast<uint32_t*>(bytes + size_t(y) * size_t(w) * 4); });
     width = w;
     height = h;

@@ -128,6 +128,12 @@ int64_t MapLayoutPixelToFace(int64_t layout, int64_t x, int64_t y, int64_t outWi
 // except in the panorama, which takes the side faces' bottom colour. Null
 // when the image cannot be made.
 ImagePtr BuildSkyboxImage(int64_t layout, const SkyboxProgress& progress = {});
+// The cross as the skybox window shows it, width x height: the whole cross
+// (BuildSkyboxImage(1)) resized smoothly. When the whole cross finds no room,
+// the cross of the faces halved (2 x 2 averages), halved again while it
+// still does not fit, resized the same way. Null when not even that can be
+// made.
+ImagePtr BuildSkyboxPreview(int width, int height, const SkyboxProgress& progress = {});
 // The RGBE picture of a layout (faces without a block count as missing);
 // null when the memory cannot be had.
 HdrBlockPtr BuildHdrSkyboxImage(int64_t layout, int64_t& width, int64_t& height, const SkyboxProgress& progress = {});

@@ -27,14 +27,17 @@ namespace {
 
 SkyboxWindowHook gWindowHook;
 
-// Keeps the window painted during long steps. Pending events stay queued:
-// the window is modal, so only its own controls can have sent them.
+// Keeps the window painted during long steps. Input made meanwhile is
+// dropped: a click taken up after the step would act on a state the user
+// did not see when making it, and clicks made while waiting would pile up
+// (three clicks on "+" during one exposure would step it three times).
 void WindowProgress(const std::string& text, int64_t done, int64_t total) {
     if (!gSkyboxWindow) return;
     UiSetGadgetText(gSkyboxStatusText, text);
     int64_t percent = total > 0 ? done * 100 / total : 0;
     UiSetGadgetState(gSkyboxProgressBar, int(std::clamp<int64_t>(percent, 0, 100)));
-    UiProcessPending();
+    while (UiPollEvent().kind != UiEventKind::None) {
+    }
     // The step's work keeps the event loop away until the next report, and
     // the toolkit's frame clock is seldom due right now: paint it now.
     UiPaintWindowNow(gSkyboxWindow);
@@ -80,50 +83,6 @@ void OnFromArchive(int window) {
     const std::string entry = ShowGroChooser(archive, window, 0);
     if (entry.empty()) return;
     OpenFace(archive + "::" + entry, window);
-}
-
-// The cross at a canvas's scale, `width` x `height`, read straight from the
-// faces: each pixel averages a few samples of the cross's pixels it covers,
-// and places without a face are clear white, as in the cross itself. The
-// window thus never builds the full-size cross, twelve faces' worth of
-// pixels, only to shrink it, and previews a set of any size in little more
-// memory than the canvas's. Null when even that cannot be had.
-ImagePtr MakeCrossPreview(int width, int height, int64_t crossWidth, int64_t crossHeight) {
-    ImagePtr preview = CreateImageUnfilled(width, height);
-    if (!preview) return nullptr;
-    constexpr uint8_t kClearWhite[4] = {255, 255, 255, 0};
-    const int samples = std::clamp(int(std::ceil(double(crossWidth) / width)), 1, 4);
-    for (int py = 0; py < height; ++py) {
-        uint8_t* out = preview->RowFromTop(py);
-        for (int px = 0; px < width; ++px, out += 4) {
-            uint32_t sum[4] = {};
-            for (int sy = 0; sy < samples; ++sy) {
-                const int64_t y = int64_t((py + (sy + 0.5) / samples) * double(crossHeight) / height);
-                for (int sx = 0; sx < samples; ++sx) {
-                    const int64_t x = int64_t((px + (sx + 0.5) / samples) * double(crossWidth) / width);
-                    int64_t face = 0, u = 0, v = 0;
-                    const uint8_t* p = kClearWhite;
-                    uint8_t alpha = 0;
-                    if (MapLayoutPixelToFace(1, x, y, crossWidth, crossHeight, face, u, v) &&
-                        gSkyFaces[size_t(face)].image) {
-                        // A face of another size than N is read inside its own pixels.
-                        const Image& image = *gSkyFaces[size_t(face)].image;
-                        const int bpp = image.BytesPerPixel();
-                        p = image.RowFromTop(int(std::clamp<int64_t>(v, 0, image.height - 1))) +
-                            size_t(std::clamp<int64_t>(u, 0, image.width - 1)) * size_t(bpp);
-                        alpha = bpp == 4 ? p[3] : 255;
-                    }
-                    sum[0] += p[0];
-                    sum[1] += p[1];
-                    sum[2] += p[2];
-                    sum[3] += alpha;
-                }
-            }
-            const uint32_t count = uint32_t(samples * samples);
-            for (int c = 0; c < 4; ++c) out[c] = uint8_t((sum[c] + count / 2) / count);
-        }
-    }
-    return preview;
 }
 
 void OnExposureLeft() {
@@ -173,10 +132,11 @@ void UpdateSkyboxPreview() {
         if (double(canvasHeight) < double(crossHeight) * f) f = double(canvasHeight) / double(crossHeight);
         const int width = int(std::nearbyint(double(crossWidth) * f));
         const int height = int(std::nearbyint(double(crossHeight) * f));
-        if (width > 0 && height > 0) {
-            if (ImagePtr scaled = MakeCrossPreview(width, height, crossWidth, crossHeight))
-                DrawImage(*canvas, *scaled, (canvasWidth - width) / 2, (canvasHeight - height) / 2, DrawMode::AlphaBlend);
-        }
+        ImagePtr scaled = width > 0 && height > 0 ? BuildSkyboxPreview(width, height, WindowProgress) : nullptr;
+        // The canvas may be the one the progress repaints just used.
+        canvas = UiCanvasImage(gSkyboxCanvas);
+        if (canvas && scaled)
+            DrawImage(*canvas, *scaled, (canvasWidth - width) / 2, (canvasHeight - height) / 2, DrawMode::AlphaBlend);
     }
     UiShowCanvas(gSkyboxCanvas);
 
@@ -235,7 +195,10 @@ int ShowSkyboxWindow(int parentWindow, const std::string& startFacePath, const s
             OpenFace(startFacePath, window);
         else
             UpdateSkyboxPreview();
-        if (gWindowHook) gWindowHook({openFace, fromArchive, stepDown, stepUp, automatic, exportButton, closeButton});
+    };
+    loop.beforeWait = [&](int waits) {
+        if (gWindowHook)
+            gWindowHook({openFace, fromArchive, stepDown, stepUp, automatic, exportButton, closeButton}, waits);
     };
     loop.onEvent = [&](const UiEvent& event) {
         if (event.kind != UiEventKind::Gadget) return UiDialogStep::Stay;

@@ -72,6 +72,7 @@ TEST_F(EditorPrefs, LoadRules) {
         {"PrefHdrExposure = NaN", d(gPrefHdrExposure), 0}, {"PrefHdrExposure = 1e300", d(gPrefHdrExposure), 0},
         {"LastHdrExposure = -64", d(gHdrExposure), -64},   {"LastHdrExposure = -Infinity", d(gHdrExposure), 0},
         {"LastHdrExposure = 65", d(gHdrExposure), 0},      {"LastHdrTone = 3", i(gHdrTone), 1},
+        {"LastHdrExposure = -0.000", [] { return double(std::signbit(gHdrExposure)); }, 0},  // shown as 0.0
         {"LastDDSFormat = 3", i(gLastDdsFormat), 3},       {"LastDDSFormat = 4", i(gLastDdsFormat), -1},
         {"LastDDSFormat = -5", i(gLastDdsFormat), -1},     {"LastDDSMips = 0", i(gLastDdsMips), 0},
     };

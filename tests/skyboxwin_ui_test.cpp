@@ -3,6 +3,10 @@
 // shows after it closes.
 #include "tests/editor_fixture.h"
 
+#include <array>
+#include <cmath>
+#include <random>
+
 #include "editor/commands.h"
 #include "formats/dispatch.h"
 #include "formats/hdr.h"
@@ -22,8 +26,32 @@ struct Seen {
     bool parentEnabled = true;
     int tone = -1;
     uint32_t corner = 0, centre = 0;
+    ImagePtr canvas, designed;  // the preview, and the one designed for the set
     std::string finalStatus, finalField;  // when the user had done everything
 };
+
+// The preview designed for the faces in the table: the whole cross resized
+// smoothly to fit the canvas (round(side * f), halves to even), drawn with
+// its alpha at the centre over grey.
+ImagePtr DesignedPreview(int canvasWidth, int canvasHeight) {
+    ImagePtr preview = CreateImage(canvasWidth, canvasHeight, 32, MakeColour(60, 60, 60));
+    if (!gSkyFaces[0].loaded) return preview;
+    ImagePtr cross = BuildSkyboxImage(1);
+    const double f = std::min(double(canvasWidth) / cross->width, double(canvasHeight) / cross->height);
+    const int width = int(std::nearbyint(cross->width * f)), height = int(std::nearbyint(cross->height * f));
+    DrawImage(*preview, *ResizeImage(*cross, width, height, ResizeMode::Smooth), (canvasWidth - width) / 2,
+              (canvasHeight - height) / 2, DrawMode::AlphaBlend);
+    return preview;
+}
+
+// Mean difference of the colour bytes of two pictures of one size.
+double MeanDifference(const Image& a, const Image& b) {
+    int64_t sum = 0;
+    for (int y = 0; y < a.height; ++y)
+        for (int x = 0; x < a.width * 4; ++x)
+            if (x % 4 != 3) sum += std::abs(a.RowFromTop(y)[x] - b.RowFromTop(y)[x]);
+    return double(sum) / (3.0 * a.width * a.height);
+}
 
 class EditorSkyboxWindow : public EditorTest {
 protected:
@@ -31,12 +59,14 @@ protected:
         SetSkyboxWindowHookForTesting(nullptr);
         EditorTest::TearDown();
     }
-    // HDR faces sky_<letter>.hdr of 8 x 8, all alike so that they fit at once.
-    void WriteHdrSet(const char* letters) {
+    // HDR faces <name>_<letter>.hdr of 8 x 8, all alike so that they fit at
+    // once, of the given RGBE pixel.
+    void WriteHdrSet(const char* letters, const std::string& name = "sky", std::array<uint8_t, 4> rgbe = {}) {
+        if (rgbe == std::array<uint8_t, 4>{}) EncodeRgbe(rgbe.data(), 0.1, 0.2, 0.3);
         for (const char* c = letters; *c; ++c) {
-            HdrBlock block{8, 8, std::vector<uint8_t>(8 * 8 * 4)};
-            for (int i = 0; i < 64; ++i) EncodeRgbe(block.bytes.data() + i * 4, 0.1, 0.2, 0.3);
-            ASSERT_EQ(WriteHdrFile(&block, 8, 8, dir_ + "sky_" + *c + ".hdr"), 1);
+            HdrBlock block{8, 8, {}};
+            for (int i = 0; i < 64; ++i) block.bytes.insert(block.bytes.end(), rgbe.begin(), rgbe.end());
+            ASSERT_EQ(WriteHdrFile(&block, 8, 8, dir_ + name + "_" + *c + ".hdr"), 1);
         }
     }
     void WritePngSet(const char* letters) {
@@ -45,30 +75,50 @@ protected:
                                            dir_ + "s_" + *c + ".png", 0),
                       0);
     }
-    // Runs the command; `drive` queues what the user does once the window is up.
-    void Run(std::function<void(const SkyboxWindowButtons&)> drive = {}) {
-        SetSkyboxWindowHookForTesting([&, drive](const SkyboxWindowButtons& b) {
-            seen_.title = UiGetWindowTitle(gSkyboxWindow);
-            seen_.status = UiGetGadgetText(gSkyboxStatusText);
-            seen_.exposure = UiGetGadgetText(gSkyboxExposureField);
-            seen_.parentEnabled = UiIsWindowEnabled(gMainWindow);
-            seen_.tone = UiGetGadgetState(gSkyboxToneCombo);
-            seen_.corner = UiGetCanvasPixel(gSkyboxCanvas, 0, 0);
-            seen_.centre = UiGetCanvasPixel(gSkyboxCanvas, UiCanvasPixelWidth(gSkyboxCanvas) / 2,
-                                            UiCanvasPixelHeight(gSkyboxCanvas) / 2);
-            if (drive) drive(b);
-            // Once the queue is empty the wait gives up and closes the window;
-            // that is the moment to read what the user's actions left.
-            UiSetTestFailureHandler([this](const std::string&) {
-                ++waitsEnded_;
-                seen_.finalStatus = UiGetGadgetText(gSkyboxStatusText);
-                seen_.finalField = UiGetGadgetText(gSkyboxExposureField);
-            });
+    // Noise faces n_<letter>.png with noisy alpha inside an even border, so
+    // that fitting turns nothing.
+    void WriteNoiseSet(const char* letters, int side) {
+        std::mt19937 random{uint32_t(side)};
+        for (const char* c = letters; *c; ++c) {
+            ImagePtr face = CreateImage(side, side, 32, MakeColour(90, 120, 150));
+            for (int y = 1; y + 1 < side; ++y)
+                for (int x = 4; x + 4 < side * 4; ++x) face->RowFromTop(y)[x] = uint8_t(random());
+            ASSERT_NE(SaveImageByExtension(*face, dir_ + "n_" + *c + ".png", true), 0);
+        }
+    }
+    // Runs the command. Each step queues what the user does next, once the
+    // window has taken up all that was queued before.
+    using Step = std::function<void(const SkyboxWindowButtons&)>;
+    void Run(std::vector<Step> steps = {}) {
+        size_t next = 0;
+        SetSkyboxWindowHookForTesting([&](const SkyboxWindowButtons& b, int waits) {
+            if (waits == 0) {
+                seen_.title = UiGetWindowTitle(gSkyboxWindow);
+                seen_.status = UiGetGadgetText(gSkyboxStatusText);
+                seen_.exposure = UiGetGadgetText(gSkyboxExposureField);
+                seen_.parentEnabled = UiIsWindowEnabled(gMainWindow);
+                seen_.tone = UiGetGadgetState(gSkyboxToneCombo);
+                seen_.corner = UiGetCanvasPixel(gSkyboxCanvas, 0, 0);
+                seen_.centre = UiGetCanvasPixel(gSkyboxCanvas, UiCanvasPixelWidth(gSkyboxCanvas) / 2,
+                                                UiCanvasPixelHeight(gSkyboxCanvas) / 2);
+                seen_.canvas = DuplicateImage(*UiCanvasImage(gSkyboxCanvas));
+                SetFreeMemoryForTesting(0);  // the design's picture, whatever room the window had
+                seen_.designed = DesignedPreview(seen_.canvas->width, seen_.canvas->height);
+                // Once the queue is empty the wait gives up and closes the
+                // window; that is the moment to read what the user's actions left.
+                UiSetTestFailureHandler([this](const std::string&) {
+                    ++waitsEnded_;
+                    seen_.finalStatus = UiGetGadgetText(gSkyboxStatusText);
+                    seen_.finalField = UiGetGadgetText(gSkyboxExposureField);
+                });
+            }
+            if (next < steps.size() && UiTestPendingEvents() == 0) steps[next++](b);
         });
         waitsEnded_ = 0;
         DispatchCommand(29);
         UiSetTestFailureHandler([](const std::string& what) { ADD_FAILURE() << what; });
         EXPECT_EQ(waitsEnded_, 1);
+        EXPECT_EQ(next, steps.size());
     }
     int waitsEnded_ = 0;
     Seen seen_;
@@ -113,50 +163,99 @@ TEST_F(EditorSkyboxWindow, StartFaceLoadsTheSetAtOnce) {
     }
 }
 
-// The preview reads the faces at the canvas's scale: a set whose full-size
-// cross (12 MiB here) finds no room is shown all the same.
+// A set whose full-size cross (12 MiB here) finds no room is shown all the
+// same, from its faces halved.
 TEST_F(EditorSkyboxWindow, PreviewNeedsNoFullSizeCross) {
-    for (const char* c = "NESWU"; *c; ++c)
+    for (const char* c = "NESWUD"; *c; ++c)
         ASSERT_NE(SaveImageByExtension(*CreateImage(512, 512, 32, 0xFF3264C8u), dir_ + "b_" + *c + ".png", 0), 0);
     OpenFile(dir_ + "b_N.png", 0);
     SetFreeMemoryForTesting(kMemoryReserveBytes + (uint64_t(3) << 20));
     Run();
     SetFreeMemoryForTesting(0);
-    EXPECT_EQ(seen_.status, "Set: b  -  faces: N E S W U");
+    EXPECT_EQ(seen_.status, "Set: b  -  faces: N E S W U D");
     EXPECT_EQ(seen_.centre, 0xFF3264C8u);
 }
 
+// The preview is the whole cross resized smoothly and drawn over grey; a set
+// whose cross finds no room is shown from its faces halved, once or twice,
+// smoothly and close to that picture.
+TEST_F(EditorSkyboxWindow, PreviewIsTheCrossResizedSmoothly) {
+    struct Row {
+        const char* letters;
+        int side;
+        uint64_t room;  // bytes above the reserve; 0: no limit, the designed picture exactly
+        double mean;    // with less room: the mean difference allowed
+    } rows[] = {
+        {"NESWUD", 48, 0, 0},           // enlarged
+        {"NESWUD", 300, 0, 0},          // shrunk
+        {"NESWU", 101, 0, 0},           // no bottom face
+        {"NESWUD", 512, 4 << 20, 2},    // the cross of halved faces (1.1 measured)
+        {"NESWUD", 512, 3 << 19, 2.5},  // halved twice (1.5; nearest sampling is 18)
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::to_string(row.side) + " " + row.letters + " " + std::to_string(row.room));
+        for (const char* c = "NESWUD"; *c; ++c) RemoveFile(dir_ + "n_" + *c + ".png");
+        WriteNoiseSet(row.letters, row.side);
+        OpenFile(dir_ + "n_N.png", 0);
+        if (row.room) SetFreeMemoryForTesting(kMemoryReserveBytes + row.room);
+        seen_ = {};
+        Run();
+        EXPECT_EQ(seen_.status, std::string("Set: n  -  faces: N E S W U") + (row.letters[5] ? " D" : ""));
+        const double mean = MeanDifference(*seen_.canvas, *seen_.designed);
+        if (row.room == 0) {
+            EXPECT_EQ(mean, 0.0);
+        } else {
+            EXPECT_GT(mean, 0.0);  // not the whole cross, which had no room
+            EXPECT_LT(mean, row.mean);
+        }
+    }
+}
+
+// Each step is input made once the window is idle again: "+", "-" and "A"
+// click the buttons (several in one step are clicks made while the first
+// one's work runs, which the window drops), "=text" types into the field and
+// leaves it.
 TEST_F(EditorSkyboxWindow, ExposureFieldAndButtons) {
     WriteHdrSet("NESWU");
+    WriteHdrSet("NESWU", "grey", {47, 47, 47, 128});  // automatic exposure -0.04 EV
     struct Row {
-        std::string typed;  // typed, then the field loses the focus ("": untouched)
-        int plus, minus;
+        std::string set;
+        std::vector<std::string> steps;
         double exposure;
         std::string field;  // the field's text when the window closes
     } rows[] = {
-        {"1,5", 0, 0, 1.5, "1,5"},
-        {"0.0", 0, 0, 0.0, "0.0"},
-        {"NaN", 0, 0, 0.0, "NaN"},  // keeps a usable exposure
-        {"-2.25", 0, 0, -2.25, "-2.25"},
-        {"", 2, 1, 1.0, "1.0"},
-        {"3", 1, 0, 4.0, "4.0"},
+        {"sky", {"=1,5"}, 1.5, "1,5"},
+        {"sky", {"=0.0"}, 0.0, "0.0"},
+        {"sky", {"=NaN"}, 0.0, "NaN"},  // keeps a usable exposure
+        {"sky", {"=-2.25"}, -2.25, "-2.25"},
+        {"sky", {"+", "+", "-"}, 1.0, "1.0"},
+        {"sky", {"=3", "+"}, 4.0, "4.0"},
+        {"sky", {"+++"}, 1.0, "1.0"},
+        {"sky", {"+", "=-0"}, 0.0, "-0"},  // a zero has no sign, also when typed so
+        {"grey", {"+", "A"}, 0.0, "0.0"},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.field);
+        SCOPED_TRACE(testing::PrintToString(row.steps));
         gHdrExposure = 0.0;
-        OpenFile(dir_ + "sky_N.hdr", 0);
-        Run([&](const SkyboxWindowButtons& b) {
-            if (!row.typed.empty()) {
-                UiSetGadgetText(gSkyboxExposureField, row.typed);
-                UiTestQueueGadget(gSkyboxExposureField, UiEventType::Change);
-                UiTestQueueGadget(gSkyboxExposureField, UiEventType::LostFocus);
-            }
-            for (int i = 0; i < row.plus; ++i) UiTestQueueGadget(b.stepUp, UiEventType::Click);
-            for (int i = 0; i < row.minus; ++i) UiTestQueueGadget(b.stepDown, UiEventType::Click);
-        });
+        OpenFile(dir_ + row.set + "_N.hdr", 0);
+        std::vector<Step> steps;
+        for (const std::string& step : row.steps)
+            steps.push_back([step](const SkyboxWindowButtons& b) {
+                if (step[0] == '=') {
+                    UiSetGadgetText(gSkyboxExposureField, step.substr(1));
+                    UiTestQueueGadget(gSkyboxExposureField, UiEventType::Change);
+                    UiTestQueueGadget(gSkyboxExposureField, UiEventType::LostFocus);
+                    return;
+                }
+                for (char c : step)
+                    UiTestQueueGadget(c == '+' ? b.stepUp : c == '-' ? b.stepDown : b.automatic, UiEventType::Click);
+            });
+        Run(steps);
         EXPECT_EQ(gHdrExposure, row.exposure);
+        EXPECT_EQ(std::signbit(gHdrExposure), row.exposure < 0);
         EXPECT_EQ(seen_.finalField, row.field);
-        EXPECT_EQ(seen_.finalStatus, "Set: sky  -  faces: N E S W U  -  HDR, exposure " + FormatFixed(row.exposure, 1) + " EV");
+        EXPECT_EQ(seen_.finalStatus, "Set: " + row.set + "  -  faces: N E S W U  -  HDR, exposure " +
+                                         FormatFixed(row.exposure, 1) + " EV");
         // The open HDR picture was shown again with the window's exposure.
         EXPECT_EQ(gTexInfo.note, MakeHdrExposureNote(row.exposure, HdrTone::EditorClip));
     }
@@ -166,10 +265,10 @@ TEST_F(EditorSkyboxWindow, ToneComboCarriesOverToTheMainWindow) {
     WriteHdrSet("NESWUD");
     OpenFile(dir_ + "sky_N.hdr", 0);
     const uint32_t clipped = GetPixelColour(*gCurrentImage, 0, 0);
-    Run([](const SkyboxWindowButtons&) {
+    Run({[](const SkyboxWindowButtons&) {
         UiSetGadgetState(gSkyboxToneCombo, 1);
         UiTestQueueGadget(gSkyboxToneCombo, UiEventType::Change);
-    });
+    }});
     EXPECT_EQ(seen_.tone, 0);
     EXPECT_EQ(gHdrTone, 1);
     EXPECT_FALSE(UiIsMenuItemChecked(gMainWindow, kToneEditor));
@@ -180,12 +279,14 @@ TEST_F(EditorSkyboxWindow, ToneComboCarriesOverToTheMainWindow) {
 
 TEST_F(EditorSkyboxWindow, OpenFaceButtonAndCancel) {
     WritePngSet("NESWU");
-    Run([&](const SkyboxWindowButtons& b) {
-        UiTestScriptPath("");  // cancelled: nothing happens
-        UiTestQueueGadget(b.openFace, UiEventType::Click);
-        UiTestScriptPath(dir_ + "s_W.png");
-        UiTestQueueGadget(b.openFace, UiEventType::Click);
-    });
+    Run({[&](const SkyboxWindowButtons& b) {
+              UiTestScriptPath("");  // cancelled: nothing happens
+              UiTestQueueGadget(b.openFace, UiEventType::Click);
+          },
+          [&](const SkyboxWindowButtons& b) {
+              UiTestScriptPath(dir_ + "s_W.png");
+              UiTestQueueGadget(b.openFace, UiEventType::Click);
+          }});
     EXPECT_EQ(seen_.finalStatus, "Set: s  -  faces: N E S W U");
     EXPECT_EQ(gSkyboxFolder, dir_);
     ASSERT_EQ(UiTestRequests().size(), 2u);
