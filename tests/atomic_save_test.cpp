@@ -8,6 +8,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -70,6 +71,7 @@ protected:
     void TearDown() override {
         umask(oldMask_);
         SetWriteFailureAfterBytes(-1);
+        SetWriteCallFailure(0, 0);
         SetNoReplaceWayForTesting(NoReplaceWay::Rename);
         chmod(dir_.c_str(), 0700);
     }
@@ -212,6 +214,59 @@ TEST_F(ToolkitAtomicSave, OwnersAreKeptAndOtherUsersFilesRefused) {
     ASSERT_TRUE(Save(dir_ + "shared.png", "root's"));
     EXPECT_EQ(StatOf(dir_ + "shared.png").st_uid, kNobody);
     EXPECT_EQ(StatOf(dir_ + "shared.png").st_gid, 0u);
+}
+
+// Each write call of a save fails in turn, once, as a disk that is full or
+// failing for a moment does, and the calls after it work again: the save
+// fails, the old file keeps its bytes and no temporary stays. Once the
+// failing call lies past the last one, the save is whole. Small pieces are
+// gathered before they are written; a large save passes the point where
+// written bytes are handed to the disk early. The commit is at once, or held
+// and flushed early, or held to Finish().
+TEST_F(ToolkitAtomicSave, EveryFailedWriteCallFailsTheSave) {
+    enum class Way { Direct, HeldFlushed, Held };
+    const struct {
+        const char* what;
+        size_t pieces, pieceBytes;
+        Way way;
+    } cases[] = {
+        {"small, direct", 70, 3000, Way::Direct},
+        {"small, held and flushed", 70, 3000, Way::HeldFlushed},
+        {"small, held", 70, 3000, Way::Held},
+        {"large, direct", 9, (size_t(1) << 20) + 3, Way::Direct},
+        {"large, held and flushed", 9, (size_t(1) << 20) + 3, Way::HeldFlushed},
+        {"large, held", 9, (size_t(1) << 20) + 3, Way::Held},
+    };
+    const std::string oldText(1000, 'o');
+    ASSERT_TRUE(Save(dir_ + "x.png", oldText));
+    for (const auto& c : cases) {
+        std::string bytes(128 + c.pieces * c.pieceBytes, 0);
+        for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = char((i * 2654435761u) >> 13);
+        for (int error : {ENOSPC, EIO}) {
+            int call = 1;
+            for (bool saved = false; !saved && call < 1000; ++call) {
+                SCOPED_TRACE(std::string(c.what) + ", errno " + std::to_string(error) + ", call " +
+                             std::to_string(call));
+                SetWriteCallFailure(call, error);
+                {
+                    DeferredCommits held;
+                    if (c.way == Way::Direct) held.Detach();
+                    AtomicFile file(dir_ + "x.png");
+                    saved = file.Write(bytes.data(), 128);
+                    for (size_t at = 128; saved && at < bytes.size(); at += c.pieceBytes)
+                        saved = file.Write(bytes.data() + at, c.pieceBytes);
+                    saved = saved && file.Commit();
+                    if (c.way == Way::HeldFlushed) held.Flush();
+                    saved = held.Finish() && saved;
+                }
+                SetWriteCallFailure(0, 0);
+                EXPECT_TRUE(ReadText(dir_ + "x.png") == (saved ? bytes : oldText)) << (saved ? "saved" : "failed");
+                EXPECT_EQ(NamesIn(dir_), std::vector<std::string>{"x.png"});
+            }
+            EXPECT_GT(call, 3);  // some calls failed before one lay past the save
+            ASSERT_TRUE(Save(dir_ + "x.png", oldText));
+        }
+    }
 }
 
 // A held commit: the old file stays until Finish(), which puts the new one in
