@@ -8,6 +8,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -70,6 +71,7 @@ protected:
     void TearDown() override {
         umask(oldMask_);
         SetWriteFailureAfterBytes(-1);
+        SetWriteCallFailure(0, 0);
         SetNoReplaceWayForTesting(NoReplaceWay::Rename);
         chmod(dir_.c_str(), 0700);
     }
@@ -212,6 +214,44 @@ TEST_F(ToolkitAtomicSave, OwnersAreKeptAndOtherUsersFilesRefused) {
     ASSERT_TRUE(Save(dir_ + "shared.png", "root's"));
     EXPECT_EQ(StatOf(dir_ + "shared.png").st_uid, kNobody);
     EXPECT_EQ(StatOf(dir_ + "shared.png").st_gid, 0u);
+}
+
+// Each write call of a save fails in turn, once, as a disk full or failing
+// for a moment does; the calls after it work. The save fails, the old file
+// keeps its bytes and no temporary stays, until the failing call lies past
+// the save, which is then whole. Small pieces are gathered before they are
+// written; the large save passes the early write-back. Committed at once
+// (way 0), held to Finish() (1), or held and flushed early (2).
+TEST_F(ToolkitAtomicSave, EveryFailedWriteCallFailsTheSave) {
+    const std::string oldText(1000, 'o');
+    for (const auto& [pieces, piece] : {std::pair<size_t, size_t>{70, 3000}, {9, (size_t(1) << 20) + 3}}) {
+        std::string bytes(128 + pieces * piece, 0);
+        for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = char((i * 2654435761u) >> 13);
+        for (int run = 0; run < 6; ++run) {
+            const int way = run % 3, error = run < 3 ? ENOSPC : EIO;
+            ASSERT_TRUE(Save(dir_ + "x.png", oldText));
+            int call = 1;
+            for (bool saved = false; !saved && call < 1000; ++call) {
+                SCOPED_TRACE(testing::Message() << piece << " way " << way << " errno " << error << " call " << call);
+                SetWriteCallFailure(call, error);
+                {
+                    DeferredCommits held;
+                    if (way == 0) held.Detach();
+                    AtomicFile file(dir_ + "x.png");
+                    saved = file.Write(bytes.data(), 128);
+                    for (size_t at = 128; saved && at < bytes.size(); at += piece)
+                        saved = file.Write(bytes.data() + at, piece);
+                    saved = saved && file.Commit();
+                    if (way == 2) held.Flush();
+                    saved = held.Finish() && saved;
+                }
+                SetWriteCallFailure(0, 0);
+                EXPECT_TRUE(ReadText(dir_ + "x.png") == (saved ? bytes : oldText)) << "saved: " << saved;
+                EXPECT_EQ(NamesIn(dir_), std::vector<std::string>{"x.png"});
+            }
+            EXPECT_GT(call, 3);  // calls failed before one lay past the save
+        }
+    }
 }
 
 // A held commit: the old file stays until Finish(), which puts the new one in

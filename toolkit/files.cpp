@@ -10,7 +10,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
-#include <cstdio>
+#include <cstdio>  // renameat
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -25,6 +25,8 @@ namespace {
 std::string gConfigFolderOverride;
 std::string gExecutableFolderOverride;
 std::atomic<int64_t> gWriteFailureAfter{-1};
+std::atomic<int64_t> gFailingWriteCall{0};
+std::atomic<int> gFailingWriteError{0};
 std::atomic<NoReplaceWay> gNoReplaceWay{NoReplaceWay::Rename};
 thread_local DeferredCommits* tDeferredCommits = nullptr;
 
@@ -267,6 +269,10 @@ std::string GetDisplayName(const std::string& path) {
 namespace {
 
 constexpr int kMaxLinkHops = 40;  // the kernel's own limit for a chain of links
+// A save gathers small writes up to this many bytes in a buffer of its own:
+// a C stream whose flush fails drops the bytes and writes on after them, so
+// its failure is easily lost; here every write call's result is seen.
+constexpr size_t kWriteBufferBytes = size_t(64) << 10;
 
 // Follows symbolic links from `path` to the name a save really writes: an
 // existing file that is no link, or the missing name at the end of the chain
@@ -323,14 +329,27 @@ int CreateTemporary(int folderFd, std::string& name) {
     return -1;
 }
 
-bool WriteAllAt(int fd, const uint8_t* data, size_t size, uint64_t offset) {
+// True (with errno set) when the test hook says this write call fails.
+bool WriteCallFailsForTesting() {
+    int64_t left = gFailingWriteCall.load(std::memory_order_relaxed);
+    while (left > 0 && !gFailingWriteCall.compare_exchange_weak(left, left - 1, std::memory_order_relaxed)) {
+    }
+    if (left != 1) return false;
+    errno = gFailingWriteError.load(std::memory_order_relaxed);
+    return true;
+}
+
+// Every write of a save goes through here: all of the bytes at the
+// descriptor's position, going on after a short write or a signal. A call
+// that fails ends it, and its caller's save with it.
+bool WriteAll(int fd, const uint8_t* data, size_t size) {
     while (size > 0) {
-        const ssize_t n = pwrite(fd, data, size, off_t(offset));
+        if (WriteCallFailsForTesting()) return false;
+        const ssize_t n = write(fd, data, size);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         data += n;
         size -= size_t(n);
-        offset += uint64_t(n);
     }
     return true;
 }
@@ -392,17 +411,13 @@ AtomicFile::AtomicFile(const std::string& path) {
         }
         fchmod(fd, st.st_mode & 07777);
     }
-    FILE* f = fdopen(fd, "w+b");
-    if (!f) {
-        close(fd);
-        return;  // the destructor removes the temporary
-    }
-    file_ = f;
-    ok_ = true;
+    fd_ = fd;
+    buffer_.reset(new (std::nothrow) uint8_t[kWriteBufferBytes]);
+    ok_ = buffer_ != nullptr;  // else the destructor removes the temporary
 }
 
 AtomicFile::~AtomicFile() {
-    if (file_) fclose(static_cast<FILE*>(file_));
+    if (fd_ >= 0) close(fd_);
     if (!tempName_.empty()) unlinkat(folderFd_, tempName_.c_str(), 0);
     if (folderFd_ >= 0) close(folderFd_);
 }
@@ -417,18 +432,40 @@ bool AtomicFile::Write(const void* data, size_t size) {
         }
         if (gWriteFailureAfter.compare_exchange_weak(left, left - int64_t(size), std::memory_order_relaxed)) break;
     }
-    FILE* f = static_cast<FILE*>(file_);
-    if (size && fwrite(data, 1, size, f) != size) ok_ = false;
-    if (ok_) written_ += size;
+    // Small pieces (a PNG writer's chunks) are gathered; a piece as large
+    // as the buffer goes straight to the file.
+    const uint8_t* bytes = static_cast<const uint8_t*>(data);
+    if (buffered_ + size > kWriteBufferBytes && !FlushBuffer()) return false;
+    if (size >= kWriteBufferBytes) {
+        ok_ = WriteAll(fd_, bytes, size);
+        if (!ok_) return false;
+    } else if (size > 0) {
+        std::memcpy(buffer_.get() + buffered_, bytes, size);
+        buffered_ += size;
+    }
+    written_ += size;
     // The disk is sent what is written as it comes, not all at the flush:
     // a memory control group is charged the file's pages while they wait,
     // and a large save would otherwise fill it with pages the kernel cannot
     // give back before they are written, and end the program for them.
+    // Where the call is not supported the final flush does it all; any other
+    // failure of it is the disk's and fails the save.
     constexpr uint64_t kWriteBackBytes = uint64_t(8) << 20;
-    if (ok_ && written_ - sentToDisk_ >= kWriteBackBytes && fflush(f) == 0) {
-        sync_file_range(fileno(f), off64_t(sentToDisk_), off64_t(written_ - sentToDisk_), SYNC_FILE_RANGE_WRITE);
+    if (written_ - sentToDisk_ >= kWriteBackBytes) {
+        if (!FlushBuffer()) return false;
+        if (sync_file_range(fd_, off64_t(sentToDisk_), off64_t(written_ - sentToDisk_), SYNC_FILE_RANGE_WRITE) != 0 &&
+            errno != ENOSYS && errno != EINVAL && errno != ESPIPE && errno != EOPNOTSUPP) {
+            ok_ = false;
+            return false;
+        }
         sentToDisk_ = written_;
     }
+    return true;
+}
+
+bool AtomicFile::FlushBuffer() {
+    if (ok_ && buffered_ > 0) ok_ = WriteAll(fd_, buffer_.get(), buffered_);
+    buffered_ = 0;
     return ok_;
 }
 
@@ -453,7 +490,7 @@ bool AtomicFile::CopyIntoTarget(int tempFd) {
     for (uint64_t done = 0; done < written_;) {
         const ssize_t n = pread(tempFd, buffer.get(), size_t(std::min<uint64_t>(kChunk, written_ - done)), off_t(done));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0 || !WriteAllAt(out, buffer.get(), size_t(n), done)) return false;
+        if (n <= 0 || !WriteAll(out, buffer.get(), size_t(n))) return false;
         done += uint64_t(n);
     }
     return ftruncate(out, off_t(written_)) == 0 && fsync(out) == 0 && closer.Close();
@@ -468,8 +505,7 @@ bool AtomicFile::Commit() {
 bool AtomicFile::Sync() {
     if (!ok_ || committed_) return false;
     if (synced_) return true;
-    FILE* f = static_cast<FILE*>(file_);
-    synced_ = fflush(f) == 0 && fdatasync(fileno(f)) == 0;
+    synced_ = FlushBuffer() && fdatasync(fd_) == 0;
     ok_ = synced_;
     return ok_;
 }
@@ -479,10 +515,10 @@ CommitResult AtomicFile::CommitNow(ExistingFile existing) {
     if (keep && existed_ && ok_ && !committed_) return CommitResult::AlreadyThere;
     // The data must be on disk before it becomes the file.
     if (!Sync()) return CommitResult::Failed;
-    FILE* f = static_cast<FILE*>(file_);
-    file_ = nullptr;
-    bool good = !inPlace_ || CopyIntoTarget(fileno(f));
-    good = fclose(f) == 0 && good;
+    // A close can report what the flush could not (a network file system).
+    const int fd = std::exchange(fd_, -1);
+    bool good = !inPlace_ || CopyIntoTarget(fd);
+    good = close(fd) == 0 && good;
     CommitResult result = good ? CommitResult::InPlace : CommitResult::Failed;
     if (good && keep) {
         result = PlaceWithoutReplacing();
@@ -554,10 +590,7 @@ void DeferredCommits::Detach() {
 bool DeferredCommits::Hold(AtomicFile& file) {
     // What the writer wrote must be in the temporary now, so a full disk is
     // still the writer's failure; only the flush and the rename wait.
-    if (fflush(static_cast<FILE*>(file.file_)) != 0) {
-        file.ok_ = false;
-        return false;
-    }
+    if (!file.FlushBuffer()) return false;
     // Without room to hold it the save fails: committed now, the file would
     // skip its turn and could replace one that Finish() is told to keep.
     std::unique_ptr<AtomicFile> held(new (std::nothrow) AtomicFile);
@@ -576,7 +609,7 @@ bool DeferredCommits::Hold(AtomicFile& file) {
     to.tempName_ = std::exchange(file.tempName_, std::string());
     to.tempPath_ = std::exchange(file.tempPath_, std::string());
     to.folderFd_ = std::exchange(file.folderFd_, -1);
-    to.file_ = std::exchange(file.file_, nullptr);
+    to.fd_ = std::exchange(file.fd_, -1);  // the buffer, empty now, stays behind
     to.ok_ = std::exchange(file.ok_, false);
     to.existed_ = file.existed_;
     to.inPlace_ = file.inPlace_;
@@ -633,5 +666,10 @@ bool IsSameFile(const FileIdentity& a, const FileIdentity& b) {
 }
 
 void SetWriteFailureAfterBytes(int64_t bytes) { gWriteFailureAfter.store(bytes, std::memory_order_relaxed); }
+
+void SetWriteCallFailure(int64_t call, int error) {
+    gFailingWriteError.store(error, std::memory_order_relaxed);
+    gFailingWriteCall.store(call, std::memory_order_relaxed);
+}
 
 void SetNoReplaceWayForTesting(NoReplaceWay way) { gNoReplaceWay.store(way, std::memory_order_relaxed); }

@@ -141,10 +141,14 @@ enum class CommitResult { InPlace, AlreadyThere, Failed };
 //   flushed temporary is copied into the file in place at Commit() and then
 //   removed. The space is reserved first where the file system can, so a
 //   full disk still leaves the old file as it was; only this case gives up
-//   the all-or-nothing rename (a crash during the copy can mix the two).
+//   the all-or-nothing rename (a crash or a disk error during the copy can
+//   mix the two).
 // - Only the temporary this object created is ever removed: when the object
 //   dies without a successful Commit(), it goes and the old file is untouched.
-// Write() calls after a failure do nothing.
+// - One failed write, flush or close fails the save for good, even when the
+//   disk takes the bytes after it again (space freed, a network file system
+//   back): the bytes it refused are not in the temporary. Write() calls after
+//   a failure do nothing, and Commit() fails.
 class AtomicFile {
 public:
     explicit AtomicFile(const std::string& path);
@@ -168,6 +172,8 @@ private:
     AtomicFile() = default;
     // Puts every byte written on disk in the temporary; done once.
     bool Sync();
+    // Hands the buffered bytes to the temporary; false once any write failed.
+    bool FlushBuffer();
     CommitResult CommitNow(ExistingFile existing = ExistingFile::Replace);
     bool CopyIntoTarget(int tempFd);
     CommitResult PlaceWithoutReplacing();
@@ -176,14 +182,16 @@ private:
     std::string tempName_;
     std::string tempPath_;
     int folderFd_ = -1;
-    void* file_ = nullptr;  // FILE* of the temporary
+    int fd_ = -1;  // the temporary
+    std::unique_ptr<uint8_t[]> buffer_;  // bytes not yet handed to the temporary
+    size_t buffered_ = 0;
     bool ok_ = false;
     bool existed_ = false;  // the target was there when the temporary was made
     bool synced_ = false;
     bool committed_ = false;
     bool inPlace_ = false;  // several hard links: copy into the target
     uint64_t targetDevice_ = 0, targetInode_ = 0;
-    uint64_t written_ = 0;
+    uint64_t written_ = 0;  // bytes taken by Write(), the buffered ones too
     uint64_t sentToDisk_ = 0;  // bytes handed to the disk's writeback so far
 };
 
@@ -256,6 +264,11 @@ bool IsSameFile(const FileIdentity& a, const FileIdentity& b);
 // next write fails as if the disk were full. -1 switches the injection off.
 // The count is shared by every thread's writes.
 void SetWriteFailureAfterBytes(int64_t bytes);
+
+// Test hook: the `call`-th write system call that atomic saves make from now
+// on (1: the next one) fails once with `error` as its errno; the calls after
+// it work again. 0 switches the injection off. Counted over every thread.
+void SetWriteCallFailure(int64_t call, int error);
 
 // Test hook: the way a commit with ExistingFile::Keep takes first, as if the
 // file system refused those before it: the rename that refuses to replace
