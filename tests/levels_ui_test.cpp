@@ -248,9 +248,10 @@ TEST_F(AdjustLevelsUi, LivePreviewShowsTheSettingAndGivesThePictureBack) {
 // A tall picture whose every row differs, scrolled by part of a screen, none
 // and more than one: the preview shows each visible pixel's own adjusted
 // pixel while the dialog is open, the edit after OK and the picture after
-// Cancel.
+// Cancel. A setting without room for the part on screen (over 1 MiB here)
+// leaves the last preview.
 TEST_F(AdjustLevelsUi, PreviewShowsEachVisiblePixelAtEveryScrollOffset) {
-    ImagePtr ramp = CreateImage(300, 1200);
+    ImagePtr ramp = CreateImage(1000, 1200);
     for (int y = 0; y < ramp->height; ++y)
         for (int x = 0; x < ramp->width; ++x)
             SetPixelColour(*ramp, x, y, MakeColour(y % 251, (x + 3 * y) % 256, (7 * y + x / 3) % 253));
@@ -263,33 +264,42 @@ TEST_F(AdjustLevelsUi, PreviewShowsEachVisiblePixelAtEveryScrollOffset) {
     // Pixels of the visible rectangle unlike `expected` (compared without alpha).
     auto wrongPixels = [](const Image& expected) {
         const UiRect v = UiGetCanvasVisibleRect(gPreviewCanvas);
-        EXPECT_GT(v.width * v.height, 0);
+        EXPECT_GT(v.width * v.height * 4, 1 << 20);
         int wrong = 0;
         for (int y = v.y; y < v.y + v.height; ++y)
             for (int x = v.x; x < v.x + v.width; ++x)
                 wrong += (UiGetCanvasPixel(gPreviewCanvas, x, y) ^ GetPixelColour(expected, x, y)) & 0xFFFFFF ? 1 : 0;
         return wrong;
     };
-    for (const int scroll : {0, 144, 700}) {
-        for (const bool ok : {true, false}) {
-            SCOPED_TRACE(std::to_string(scroll) + (ok ? " OK" : " Cancel"));
-            ResetEditorGlobals();
-            ShowPicture(DuplicateImage(*ramp));
-            RefreshPreview();
-            UiSetScrollPosition(gPreviewScroll, 0, scroll);
-            LetWindowsPaint();
-            gPrefWarnClipping = 0;
-            int during = -1;
-            SetLevelsDialogHookForTesting([&](int okButton, int cancel, int, int) {
-                gLevelsRecords[0].inWhite = 128;
+    const struct {
+        int scroll;
+        bool ok, room;
+    } rows[] = {{0, true, true}, {144, true, true}, {144, false, true}, {700, false, true}, {144, false, false}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::to_string(row.scroll) + (row.ok ? " OK" : " Cancel") + (row.room ? "" : " without room"));
+        ResetEditorGlobals();
+        ShowPicture(DuplicateImage(*ramp));
+        RefreshPreview();
+        UiSetScrollPosition(gPreviewScroll, 0, row.scroll);
+        LetWindowsPaint();
+        gPrefWarnClipping = 0;
+        int during = -1;
+        SetLevelsDialogHookForTesting([&](int okButton, int cancel, int, int) {
+            gLevelsRecords[0].inWhite = 128;
+            UpdateLevelsPreview(1);
+            if (!row.room) {
+                SetFreeMemoryForTesting(kMemoryReserveBytes + 1024);
+                gLevelsRecords[0].inWhite = 64;
                 UpdateLevelsPreview(1);
-                during = wrongPixels(*adjusted);
-                UiTestQueueGadget(ok ? okButton : cancel, UiEventType::Click);
-            });
-            HandleLevelsCommand();
-            EXPECT_EQ(during, 0);
-            EXPECT_EQ(wrongPixels(ok ? *adjusted : *ramp), 0);
-        }
+                SetFreeMemoryForTesting(0);
+                gLevelsRecords[0].inWhite = 128;
+            }
+            during = wrongPixels(*adjusted);
+            UiTestQueueGadget(row.ok ? okButton : cancel, UiEventType::Click);
+        });
+        HandleLevelsCommand();
+        EXPECT_EQ(during, 0);
+        EXPECT_EQ(wrongPixels(row.ok ? *adjusted : *ramp), 0);
     }
 }
 

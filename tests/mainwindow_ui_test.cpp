@@ -399,47 +399,6 @@ TEST_F(EditorMainWindowTest, BigPicturesArePaintedWithoutACanvasBitmap) {
     EXPECT_EQ(Pixel(0, 0), Rgb(3, 4, 5));
 }
 
-// A view whose part on screen cannot be made shows nothing new: the last
-// preview stays on the canvas and the preview keeps its state.
-TEST_F(EditorMainWindowTest, AViewWithoutItsPartLeavesTheLastPreview) {
-    Start();
-    auto tint = [](uint32_t colour) {
-        return [colour](const Image& part) { return CreateImage(part.width, part.height, 32, colour); };
-    };
-    const PictureView nothing = [](const Image&) { return ImagePtr(); };
-    const struct {
-        const char* what;
-        int w, h, scroll;
-        PictureView view;
-        uint64_t freeMemory;  // 0: no limit
-    } cases[] = {
-        {"the view makes nothing", 300, 1200, 144, nothing, 0},
-        // A part of a screen is over the 1 MiB from which buffers ask for room.
-        {"no room for the part", 1000, 1200, 144, tint(MakeColour(90, 10, 10)), kMemoryReserveBytes + 1024},
-        {"an enlarged picture the view makes nothing of", 100, 60, 0, nothing, 0},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        Show(c.w, c.h, MakeColour(200, 100, 50));
-        UiSetScrollPosition(gPreviewScroll, 0, c.scroll);
-        RefreshPreview(tint(MakeColour(20, 40, 60)));
-        const UiRect v = UiGetCanvasVisibleRect(gPreviewCanvas);
-        ASSERT_GT(v.width * v.height, 0);
-        auto visiblePixels = [&] {
-            std::vector<uint32_t> pixels;
-            for (int y = v.y; y < v.y + v.height; ++y)
-                for (int x = v.x; x < v.x + v.width; ++x) pixels.push_back(Pixel(x, y));
-            return pixels;
-        };
-        const std::vector<uint32_t> before = visiblePixels();
-        EXPECT_EQ(before[0], Rgb(20, 40, 60));
-        SetFreeMemoryForTesting(c.freeMemory);
-        RefreshPreview(c.view);
-        SetFreeMemoryForTesting(0);
-        EXPECT_TRUE(visiblePixels() == before);
-    }
-}
-
 TEST_F(EditorMainWindowTest, TitleNamesTheOpenFile) {
     Start();
     gCurrentImage = CreateImage(8, 8);
