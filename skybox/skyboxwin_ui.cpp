@@ -195,10 +195,7 @@ int ShowSkyboxWindow(int parentWindow, const std::string& startFacePath, const s
             OpenFace(startFacePath, window);
         else
             UpdateSkyboxPreview();
-    };
-    loop.beforeWait = [&](int waits) {
-        if (gWindowHook)
-            gWindowHook({openFace, fromArchive, stepDown, stepUp, automatic, exportButton, closeButton}, waits);
+        if (gWindowHook) gWindowHook({openFace, fromArchive, stepDown, stepUp, automatic, exportButton, closeButton});
     };
     loop.onEvent = [&](const UiEvent& event) {
         if (event.kind != UiEventKind::Gadget) return UiDialogStep::Stay;

@@ -28,11 +28,10 @@ int ShowSkyboxWindow(int parentWindow, const std::string& startFacePath, const s
 // Redraws the preview and the status line; nothing while the window is closed.
 void UpdateSkyboxPreview();
 
-// Test hook: called before each wait for the user, with the buttons'
-// numbers and the number of waits before it; the first call comes once the
-// window is built and the start face (if any) is loaded.
+// Test hook: called once the window is built and the start face (if any) is
+// loaded, before the window waits for the user, with the buttons' numbers.
 struct SkyboxWindowButtons {
     int openFace = 0, fromArchive = 0, stepDown = 0, stepUp = 0, automatic = 0, exportButton = 0, close = 0;
 };
-using SkyboxWindowHook = std::function<void(const SkyboxWindowButtons&, int waits)>;
+using SkyboxWindowHook = std::function<void(const SkyboxWindowButtons&)>;
 void SetSkyboxWindowHookForTesting(SkyboxWindowHook hook);

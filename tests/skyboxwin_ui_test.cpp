@@ -86,39 +86,33 @@ protected:
             ASSERT_NE(SaveImageByExtension(*face, dir_ + "n_" + *c + ".png", true), 0);
         }
     }
-    // Runs the command. Each step queues what the user does next, once the
-    // window has taken up all that was queued before.
-    using Step = std::function<void(const SkyboxWindowButtons&)>;
-    void Run(std::vector<Step> steps = {}) {
-        size_t next = 0;
-        SetSkyboxWindowHookForTesting([&](const SkyboxWindowButtons& b, int waits) {
-            if (waits == 0) {
-                seen_.title = UiGetWindowTitle(gSkyboxWindow);
-                seen_.status = UiGetGadgetText(gSkyboxStatusText);
-                seen_.exposure = UiGetGadgetText(gSkyboxExposureField);
-                seen_.parentEnabled = UiIsWindowEnabled(gMainWindow);
-                seen_.tone = UiGetGadgetState(gSkyboxToneCombo);
-                seen_.corner = UiGetCanvasPixel(gSkyboxCanvas, 0, 0);
-                seen_.centre = UiGetCanvasPixel(gSkyboxCanvas, UiCanvasPixelWidth(gSkyboxCanvas) / 2,
-                                                UiCanvasPixelHeight(gSkyboxCanvas) / 2);
-                seen_.canvas = DuplicateImage(*UiCanvasImage(gSkyboxCanvas));
-                SetFreeMemoryForTesting(0);  // the design's picture, whatever room the window had
-                seen_.designed = DesignedPreview(seen_.canvas->width, seen_.canvas->height);
-                // Once the queue is empty the wait gives up and closes the
-                // window; that is the moment to read what the user's actions left.
-                UiSetTestFailureHandler([this](const std::string&) {
-                    ++waitsEnded_;
-                    seen_.finalStatus = UiGetGadgetText(gSkyboxStatusText);
-                    seen_.finalField = UiGetGadgetText(gSkyboxExposureField);
-                });
-            }
-            if (next < steps.size() && UiTestPendingEvents() == 0) steps[next++](b);
+    // Runs the command; `drive` queues what the user does once the window is up.
+    void Run(std::function<void(const SkyboxWindowButtons&)> drive = {}) {
+        SetSkyboxWindowHookForTesting([&, drive](const SkyboxWindowButtons& b) {
+            seen_.title = UiGetWindowTitle(gSkyboxWindow);
+            seen_.status = UiGetGadgetText(gSkyboxStatusText);
+            seen_.exposure = UiGetGadgetText(gSkyboxExposureField);
+            seen_.parentEnabled = UiIsWindowEnabled(gMainWindow);
+            seen_.tone = UiGetGadgetState(gSkyboxToneCombo);
+            seen_.corner = UiGetCanvasPixel(gSkyboxCanvas, 0, 0);
+            seen_.centre = UiGetCanvasPixel(gSkyboxCanvas, UiCanvasPixelWidth(gSkyboxCanvas) / 2,
+                                            UiCanvasPixelHeight(gSkyboxCanvas) / 2);
+            seen_.canvas = DuplicateImage(*UiCanvasImage(gSkyboxCanvas));
+            SetFreeMemoryForTesting(0);  // the design's picture, whatever room the window had
+            seen_.designed = DesignedPreview(seen_.canvas->width, seen_.canvas->height);
+            if (drive) drive(b);
+            // Once the queue is empty the wait gives up and closes the window;
+            // that is the moment to read what the user's actions left.
+            UiSetTestFailureHandler([this](const std::string&) {
+                ++waitsEnded_;
+                seen_.finalStatus = UiGetGadgetText(gSkyboxStatusText);
+                seen_.finalField = UiGetGadgetText(gSkyboxExposureField);
+            });
         });
         waitsEnded_ = 0;
         DispatchCommand(29);
         UiSetTestFailureHandler([](const std::string& what) { ADD_FAILURE() << what; });
         EXPECT_EQ(waitsEnded_, 1);
-        EXPECT_EQ(next, steps.size());
     }
     int waitsEnded_ = 0;
     Seen seen_;
@@ -211,46 +205,41 @@ TEST_F(EditorSkyboxWindow, PreviewIsTheCrossResizedSmoothly) {
     }
 }
 
-// Each step is input made once the window is idle again: "+", "-" and "A"
-// click the buttons (several in one step are clicks made while the first
-// one's work runs, which the window drops), "=text" types into the field and
-// leaves it.
+// Input queued at once: what follows a click or a typed value whose work
+// runs (an exposure applied to the faces) is made meanwhile, and dropped.
 TEST_F(EditorSkyboxWindow, ExposureFieldAndButtons) {
     WriteHdrSet("NESWU");
     WriteHdrSet("NESWU", "grey", {47, 47, 47, 128});  // automatic exposure -0.04 EV
     struct Row {
         std::string set;
-        std::vector<std::string> steps;
+        double start;
+        std::string typed;   // typed, then the field loses the focus ("": untouched)
+        std::string clicks;  // "+", "-" and "A" (Auto), in order
         double exposure;
         std::string field;  // the field's text when the window closes
     } rows[] = {
-        {"sky", {"=1,5"}, 1.5, "1,5"},
-        {"sky", {"=0.0"}, 0.0, "0.0"},
-        {"sky", {"=NaN"}, 0.0, "NaN"},  // keeps a usable exposure
-        {"sky", {"=-2.25"}, -2.25, "-2.25"},
-        {"sky", {"+", "+", "-"}, 1.0, "1.0"},
-        {"sky", {"=3", "+"}, 4.0, "4.0"},
-        {"sky", {"+++"}, 1.0, "1.0"},
-        {"sky", {"+", "=-0"}, 0.0, "-0"},  // a zero has no sign, also when typed so
-        {"grey", {"+", "A"}, 0.0, "0.0"},
+        {"sky", 0, "1,5", "", 1.5, "1,5"},
+        {"sky", 0, "0.0", "", 0.0, "0.0"},
+        {"sky", 0, "NaN", "", 0.0, "NaN"},  // keeps a usable exposure
+        {"sky", 0, "-2.25", "", -2.25, "-2.25"},
+        {"sky", 0, "", "-++", -1.0, "-1.0"},
+        {"sky", 0, "3", "+", 3.0, "3"},
+        {"sky", 1, "-0", "", 0.0, "-0"},  // a zero has no sign, also when typed so
+        {"grey", 0, "", "A", 0.0, "0.0"},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(testing::PrintToString(row.steps));
-        gHdrExposure = 0.0;
+        SCOPED_TRACE(row.typed + row.clicks);
+        gHdrExposure = row.start;
         OpenFile(dir_ + row.set + "_N.hdr", 0);
-        std::vector<Step> steps;
-        for (const std::string& step : row.steps)
-            steps.push_back([step](const SkyboxWindowButtons& b) {
-                if (step[0] == '=') {
-                    UiSetGadgetText(gSkyboxExposureField, step.substr(1));
-                    UiTestQueueGadget(gSkyboxExposureField, UiEventType::Change);
-                    UiTestQueueGadget(gSkyboxExposureField, UiEventType::LostFocus);
-                    return;
-                }
-                for (char c : step)
-                    UiTestQueueGadget(c == '+' ? b.stepUp : c == '-' ? b.stepDown : b.automatic, UiEventType::Click);
-            });
-        Run(steps);
+        Run([&](const SkyboxWindowButtons& b) {
+            if (!row.typed.empty()) {
+                UiSetGadgetText(gSkyboxExposureField, row.typed);
+                UiTestQueueGadget(gSkyboxExposureField, UiEventType::Change);
+                UiTestQueueGadget(gSkyboxExposureField, UiEventType::LostFocus);
+            }
+            for (char c : row.clicks)
+                UiTestQueueGadget(c == '+' ? b.stepUp : c == '-' ? b.stepDown : b.automatic, UiEventType::Click);
+        });
         EXPECT_EQ(gHdrExposure, row.exposure);
         EXPECT_EQ(std::signbit(gHdrExposure), row.exposure < 0);
         EXPECT_EQ(seen_.finalField, row.field);
@@ -265,10 +254,10 @@ TEST_F(EditorSkyboxWindow, ToneComboCarriesOverToTheMainWindow) {
     WriteHdrSet("NESWUD");
     OpenFile(dir_ + "sky_N.hdr", 0);
     const uint32_t clipped = GetPixelColour(*gCurrentImage, 0, 0);
-    Run({[](const SkyboxWindowButtons&) {
+    Run([](const SkyboxWindowButtons&) {
         UiSetGadgetState(gSkyboxToneCombo, 1);
         UiTestQueueGadget(gSkyboxToneCombo, UiEventType::Change);
-    }});
+    });
     EXPECT_EQ(seen_.tone, 0);
     EXPECT_EQ(gHdrTone, 1);
     EXPECT_FALSE(UiIsMenuItemChecked(gMainWindow, kToneEditor));
@@ -279,14 +268,12 @@ TEST_F(EditorSkyboxWindow, ToneComboCarriesOverToTheMainWindow) {
 
 TEST_F(EditorSkyboxWindow, OpenFaceButtonAndCancel) {
     WritePngSet("NESWU");
-    Run({[&](const SkyboxWindowButtons& b) {
-              UiTestScriptPath("");  // cancelled: nothing happens
-              UiTestQueueGadget(b.openFace, UiEventType::Click);
-          },
-          [&](const SkyboxWindowButtons& b) {
-              UiTestScriptPath(dir_ + "s_W.png");
-              UiTestQueueGadget(b.openFace, UiEventType::Click);
-          }});
+    Run([&](const SkyboxWindowButtons& b) {
+        UiTestScriptPath("");  // cancelled: nothing happens
+        UiTestQueueGadget(b.openFace, UiEventType::Click);
+        UiTestScriptPath(dir_ + "s_W.png");
+        UiTestQueueGadget(b.openFace, UiEventType::Click);
+    });
     EXPECT_EQ(seen_.finalStatus, "Set: s  -  faces: N E S W U");
     EXPECT_EQ(gSkyboxFolder, dir_);
     ASSERT_EQ(UiTestRequests().size(), 2u);
