@@ -2,7 +2,8 @@
 # Runs every fuzz target in a build folder, in parallel, seeded with
 # tests/fuzz/seeds/<target>/ and the kept inputs in tests/crashes/<target>/.
 #   run_all.sh BUILD          a fixed number of inputs per target from a fixed
-#                             random seed, so a run gives the same verdict each time
+#                             random seed: the same inputs on every machine and
+#                             from every clone path, so the verdict is the code's
 #   run_all.sh BUILD SECONDS  explore: fresh random seeds for SECONDS per target
 set -euo pipefail
 build=$1
@@ -29,12 +30,14 @@ runs_for() {
   esac
 }
 
-# Memory limits, in MB. Inputs are at most 64 KiB, and no reader lets them
-# claim a picture of more than about 150 MB (the targets skip the legal larger
-# claims of libtiff and PNG, which only measure the allocator), so a single
-# allocation of 256 MB is a bomb: a claim that a reader or a library takes at
-# its word. Under the sanitizers a run holds 300 to 600 MB by itself; 1 GB
-# resident catches what grows in many smaller pieces. The archive target may
+# Memory limits, in MB. Every target gives the code a room of 192 MiB
+# (memory_room.cpp), so the code's own check refuses a claim whose picture
+# memory (a decoder's output, a progressive JPEG's coefficients) would not
+# fit, however few bytes make it; a single allocation of 256 MB is then a
+# bomb: memory a reader or a library takes without asking. (The targets skip
+# the legal larger claims of libtiff and PNG that fit the room, which only
+# measure the allocator.) Under the sanitizers a run holds 300 to 600 MB by
+# itself; 1 GB resident catches what grows in many smaller pieces. The archive target may
 # allocate a little past 4 GiB at once: an LZMA entry makes liblzma reserve
 # the dictionary its header names (up to 4 GiB, rounded up) before any data
 # are unpacked, and those pages stay untouched unless the data fill them; it
@@ -52,11 +55,14 @@ rss_limit_for() {
   esac
 }
 
-# A fixed seed alone does not give the same inputs every run: libFuzzer's
-# comparison tables depend on where things sit in memory, and it rereads its
-# corpus folder once a second, at a point that depends on the machine's load.
-# The fixed runs switch address randomisation off (where the system allows)
-# and the rereading off, so a commit gets the same inputs every time.
+# A fixed seed alone does not give the same inputs every run: libFuzzer
+# rereads its corpus folder once a second, at a point that depends on the
+# machine's load, and its table of recent comparisons takes the values of
+# pointers, which move with the timing of its own threads' allocations and
+# with the length of the paths in the environment, whatever the address
+# randomisation. The fixed runs switch the rereading and that table off (and
+# the randomisation, where the system allows), so a commit gets the same
+# inputs every time; the exploring runs keep both.
 fixed=()
 if [ -z "$seconds" ] && setarch "$(uname -m)" -R true 2>/dev/null; then
   fixed=(setarch "$(uname -m)" -R)
@@ -76,7 +82,7 @@ for bin in "$build"/fuzz_*; do
     limits=(-max_total_time="$seconds")
   else
     # The time limit only guards a very slow machine; normally the run count ends it.
-    limits=(-seed=1 -runs="$(runs_for "$name")" -reload=0 -max_total_time=300)
+    limits=(-seed=1 -runs="$(runs_for "$name")" -reload=0 -use_cmp=0 -max_total_time=300)
   fi
   "${fixed[@]}" "$bin" "${limits[@]}" -max_len=65536 -rss_limit_mb="$(rss_limit_for "$name")" -malloc_limit_mb="$(malloc_limit_for "$name")" \
     -timeout=30 -print_final_stats=1 \
