@@ -53,7 +53,7 @@ TEST(ToolkitMemory, ControlGroupChainGivesItsSmallestLimit) {
              {"memory/box/memory.usage_in_bytes", "10\n"},
              {"memory/full/memory.limit_in_bytes", "100\n"},
              {"memory/full/memory.usage_in_bytes", "300\n"},
-             // Reclaimable kernel caches, and swap beyond the memory limit.
+             // Kernel memory, reclaimable or held, and swap beyond the memory limit.
              {"slab/memory.max", "1000\n"},
              {"slab/memory.current", "900\n"},
              {"slab/memory.stat", "inactive_file 60\nactive_file 40\nslab_reclaimable 300\nslab 500\n"},
@@ -98,10 +98,10 @@ TEST(ToolkitMemory, ControlGroupChainGivesItsSmallestLimit) {
         {"v2: swap up to the machine's free swap", "0::/slab\n", 1000, 530, 30},
         {"v2: swap up to the group's swap limit", "0::/slab\n", 1000, 550, 5000},
         {"v2: a child group that may not swap", "0::/slab/none\n", 1000, 500, 5000},
-        {"v2: slab without a split counts as given back", "0::/nosplit\n", 400, 5250, 5000},
-        {"v1: kernel memory given back, swap within memory and swap", "4:memory:/kmem\n", 300, 270, 5000},
-        {"v1: no swap on the machine", "4:memory:/kmem\n", 300, 220, 0},
-        {"v1: a group that never swaps", "4:memory:/kmem/noswap\n", 300, 220, 5000},
+        {"v2: slab without a split counts as held", "0::/nosplit\n", 400, 5050, 5000},
+        {"v1: kernel memory counts as held, swap within memory and swap", "4:memory:/kmem\n", 300, 70, 5000},
+        {"v1: no swap on the machine", "4:memory:/kmem\n", 300, 20, 0},
+        {"v1: a group that never swaps", "4:memory:/kmem/noswap\n", 300, 20, 5000},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(FindControlGroupLimit(c.procText, root), c.limit) << c.what;

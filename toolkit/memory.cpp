@@ -50,16 +50,11 @@ struct GroupFiles {
     const char* swapLimit;
     const char* swapUsage;
     bool swapIncludesMemory;
-    // Version 1 splits no reclaimable part off the kernel's own memory, only
-    // its total, which its usage counts too; empty where memory.stat has it.
-    const char* kernelUsage;
 };
 constexpr GroupFiles kUnifiedFiles{"memory.max", "memory.current", "", "memory.swap.max", "memory.swap.current",
-                                   false, ""};
-constexpr GroupFiles kVersion1Files{"memory.limit_in_bytes",       "memory.usage_in_bytes",
-                                    "total_",                      "memory.memsw.limit_in_bytes",
-                                    "memory.memsw.usage_in_bytes", true,
-                                    "memory.kmem.usage_in_bytes"};
+                                   false};
+constexpr GroupFiles kVersion1Files{"memory.limit_in_bytes",       "memory.usage_in_bytes", "total_",
+                                    "memory.memsw.limit_in_bytes", "memory.memsw.usage_in_bytes", true};
 
 // Calls visit(folder, files) for the group at `path` below `base` and each
 // of its parents. A group missing from this view (a container shows only its
@@ -191,18 +186,18 @@ struct GroupRoom {
 };
 
 // What of a group's usage the kernel takes back before it ends a process:
-// the file cache and its own reclaimable caches of names and inodes. Where
-// the kernel tells its caches from the rest of its memory only as a total,
-// the total counts: better a piece of work done than one refused that fits.
+// the file cache, and of its own memory only the part it names reclaimable
+// (version 2's slab_reclaimable: caches of names and inodes). The rest of the
+// kernel's memory (pipe buffers, thread stacks, socket buffers, page tables)
+// is held for as long as its owners live. Version 1, and a kernel that gives
+// only "slab", tell no reclaimable part, so there all of it counts as held: a
+// group full of cached names may then refuse work that would have fitted,
+// which is safe, where counting it as room lets the kernel end the program.
 uint64_t ReclaimableInGroup(const std::string& folder, const GroupFiles& files) {
     const std::string stat = ReadKernelText(folder + "memory.stat");
     const std::string prefix = files.statPrefix;
-    uint64_t kernel = 0;
-    if (*files.kernelUsage)
-        kernel = ParseControlGroupLimit(ReadKernelText(folder + files.kernelUsage));
-    else if (!FindKernelCount(stat, prefix + "slab_reclaimable", kernel))
-        kernel = ReadKernelCount(stat, prefix + "slab");
-    return kernel + ReadKernelCount(stat, prefix + "inactive_file") + ReadKernelCount(stat, prefix + "active_file");
+    return ReadKernelCount(stat, prefix + "slab_reclaimable") + ReadKernelCount(stat, prefix + "inactive_file") +
+           ReadKernelCount(stat, prefix + "active_file");
 }
 
 uint64_t ReadGroupCount(const std::string& folder, const char* file) {
