@@ -71,7 +71,7 @@ protected:
     void TearDown() override {
         umask(oldMask_);
         SetWriteFailureAfterBytes(-1);
-        SetWriteCallFailure(0, 0);
+        SetSaveCallFailure(SaveCall::Write, 0, 0);
         SetNoReplaceWayForTesting(NoReplaceWay::Rename);
         chmod(dir_.c_str(), 0700);
     }
@@ -233,7 +233,7 @@ TEST_F(ToolkitAtomicSave, EveryFailedWriteCallFailsTheSave) {
             int call = 1;
             for (bool saved = false; !saved && call < 1000; ++call) {
                 SCOPED_TRACE(testing::Message() << piece << " way " << way << " errno " << error << " call " << call);
-                SetWriteCallFailure(call, error);
+                SetSaveCallFailure(SaveCall::Write, call, error);
                 {
                     DeferredCommits held;
                     if (way == 0) held.Detach();
@@ -245,12 +245,40 @@ TEST_F(ToolkitAtomicSave, EveryFailedWriteCallFailsTheSave) {
                     if (way == 2) held.Flush();
                     saved = held.Finish() && saved;
                 }
-                SetWriteCallFailure(0, 0);
+                SetSaveCallFailure(SaveCall::Write, 0, 0);
                 EXPECT_TRUE(ReadText(dir_ + "x.png") == (saved ? bytes : oldText)) << "saved: " << saved;
                 EXPECT_EQ(NamesIn(dir_), std::vector<std::string>{"x.png"});
             }
             EXPECT_GT(call, 3);  // calls failed before one lay past the save
         }
+    }
+}
+
+// The request to start writing back fails: only an error that says bytes
+// were lost fails the save; one that says the hint could not be given leaves
+// the decision to the final flush. A temporary copied into a hard-linked
+// target whose removal fails once is removed all the same, and the save
+// stands.
+TEST_F(ToolkitAtomicSave, FailedWriteBackHintsAndRemovals) {
+    std::string bytes((size_t(9) << 20) + 5, 0);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = char((i * 2654435761u) >> 13);
+    const struct {
+        SaveCall kind;
+        int error;
+        bool saved;
+    } cases[] = {{SaveCall::WriteBack, ENOMEM, true},  {SaveCall::WriteBack, EINVAL, true},
+                 {SaveCall::WriteBack, EIO, false},    {SaveCall::WriteBack, ENOSPC, false},
+                 {SaveCall::RemoveTemporary, EBUSY, true}, {SaveCall::RemoveTemporary, EIO, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "kind " << int(c.kind) << " errno " << c.error);
+        const std::string d = MakeTempFolder("hint");
+        MakeOld(d + "x.png", 0644);
+        ASSERT_EQ(link((d + "x.png").c_str(), (d + "y.png").c_str()), 0);
+        SetSaveCallFailure(c.kind, 1, c.error);
+        EXPECT_EQ(Save(d + "x.png", bytes), c.saved);
+        SetSaveCallFailure(SaveCall::Write, 0, 0);
+        for (const char* name : {"x.png", "y.png"}) EXPECT_TRUE(ReadText(d + name) == (c.saved ? bytes : "old")) << name;
+        EXPECT_EQ(NamesIn(d), (std::vector<std::string>{"x.png", "y.png"}));
     }
 }
 

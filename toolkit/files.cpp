@@ -25,8 +25,9 @@ namespace {
 std::string gConfigFolderOverride;
 std::string gExecutableFolderOverride;
 std::atomic<int64_t> gWriteFailureAfter{-1};
-std::atomic<int64_t> gFailingWriteCall{0};
-std::atomic<int> gFailingWriteError{0};
+std::atomic<SaveCall> gFailingCallKind{SaveCall::Write};
+std::atomic<int64_t> gFailingCall{0};
+std::atomic<int> gFailingCallError{0};
 std::atomic<NoReplaceWay> gNoReplaceWay{NoReplaceWay::Rename};
 thread_local DeferredCommits* tDeferredCommits = nullptr;
 
@@ -329,13 +330,14 @@ int CreateTemporary(int folderFd, std::string& name) {
     return -1;
 }
 
-// True (with errno set) when the test hook says this write call fails.
-bool WriteCallFailsForTesting() {
-    int64_t left = gFailingWriteCall.load(std::memory_order_relaxed);
-    while (left > 0 && !gFailingWriteCall.compare_exchange_weak(left, left - 1, std::memory_order_relaxed)) {
+// True (with errno set) when the test hook says this call fails.
+bool SaveCallFailsForTesting(SaveCall kind) {
+    if (gFailingCallKind.load(std::memory_order_relaxed) != kind) return false;
+    int64_t left = gFailingCall.load(std::memory_order_relaxed);
+    while (left > 0 && !gFailingCall.compare_exchange_weak(left, left - 1, std::memory_order_relaxed)) {
     }
     if (left != 1) return false;
-    errno = gFailingWriteError.load(std::memory_order_relaxed);
+    errno = gFailingCallError.load(std::memory_order_relaxed);
     return true;
 }
 
@@ -344,7 +346,7 @@ bool WriteCallFailsForTesting() {
 // that fails ends it, and its caller's save with it.
 bool WriteAll(int fd, const uint8_t* data, size_t size) {
     while (size > 0) {
-        if (WriteCallFailsForTesting()) return false;
+        if (SaveCallFailsForTesting(SaveCall::Write)) return false;
         const ssize_t n = write(fd, data, size);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
@@ -418,8 +420,23 @@ AtomicFile::AtomicFile(const std::string& path) {
 
 AtomicFile::~AtomicFile() {
     if (fd_ >= 0) close(fd_);
-    if (!tempName_.empty()) unlinkat(folderFd_, tempName_.c_str(), 0);
+    RemoveTemporary();
     if (folderFd_ >= 0) close(folderFd_);
+}
+
+bool AtomicFile::RemoveTemporary() {
+    // A removal that fails for a moment (a busy or briefly failing file
+    // system) would leave a file as large as the picture beside the target.
+    constexpr int kTries = 3;
+    for (int i = 0; i < kTries && !tempName_.empty(); ++i) {
+        const bool removed =
+            !SaveCallFailsForTesting(SaveCall::RemoveTemporary) && unlinkat(folderFd_, tempName_.c_str(), 0) == 0;
+        if (removed || errno == ENOENT) {
+            tempName_.clear();
+            tempPath_.clear();
+        }
+    }
+    return tempName_.empty();
 }
 
 bool AtomicFile::Write(const void* data, size_t size) {
@@ -448,13 +465,16 @@ bool AtomicFile::Write(const void* data, size_t size) {
     // a memory control group is charged the file's pages while they wait,
     // and a large save would otherwise fill it with pages the kernel cannot
     // give back before they are written, and end the program for them.
-    // Where the call is not supported the final flush does it all; any other
-    // failure of it is the disk's and fails the save.
+    // The request is a hint: where it cannot be given (not supported, no
+    // memory to start with) the final flush does it all and decides. Only a
+    // failure that says bytes were lost (the disk's error, no space) fails
+    // the save now.
     constexpr uint64_t kWriteBackBytes = uint64_t(8) << 20;
     if (written_ - sentToDisk_ >= kWriteBackBytes) {
         if (!FlushBuffer()) return false;
-        if (sync_file_range(fd_, off64_t(sentToDisk_), off64_t(written_ - sentToDisk_), SYNC_FILE_RANGE_WRITE) != 0 &&
-            errno != ENOSYS && errno != EINVAL && errno != ESPIPE && errno != EOPNOTSUPP) {
+        if ((SaveCallFailsForTesting(SaveCall::WriteBack) ||
+             sync_file_range(fd_, off64_t(sentToDisk_), off64_t(written_ - sentToDisk_), SYNC_FILE_RANGE_WRITE) != 0) &&
+            (errno == EIO || errno == ENOSPC || errno == EDQUOT)) {
             ok_ = false;
             return false;
         }
@@ -529,9 +549,14 @@ CommitResult AtomicFile::CommitNow(ExistingFile existing) {
         ok_ = false;
         return result;  // the temporary, if still there, goes with the object
     }
-    if (inPlace_) unlinkat(folderFd_, tempName_.c_str(), 0);
-    tempName_.clear();
-    tempPath_.clear();
+    // The target is whole: the save stands even if the copied temporary
+    // will not go yet (the destructor tries once more).
+    if (inPlace_) {
+        RemoveTemporary();
+    } else {
+        tempName_.clear();
+        tempPath_.clear();
+    }
     committed_ = true;
     return CommitResult::InPlace;
 }
@@ -667,9 +692,10 @@ bool IsSameFile(const FileIdentity& a, const FileIdentity& b) {
 
 void SetWriteFailureAfterBytes(int64_t bytes) { gWriteFailureAfter.store(bytes, std::memory_order_relaxed); }
 
-void SetWriteCallFailure(int64_t call, int error) {
-    gFailingWriteError.store(error, std::memory_order_relaxed);
-    gFailingWriteCall.store(call, std::memory_order_relaxed);
+void SetSaveCallFailure(SaveCall kind, int64_t call, int error) {
+    gFailingCallKind.store(kind, std::memory_order_relaxed);
+    gFailingCallError.store(error, std::memory_order_relaxed);
+    gFailingCall.store(call, std::memory_order_relaxed);
 }
 
 void SetNoReplaceWayForTesting(NoReplaceWay way) { gNoReplaceWay.store(way, std::memory_order_relaxed); }

@@ -177,6 +177,9 @@ private:
     CommitResult CommitNow(ExistingFile existing = ExistingFile::Replace);
     bool CopyIntoTarget(int tempFd);
     CommitResult PlaceWithoutReplacing();
+    // Removes the temporary, trying again after a failure; false when it is
+    // still there.
+    bool RemoveTemporary();
 
     std::string targetName_;  // the resolved target's name in its folder
     std::string tempName_;
@@ -265,10 +268,13 @@ bool IsSameFile(const FileIdentity& a, const FileIdentity& b);
 // The count is shared by every thread's writes.
 void SetWriteFailureAfterBytes(int64_t bytes);
 
-// Test hook: the `call`-th write system call that atomic saves make from now
-// on (1: the next one) fails once with `error` as its errno; the calls after
-// it work again. 0 switches the injection off. Counted over every thread.
-void SetWriteCallFailure(int64_t call, int error);
+// Test hook: the `call`-th system call of that kind that atomic saves make
+// from now on (1: the next one) fails once with `error` as its errno; the
+// calls after it work again. 0 switches the injection off. Counted over
+// every thread. The kinds: a write of the file's bytes, the request to start
+// writing them back to disk, the removal of a temporary.
+enum class SaveCall { Write, WriteBack, RemoveTemporary };
+void SetSaveCallFailure(SaveCall kind, int64_t call, int error);
 
 // Test hook: the way a commit with ExistingFile::Keep takes first, as if the
 // file system refused those before it: the rename that refuses to replace
