@@ -22,28 +22,7 @@
 #include "toolkit/codecs.h"
 #include "toolkit/parallel.h"
 
-// The coverage counters the fuzzer reads after each input, where the linker
-// put them; absent (null) outside a fuzzing build.
-extern "C" {
-extern uint8_t __start___sancov_cntrs[] __attribute__((weak));
-extern uint8_t __stop___sancov_cntrs[] __attribute__((weak));
-}
-
 namespace {
-
-// While it lives, the code run leaves the coverage counters as they were.
-class CoverageNotCounted {
-public:
-    FUZZ_UNTRACED CoverageNotCounted() {
-        if (__start___sancov_cntrs) saved_.assign(__start___sancov_cntrs, __stop___sancov_cntrs);
-    }
-    FUZZ_UNTRACED ~CoverageNotCounted() {
-        if (!saved_.empty()) std::copy(saved_.begin(), saved_.end(), __start___sancov_cntrs);
-    }
-
-private:
-    std::vector<uint8_t> saved_;
-};
 
 // What one decode gave: a picture, or a failure with its text.
 struct Outcome {

@@ -111,6 +111,19 @@ inline uint64_t ClaimedPngPixels(const uint8_t* chunks, size_t size) {
     return largest;
 }
 
+// While it lives, the code run leaves the fuzzer's coverage counters as they
+// were: for work whose coverage depends on timing.
+class CoverageNotCounted {
+public:
+    CoverageNotCounted();
+    ~CoverageNotCounted();
+    CoverageNotCounted(const CoverageNotCounted&) = delete;
+    CoverageNotCounted& operator=(const CoverageNotCounted&) = delete;
+
+private:
+    std::vector<uint8_t> saved_;
+};
+
 // A folder of this process's own, removed when the process ends normally.
 // Memory-backed when the system has one, since targets write many small files.
 inline const std::string& FuzzTempFolder() {

@@ -31,7 +31,7 @@ runs_for() {
 }
 
 # Memory limits, in MB. Every target gives the code a room of 192 MiB
-# (memory_room.cpp), so the code's own check refuses a claim whose picture
+# (support.cpp), so the code's own check refuses a claim whose picture
 # memory (a decoder's output, a progressive JPEG's coefficients) would not
 # fit, however few bytes make it; a single allocation of 256 MB is then a
 # bomb: memory a reader or a library takes without asking. (The targets skip
