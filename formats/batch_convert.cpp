@@ -114,6 +114,7 @@ template <typename Loaded, typename Abandon>
 ItemResult ConvertItem(const ItemWork& work, Loaded&& loaded, Abandon&& abandoned) {
     ItemResult result;
     TexInfo info;
+    ReachStep(work, BatchItemStep::Loading);
     ImagePtr image = LoadImageAnySource(work.source, info, work.display);
     if (!image) {
         result.line = work.name + ": " + info.errorText + "\n";
@@ -342,9 +343,10 @@ private:
         ItemResult result;
         std::unique_ptr<DeferredCommits> commits;
         // Several items at once are only a speed-up, which must never change
-        // which items are converted: an item that failed while memory was
-        // refused goes again once the others are through, alone, and fails
-        // only if it does not fit even so.
+        // which items are converted: an item whose own work was refused
+        // memory and failed goes again once the others are through, alone,
+        // and fails only if it does not fit even so. A failure of its own
+        // (a damaged file) is final at once, whatever the others meet.
         for (bool alone = false;; alone = true) {
             const MemoryRefusalWatch refusals;
             try {
@@ -369,6 +371,7 @@ private:
                         commits = std::move(held);
                     });
             } catch (const std::bad_alloc&) {
+                NoteMemoryRefusal();
                 result = ItemResult{};
                 result.line = work.name + ": Not enough memory for the image.\n";
                 commits.reset();

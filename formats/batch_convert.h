@@ -89,8 +89,9 @@ std::string ComposeBatchSummary(const BatchOutcome& outcome, const std::string& 
 // (the reference the overlapped run must match); true restores the overlap.
 void SetBatchOverlapForTesting(bool overlap);
 
-// Testing hook: runs on the thread that converts item `item` (from 1) as its
+// Testing hook: runs on the thread that converts item `item` (from 1) as it
+// starts to load its picture (again, when it goes again alone), once the
 // picture is loaded and as its output is written to its temporary, so a test
 // can hold an item at that point. Set it only while no run works.
-enum class BatchItemStep { Loaded, Written };
+enum class BatchItemStep { Loading, Loaded, Written };
 void SetBatchItemStepHookForTesting(std::function<void(int64_t item, BatchItemStep step)> hook);

@@ -103,6 +103,9 @@ struct Case {
     // In overlapped runs, no picture memory beside this item's picture, once
     // it is loaded, until an item started beside it has been refused.
     int64_t crowdedBy = 0;
+    // In overlapped runs this item starts to load only once an item beside
+    // it has been refused; in every run it is loaded once.
+    int64_t loadsOnceAfterRefusal = 0;
 };
 
 struct RunResult {
@@ -169,12 +172,21 @@ RunResult RunCase(const Case& c, bool overlap) {
         release.set_value();
     };
     const auto setRoom = [](uint64_t room) { SetFreeMemoryForTesting(room ? kMemoryReserveBytes + room : 0); };
+    const auto awaitRefusal = [](uint64_t since) {
+        for (int i = 0; i < 500 && CountMemoryRefusals() == since; ++i) usleep(10000);
+    };
+    const uint64_t refusalsBefore = CountMemoryRefusals();
+    std::atomic<int> loads{0};
     SetBatchItemStepHookForTesting([&](int64_t item, BatchItemStep step) {
         if (overlap && item == c.crowdedBy && step == BatchItemStep::Loaded) {
-            const MemoryRefusalWatch refusals;
+            const uint64_t since = CountMemoryRefusals();
             setRoom(1);
-            for (int i = 0; i < 500 && !refusals.Refused(); ++i) usleep(10000);
+            awaitRefusal(since);
             setRoom(c.room);
+        }
+        if (item == c.loadsOnceAfterRefusal && step == BatchItemStep::Loading) {
+            ++loads;
+            if (overlap) awaitRefusal(refusalsBefore);
         }
         if (item == c.stopInHand && step == BatchItemStep::Loaded) {
             if (overlap) released.wait();
@@ -198,6 +210,7 @@ RunResult RunCase(const Case& c, bool overlap) {
     SetWriteFailureAfterBytes(-1);
     SetBatchOverlapForTesting(true);
     SetBatchItemStepHookForTesting(nullptr);
+    EXPECT_EQ(loads.load(), c.loadsOnceAfterRefusal ? 1 : 0) << "overlapped: " << overlap;
     run.summary = ComposeBatchSummary(outcome, settings.extension);
     run.files = FilesBelow(root);
     for (const std::string& name : c.kept) EXPECT_EQ(run.files[name], made[name]) << name;
@@ -297,6 +310,12 @@ TEST(BatchConvert, OverlappedRunsMatchOneByOneRuns) {
         {.title = "items refused memory beside another go again alone",
          .files = {{"src/1.png", 640, 480}, {"src/2.png", 640, 480}, {"src/3.png", 640, 480}, {"src/4.png", 640, 480}},
          .extension = "dds", .summary = "Converted: 4   Skipped: 0   Failed: 0\n\n", .crowdedBy = 1},
+        {.title = "a damaged item beside a refused one fails once, not again alone",
+         .files = {{"src/1.png", 640, 480}, {"src/2.png", 0, 0}, {"src/3.png", 640, 480}, {"src/4.png", 640, 480}},
+         .extension = "dds",
+         .summary = "Converted: 3   Skipped: 0   Failed: 1\n\n"
+                    "2.png: This image format is not supported, or the file is damaged.\n",
+         .crowdedBy = 1, .loadsOnceAfterRefusal = 2},
         {.title = "an item without room even alone fails, and says why",
          .files = {{"src/1.png", 640, 480}, {"src/2.png", 640, 480}}, .extension = "tga",
          .summary = "Converted: 0   Skipped: 0   Failed: 2\n\n1.png: Not enough memory for the image.\n"

@@ -3,11 +3,14 @@
 // room picture buffers are granted, and the readers and writers that ask it.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "adjust/normalmap.h"
@@ -24,6 +27,7 @@
 #include "toolkit/codecs.h"
 #include "toolkit/files.h"
 #include "toolkit/memory.h"
+#include "toolkit/parallel.h"
 
 namespace {
 
@@ -167,6 +171,61 @@ TEST(ToolkitMemory, PictureMemoryCountsBuffersNotWrittenYet) {
 
     SetFreeMemoryForTesting(1);
     EXPECT_TRUE(NewPictureArray<uint8_t>(kPictureMemoryCheckedFrom - 1)) << "small buffers live on the reserve";
+}
+
+// A refusal counts for the watches of the work that met it: on the watching
+// thread, on a band pool helper working for it, or noted for a bad_alloc;
+// never for a refusal of another thread's work at the same time, nor for an
+// inner watch that ended before it.
+TEST(ToolkitMemory, RefusalsCountForTheWorkThatMetThem) {
+    struct Reset {
+        ~Reset() {
+            SetFreeMemoryForTesting(0);
+            SetThreadCountForTesting(0);
+        }
+    } reset;
+    SetFreeMemoryForTesting(kMemoryReserveBytes + 1);
+    const auto refuse = [] { EXPECT_FALSE(HasRoomFor(2)); };
+    // Every band not on the caller's thread is refused; the caller's waits
+    // until a helper has taken one.
+    const auto onHelpers = [] {
+        SetThreadCountForTesting(4);
+        const std::thread::id caller = std::this_thread::get_id();
+        std::atomic<bool> helped{false};
+        ParallelForBands(16, 1, [&](int64_t, int64_t) {
+            if (std::this_thread::get_id() != caller) {
+                EXPECT_FALSE(HasRoomFor(2));
+                helped = true;
+            }
+            for (int i = 0; i < 2000 && !helped; ++i) usleep(1000);
+        });
+        EXPECT_TRUE(helped);
+    };
+    const auto elsewhere = [&] { std::thread(refuse).join(); };
+    const struct {
+        const char* what;
+        std::function<void()> insideInner, afterInner;
+        bool inner, outer;
+    } cases[] = {
+        {"on the watching thread", refuse, [] {}, true, true},
+        {"on band pool helpers", onHelpers, [] {}, true, true},
+        {"a bad_alloc noted", [] { NoteMemoryRefusal(); }, [] {}, true, true},
+        {"on another thread", elsewhere, elsewhere, false, false},
+        {"after the inner watch", [] {}, refuse, false, true},
+        {"none", [] {}, [] {}, false, false},
+    };
+    for (const auto& c : cases) {
+        const MemoryRefusalWatch outer;
+        bool inner = false;
+        {
+            const MemoryRefusalWatch watch;
+            c.insideInner();
+            inner = watch.Refused();
+        }
+        c.afterInner();
+        EXPECT_EQ(inner, c.inner) << c.what;
+        EXPECT_EQ(outer.Refused(), c.outer) << c.what;
+    }
 }
 
 // Readers and writers ask for room before each buffer of picture or file

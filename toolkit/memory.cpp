@@ -1,6 +1,7 @@
 #include "toolkit/memory.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -295,6 +296,20 @@ namespace {
 
 std::atomic<uint64_t> gFreeMemoryOverride{0};
 std::atomic<uint64_t> gRefusals{0};
+thread_local MemoryRefusalWatch* tRefusalWatch = nullptr;
+
+// The C library keeps a freed block for later unless it was mapped on its
+// own, and it maps on their own only blocks above a threshold that grows
+// with every such block freed, up to 32 MiB. A converted picture's buffers
+// (a file read whole, mip levels, rows of blocks) would stay with the
+// process: tens of megabytes that a memory group charges and the room
+// cannot tell from memory in use, so the next batch item found no room that
+// it finds alone. A fixed threshold maps every block from the checked size
+// up on its own and gives it back as it is freed; the fresh pages cost a
+// little on a picture's first touch, far less than the room they return.
+struct FreedBlocksGoBack {
+    FreedBlocksGoBack() { mallopt(M_MMAP_THRESHOLD, int(kPictureMemoryCheckedFrom)); }
+} const gFreedBlocksGoBack;
 
 // Picture memory taken and not yet counted by the kernel in full: its pages
 // appear as the buffer is written, and until then a second buffer checked
@@ -315,7 +330,7 @@ public:
         if (!Fits(bytes, 0)) return nullptr;
         uint8_t* memory = new (std::nothrow) uint8_t[bytes];
         if (!memory) {
-            gRefusals.fetch_add(1, std::memory_order_relaxed);
+            NoteMemoryRefusal();
             return nullptr;
         }
         try {
@@ -363,7 +378,7 @@ private:
         // itself must fit.
         const bool fits = resident >= kMemoryReserveBytes && resident - kMemoryReserveBytes >= unseen &&
                           resident - kMemoryReserveBytes - unseen >= bytes && mapped >= bytes;
-        if (!fits) gRefusals.fetch_add(1, std::memory_order_relaxed);
+        if (!fits) NoteMemoryRefusal();
         return fits;
     }
 
@@ -402,6 +417,26 @@ bool HasRoomFor(uint64_t bytes, uint64_t givenBackFirst) {
 }
 
 uint64_t CountMemoryRefusals() { return gRefusals.load(std::memory_order_relaxed); }
+
+MemoryRefusalWatch::MemoryRefusalWatch() noexcept : outer_(tRefusalWatch) { tRefusalWatch = this; }
+
+MemoryRefusalWatch::~MemoryRefusalWatch() { tRefusalWatch = outer_; }
+
+MemoryRefusalWatch* CurrentMemoryRefusalWatch() noexcept { return tRefusalWatch; }
+
+RefusalsCountFor::RefusalsCountFor(MemoryRefusalWatch* watch) noexcept : previous_(tRefusalWatch) {
+    tRefusalWatch = watch;
+}
+
+RefusalsCountFor::~RefusalsCountFor() { tRefusalWatch = previous_; }
+
+void NoteMemoryRefusal() noexcept {
+    gRefusals.fetch_add(1, std::memory_order_relaxed);
+    // Another thread may mark the same watches: only the flags change, and
+    // the chain stays as it is until the work it watches is over.
+    for (MemoryRefusalWatch* watch = tRefusalWatch; watch; watch = watch->outer_)
+        watch->refused_.store(true, std::memory_order_relaxed);
+}
 
 void SetFreeMemoryForTesting(uint64_t bytes) { gFreeMemoryOverride.store(bytes, std::memory_order_relaxed); }
 

@@ -6,6 +6,7 @@
 // limit is thus planned for as the smaller machine it is.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
@@ -82,17 +83,51 @@ constexpr uint64_t kMemoryReserveBytes = uint64_t(64) << 20;
 bool HasRoomFor(uint64_t bytes, uint64_t givenBackFirst = 0);
 
 // How many times the process has been refused memory so far: HasRoomFor
-// answering false, or picture memory not taken. A piece of work that failed
-// while this grew may have failed for want of memory alone.
+// answering false, or picture memory not taken.
 uint64_t CountMemoryRefusals();
-// Whether the process was refused memory since it was made.
+
+// Whether the work done while it lives was refused memory: on the thread that
+// made it, and on the threads that do part of that work for it (the band
+// pool's helpers, a decoder's reading thread; see RefusalsCountFor). Work of
+// other threads running at the same time does not count, so a piece of work
+// that failed while its watch saw a refusal may have failed for want of
+// memory alone. Watches on one thread nest: a refusal counts for each.
 class MemoryRefusalWatch {
 public:
-    bool Refused() const { return CountMemoryRefusals() != start_; }
+    MemoryRefusalWatch() noexcept;
+    ~MemoryRefusalWatch();
+    MemoryRefusalWatch(const MemoryRefusalWatch&) = delete;
+    MemoryRefusalWatch& operator=(const MemoryRefusalWatch&) = delete;
+
+    bool Refused() const { return refused_.load(std::memory_order_relaxed); }
 
 private:
-    uint64_t start_ = CountMemoryRefusals();
+    friend void NoteMemoryRefusal() noexcept;
+    MemoryRefusalWatch* const outer_;
+    std::atomic<bool> refused_{false};
 };
+
+// The calling thread's innermost watch (null when none), for a thread that
+// works on its behalf.
+MemoryRefusalWatch* CurrentMemoryRefusalWatch() noexcept;
+
+// While it lives, refusals on the calling thread count for `watch` (and the
+// watches around it) instead of the thread's own: made by a thread doing a
+// part of the work that `watch` watches, and gone before that work ends.
+class RefusalsCountFor {
+public:
+    explicit RefusalsCountFor(MemoryRefusalWatch* watch) noexcept;
+    ~RefusalsCountFor();
+    RefusalsCountFor(const RefusalsCountFor&) = delete;
+    RefusalsCountFor& operator=(const RefusalsCountFor&) = delete;
+
+private:
+    MemoryRefusalWatch* const previous_;
+};
+
+// Counts a refusal for the calling thread's watches and the process: for
+// memory its work was refused outside HasRoomFor (a std::bad_alloc caught).
+void NoteMemoryRefusal() noexcept;
 
 // Test hook: the resident room, in bytes, instead of the machine's figures,
 // with no mapped limit (0 restores them).
@@ -100,7 +135,10 @@ void SetFreeMemoryForTesting(uint64_t bytes);
 
 // Picture memory: taken only when HasRoomFor grants it, and counted as taken
 // until its pages are in memory. Buffers below kPictureMemoryCheckedFrom
-// are left to the reserve and never wait for the check.
+// are left to the reserve and never wait for the check. Every block from
+// that size up, picture memory or not, goes back to the system as it is
+// freed (see memory.cpp), so the room one piece of work leaves is there for
+// the next.
 constexpr size_t kPictureMemoryCheckedFrom = size_t(1) << 20;
 struct PictureMemoryRelease {
     void operator()(void* memory) const noexcept;

@@ -14,6 +14,8 @@
 #include <new>
 #include <thread>
 
+#include "toolkit/memory.h"
+
 namespace {
 
 constexpr int kMaxThreads = 256;
@@ -31,6 +33,7 @@ struct Job {
     int64_t count = 0, bandSize = 0, bands = 0;
     std::atomic<int64_t> next{0};
     int helpers = 0;  // workers inside this job; guarded by Pool::mutex
+    MemoryRefusalWatch* watch = nullptr;  // the caller's: the bands are its work
 };
 
 void WorkOn(Job& job) {
@@ -61,7 +64,10 @@ void WorkerLoop(Pool* pool) {
         Job* job = pool->job;
         ++job->helpers;
         lock.unlock();
-        WorkOn(*job);
+        {
+            const RefusalsCountFor caller(job->watch);
+            WorkOn(*job);
+        }
         lock.lock();
         if (--job->helpers == 0) pool->idle.notify_one();
     }
@@ -183,6 +189,7 @@ void RunBands(int64_t count, int64_t grain, BandCall call, void* context) {
     job.call = call;
     job.context = context;
     job.count = count;
+    job.watch = CurrentMemoryRefusalWatch();
     job.bandSize = count / wanted + (count % wanted != 0);
     job.bands = count / job.bandSize + (count % job.bandSize != 0);
     const int helpers = int(std::min<int64_t>(threads - 1, job.bands - 1));

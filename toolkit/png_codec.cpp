@@ -30,6 +30,7 @@
 #include "toolkit/bytereader.h"
 #include "toolkit/codecs.h"
 #include "toolkit/files.h"
+#include "toolkit/memory.h"
 #include "toolkit/parallel.h"
 #include "toolkit/rows.h"
 
@@ -144,7 +145,10 @@ public:
         state_->crc_flag = ISAL_ZLIB;  // checks the header and the checksum
         if (ahead) {
             try {
-                worker_ = std::thread([this] { ProduceAhead(); });
+                worker_ = std::thread([this, watch = CurrentMemoryRefusalWatch()] {
+                    const RefusalsCountFor reader(watch);
+                    ProduceAhead();
+                });
             } catch (const std::system_error&) {
                 // No thread to be had: make the bytes as libpng asks.
             }
