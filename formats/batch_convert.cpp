@@ -20,7 +20,6 @@
 #include <optional>
 #include <set>
 #include <system_error>
-#include <thread>
 #include <utility>
 
 #include "formats/dispatch.h"
@@ -28,6 +27,7 @@
 #include "formats/sizing.h"
 #include "toolkit/files.h"
 #include "toolkit/memory.h"
+#include "toolkit/thread.h"
 
 namespace {
 
@@ -217,7 +217,10 @@ public:
 
     // Until another item may start without passing the bounds. A picture
     // not loaded yet is counted as large as the largest one so far, and so
-    // is the next: a run of huge pictures converts them one at a time.
+    // is the next: a run of huge pictures converts them one at a time. Until
+    // the first picture is loaded nothing is known of their sizes, so the
+    // first item converts alone that long: items started blindly beside it
+    // would be refused memory in a small group, and opened twice.
     void WaitForRoom() {
         static const uint64_t budget = [] {
             const uint64_t usable = GetUsableMemoryBytes();
@@ -240,7 +243,7 @@ public:
             if (std::any_of(flights_.begin(), flights_.end(),
                             [](const Flight& f) { return f.awaitingRetry || f.alone; }))
                 return false;
-            return converting == 0 || (converting < kItemsConverting && pictures <= budget);
+            return converting == 0 || (largestPicture_ != 0 && converting < kItemsConverting && pictures <= budget);
         });
     }
 
@@ -319,7 +322,7 @@ private:
         std::unique_ptr<DeferredCommits> commits{};  // the held output
         bool taken = false;                          // by the calling thread
         bool done = false;
-        std::thread thread{};
+        Thread thread{};
     };
 
     bool Launch(Flight& flight, const ItemWork& work) {
@@ -330,7 +333,7 @@ private:
         pthread_sigmask(SIG_SETMASK, &all, &previous);
         bool launched = true;
         try {
-            flight.thread = std::thread([this, &flight, work] { Run(flight, work); });
+            flight.thread = Thread([this, &flight, work] { Run(flight, work); });
         } catch (const std::system_error&) {
             launched = false;
         }
@@ -356,6 +359,7 @@ private:
                         std::lock_guard<std::mutex> lock(mutex_);
                         flight.pictureBytes = bytes;
                         largestPicture_ = std::max(largestPicture_, bytes);
+                        Changed();
                     },
                     [&] {
                         std::lock_guard<std::mutex> lock(mutex_);
