@@ -7,9 +7,9 @@
 #include <cstring>
 #include <new>
 #include <system_error>
-#include <thread>
 
 #include "toolkit/rows.h"
+#include "toolkit/thread.h"
 
 namespace {
 
@@ -43,7 +43,7 @@ PictureArray<uint8_t> NewPixels(size_t bytes) { return NewPictureArray<uint8_t>(
 
 struct PagesAhead::Helper {
     std::atomic<bool> stop{false};
-    std::thread thread;
+    Thread thread;
 };
 
 PagesAhead::PagesAhead(Image& image) {
@@ -56,7 +56,7 @@ PagesAhead::PagesAhead(Image& image) {
     if (!helper_) return;
     Helper* helper = helper_.get();
     try {
-        helper_->thread = std::thread([helper, first, last] {
+        helper_->thread = Thread([helper, first, last] {
             for (uintptr_t end = last; end > first && !helper->stop.load(std::memory_order_relaxed);) {
                 const uintptr_t begin = end - first > kStep ? end - kStep : first;
                 if (madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE) != 0) return;

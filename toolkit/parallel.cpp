@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "toolkit/memory.h"
+#include "toolkit/thread.h"
 
 namespace {
 
@@ -83,7 +84,7 @@ void EnsureWorkers(Pool& pool, int wanted) {
     pthread_sigmask(SIG_SETMASK, &all, &previous);
     try {
         while (pool.workers < wanted) {
-            std::thread(WorkerLoop, &pool).detach();
+            Thread([&pool] { WorkerLoop(&pool); }).detach();
             ++pool.workers;
         }
     } catch (...) {

@@ -25,7 +25,6 @@
 #include <mutex>
 #include <new>
 #include <system_error>
-#include <thread>
 
 #include "toolkit/bytereader.h"
 #include "toolkit/codecs.h"
@@ -33,6 +32,7 @@
 #include "toolkit/memory.h"
 #include "toolkit/parallel.h"
 #include "toolkit/rows.h"
+#include "toolkit/thread.h"
 
 namespace {
 
@@ -145,7 +145,7 @@ public:
         state_->crc_flag = ISAL_ZLIB;  // checks the header and the checksum
         if (ahead) {
             try {
-                worker_ = std::thread([this, watch = CurrentMemoryRefusalWatch()] {
+                worker_ = Thread([this, watch = CurrentMemoryRefusalWatch()] {
                     const RefusalsCountFor reader(watch);
                     ProduceAhead();
                 });
@@ -425,7 +425,7 @@ private:
     bool finished_ = false;
     const char* failure_ = nullptr;
     bool stop_ = false;
-    std::thread worker_;  // joined by the destructor before anything else goes
+    Thread worker_;  // joined by the destructor before anything else goes
 };
 
 void PngReadFn(png_structp png, png_bytep out, png_size_t length) {
