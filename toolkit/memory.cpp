@@ -307,8 +307,8 @@ thread_local MemoryRefusalWatch* tRefusalWatch = nullptr;
 // it finds alone. A fixed threshold maps every block from
 // kFreedBlocksGoBackFrom up on its own and gives it back as it is freed.
 // Fresh pages cost a fault on first touch: from 1 MiB up that made a batch
-// of fifty small pictures a tenth slower, from 4 MiB up no slower, and what
-// stays below that is small beside the reserve.
+// of fifty small pictures a tenth slower, from 4 MiB up a twentieth, and
+// what stays below that is small beside the reserve.
 constexpr size_t kFreedBlocksGoBackFrom = size_t(4) << 20;
 struct FreedBlocksGoBack {
     FreedBlocksGoBack() { mallopt(M_MMAP_THRESHOLD, int(kFreedBlocksGoBackFrom)); }
