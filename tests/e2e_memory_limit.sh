@@ -251,9 +251,11 @@ done
 cli=$(dirname "$binary")/orvanta_cli
 [[ -x "$cli" ]] || fail "no orvanta_cli beside the program"
 # in_group MIB COMMAND...: its exit code, 137 when the kernel ended it.
+# ASan's quarantine would keep one item's freed pictures for the next.
 in_group() {
   make_group core "$1" || fail "cannot make a memory control group of $1 MiB"; shift
-  bash -c 'echo $$ >"$0/cgroup.procs" && exec "$@"' "$group" "$@" >"$log" 2>&1
+  ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}quarantine_size_mb=0" \
+    bash -c 'echo $$ >"$0/cgroup.procs" && exec "$@"' "$group" "$@" >"$log" 2>&1
   local rc=$?
   remove_group
   return $rc
