@@ -250,16 +250,6 @@ done
 # --- The core on its own ---------------------------------------------------
 cli=$(dirname "$binary")/orvanta_cli
 [[ -x "$cli" ]] || fail "no orvanta_cli beside the program"
-# in_group MIB COMMAND...: its exit code, 137 when the kernel ended it.
-# ASan's quarantine would keep one item's freed pictures for the next.
-in_group() {
-  make_group core "$1" || fail "cannot make a memory control group of $1 MiB"; shift
-  ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}quarantine_size_mb=0" \
-    bash -c 'echo $$ >"$0/cgroup.procs" && exec "$@"' "$group" "$@" >"$log" 2>&1
-  local rc=$?
-  remove_group
-  return $rc
-}
 # least_alone COMMAND...: the fewest MiB, to 2 MiB, in which it succeeds.
 least_alone() {
   local lo=16 hi=1024 mid
@@ -273,9 +263,16 @@ least_alone() {
 # Four pictures and, second, one cut short: each good one converts alone in
 # some group; the batch of all five, in 16 MiB more, converts every good one
 # as a run without a group does, byte for byte, and fails only the cut one.
-batch_into() {  # FOLDER [MIB]: the batch of the pictures given in $pictures
+# ASan's quarantine would keep one item's freed pictures for the next.
+batch_into() {  # FOLDER [MIB]: the batch of $pictures, in a group of MIB; 137 when the kernel ended it
   rm -rf "$1" && mkdir "$1" || return 1
-  if [[ -n "${2:-}" ]]; then in_group "$2" "$cli" batch "$1" "${pictures[@]}"; else "$cli" batch "$1" "${pictures[@]}" >"$log" 2>&1; fi
+  [[ -z "${2:-}" ]] && { "$cli" batch "$1" "${pictures[@]}" >"$log" 2>&1; return; }
+  make_group core "$2" || fail "cannot make a memory control group of $2 MiB"
+  ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}quarantine_size_mb=0" \
+    bash -c 'echo $$ >"$0/cgroup.procs" && exec "$@"' "$group" "$cli" batch "$1" "${pictures[@]}" >"$log" 2>&1
+  local rc=$?
+  remove_group
+  return $rc
 }
 if [[ -z "${ORVANTA_E2E_ONLY:-}" || " $ORVANTA_E2E_ONLY " == *" batch "* ]]; then
   for i in 1 2 3 4; do make_picture "2048x$((2048 + i))"; done
