@@ -148,7 +148,15 @@ finish_step() {
   case $? in
     2) outcome=killed ;;
     1) outcome="neither done nor refused within a minute" ;;
-    0) if box=$(message_box); then outcome=refused; else outcome="done"; fi ;;
+    0) # Each look is a query of its own, and a box just shown on a busy
+       # machine may miss one: the outcome is what two looks in a row agree on.
+       local _
+       for _ in $(seq 1 10); do
+         if box=$(message_box); then outcome=refused; return; fi
+         "$@" && ! has_box && { outcome="done"; return; }
+         sleep 0.2
+       done
+       outcome="neither done nor refused" ;;
   esac
 }
 step_levels() {
