@@ -22,12 +22,23 @@ echo "window $window \"$title\" ${geometry}"
 
 xdotool windowfocus --sync "$window" 2>/dev/null
 list_windows() { xwininfo -root -children | grep '"orvanta"' | awk '{print $1, $(NF-1)}' | sort; }
+# The popup is a window that was not there before F10. A slow (sanitized)
+# program may still size or place its main window meanwhile, so windows are
+# told apart by their ids alone, and the list before is taken once it stays
+# the same for a second.
 before=$(list_windows)
+for _ in $(seq 1 10); do
+  sleep 1
+  now=$(list_windows)
+  [[ "$now" == "$before" ]] && break
+  before=$now
+done
 xdotool key --window "$window" F10
 menu=
 for _ in $(seq 1 30); do
   sleep 0.1
-  menu=$(comm -13 <(echo "$before") <(list_windows) | awk '{print $2}' | awk -F'[x+]' '$1 >= 150 && $2 >= 100' | head -1)
+  menu=$(awk 'NR == FNR { seen[$1] = 1; next } !($1 in seen) { print $2 }' <(echo "$before") <(list_windows) |
+    awk -F'[x+]' '$1 >= 150 && $2 >= 100' | head -1)
   [[ -n "$menu" ]] && break
 done
 [[ -n "$menu" ]] || fail "F10 opened no menu popup"
