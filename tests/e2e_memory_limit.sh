@@ -148,8 +148,7 @@ finish_step() {
   case $? in
     2) outcome=killed ;;
     1) outcome="neither done nor refused within a minute" ;;
-    0) # Each look is a query of its own, and a box just shown on a busy
-       # machine may miss one: the outcome is what two looks in a row agree on.
+    0) # A box just shown may miss one query: two looks must agree.
        local _
        for _ in $(seq 1 10); do
          if box=$(message_box); then outcome=refused; return; fi

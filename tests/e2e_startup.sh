@@ -22,10 +22,8 @@ echo "window $window \"$title\" ${geometry}"
 
 xdotool windowfocus --sync "$window" 2>/dev/null
 list_windows() { xwininfo -root -children | grep '"orvanta"' | awk '{print $1, $(NF-1)}' | sort; }
-# The popup is a window that was not there before F10. A slow (sanitized)
-# program may still size or place its main window meanwhile, so windows are
-# told apart by their ids alone, and the list before is taken once it stays
-# the same for a second.
+# The popup is a window new by its id: a slow (sanitized) start may still
+# resize the main window, so the list is taken once it is steady.
 before=$(list_windows)
 for _ in $(seq 1 10); do
   sleep 1
@@ -44,9 +42,7 @@ done
 [[ -n "$menu" ]] || fail "F10 opened no menu popup"
 echo "File menu popup ${menu}"
 # While the popup is open it holds the keyboard, so Ctrl+Q would go to the
-# menu: wait until it is really gone. The popup shows before it takes the
-# keyboard, and a slow (sanitized) program may take it after an Escape sent
-# at once, which then goes past it: Escape again each second it stays.
+# menu: wait until it is really gone, with Escape again each second it stays.
 popup=$(list_windows | awk -v g="$menu" '$2 == g {print $1; exit}')
 closed=
 for i in $(seq 0 49); do

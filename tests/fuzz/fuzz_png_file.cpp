@@ -5,11 +5,8 @@
 // input reaches the thread, cut into the thread's pieces at a point that
 // depends on the input. Decoded with one thread and with two, the file must
 // give the same result: the same picture, pixel for pixel, or the same
-// failure text. The thread runs as the system schedules it, so what the
-// two-thread decode covers differs from one run to the next (how often a
-// wait looks, how far the thread gets before a failure stops it); the
-// fuzzer is shown the one-thread decode's coverage alone, so a fixed run
-// makes the same inputs every time.
+// failure text. The two-thread decode's coverage depends on timing, so the
+// fuzzer sees only the one-thread decode's.
 #include <sys/mman.h>
 #include <unistd.h>
 #include <zlib.h>

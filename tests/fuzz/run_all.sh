@@ -30,14 +30,10 @@ runs_for() {
   esac
 }
 
-# Memory limits, in MB. Every target gives the code a room of 192 MiB
-# (support.cpp), so the code's own check refuses a claim whose picture
-# memory (a decoder's output, a progressive JPEG's coefficients) would not
-# fit, however few bytes make it; a single allocation of 256 MB is then a
-# bomb: memory a reader or a library takes without asking. (The targets skip
-# the legal larger claims of libtiff and PNG that fit the room, which only
-# measure the allocator.) Under the sanitizers a run holds 300 to 600 MB by
-# itself; 1 GB resident catches what grows in many smaller pieces. The archive target may
+# Memory limits, in MB. The code gets a room of 192 MiB (support.cpp), so
+# its own check refuses claims that would not fit; a single allocation of
+# 256 MB is a bomb taken without asking. Under the sanitizers a run holds
+# 300 to 600 MB by itself; 1 GB resident catches growth in small pieces. The archive target may
 # allocate a little past 4 GiB at once: an LZMA entry makes liblzma reserve
 # the dictionary its header names (up to 4 GiB, rounded up) before any data
 # are unpacked, and those pages stay untouched unless the data fill them; it
@@ -55,20 +51,11 @@ rss_limit_for() {
   esac
 }
 
-# A fixed seed alone does not give the same inputs every run: libFuzzer
-# rereads its corpus folder once a second, at a point that depends on the
-# machine's load, and its table of recent comparisons takes the values of
-# pointers, which move with the timing of its own threads' allocations and
-# with the length of the paths in the environment, whatever the address
-# randomisation. An input after which more blocks were taken than freed is
-# run again to look for a leak, and a run counts toward -runs; libFuzzer's
-# own threads allocate at times of their own, so now and then one such run
-# more left the last input out. The fixed runs switch the rereading, that
-# table and the runs again off (and the randomisation, where the system
-# allows), so a commit gets the same inputs every time; a leak still fails
-# them, found by LeakSanitizer as the run ends. The exploring runs keep all
-# three. (The stack depth, which moves with the stack's alignment at start,
-# is left out of the build's coverage; see CMakeLists.txt.)
+# A fixed seed alone is not enough: the corpus rereading, the table of
+# compared values (pointers move with timing and path lengths) and the leak
+# check's reruns (counted toward -runs) vary between runs, so fixed runs
+# switch all three off; LeakSanitizer still fails a leak at the end. The
+# stack depth is no coverage in this build (CMakeLists.txt).
 fixed=()
 if [ -z "$seconds" ] && setarch "$(uname -m)" -R true 2>/dev/null; then
   fixed=(setarch "$(uname -m)" -R)
