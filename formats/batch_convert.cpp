@@ -4,9 +4,6 @@
 // every decision, and lets each output into place in list order.
 #include "formats/batch_convert.h"
 
-#include <pthread.h>
-#include <signal.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -19,7 +16,6 @@
 #include <new>
 #include <optional>
 #include <set>
-#include <system_error>
 #include <utility>
 
 #include "formats/dispatch.h"
@@ -190,6 +186,22 @@ void ConvertItemThenSettle(const ItemWork& work, Loaded&& loaded, Freed&& pictur
     settle(std::move(result), std::move(commits));
 }
 
+// ConvertItemThenSettle, where memory running out on the way (a
+// std::bad_alloc) fails the item as a refusal, settled with no output.
+template <typename Loaded, typename Freed, typename Abandon, typename Settle>
+void ConvertItemOrFail(const ItemWork& work, Loaded&& loaded, Freed&& pictureFreed, Abandon&& abandoned,
+                       Settle&& settle) {
+    try {
+        ConvertItemThenSettle(work, loaded, pictureFreed, abandoned, settle);
+        return;
+    } catch (const std::bad_alloc&) {
+        NoteMemoryRefusal();
+    }
+    ItemResult failed;
+    failed.line = work.name + ": Not enough memory for the image.\n";
+    settle(std::move(failed), nullptr);
+}
+
 // The items started and not yet finished, the item in hand, the Stop and the
 // results of all items. Only the calling thread waits, reaps, decides and
 // calls back. An item's thread converts and flushes, hands its result and
@@ -207,6 +219,7 @@ public:
         {
             std::lock_guard<std::mutex> lock(mutex_);
             dropAll_ = true;
+            Changed();
         }
         WaitForAll();
     }
@@ -286,16 +299,19 @@ public:
             lock.unlock();
             if (Launch(*flight, work)) return;
             lock.lock();
+            // An item waiting to go again alone may have seen this one
+            // converting, and must look again.
             flights_.pop_back();
+            Changed();
         }
         // Also when the system refuses a thread: the item is converted all
         // the same, once it is in hand, only without overlap.
         WaitForAll();
         if (StopsBefore(index)) return;
-        ConvertItemThenSettle(
+        ConvertItemOrFail(
             work, [](uint64_t) {}, [] {}, [] { return false; },
             [&](ItemResult result, std::unique_ptr<DeferredCommits> commits) {
-                result = PutInPlace(std::move(result), *commits, work);
+                if (commits) result = PutInPlace(std::move(result), *commits, work);
                 NoteWritten(lowerOutput, result);
                 Record(index, std::move(result));
             });
@@ -325,20 +341,16 @@ private:
         Thread thread{};
     };
 
+    // False when the thread cannot be had: none started, or no memory to
+    // hand it its work.
     bool Launch(Flight& flight, const ItemWork& work) {
-        // The item's thread blocks every signal, so handlers keep running on
-        // the main thread as they always have.
-        sigset_t all, previous;
-        sigfillset(&all);
-        pthread_sigmask(SIG_SETMASK, &all, &previous);
-        bool launched = true;
+        const AllSignalsBlocked blocked;
         try {
             flight.thread = Thread([this, &flight, work] { Run(flight, work); });
-        } catch (const std::system_error&) {
-            launched = false;
+        } catch (const std::exception&) {
+            return false;
         }
-        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-        return launched;
+        return true;
     }
 
     // On the item's thread.
@@ -352,34 +364,27 @@ private:
         // (a damaged file) is final at once, whatever the others meet.
         for (bool alone = false;; alone = true) {
             const MemoryRefusalWatch refusals;
-            try {
-                ConvertItemThenSettle(
-                    work,
-                    [&](uint64_t bytes) {
-                        std::lock_guard<std::mutex> lock(mutex_);
-                        flight.pictureBytes = bytes;
-                        largestPicture_ = std::max(largestPicture_, bytes);
-                        Changed();
-                    },
-                    [&] {
-                        std::lock_guard<std::mutex> lock(mutex_);
-                        flight.converting = false;
-                        Changed();
-                    },
-                    [&] {
-                        std::lock_guard<std::mutex> lock(mutex_);
-                        return Dropped(flight.index);
-                    },
-                    [&](ItemResult settled, std::unique_ptr<DeferredCommits> held) {
-                        result = std::move(settled);
-                        commits = std::move(held);
-                    });
-            } catch (const std::bad_alloc&) {
-                NoteMemoryRefusal();
-                result = ItemResult{};
-                result.line = work.name + ": Not enough memory for the image.\n";
-                commits.reset();
-            }
+            ConvertItemOrFail(
+                work,
+                [&](uint64_t bytes) {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    flight.pictureBytes = bytes;
+                    largestPicture_ = std::max(largestPicture_, bytes);
+                    Changed();
+                },
+                [&] {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    flight.converting = false;
+                    Changed();
+                },
+                [&] {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    return Dropped(flight.index);
+                },
+                [&](ItemResult settled, std::unique_ptr<DeferredCommits> held) {
+                    result = std::move(settled);
+                    commits = std::move(held);
+                });
             if (alone || result.kind != ItemKind::Failed || !refusals.Refused() || !AwaitTurnAlone(flight)) break;
         }
         std::lock_guard<std::mutex> lock(mutex_);
@@ -474,12 +479,14 @@ private:
         }
     }
 
-    // A Stop makes `last` the last item: what comes after it is dropped.
+    // A Stop makes `last` the last item: what comes after it is dropped,
+    // also an item waiting to go again alone.
     void AskForStop(size_t last) {
         if (Stopped() || !callbacks_.stopRequested || !callbacks_.stopRequested()) return;
         for (size_t i = last + 1; i < results_.size(); ++i) results_[i].reset();
         std::lock_guard<std::mutex> lock(mutex_);
         last_ = last;
+        Changed();
     }
 
     // Waits until `ready` holds, reaping finished items and moving the item

@@ -18,6 +18,7 @@
 #include "toolkit/codecs.h"
 #include "toolkit/files.h"
 #include "toolkit/memory.h"
+#include "toolkit/thread.h"
 
 namespace {
 
@@ -106,6 +107,11 @@ struct Case {
     // In overlapped runs this item starts to load only once an item beside
     // it has been refused; in every run it is loaded once.
     int64_t loadsOnceAfterRefusal = 0;
+    // In overlapped runs this item's thread cannot be started: tried while
+    // the item before it, refused memory beside item 1, waits to go again
+    // alone, and failing once item 1 is through (the waiting item has seen
+    // this one converting).
+    int64_t launchFails = 0;
 };
 
 struct RunResult {
@@ -177,7 +183,20 @@ RunResult RunCase(const Case& c, bool overlap) {
     };
     const uint64_t refusalsBefore = CountMemoryRefusals();
     std::atomic<int> loads{0};
+    std::atomic<bool> launchTried{false}, firstWritten{false};
+    int launches = 0;
+    if (overlap && c.launchFails)
+        SetThreadStartFailureForTesting([&] {
+            if (std::this_thread::get_id() != caller || ++launches != c.launchFails) return false;
+            launchTried = true;
+            awaitRefusal(refusalsBefore);
+            for (int i = 0; i < 500 && !firstWritten; ++i) usleep(10000);
+            usleep(100000);
+            return true;
+        });
     SetBatchItemStepHookForTesting([&](int64_t item, BatchItemStep step) {
+        if (overlap && item == c.launchFails - 1 && step == BatchItemStep::Loading)
+            for (int i = 0; i < 500 && !launchTried; ++i) usleep(10000);
         if (overlap && item == c.crowdedBy && step == BatchItemStep::Loaded) {
             const uint64_t since = CountMemoryRefusals();
             setRoom(1);
@@ -193,6 +212,7 @@ RunResult RunCase(const Case& c, bool overlap) {
             else stop = true;
         }
         if (item == count && step == BatchItemStep::Written) lastWritten = true;
+        if (item == 1 && step == BatchItemStep::Written) firstWritten = true;
         if (item == 1 && step == BatchItemStep::Written) {
             DeferredCommits notTheRuns;  // the run holds the saves of this thread
             Make(root, c.appear);
@@ -210,6 +230,8 @@ RunResult RunCase(const Case& c, bool overlap) {
     SetWriteFailureAfterBytes(-1);
     SetBatchOverlapForTesting(true);
     SetBatchItemStepHookForTesting(nullptr);
+    SetThreadStartFailureForTesting(nullptr);
+    EXPECT_EQ(launchTried.load(), overlap && c.launchFails);
     EXPECT_EQ(loads.load(), c.loadsOnceAfterRefusal ? 1 : 0) << "overlapped: " << overlap;
     run.summary = ComposeBatchSummary(outcome, settings.extension);
     run.files = FilesBelow(root);
@@ -310,6 +332,10 @@ TEST(BatchConvert, OverlappedRunsMatchOneByOneRuns) {
         {.title = "items refused memory beside another go again alone",
          .files = {{"src/1.png", 640, 480}, {"src/2.png", 640, 480}, {"src/3.png", 640, 480}, {"src/4.png", 640, 480}},
          .extension = "dds", .summary = "Converted: 4   Skipped: 0   Failed: 0\n\n", .crowdedBy = 1},
+        {.title = "a thread that cannot start beside an item waiting to go again alone",
+         .files = {{"src/1.png", 640, 480}, {"src/2.png", 640, 480}, {"src/3.png", 640, 480}, {"src/4.png", 640, 480}},
+         .extension = "dds", .summary = "Converted: 4   Skipped: 0   Failed: 0\n\n", .crowdedBy = 1,
+         .launchFails = 3},
         {.title = "a damaged item beside a refused one fails once, not again alone",
          .files = {{"src/1.png", 640, 480}, {"src/2.png", 0, 0}, {"src/3.png", 640, 480}, {"src/4.png", 640, 480}},
          .extension = "dds",

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <exception>
 #include <new>
-#include <system_error>
 
 #include "toolkit/rows.h"
 #include "toolkit/thread.h"
@@ -63,7 +63,7 @@ PagesAhead::PagesAhead(Image& image) {
                 end = begin;
             }
         });
-    } catch (const std::system_error&) {
+    } catch (const std::exception&) {
         helper_.reset();  // no thread: the decoder touches the pages itself
     }
 #else

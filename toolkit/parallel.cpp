@@ -4,7 +4,6 @@
 
 #include <pthread.h>
 #include <sched.h>
-#include <signal.h>
 
 #include <algorithm>
 #include <atomic>
@@ -79,17 +78,14 @@ void WorkerLoop(Pool* pool) {
 // handlers keep running on the main thread as they always have.
 void EnsureWorkers(Pool& pool, int wanted) {
     if (pool.workers >= wanted) return;
-    sigset_t all, previous;
-    sigfillset(&all);
-    pthread_sigmask(SIG_SETMASK, &all, &previous);
+    const AllSignalsBlocked blocked;
     try {
         while (pool.workers < wanted) {
             Thread([&pool] { WorkerLoop(&pool); }).detach();
             ++pool.workers;
         }
-    } catch (...) {
+    } catch (const std::exception&) {
     }
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 // Never destroyed: workers may still sleep on its condition variable while

@@ -21,10 +21,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <new>
-#include <system_error>
 
 #include "toolkit/bytereader.h"
 #include "toolkit/codecs.h"
@@ -149,7 +149,7 @@ public:
                     const RefusalsCountFor reader(watch);
                     ProduceAhead();
                 });
-            } catch (const std::system_error&) {
+            } catch (const std::exception&) {
                 // No thread to be had: make the bytes as libpng asks.
             }
         }

@@ -7,6 +7,8 @@
 
 namespace {
 
+std::function<bool()> gStartFails;
+
 void* RunWork(void* work) noexcept {
     const std::unique_ptr<std::function<void()>> owned(static_cast<std::function<void()>*>(work));
     (*owned)();
@@ -17,8 +19,9 @@ void* RunWork(void* work) noexcept {
 
 Thread::Thread(std::function<void()> work) {
     auto owned = std::make_unique<std::function<void()>>(std::move(work));
+    int error = gStartFails && gStartFails() ? EAGAIN : 0;
     pthread_attr_t attributes;
-    int error = pthread_attr_init(&attributes);
+    if (error == 0) error = pthread_attr_init(&attributes);
     if (error == 0) {
         error = pthread_attr_setstacksize(&attributes, kThreadStackBytes);
         if (error == 0) error = pthread_create(&handle_, &attributes, RunWork, owned.get());
@@ -54,3 +57,5 @@ void Thread::detach() noexcept {
     pthread_detach(handle_);
     started_ = false;
 }
+
+void SetThreadStartFailureForTesting(std::function<bool()> fails) { gStartFails = std::move(fails); }

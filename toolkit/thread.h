@@ -11,6 +11,8 @@
 
 #include <pthread.h>
 
+#include <signal.h>
+
 #include <cstddef>
 #include <functional>
 
@@ -20,7 +22,8 @@ class Thread {
 public:
     Thread() noexcept = default;
     // Starts `work` on a new thread; throws std::system_error when the system
-    // refuses one, as std::thread does.
+    // refuses one, as std::thread does (std::bad_alloc when `work` cannot be
+    // copied: callers that go on without the thread catch std::exception).
     explicit Thread(std::function<void()> work);
     Thread(Thread&& other) noexcept;
     // Only onto a thread that is not joinable.
@@ -36,3 +39,25 @@ private:
     pthread_t handle_{};
     bool started_ = false;
 };
+
+// Blocks every signal on the calling thread while it lives: a thread started
+// meanwhile inherits the mask, so handlers keep running on the main thread.
+class AllSignalsBlocked {
+public:
+    AllSignalsBlocked() noexcept {
+        sigset_t all;
+        sigfillset(&all);
+        pthread_sigmask(SIG_SETMASK, &all, &previous_);
+    }
+    ~AllSignalsBlocked() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    AllSignalsBlocked(const AllSignalsBlocked&) = delete;
+    AllSignalsBlocked& operator=(const AllSignalsBlocked&) = delete;
+
+private:
+    sigset_t previous_;
+};
+
+// Test hook: asked on the starting thread before every start; when it
+// answers true the start fails as the system's refusal of a thread does
+// (EAGAIN). Set it only while no thread of the program's own is starting.
+void SetThreadStartFailureForTesting(std::function<bool()> fails);
