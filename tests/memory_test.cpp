@@ -8,10 +8,12 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "adjust/normalmap.h"
 #include "formats/dds.h"
@@ -140,6 +142,36 @@ TEST(ToolkitMemory, ResourceLimitLowersUsableMemory) {
                    : "planned beyond";
     });
     EXPECT_EQ(text, "planned within");
+}
+
+// Once the room is small, what a piece of work frees goes back to the system
+// at once, so the next finds the room it left: a block the C library kept
+// would still count against a memory group or, here, a data limit.
+TEST(ToolkitMemory, FreedBlocksGoBackOnceTheRoomIsSmall) {
+    if (kAddressSanitizer) GTEST_SKIP() << "the sanitizer's allocator keeps freed blocks itself";
+    const std::string text = RunInFreshProcess([] {
+        const auto dataMiB = [] {
+            std::ifstream status("/proc/self/status");
+            for (std::string line; std::getline(status, line);)
+                if (line.rfind("VmData:", 0) == 0) return std::stoll(line.substr(7)) >> 10;
+            return 0LL;
+        };
+        rlimit lim{};
+        if (getrlimit(RLIMIT_DATA, &lim) != 0) return std::string("no limit to read");
+        const rlim_t wanted = rlim_t(dataMiB() + 512) << 20;
+        if (lim.rlim_max == RLIM_INFINITY || lim.rlim_max >= wanted) lim.rlim_cur = wanted;
+        if (setrlimit(RLIMIT_DATA, &lim) != 0) return std::string("the limit was refused");
+        if (!HasRoomFor(kPictureMemoryCheckedFrom)) return std::string("no room at all");
+        const long long before = dataMiB();
+        // The library keeps the second block of a size it has seen freed.
+        for (int i = 0; i < 2; ++i) {
+            std::vector<uint8_t> block(size_t(16) << 20, 1);
+            asm volatile("" : : "r"(block.data()) : "memory");
+        }
+        const long long kept = dataMiB() - before;
+        return kept <= 1 ? std::string("given back") : "kept " + std::to_string(kept) + " MiB";
+    });
+    EXPECT_EQ(text, "given back");
 }
 
 // A picture buffer is granted against the memory left, less the reserve and

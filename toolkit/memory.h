@@ -135,10 +135,10 @@ void SetFreeMemoryForTesting(uint64_t bytes);
 
 // Picture memory: taken only when HasRoomFor grants it, and counted as taken
 // until its pages are in memory. Buffers below kPictureMemoryCheckedFrom
-// are left to the reserve and never wait for the check. Every block of
-// 4 MiB or more, picture memory or not, goes back to the system as it is
-// freed (see memory.cpp), so the room one piece of work leaves is there for
-// the next.
+// are left to the reserve and never wait for the check. Once the room is
+// small, every block of 4 MiB or more, picture memory or not, goes back to
+// the system as it is freed (see memory.cpp), so the room one piece of work
+// leaves is there for the next.
 constexpr size_t kPictureMemoryCheckedFrom = size_t(1) << 20;
 struct PictureMemoryRelease {
     void operator()(void* memory) const noexcept;

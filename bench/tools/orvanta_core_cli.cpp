@@ -18,10 +18,11 @@
 //       loads FILE and resizes it as the Resize window does (halvings while
 //       a side is at least twice its target, then one smooth resample);
 //       prints "W x H" of the result and writes nothing.
-//   orvanta_cli batch OUTFOLDER FILES...
-//       a batch run to DDS: every file loaded and written into OUTFOLDER by
-//       the batch's own conversion; same names are numbered (name_2),
-//       existing outputs are skipped; prints the run's summary.
+//   orvanta_cli batch [--to EXT] OUTFOLDER FILES...
+//       a batch run to DDS (or to EXT: tga, png, ...): every file loaded and
+//       written into OUTFOLDER by the batch's own conversion; same names are
+//       numbered (name_2), existing outputs are skipped; prints the run's
+//       summary.
 //
 // Exit status: 0 done, 1 a load or a write failed, 2 wrong arguments.
 #include <cstdio>
@@ -48,7 +49,7 @@ int Usage() {
         "       orvanta_cli convert IN OUT\n"
         "       orvanta_cli dds IN OUT --format dxt1|dxt5|bc5|rgba [--mips]\n"
         "       orvanta_cli resize FILE WIDTH HEIGHT\n"
-        "       orvanta_cli batch OUTFOLDER FILES...\n",
+        "       orvanta_cli batch [--to EXT] OUTFOLDER FILES...\n",
         stderr);
     return 2;
 }
@@ -144,16 +145,16 @@ int Resize(const std::string& path, const std::string& widthText, const std::str
     return 0;
 }
 
-// A batch run to DDS through the batch's own conversion, as the batch window
-// starts it with the output folder set, the force box off and "add a number"
-// chosen for same names.
-int Batch(const std::string& outFolder, const std::vector<std::string>& files) {
+// A batch run through the batch's own conversion, as the batch window starts
+// it with the output folder set, the force box off and "add a number" chosen
+// for same names.
+int Batch(const std::string& extension, const std::string& outFolder, const std::vector<std::string>& files) {
     if (!FolderExists(outFolder)) {
         std::fprintf(stderr, "The output folder does not exist:\n%s\n", outFolder.c_str());
         return 1;
     }
     BatchSettings settings;
-    settings.extension = "dds";
+    settings.extension = extension;
     settings.useSourceFolder = false;
     settings.outputFolder = outFolder.back() == '/' ? outFolder : outFolder + "/";
     settings.sameNames = BatchSameNames::Number;
@@ -175,6 +176,8 @@ int main(int argc, char** argv) {
     if (command == "convert" && rest.size() == 2) return Convert(rest[0], rest[1]);
     if (command == "dds") return Dds(rest);
     if (command == "resize" && rest.size() == 3) return Resize(rest[0], rest[1], rest[2]);
-    if (command == "batch" && rest.size() >= 2) return Batch(rest[0], {rest.begin() + 1, rest.end()});
+    if (command == "batch" && rest.size() >= 4 && rest[0] == "--to" && FindFormatByCanonicalExtension(rest[1]))
+        return Batch(rest[1], rest[2], {rest.begin() + 3, rest.end()});
+    if (command == "batch" && rest.size() >= 2) return Batch("dds", rest[0], {rest.begin() + 1, rest.end()});
     return Usage();
 }
