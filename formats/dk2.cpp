@@ -17,6 +17,7 @@
 #include "formats/metaheader.h"
 #include "formats/tex.h"
 #include "toolkit/bytereader.h"
+#include "toolkit/memory.h"
 #include "toolkit/rows.h"
 
 namespace {
@@ -160,7 +161,9 @@ ImagePtr ReadDk2Texture(const uint8_t* data, size_t size, TexInfo& info) {
     uint64_t total = 0;
     switch (UnpackPixelStream(data + packedAt, uint32_t(packedSize), keep, limit, unpacked, total)) {
         case UnpackResult::Ok: break;
-        case UnpackResult::NoMemory: return FailTexture(info, "Not enough memory for the image.");
+        case UnpackResult::NoMemory:  // zlib's or ours
+            NoteMemoryRefusal();
+            return FailTexture(info, "Not enough memory for the image.");
         case UnpackResult::Damaged: return FailTexture(info, "The packed image data could not be unpacked.");
     }
 

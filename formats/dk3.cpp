@@ -19,6 +19,7 @@
 #include "formats/metaheader.h"
 #include "formats/tex.h"
 #include "toolkit/bytereader.h"
+#include "toolkit/memory.h"
 
 namespace {
 
@@ -257,6 +258,7 @@ ImagePtr ReadDk3Texture(const uint8_t* data, size_t size, TexInfo& info, const H
     try {
         table = std::make_unique<HdrToneTable>(factors, std::pow(2.0, display.exposure), display.tone);
     } catch (const std::bad_alloc&) {
+        NoteMemoryRefusal();
     }
     if (!image || !table) {
         FreeTexHdrData(info);

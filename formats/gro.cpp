@@ -195,6 +195,7 @@ std::vector<uint8_t> ExtractGroEntry(const std::string& archivePath, const std::
         std::vector<uint8_t>().swap(data);
         text = kNoMemoryText;
     }
+    if (data.empty() && text == kNoMemoryText) NoteMemoryRefusal();  // libarchive's, zlib's or ours
     if (data.empty() && failure) *failure = text;
     return data;
 }

@@ -13,6 +13,7 @@
 
 #include "toolkit/bytereader.h"
 #include "toolkit/files.h"
+#include "toolkit/memory.h"
 
 namespace {
 
@@ -108,6 +109,7 @@ ImagePtr ReadPcxFromMemory(const uint8_t* data, int64_t size, TexInfo& info) {
     try {
         line.assign(size_t(lineBytes), 0);
     } catch (const std::bad_alloc&) {
+        NoteMemoryRefusal();
         return FailTexture(info, "Not enough memory for the image.");
     }
     ImagePtr image = CreateImageUnfilled(width, height, 32);
@@ -197,6 +199,7 @@ int WritePcxFile(const Image& image, const std::string& path) {
         planeLine.assign(size_t(bytesPerLine), 0);  // the padding byte of an odd width stays 0
         encoded.assign(size_t(bytesPerLine) * 2, 0);
     } catch (const std::bad_alloc&) {
+        NoteMemoryRefusal();
         return 0;
     }
     file[0] = kManufacturer;

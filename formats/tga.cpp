@@ -13,6 +13,7 @@
 #include "toolkit/bytereader.h"
 #include "toolkit/codecs.h"
 #include "toolkit/files.h"
+#include "toolkit/memory.h"
 #include "toolkit/rows.h"
 
 namespace {
@@ -275,6 +276,7 @@ ImagePtr ReadTgaFromMemory(const uint8_t* data, int64_t size, TexInfo& info) {
         if (h.IsMapped()) palette = BuildPalette(h, reader, mapOffset);
         if (h.IsRunLength()) rowBuffer.resize(size_t(rowBytes));
     } catch (const std::bad_alloc&) {
+        NoteMemoryRefusal();
         return FailTexture(info, "Not enough memory for the image.");
     }
 

@@ -8,6 +8,7 @@
 #include <exception>
 #include <new>
 
+#include "toolkit/memory.h"
 #include "toolkit/rows.h"
 #include "toolkit/thread.h"
 
@@ -81,7 +82,10 @@ ImagePtr CreateImageUnfilled(int width, int height, int depth) {
     if (width < 1 || height < 1 || width > kMaxImageSide || height > kMaxImageSide) return nullptr;
     if (depth != 32 && depth != 24) return nullptr;
     ImagePtr image(new (std::nothrow) Image);
-    if (!image) return nullptr;
+    if (!image) {
+        NoteMemoryRefusal();
+        return nullptr;
+    }
     image->width = width;
     image->height = height;
     image->depth = depth;
@@ -124,7 +128,10 @@ StoredRowPlacement PlaceStoredRow(Image& image, int orientation, int storedRow) 
 
 ImagePtr DuplicateImage(const Image& image) {
     ImagePtr copy(new (std::nothrow) Image);
-    if (!copy) return nullptr;
+    if (!copy) {
+        NoteMemoryRefusal();
+        return nullptr;
+    }
     copy->width = image.width;
     copy->height = image.height;
     copy->depth = image.depth;

@@ -249,7 +249,10 @@ ImagePtr DecodeJpegData(const uint8_t* data, size_t size, std::string* error, in
     bool tooLarge = false;
     if (!StartJpegDecode(&r, data, size, opaque32, &tooLarge)) {
         if (tooLarge) return CodecFailure(error, "The JPEG picture is too large for its file.");
-        if (RanOutOfMemory(r.err)) return CodecFailure(error, kNoMemoryToRead);
+        if (RanOutOfMemory(r.err)) {
+            NoteMemoryRefusal();  // libjpeg's own allocations, or our check
+            return CodecFailure(error, kNoMemoryToRead);
+        }
         if (r.err.truncated) return CodecFailure(error, "The JPEG file is truncated.");
         return CodecFailure(error, "The JPEG file is damaged.");
     }

@@ -459,7 +459,11 @@ void SetFreeMemoryForTesting(uint64_t bytes) { gFreeMemoryOverride.store(bytes, 
 
 void* TakePictureMemory(size_t bytes) noexcept {
     if (bytes == 0) bytes = 1;
-    if (bytes < kPictureMemoryCheckedFrom) return new (std::nothrow) uint8_t[bytes];
+    if (bytes < kPictureMemoryCheckedFrom) {
+        uint8_t* memory = new (std::nothrow) uint8_t[bytes];
+        if (!memory) NoteMemoryRefusal();
+        return memory;
+    }
     return PendingPictureMemory::Instance().Take(bytes);
 }
 

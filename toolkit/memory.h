@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -168,7 +170,10 @@ bool ResizeWithinRoom(std::vector<T>& v, size_t count) noexcept {
     }
     try {
         v.resize(count);
-    } catch (const std::exception&) {  // bad_alloc, length_error
+    } catch (const std::bad_alloc&) {
+        NoteMemoryRefusal();
+        return false;
+    } catch (const std::length_error&) {
         return false;
     }
     return true;

@@ -517,8 +517,10 @@ ImagePtr DecodePng(PngReader& r, std::string* error, int* sourceDepth) {
     if (r.png) r.info = png_create_info_struct(r.png);
     // A thread of its own pays for itself on files of a megabyte or more.
     const bool readAhead = r.source.size >= (uint64_t(1) << 20) && ParallelThreadCount() > 1;
-    if (!r.png || !r.info || !r.inflater.Ready(readAhead))
+    if (!r.png || !r.info || !r.inflater.Ready(readAhead)) {
+        NoteMemoryRefusal();
         return CodecFailure(error, "Not enough memory to read the PNG file.");
+    }
 
     const bool opaque32 = sourceDepth != nullptr;
     PngHeader h{};
@@ -631,7 +633,9 @@ public:
     // Raw deflate (the writer adds the one header and checksum of the whole
     // stream), primed with the data before it.
     bool Start(int level, int strategy, const uint8_t* dictionary, size_t dictionaryBytes) {
-        started_ = deflateInit2(&z_, level, Z_DEFLATED, -15, 8, strategy) == Z_OK;
+        const int init = deflateInit2(&z_, level, Z_DEFLATED, -15, 8, strategy);
+        if (init == Z_MEM_ERROR) NoteMemoryRefusal();
+        started_ = init == Z_OK;
         return started_ &&
                (dictionaryBytes == 0 || deflateSetDictionary(&z_, dictionary, uInt(dictionaryBytes)) == Z_OK);
     }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <new>
 #include <string>
 
@@ -14,6 +15,8 @@
 #include "formats/hdr.h"
 #include "tests/gro_zip.h"
 #include "tests/test_support.h"
+#include "toolkit/codecs.h"
+#include "toolkit/memory.h"
 
 namespace {
 
@@ -73,6 +76,33 @@ TEST(OutOfMemory, ArchiveEntrySaysSo) {
         EXPECT_EQ(info.errorText, kNoMemory);
     }
     EXPECT_EQ(ExtractGroEntry(archive, "big.tex", size).size(), 8 * kMiB);
+}
+
+// Memory refused while a buffer grows counts for the work that met it, as a
+// refused check does, so a batch item that failed for it goes again alone.
+TEST(OutOfMemory, RefusalsInGrowingBuffersCountForTheirWork) {
+    const TempFolder folder;
+    const std::string archive = folder.path + "pack.gro";
+    ASSERT_TRUE(WriteRawZip(archive, {{"big.tex", DeflatedZeros(8 * kMiB), 8 * kMiB, Crc32OfZeros(8 * kMiB)}}));
+    ImagePtr noise = CreateImageUnfilled(2048, 1024, 32);  // files of several MiB in every format
+    uint32_t seed = 7;
+    for (size_t i = 0; i < noise->ByteCount(); ++i) noise->pixels[i] = uint8_t((seed = seed * 1103515245 + 12345) >> 16);
+    std::vector<uint8_t> out;
+    int64_t size = 0;
+    const struct {
+        const char* what;
+        std::function<bool()> fails;
+    } rows[] = {
+        {"the archive entry reader", [&] { return ExtractGroEntry(archive, "big.tex", size).empty(); }},
+        {"the PNG writer", [&] { return !EncodePngMemory(*noise, 32, out); }},
+        {"the JPEG writer", [&] { return !EncodeJpegMemory(*noise, 100, out); }},
+    };
+    for (const auto& row : rows) {
+        const MemoryRefusalWatch watch;
+        LargeAllocationsFail fail(4 * kMiB, 0);
+        EXPECT_TRUE(row.fails()) << row.what;
+        EXPECT_TRUE(watch.Refused()) << row.what;
+    }
 }
 
 // A 2048 x 1024 ".hdr" file of a few hundred kilobytes (run-length rows) whose
