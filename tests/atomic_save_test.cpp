@@ -323,8 +323,9 @@ TEST_F(ToolkitAtomicSave, DeferredCommitsWaitForFinish) {
 // Finishing without replacing, by each way a file system may allow: a file
 // goes in place at a free name; a name taken when the temporary was made is
 // kept, also by a file with two names (not copied into); a failure is told
-// from a taken name and leaves no placeholder. (A name taken meanwhile is
-// the batch tests' case.)
+// from a taken name and leaves no placeholder; a temporary linked into place
+// whose removal fails once goes all the same. (A name taken meanwhile is the
+// batch tests' case.)
 TEST_F(ToolkitAtomicSave, FinishingWithoutReplacingKeepsWhatIsThere) {
     const Prepare none = [](auto&) {};
     const struct {
@@ -338,6 +339,9 @@ TEST_F(ToolkitAtomicSave, FinishingWithoutReplacingKeepsWhatIsThere) {
          CommitResult::AlreadyThere, {"x.png", "y.png"}, "old"},
         {none, [](auto& d) { for (const std::string& n : NamesIn(d)) RemoveFile(d + n); }, CommitResult::Failed, {},
          "<unreadable>"},
+        // A hard-linked temporary whose removal fails once still goes.
+        {none, [](auto&) { SetSaveCallFailure(SaveCall::RemoveTemporary, 1, EBUSY); }, CommitResult::InPlace,
+         {"x.png"}, "new"},
     };
     for (NoReplaceWay way : {NoReplaceWay::Rename, NoReplaceWay::Link, NoReplaceWay::Placeholder}) {
         SetNoReplaceWayForTesting(way);
@@ -350,6 +354,7 @@ TEST_F(ToolkitAtomicSave, FinishingWithoutReplacingKeepsWhatIsThere) {
             held.Detach();
             c.meanwhile(d);
             EXPECT_EQ(held.Finish(ExistingFile::Keep), c.result);
+            SetSaveCallFailure(SaveCall::Write, 0, 0);
             EXPECT_EQ(NamesIn(d), c.names);
             EXPECT_EQ(ReadText(d + "x.png"), c.text);
         }

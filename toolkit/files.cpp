@@ -424,6 +424,11 @@ AtomicFile::~AtomicFile() {
     if (folderFd_ >= 0) close(folderFd_);
 }
 
+void AtomicFile::ForgetTemporary() {
+    tempName_.clear();
+    tempPath_.clear();
+}
+
 bool AtomicFile::RemoveTemporary() {
     // A removal that fails for a moment (a busy or briefly failing file
     // system) would leave a file as large as the picture beside the target.
@@ -431,10 +436,7 @@ bool AtomicFile::RemoveTemporary() {
     for (int i = 0; i < kTries && !tempName_.empty(); ++i) {
         const bool removed =
             !SaveCallFailsForTesting(SaveCall::RemoveTemporary) && unlinkat(folderFd_, tempName_.c_str(), 0) == 0;
-        if (removed || errno == ENOENT) {
-            tempName_.clear();
-            tempPath_.clear();
-        }
+        if (removed || errno == ENOENT) ForgetTemporary();
     }
     return tempName_.empty();
 }
@@ -542,8 +544,11 @@ CommitResult AtomicFile::CommitNow(ExistingFile existing) {
     CommitResult result = good ? CommitResult::InPlace : CommitResult::Failed;
     if (good && keep) {
         result = PlaceWithoutReplacing();
-    } else if (good && !inPlace_ && renameat(folderFd_, tempName_.c_str(), folderFd_, targetName_.c_str()) != 0) {
-        result = CommitResult::Failed;
+    } else if (good && !inPlace_) {
+        if (renameat(folderFd_, tempName_.c_str(), folderFd_, targetName_.c_str()) != 0)
+            result = CommitResult::Failed;
+        else
+            ForgetTemporary();
     }
     if (result != CommitResult::InPlace) {
         ok_ = false;
@@ -551,12 +556,7 @@ CommitResult AtomicFile::CommitNow(ExistingFile existing) {
     }
     // The target is whole: the save stands even if the copied temporary
     // will not go yet (the destructor tries once more).
-    if (inPlace_) {
-        RemoveTemporary();
-    } else {
-        tempName_.clear();
-        tempPath_.clear();
-    }
+    if (inPlace_) RemoveTemporary();
     committed_ = true;
     return CommitResult::InPlace;
 }
@@ -568,7 +568,10 @@ CommitResult AtomicFile::PlaceWithoutReplacing() {
     int error = EINVAL;
     if (first == NoReplaceWay::Rename)
         error = renameat2(folderFd_, temp, folderFd_, target, RENAME_NOREPLACE) ? errno : 0;
-    if (error == 0) return CommitResult::InPlace;
+    if (error == 0) {
+        ForgetTemporary();
+        return CommitResult::InPlace;
+    }
     if (error == EEXIST) return CommitResult::AlreadyThere;
     if (error != EINVAL && error != ENOSYS && error != EOPNOTSUPP) return CommitResult::Failed;
     // Some file systems refuse the flag; a second name for the temporary
@@ -576,7 +579,10 @@ CommitResult AtomicFile::PlaceWithoutReplacing() {
     error = EPERM;
     if (first != NoReplaceWay::Placeholder) error = linkat(folderFd_, temp, folderFd_, target, 0) ? errno : 0;
     if (error == 0) {
-        unlinkat(folderFd_, temp, 0);
+        // The temporary is a second name of the target now: left behind, it
+        // would make the next save of the file copy into it in place. The
+        // target is whole, so the save stands either way.
+        RemoveTemporary();
         return CommitResult::InPlace;
     }
     if (error == EEXIST) return CommitResult::AlreadyThere;
@@ -588,7 +594,10 @@ CommitResult AtomicFile::PlaceWithoutReplacing() {
     struct stat claimed;
     const bool known = fstat(fd, &claimed) == 0;
     close(fd);
-    if (renameat(folderFd_, temp, folderFd_, target) == 0) return CommitResult::InPlace;
+    if (renameat(folderFd_, temp, folderFd_, target) == 0) {
+        ForgetTemporary();
+        return CommitResult::InPlace;
+    }
     // Only the placeholder we made goes, never a file that took its place.
     struct stat now;
     if (known && fstatat(folderFd_, target, &now, AT_SYMLINK_NOFOLLOW) == 0 && now.st_dev == claimed.st_dev &&

@@ -180,6 +180,8 @@ private:
     // Removes the temporary, trying again after a failure; false when it is
     // still there.
     bool RemoveTemporary();
+    // For a temporary that has become the target under its own name.
+    void ForgetTemporary();
 
     std::string targetName_;  // the resolved target's name in its folder
     std::string tempName_;
