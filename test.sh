@@ -8,7 +8,11 @@ set -euo pipefail
 cd "$(dirname "$0")"
 ./setup.sh
 jobs=$(nproc)
-export CCACHE_DIR="${CCACHE_DIR:-$HOME/.cache/orvanta-ccache}"
+# Without HOME (a service, a minimal container) the cache lives in the build.
+if [ -z "${CCACHE_DIR:-}" ]; then
+  if [ -n "${HOME:-}" ]; then CCACHE_DIR=$HOME/.cache/orvanta-ccache; else CCACHE_DIR=$PWD/build/.ccache; fi
+fi
+export CCACHE_DIR
 
 # Warnings fail the build only where ORVANTA_WERROR=ON asks for it (CI does).
 werror="-DORVANTA_WERROR=${ORVANTA_WERROR:-OFF}"
@@ -38,7 +42,14 @@ cmake --build build-asan
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 # GTK and fontconfig keep caches for the life of the process; they are not ours.
-export LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0
+# The sanitizers split their options at spaces and colons unless quoted,
+# with no escape for the quote itself.
+supp=$PWD/tests/lsan.supp
+case $supp in
+  *\'*) supp="\"$supp\"" ;;
+  *) supp="'$supp'" ;;
+esac
+export LSAN_OPTIONS=suppressions=$supp:print_suppressions=0
 (cd build-asan && xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" ctest --output-on-failure -j "$jobs")
 
 echo "== ThreadSanitizer build and the tests of the code that runs on several threads"
