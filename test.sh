@@ -17,21 +17,48 @@ export CCACHE_DIR
 # Warnings fail the build only where ORVANTA_WERROR=ON asks for it (CI does).
 werror="-DORVANTA_WERROR=${ORVANTA_WERROR:-OFF}"
 
-# One X server for all window tests. -noreset: by default the server resets
-# whenever its last client leaves, and a test that connects during the reset
-# finds no display (a fault of the harness that looked like a crash).
+# with_display COMMAND...: runs it with an X server of its own for all its
+# window tests, on the first free display number, with a cookie in the build
+# folder (xvfb-run hands its cookie's path to the server unquoted, so a TMPDIR
+# with a space broke it). The server takes every cookie in its file at start,
+# so the one made for display 0 also serves the number it then picks.
+# -noreset: by default the server resets whenever its last client leaves,
+# and a test that connects during the reset finds no display (a fault of the
+# harness that looked like a crash).
+x_files=$PWD/build
+with_display() {
+  local auth=$x_files/.Xauthority number=$x_files/.display cookie server status=0 _
+  mkdir -p "$x_files"
+  rm -f "$auth" "$number"
+  cookie=$(mcookie)
+  xauth -q -f "$auth" add :0 . "$cookie" 2>/dev/null
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -noreset -nolisten tcp -auth "$auth" 3>"$number" >/dev/null 2>&1 &
+  server=$!
+  trap "kill $server 2>/dev/null" EXIT
+  for _ in $(seq 1 300); do
+    [ -s "$number" ] || ! kill -0 "$server" 2>/dev/null && break
+    sleep 0.1
+  done
+  [ -s "$number" ] || { echo "Xvfb did not start"; return 1; }
+  xauth -q -f "$auth" add ":$(cat "$number")" . "$cookie"
+  DISPLAY=":$(cat "$number")" XAUTHORITY=$auth "$@" || status=$?
+  kill "$server"
+  wait "$server" 2>/dev/null || true
+  trap - EXIT
+  return $status
+}
+
 echo "== Release build and tests"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release "$werror" >/dev/null
 cmake --build build
-(cd build && xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" ctest --output-on-failure -j "$jobs")
+(cd build && with_display ctest --output-on-failure -j "$jobs")
 
 # ctest gives each test a process of its own. Here the whole test program runs
 # in one process, in an order shuffled anew each run, so a test that leans on
 # what another left behind (a global, a grown heap, a thread) fails.
 seed=$((RANDOM % 99999 + 1))
 echo "== The Release tests in one process, shuffled with seed $seed"
-if ! (cd build && xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" ./orvanta_tests --gtest_brief=1 \
-  --gtest_shuffle --gtest_random_seed="$seed"); then
+if ! (cd build && with_display ./orvanta_tests --gtest_brief=1 --gtest_shuffle --gtest_random_seed="$seed"); then
   echo "To repeat this order: build/orvanta_tests --gtest_shuffle --gtest_random_seed=$seed"
   exit 1
 fi
@@ -50,7 +77,7 @@ case $supp in
   *) supp="'$supp'" ;;
 esac
 export LSAN_OPTIONS=suppressions=$supp:print_suppressions=0
-(cd build-asan && xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" ctest --output-on-failure -j "$jobs")
+(cd build-asan && with_display ctest --output-on-failure -j "$jobs")
 
 echo "== ThreadSanitizer build and the tests of the code that runs on several threads"
 # The band pool and its loops, the batch's overlapped items and the PNG
