@@ -75,9 +75,6 @@ protected:
         const std::vector<uint8_t> px = SourceRgba();
         ASSERT_TRUE(WriteWholeFile(source_, px.data(), px.size()));
     }
-    void TearDown() override {
-        if (!folder_.empty()) RunCommand("rm -rf '" + folder_ + "'");
-    }
     // Makes a file from the source picture with ImageMagick; target may carry
     // a coder prefix such as "bmp3:".
     std::vector<uint8_t> Make(const std::string& options, const std::string& target) {

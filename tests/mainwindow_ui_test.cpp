@@ -34,7 +34,6 @@ protected:
         ResetEditorGlobals();
         SetConfigFolderOverride("");
         SetDpiScaleOverride(0);
-        if (!folder_.empty()) std::system(("rm -rf '" + folder_ + "'").c_str());
     }
     void Start(const char* argument = nullptr) {
         char name[] = "orvanta";

@@ -29,18 +29,53 @@
 
 #include "toolkit/image.h"
 
-// A new empty folder below the test temporary folder, ending in "/".
+namespace test_support_detail {
+
+// Owns the folders MakeTempFolder made for the running test and removes them
+// with everything in them when the test ends, passed or failed, so that runs
+// again and again do not fill the disk; one made outside a test goes when the
+// program ends. A test that crashes leaves its folder.
+class TempFolderKeeper : public testing::EmptyTestEventListener {
+public:
+    static void Keep(const std::string& path) {
+        static TempFolderKeeper* const keeper = [] {
+            auto* listener = new TempFolderKeeper;  // owned by Google Test
+            testing::UnitTest::GetInstance()->listeners().Append(listener);
+            return listener;
+        }();
+        keeper->folders_.push_back(path);
+    }
+
+private:
+    void OnTestEnd(const testing::TestInfo&) override { RemoveAll(); }
+    void OnTestProgramEnd(const testing::UnitTest&) override { RemoveAll(); }
+    void RemoveAll() {
+        for (const std::string& folder : folders_) {
+            std::error_code error;
+            std::filesystem::remove_all(folder, error);
+            if (error) std::fprintf(stderr, "cannot remove %s: %s\n", folder.c_str(), error.message().c_str());
+        }
+        folders_.clear();
+    }
+    std::vector<std::string> folders_;
+};
+
+}  // namespace test_support_detail
+
+// A new empty folder below the test temporary folder, ending in "/", removed
+// when the test ends.
 inline std::string MakeTempFolder(const std::string& prefix) {
     std::string templ = testing::TempDir() + prefix + "XXXXXX";
     if (!mkdtemp(templ.data())) {
         ADD_FAILURE() << "cannot make a temporary folder from " << templ;
         return testing::TempDir();
     }
+    test_support_detail::TempFolderKeeper::Keep(templ);
     return templ + "/";
 }
 
-// A MakeTempFolder folder that is removed with everything in it when the
-// object goes (never the shared folder it falls back to).
+// A MakeTempFolder folder that is removed with everything in it already when
+// the object goes (never the shared folder it falls back to).
 struct TempFolder {
     const std::string path = MakeTempFolder("orvanta_");
     ~TempFolder() {
