@@ -27,14 +27,7 @@ constexpr int kW = 37;  // odd, so BMP rows need padding and 4-bit rows end mid-
 constexpr int kH = 23;
 
 bool RunCommand(const std::string& command, std::vector<uint8_t>* output = nullptr) {
-    FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
-    if (!pipe) return false;
-    uint8_t buffer[65536];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof(buffer), pipe)) > 0) {
-        if (output) output->insert(output->end(), buffer, buffer + n);
-    }
-    return pclose(pipe) == 0;
+    return RunPeer(command + " 2>/dev/null", output);
 }
 
 // The source picture as R, G, B, A from the top row: smooth ramps, hard edges,

@@ -70,9 +70,9 @@ ImagePtr RampImage(int w, int h) {
     return img;
 }
 
-// Runs a command; its output is discarded unless it redirects it itself.
+// Runs a peer tool; its output is discarded unless it redirects it itself.
 bool Shell(const std::string& command, bool quiet = true) {
-    return std::system((command + (quiet ? " >/dev/null 2>&1" : " 2>/dev/null")).c_str()) == 0;
+    return RunPeer(command + (quiet ? " >/dev/null 2>&1" : " 2>/dev/null"));
 }
 bool HavePillow() { return Shell("/usr/bin/python3 -c 'import PIL.Image'"); }
 

@@ -91,7 +91,7 @@ TEST(FormatsDispatch, TiffGoesToTheToolkitDecoderWithItsNote) {
     if (system("command -v convert-im6.q16 >/dev/null 2>&1") != 0) GTEST_SKIP() << "ImageMagick missing";
     const std::string path = dir + "wall.tif";
     const std::string command = "convert-im6.q16 -size 4x3 xc:'rgb(10,200,30)' -compress lzw '" + path + "'";
-    ASSERT_EQ(system(command.c_str()), 0);
+    ASSERT_TRUE(RunPeer(command));
     TexInfo info;
     ImagePtr image = LoadImageFileByExtension(path, info);
     ASSERT_TRUE(image) << info.errorText;
@@ -136,7 +136,7 @@ TEST(FormatsDispatch, ToolkitFilesKeepTheirDepthInTheRecord) {
         const std::string path = dir.path + c.name;
         const std::string command = "convert-im6.q16 -size 13x7 gradient:'rgb(200,30,10)-rgb(10,90,250)' -depth 8 " + options +
                                     (options.back() == ':' ? "" : " ") + "'" + path + "'";
-        ASSERT_EQ(system(command.c_str()), 0) << command;
+        ASSERT_TRUE(RunPeer(command)) << command;
         TexInfo info;
         ImagePtr image = LoadImageFileByExtension(path, info);
         ASSERT_TRUE(image) << info.errorText;

@@ -251,7 +251,7 @@ open(out, 'wb').write(body + central + end)
 )");
     WriteText(dir_ + "payload", tex_);
     const std::string command = "/usr/bin/python3 " + dir_ + "make.py " + dir_ + "methods.gro " + dir_ + "payload";
-    ASSERT_EQ(std::system(command.c_str()), 0);
+    ASSERT_TRUE(RunPeer(command));
 
     const std::string umlauts = "Gel\xc3\xa4nde/Stra\xc3\x9f" "e.tex";
     ASSERT_EQ(ListGroTextures(dir_ + "methods.gro"), 6);

@@ -335,12 +335,10 @@ TEST(FormatsHdr, DispatchReadsHdrByExtension) {
 // The linear 16-bit RGB ImageMagick decodes from a file (relabelled so that it
 // is not converted to sRGB on the way out).
 std::vector<uint16_t> ReadLinearWithImageMagick(const std::string& path) {
+    std::vector<uint8_t> bytes;
+    RunPeer("convert-im6.q16 '" + path + "' -set colorspace sRGB -depth 16 -endian LSB rgb:- 2>/dev/null", &bytes);
     std::vector<uint16_t> values;
-    FILE* pipe = popen(("convert-im6.q16 '" + path + "' -set colorspace sRGB -depth 16 -endian LSB rgb:- 2>/dev/null").c_str(), "r");
-    if (!pipe) return values;
-    uint8_t two[2];
-    while (fread(two, 1, 2, pipe) == 2) values.push_back(uint16_t(two[0] | two[1] << 8));
-    pclose(pipe);
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2) values.push_back(uint16_t(bytes[i] | bytes[i + 1] << 8));
     return values;
 }
 
@@ -378,7 +376,7 @@ TEST(FormatsHdr, WeReadWhatImageMagickWrites) {
     const std::string dir = MakeTempFolder("hdr");
     // Rows of one colour make ImageMagick write run packets.
     const std::string path = dir + "theirs.hdr";
-    ASSERT_EQ(system(("convert-im6.q16 -size 300x6 gradient:red-blue '" + path + "' 2>/dev/null").c_str()), 0);
+    ASSERT_TRUE(RunPeer("convert-im6.q16 -size 300x6 gradient:red-blue '" + path + "' 2>/dev/null"));
     Bytes file;
     ASSERT_TRUE(ReadWholeFile(path, file));
     TexInfo info;

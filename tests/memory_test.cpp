@@ -280,7 +280,7 @@ TEST(ToolkitMemory, PictureSizedBuffersAskForRoomFirst) {
                              "1024x1024 gradient: -compress zip -define tiff:rows-per-strip=1024 strip.tif",
                              "1024x1024 gradient: -depth 16 -type TrueColorAlpha -compress zip -define "
                              "tiff:rows-per-strip=1024 big.tif"})
-        ASSERT_TRUE(!magick || std::system(("cd " + dir + " && convert-im6.q16 -size " + made).c_str()) == 0) << made;
+        ASSERT_TRUE(!magick || RunPeer("cd '" + dir + "' && convert-im6.q16 -size " + made)) << made;
 
     using Run = std::function<std::string(const std::string& target)>;  // "" when it worked, else what it said
     struct Row {

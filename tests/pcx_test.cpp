@@ -216,7 +216,7 @@ TEST(FormatsPcx, ImageMagickReadsAndWritesTheSamePixels) {
     ASSERT_EQ(WritePcxFile(*picture, dir + "ours.pcx"), 1);
     const std::string command =
         "convert-im6.q16 '" + dir + "ours.pcx' -type TrueColor '" + dir + "theirs.pcx'";
-    ASSERT_EQ(system(command.c_str()), 0);
+    ASSERT_TRUE(RunPeer(command));
     Bytes file;
     ASSERT_TRUE(ReadWholeFile(dir + "theirs.pcx", file));
     TexInfo info;

@@ -14,17 +14,10 @@
 
 namespace {
 
-bool HaveImageMagick() { return system("command -v convert-im6.q16 >/dev/null 2>&1") == 0; }
-
 // RGBA bytes of a file as ImageMagick decodes it.
 std::vector<uint8_t> ReadWithImageMagick(const std::string& path) {
     std::vector<uint8_t> bytes;
-    FILE* pipe = popen(("convert-im6.q16 '" + path + "' -depth 8 rgba:- 2>/dev/null").c_str(), "r");
-    if (!pipe) return bytes;
-    uint8_t buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) bytes.insert(bytes.end(), buf, buf + n);
-    pclose(pipe);
+    RunPeer("convert-im6.q16 '" + path + "' -depth 8 rgba:- 2>/dev/null", &bytes);
     return bytes;
 }
 

@@ -1,7 +1,7 @@
 // Helpers the file-format tests share: a fresh temporary folder, whether a
-// peer tool is installed, a picture's pixels in reading order, a run in a
-// fresh process (under a memory limit, also checking the peak held), and a
-// guard against reads that wait on a named pipe.
+// peer tool is installed and a run of one, a picture's pixels in reading
+// order, a run in a fresh process (under a memory limit, also checking the
+// peak held), and a guard against reads that wait on a named pipe.
 #pragma once
 
 #include <fcntl.h>
@@ -85,6 +85,22 @@ struct TempFolder {
 
 inline bool HaveTool(const std::string& name) {
     return system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// The peer tools the tests compare against (ImageMagick, Pillow, NVIDIA
+// Texture Tools, libtiff's tools) run in the C locale, where they read their
+// arguments as written: in a Turkish one ImageMagick knows neither
+// "gradient:" nor "info:". The code under test keeps the caller's locale.
+// True when the shell command exits with 0; its standard output is added to
+// `output` when one is given, else dropped.
+template <class Bytes = std::string>
+bool RunPeer(const std::string& command, Bytes* output = nullptr) {
+    FILE* pipe = popen(("export LC_ALL=C; " + command).c_str(), "r");
+    if (!pipe) return false;
+    char buffer[65536];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        if (output) output->insert(output->end(), buffer, buffer + n);
+    return pclose(pipe) == 0;
 }
 
 inline bool HaveImageMagick() {

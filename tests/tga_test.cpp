@@ -258,7 +258,7 @@ TEST(FormatsTga, ImageMagickReadsAndWritesTheSamePixels) {
 
     // ImageMagick decodes ours and writes it back run-length encoded, bottom-up.
     const std::string command = "convert-im6.q16 '" + dir + "ours.tga' -compress RLE '" + dir + "theirs.tga'";
-    ASSERT_EQ(system(command.c_str()), 0);
+    ASSERT_TRUE(RunPeer(command));
     Bytes file;
     ASSERT_TRUE(ReadWholeFile(dir + "theirs.tga", file));
     ASSERT_GE(file.size(), 18u);

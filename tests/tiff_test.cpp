@@ -21,12 +21,7 @@ namespace {
 
 std::string RunAndCapture(const std::string& command) {
     std::string out;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
-    pclose(pipe);
+    RunPeer(command, &out);
     return out;
 }
 
@@ -247,7 +242,7 @@ TEST(FormatsTiff, ImageMagickFilesReadByTheOwnReader) {
         const std::string command = "convert-im6.q16 '" + dir + "src.png' -depth 8 -compress none " +
                                     "-define tiff:endian=lsb -define tiff:rows-per-strip=2 -type " +
                                     (transparent ? "TrueColorAlpha" : "TrueColor") + " '" + dir + "im.tif'";
-        ASSERT_EQ(system(command.c_str()), 0);
+        ASSERT_TRUE(RunPeer(command));
         std::vector<uint8_t> d;
         ASSERT_TRUE(ReadWholeFile(dir + "im.tif", d));
         TexInfo info;
@@ -335,7 +330,7 @@ TEST(FormatsTiff, OrientedBandsJoinUp) {
             const std::vector<uint8_t> plain = Build(With(Plain(w, h, 3), {274, kShort, 1, o}), samples);
             std::vector<uint8_t> file;
             ASSERT_TRUE(WriteWholeFile(plainPath, plain.data(), plain.size()));
-            ASSERT_EQ(system(("tiffcp " + layout + " " + plainPath + " " + path + " 2>/dev/null").c_str()), 0);
+            ASSERT_TRUE(RunPeer("tiffcp " + layout + " " + plainPath + " " + path + " 2>/dev/null"));
             ASSERT_TRUE(ReadWholeFile(path, file));
             TexInfo info;
             std::string error;
