@@ -1,8 +1,10 @@
 # Shared steps of the end-to-end scripts (sourced, not run on its own):
 # checks the display and tools, starts the program with a fresh config folder,
 # finds its main window, quits it with Ctrl+Q and checks the exit code.
-# Needs: binary (the program) set by the caller; provides: work, log, pid,
-# window, fail, start_program, wait_for_window, quit_and_check.
+# Needs: binary (the program) set by the caller; provides: work (also the
+# working folder, so that nothing a step writes by accident lands where the
+# script was started, the build), log, pid, window, fail, peer,
+# start_program, wait_for_window, quit_and_check.
 
 e2e_require() {
   if [[ -z "${DISPLAY:-}" ]]; then
@@ -14,7 +16,9 @@ e2e_require() {
   done
 }
 
+binary=$(realpath "$binary")
 work=$(mktemp -d)
+cd "$work" || exit 1
 log="$work/program.log"
 pid=
 window=
@@ -24,6 +28,11 @@ e2e_cleanup() {
 }
 trap e2e_cleanup EXIT
 fail() { echo "FAIL: $*"; echo "--- program output:"; cat "$log" 2>/dev/null; exit 1; }
+# peer COMMAND...: a tool around the program (ImageMagick, tesseract,
+# Pillow) in the C locale, where it reads its arguments as written: in a
+# Turkish one ImageMagick knows neither "info:" nor "gradient:". The program
+# keeps the caller's locale.
+peer() { LC_ALL=C "$@"; }
 
 # start_program [args...]: a fresh config folder, so no stored window place
 # or preference interferes.

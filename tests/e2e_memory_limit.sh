@@ -129,7 +129,7 @@ choose_file() {
 # RGBA with alpha from 96 to 223: still transparent after Invert alpha, so
 # Save As offers DXT5.
 make_picture() {  # WxH
-  [[ -f "$work/$1.png" ]] || /usr/bin/python3 - "${1%x*}" "${1#*x}" "$work/$1.png" <<'EOF' || fail "could not make $1"
+  [[ -f "$work/$1.png" ]] || peer /usr/bin/python3 - "${1%x*}" "${1#*x}" "$work/$1.png" <<'EOF' || fail "could not make $1"
 import sys
 from PIL import Image
 w, h, path = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3]

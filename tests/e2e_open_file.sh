@@ -10,7 +10,7 @@ source "$(dirname "$0")/e2e-common.bash"
 e2e_require xdotool xwininfo import convert-im6.q16 tesseract
 
 # 64 x 32 opaque red: both sides under 256, so the preview enlarges it 4 times.
-convert-im6.q16 -size 64x32 'xc:rgb(220,30,40)' "$work/brick.png" || fail "could not make the test picture"
+peer convert-im6.q16 -size 64x32 'xc:rgb(220,30,40)' "$work/brick.png" || fail "could not make the test picture"
 
 start_program "$work/brick.png"
 wait_for_window '^Dravik Orvanta'
@@ -19,8 +19,8 @@ sleep 1  # let the first paint finish
 title=$(xdotool getwindowname "$window")
 [[ "$title" == "Dravik Orvanta - brick.png" ]] || fail "window title is \"$title\""
 
-import -window "$window" "$work/shot.png" 2>/dev/null || fail "no screenshot"
-shot=$(convert-im6.q16 "$work/shot.png" -format '%wx%h' info:)
+peer import -window "$window" "$work/shot.png" 2>/dev/null || fail "no screenshot"
+shot=$(peer convert-im6.q16 "$work/shot.png" -format '%wx%h' info:)
 geometry=$(window_geometry)
 [[ "$shot" == "$geometry" ]] || fail "screenshot is $shot, window is $geometry"
 w=${geometry%x*}; h=${geometry#*x}
@@ -28,15 +28,15 @@ w=${geometry%x*}; h=${geometry#*x}
 
 # The preview: scroll area at (4, 4), canvas 4 further in, picture 256 x 128.
 # Sample inside the enlarged picture and just outside it.
-pixel() { convert-im6.q16 "$work/shot.png" -crop "1x1+$1+$2" -format '%[fx:int(255*r)],%[fx:int(255*g)],%[fx:int(255*b)]' info:; }
+pixel() { peer convert-im6.q16 "$work/shot.png" -crop "1x1+$1+$2" -format '%[fx:int(255*r)],%[fx:int(255*g)],%[fx:int(255*b)]' info:; }
 inside=$(pixel 200 100)
 [[ "$inside" == "220,30,40" ]] || fail "preview pixel inside the picture is $inside, expected 220,30,40"
 outside=$(pixel 300 100)
 [[ "$outside" != "220,30,40" ]] || fail "the picture reaches past its enlarged width of 256"
 
 # The status bar: the bottom strip, enlarged and in grey for the OCR.
-convert-im6.q16 "$work/shot.png" -gravity south -crop 100%x30+0+0 +repage -resize 300% -colorspace gray "$work/status.png"
-status=$(tesseract "$work/status.png" - 2>/dev/null | tr -s ' \n' ' ')
+peer convert-im6.q16 "$work/shot.png" -gravity south -crop 100%x30+0+0 +repage -resize 300% -colorspace gray "$work/status.png"
+status=$(peer tesseract "$work/status.png" - 2>/dev/null | tr -s ' \n' ' ')
 echo "status bar reads: $status"
 # OCR is unsure about the width of spaces, so they are left out of the comparison.
 squeezed=${status// /}

@@ -53,7 +53,7 @@ done
 [[ -n "$closed" ]] || fail "Escape did not close the File menu"
 
 if command -v import >/dev/null; then
-  import -window "$window" "$work/shot.png" 2>/dev/null && echo "screenshot taken"
+  peer import -window "$window" "$work/shot.png" 2>/dev/null && echo "screenshot taken"
 fi
 
 quit_and_check
