@@ -74,21 +74,34 @@ for bin in "$build"/fuzz_*; do
   if [ -n "$seconds" ]; then
     limits=(-max_total_time="$seconds")
   else
-    # The time limit only guards a very slow machine; normally the run count ends it.
-    limits=(-seed=1 -runs="$(runs_for "$name")" -reload=0 -use_cmp=0 -detect_leaks=0 -max_total_time=300)
+    # The time limit only guards against a run that never ends: a plan
+    # takes minutes even on one core. A run it stops fails below.
+    limits=(-seed=1 -runs="$(runs_for "$name")" -reload=0 -use_cmp=0 -detect_leaks=0 -max_total_time=1800)
   fi
   "${fixed[@]}" "$bin" "${limits[@]}" -max_len=65536 -rss_limit_mb="$(rss_limit_for "$name")" -malloc_limit_mb="$(malloc_limit_for "$name")" \
     -timeout=30 -print_final_stats=1 \
     -artifact_prefix="$build/$name-" "$corpus" >"$build/$name.log" 2>&1 &
   pids+=("$!:$name")
 done
+# A fixed run must run every input it plans: one cut short by the time limit
+# ends as well as a whole one, and a fault late in the sequence would go
+# unseen on a slow machine. libFuzzer counts the initial corpus toward -runs.
 status=0
 for entry in "${pids[@]}"; do
   pid=${entry%%:*}; name=${entry#*:}
-  if wait "$pid"; then
-    echo "$name: no finding ($(grep -o 'stat::number_of_executed_units: [0-9]*' "$build/$name.log" || tail -n1 "$build/$name.log"))"
-  else
+  if ! wait "$pid"; then
     echo "$name: FOUND A PROBLEM"; tail -n 60 "$build/$name.log"; status=1
+    continue
+  fi
+  executed=$(sed -n 's/^stat::number_of_executed_units: \([0-9]*\)$/\1/p' "$build/$name.log")
+  if [ -n "$seconds" ]; then
+    echo "$name: no finding in ${executed:-?} inputs"
+  elif [ "${executed:-0}" -ge "$(runs_for "$name")" ]; then
+    echo "$name: no finding in all $executed planned inputs"
+  else
+    echo "$name: STOPPED SHORT, ran ${executed:-no} of its $(runs_for "$name") planned inputs" \
+      "($(grep -m1 '^Done ' "$build/$name.log" || tail -n1 "$build/$name.log"))"
+    status=1
   fi
 done
 echo "Fuzzing took ${SECONDS} s."
