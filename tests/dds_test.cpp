@@ -82,7 +82,7 @@ ImagePtr PillowDecode(const std::string& file, const std::string& folder) {
         << "import sys\nfrom PIL import Image\nim = Image.open(sys.argv[1])\nim.load()\n"
            "open(sys.argv[2], 'wb').write(im.size[0].to_bytes(4, 'little') + im.size[1].to_bytes(4, 'little')"
            " + im.convert('RGBA').tobytes())\n";
-    if (!Shell("/usr/bin/python3 " + folder + "dump.py " + file + " " + folder + "pixels.bin")) return nullptr;
+    if (!Shell("/usr/bin/python3 '" + folder + "dump.py' '" + file + "' '" + folder + "pixels.bin'")) return nullptr;
     const Bytes b = FileBytes(folder + "pixels.bin");
     if (b.size() < 8) return nullptr;
     ImagePtr img = CreateImage(int(U32At(b, 0)), int(U32At(b, 4)));
@@ -379,17 +379,18 @@ TEST(FormatsDdsPeers, ExchangesFilesWithOtherPrograms) {
     const std::string png = tmp.path + "in.png", dds = tmp.path + "x.dds";
     ASSERT_TRUE(Shell("/usr/bin/python3 -c 'import sys\nfrom PIL import Image\nim = Image.new(\"RGBA\", (64, 48))\n"
                       "im.putdata([(x * 4, y * 5, (x + y) * 2, 255 if x < 32 else 255 - (x - 32) * 8) "
-                      "for y in range(48) for x in range(64)])\nim.save(sys.argv[1])' " + png));
+                      "for y in range(48) for x in range(64)])\nim.save(sys.argv[1])' '" + png + "'"));
     struct Peer { const char* tool; std::string command; int channels, tolerance; };
-    const std::string im = "convert-im6.q16 " + png + " -define dds:compression=", nv = "nvcompress -nocuda ";
+    const std::string in = "'" + png + "' ", out = "'" + dds + "'";
+    const std::string im = "convert-im6.q16 " + in + "-define dds:compression=", nv = "nvcompress -nocuda ";
     const Peer written[] = {
-        {"convert-im6.q16", im + "dxt1 " + dds, 15, 2},  {"convert-im6.q16", im + "dxt5 " + dds, 15, 2},
-        {"convert-im6.q16", im + "none " + dds, 15, 0},
-        {"convert-im6.q16", im + "dxt5 -define dds:mipmaps=4 " + dds, 15, 2},
-        {"nvcompress", nv + "-bc1 " + png + " " + dds, 15, 2}, {"nvcompress", nv + "-bc2 " + png + " " + dds, 15, 2},
-        {"nvcompress", nv + "-bc3 " + png + " " + dds, 15, 2},
-        {"nvcompress", nv + "-bc5 " + png + " " + dds, 3, 0},  // Pillow leaves blue 0; we rebuild it
-        {"nvcompress", nv + "-rgb " + png + " " + dds, 15, 0},
+        {"convert-im6.q16", im + "dxt1 " + out, 15, 2},  {"convert-im6.q16", im + "dxt5 " + out, 15, 2},
+        {"convert-im6.q16", im + "none " + out, 15, 0},
+        {"convert-im6.q16", im + "dxt5 -define dds:mipmaps=4 " + out, 15, 2},
+        {"nvcompress", nv + "-bc1 " + in + out, 15, 2}, {"nvcompress", nv + "-bc2 " + in + out, 15, 2},
+        {"nvcompress", nv + "-bc3 " + in + out, 15, 2},
+        {"nvcompress", nv + "-bc5 " + in + out, 3, 0},  // Pillow leaves blue 0; we rebuild it
+        {"nvcompress", nv + "-rgb " + in + out, 15, 0},
     };
     for (const Peer& p : written) {
         if (!HaveTool(p.tool)) continue;
@@ -417,14 +418,14 @@ TEST(FormatsDdsPeers, ExchangesFilesWithOtherPrograms) {
             ASSERT_NE(peer, nullptr);
             EXPECT_LE(MaxDifference(*ours, *peer, channels), tolerance) << "Pillow";
             if (!haveNvtt) continue;
-            ASSERT_TRUE(Shell("nvddsinfo " + dds + " > " + tmp.path + "info.txt", false));
+            ASSERT_TRUE(Shell("nvddsinfo '" + dds + "' > '" + tmp.path + "info.txt'", false));
             const Bytes text = FileBytes(tmp.path + "info.txt");
             const std::string s(text.begin(), text.end());
             EXPECT_NE(s.find("Width: 36"), std::string::npos) << s;
             EXPECT_NE(s.find("Height: 20"), std::string::npos) << s;
             EXPECT_NE(s.find(mips ? "Mipmap count: 6" : "Mipmap count: 1"), std::string::npos) << s;
             std::filesystem::remove(tmp.path + "x.tga");
-            ASSERT_TRUE(Shell("nvdecompress " + dds));
+            ASSERT_TRUE(Shell("nvdecompress '" + dds + "'"));
             peer = PillowDecode(tmp.path + "x.tga", tmp.path);
             ASSERT_NE(peer, nullptr);
             EXPECT_LE(MaxDifference(*ours, *peer, channels), tolerance) << "nvdecompress";

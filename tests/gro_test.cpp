@@ -250,7 +250,8 @@ end = struct.pack('<4sHHHHIIH', b'PK\x05\x06', 0, 0, len(items), len(items), len
 open(out, 'wb').write(body + central + end)
 )");
     WriteText(dir_ + "payload", tex_);
-    const std::string command = "/usr/bin/python3 " + dir_ + "make.py " + dir_ + "methods.gro " + dir_ + "payload";
+    const std::string command =
+        "/usr/bin/python3 '" + dir_ + "make.py' '" + dir_ + "methods.gro' '" + dir_ + "payload'";
     ASSERT_TRUE(RunPeer(command));
 
     const std::string umlauts = "Gel\xc3\xa4nde/Stra\xc3\x9f" "e.tex";

@@ -330,7 +330,7 @@ TEST(FormatsTiff, OrientedBandsJoinUp) {
             const std::vector<uint8_t> plain = Build(With(Plain(w, h, 3), {274, kShort, 1, o}), samples);
             std::vector<uint8_t> file;
             ASSERT_TRUE(WriteWholeFile(plainPath, plain.data(), plain.size()));
-            ASSERT_TRUE(RunPeer("tiffcp " + layout + " " + plainPath + " " + path + " 2>/dev/null"));
+            ASSERT_TRUE(RunPeer("tiffcp " + layout + " '" + plainPath + "' '" + path + "' 2>/dev/null"));
             ASSERT_TRUE(ReadWholeFile(path, file));
             TexInfo info;
             std::string error;
