@@ -15,6 +15,7 @@
 
 #include "tests/test_support.h"
 #include "toolkit/parallel.h"
+#include "toolkit/thread.h"
 
 namespace {
 
@@ -113,6 +114,24 @@ TEST_F(ParallelTest, BandsRunConcurrentlyAlsoInAForkedChild) {
         return "the forked child's wait status: " + std::to_string(status);
     });
     EXPECT_EQ(text, "the forked child's wait status: 0");
+}
+
+// Workers the system refuses leave the bands to the caller, and are not
+// asked for again at every loop, each refusal costing its time.
+TEST_F(ParallelTest, RefusedWorkersAreNotAskedForAtEveryLoop) {
+    const std::string text = RunInFreshProcess([] {
+        int starts = 0;
+        SetThreadStartFailureForTesting([&] { return ++starts > 0; });
+        SetThreadCountForTesting(4);
+        for (int loop = 0; loop < 3; ++loop) {
+            std::atomic<int> covered{0};
+            ParallelForBands(64, 1, [&](int64_t begin, int64_t end) { covered += int(end - begin); });
+            if (covered != 64) return "loop " + std::to_string(loop) + " covered " + std::to_string(covered.load());
+        }
+        SetThreadStartFailureForTesting(nullptr);
+        return "starts asked for: " + std::to_string(starts);
+    });
+    EXPECT_EQ(text, "starts asked for: 1");
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
@@ -53,6 +54,8 @@ struct Pool {
     Job* job = nullptr;
     int openSlots = 0;
     int workers = 0;  // guarded by `caller`
+    // When the system last refused a worker; guarded by `caller`.
+    std::chrono::steady_clock::time_point refused{};
 };
 
 void WorkerLoop(Pool* pool) {
@@ -74,10 +77,16 @@ void WorkerLoop(Pool* pool) {
 }
 
 // Starts workers until there are `wanted`; a thread the system refuses
-// leaves the pool smaller, never broken. Workers block every signal, so
-// handlers keep running on the main thread as they always have.
+// leaves the pool smaller, never broken, and no start is tried again for a
+// while: a limit on processes or memory that refused one does not lift
+// between two loops, and every loop would pay for the refusal. Workers block
+// every signal, so handlers keep running on the main thread as they always
+// have.
 void EnsureWorkers(Pool& pool, int wanted) {
+    constexpr auto kAfterRefusal = std::chrono::seconds(1);
     if (pool.workers >= wanted) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (pool.refused != std::chrono::steady_clock::time_point{} && now - pool.refused < kAfterRefusal) return;
     const AllSignalsBlocked blocked;
     try {
         while (pool.workers < wanted) {
@@ -85,6 +94,7 @@ void EnsureWorkers(Pool& pool, int wanted) {
             ++pool.workers;
         }
     } catch (const std::exception&) {
+        pool.refused = now;
     }
 }
 
