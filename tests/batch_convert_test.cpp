@@ -107,10 +107,8 @@ struct Case {
     // In overlapped runs this item starts to load only once an item beside
     // it has been refused; in every run it is loaded once.
     int64_t loadsOnceAfterRefusal = 0;
-    // In overlapped runs this item's thread cannot be started: tried while
-    // the item before it, refused memory beside item 1, waits to go again
-    // alone, and failing once item 1 is through (the waiting item has seen
-    // this one converting).
+    // In overlapped runs this item's thread fails to start once item 1 is
+    // through, while the item before it waits to go again alone.
     int64_t launchFails = 0;
 };
 
@@ -212,8 +210,8 @@ RunResult RunCase(const Case& c, bool overlap) {
             else stop = true;
         }
         if (item == count && step == BatchItemStep::Written) lastWritten = true;
-        if (item == 1 && step == BatchItemStep::Written) firstWritten = true;
         if (item == 1 && step == BatchItemStep::Written) {
+            firstWritten = true;
             DeferredCommits notTheRuns;  // the run holds the saves of this thread
             Make(root, c.appear);
             notTheRuns.Finish();

@@ -8,7 +8,6 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -150,12 +149,7 @@ TEST(ToolkitMemory, ResourceLimitLowersUsableMemory) {
 TEST(ToolkitMemory, FreedBlocksGoBackOnceTheRoomIsSmall) {
     if (kAddressSanitizer) GTEST_SKIP() << "the sanitizer's allocator keeps freed blocks itself";
     const std::string text = RunInFreshProcess([] {
-        const auto dataMiB = [] {
-            std::ifstream status("/proc/self/status");
-            for (std::string line; std::getline(status, line);)
-                if (line.rfind("VmData:", 0) == 0) return std::stoll(line.substr(7)) >> 10;
-            return 0LL;
-        };
+        const auto dataMiB = [] { return ProcessStatusKiB("VmData:") >> 10; };
         rlimit lim{};
         if (getrlimit(RLIMIT_DATA, &lim) != 0) return std::string("no limit to read");
         const rlim_t wanted = rlim_t(dataMiB() + 512) << 20;

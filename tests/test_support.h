@@ -244,18 +244,20 @@ inline std::string RunWithinMemory(size_t headroomMiB, const std::function<std::
 // when the resident peak grew more than 64 MiB while `body` ran (a few MiB
 // are normal, some tens under the sanitizers): memory that was claimed and
 // filled shows even where the limit let the claim through.
+// A count of /proc/self/status in KiB ("VmRSS:"); -1 when it has none.
+inline long ProcessStatusKiB(const char* field) {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::strlen(field));
+    return -1L;
+}
+
 inline std::string RunHoldingLittleMemory(const std::function<std::string()>& body) {
     return RunWithinMemory(512, [&] {
-        auto kib = [](const char* field) {
-            std::ifstream status("/proc/self/status");
-            for (std::string line; std::getline(status, line);)
-                if (line.rfind(field, 0) == 0) return std::atol(line.c_str() + std::strlen(field));
-            return -1L;
-        };
         std::ofstream("/proc/self/clear_refs") << "5";  // the peak starts again from what is resident now
-        const long before = kib("VmRSS:");
+        const long before = ProcessStatusKiB("VmRSS:");
         const std::string text = body();
-        const long grown = (kib("VmHWM:") - before) / 1024;
+        const long grown = (ProcessStatusKiB("VmHWM:") - before) / 1024;
         return grown > 64 ? text + ", holding " + std::to_string(grown) + " MiB" : text;
     });
 }
